@@ -1,0 +1,17 @@
+#pragma once
+// Date and time texts. Day and month names are English whatever the locale.
+#include "server/store/Text.h"
+#include <QDateTime>
+
+Text GetTimeZoneOffset(const QDateTime& when = QDateTime::currentDateTime());  // "+0200"
+Text HeaderDate(const QDateTime& when = QDateTime::currentDateTime());  // "Tue, 11 Jul 2006 19:35:37 +0200"
+Text HeaderDateNoZone(const QDateTime& when);                          // without the offset
+Text LogStamp(const QDateTime& when = QDateTime::currentDateTime());    // "Tue 2006-07-11 19:35:37"
+Text TimeText(const QDateTime& when = QDateTime::currentDateTime());    // "19:35:37"
+Text UsDate(const QDate& date);                                         // "07/11/2006"
+Text YyMmDd(const QDate& date);                                         // "060711"
+
+// The general date-time text kept in queue files: "2006-07-11 19:35:37".
+Text GeneralDateText(const QDateTime& when);
+// Reads the general form and the US form "7/11/2006 7:35:37 PM"; invalid when unreadable.
+QDateTime ParseGeneralDate(const Text& text);

@@ -1,0 +1,31 @@
+#pragma once
+// The event window and the event log file "OSPRINE.LOG".
+#include "server/store/Text.h"
+#include <QString>
+#include <functional>
+
+class EventLog {
+public:
+    // The window face receives each ShowEvent line (without its CR LF).
+    using Sink = std::function<void(const Text& line)>;
+
+    EventLog(QString mainDir, const int32_t& maxLogSize) : mainDir_(std::move(mainDir)), maxLogSize_(maxLogSize) {}
+    void SetMainDir(const QString& dir) { mainDir_ = dir; }
+    void SetSink(Sink sink) { sink_ = std::move(sink); }
+
+    void ShowEvent(const Text& text);
+    void OsprineLog(int16_t slot, const Text& text);
+    // The usual pair: window line "hh:nn:ss : [slot] text" and file line with the slot.
+    void Report(int16_t slot, const Text& text);
+    // A server-wide pair: window line "hh:nn:ss : text", file line with slot 0.
+    void ReportServer(const Text& text);
+
+    QString LogPath() const;
+    static Text FileHeader();
+    static Text FileLine(const Text& stamp, int16_t slot, const Text& line);
+
+private:
+    QString mainDir_;
+    const int32_t& maxLogSize_;
+    Sink sink_;
+};

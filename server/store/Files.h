@@ -1,0 +1,29 @@
+#pragma once
+// File and directory helpers. Paths are QStrings joined with "/".
+#include "server/store/Text.h"
+#include <QString>
+#include <QStringList>
+
+QString PathJoin(const QString& dir, const QString& name);
+QString PathFromText(const Text& bytes);       // a path stored in a BBS record
+Text TextFromPath(const QString& path);
+
+// With "*" or "?" in the path (or wildcard = true) they answer whether a
+// search for the pattern finds anything; names match regardless of case.
+bool FileExists(const QString& path, bool wildcard = false);
+bool DirExists(const QString& path, bool wildcard = false);
+
+// Names in `dir` matching a pattern such as "*.D" or "BT*.FLG", ignoring case, sorted by name.
+QStringList ListFiles(const QString& dir, const QString& pattern);
+// The entry of `dir` whose name equals `name` ignoring case, or "" when none.
+QString FindNameNoCase(const QString& dir, const QString& name);
+
+Text ReadFileText(const QString& path);        // cut at the first NUL; "" on failure
+Text ReadFileBytes(const QString& path, bool* ok = nullptr);
+// Replaces the file's content through a temporary file renamed into place.
+bool WriteFileAtomic(const QString& path, const Text& bytes);
+// The design's WriteFileText: keepExisting leaves an existing file alone.
+bool WriteFileText(const QString& path, const Text& text, bool keepExisting);
+bool AppendFile(const QString& path, const Text& bytes);
+bool RemoveFile(const QString& path);
+qint64 FileLength(const QString& path);        // -1 when missing

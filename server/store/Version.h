@@ -1,0 +1,2 @@
+#pragma once
+inline constexpr const char* kVersion = "1.4.060711";

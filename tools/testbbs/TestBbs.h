@@ -1,0 +1,23 @@
+#pragma once
+// Builds a complete test installation of the BBS in a directory: the system
+// paths, main configuration, user base, network files, spool, lists, file
+// areas and the server's own settings file. Used by the osprine-mkbbs tool,
+// the demo and the tests.
+#include <QByteArray>
+#include <QString>
+
+struct TestBbsOptions {
+    int users = 12;                       // listed users (plus a deleted and a level-0 record)
+    QByteArray systemId = "bbs.example";  // Internet system id (SYSTEMID of NET.9)
+    int port = 2525;                      // SMTP port in OSPRINE.CFG
+    bool writeSettings = true;            // write OSPRINE.CFG
+    bool installTosser = true;            // copy the substitute tosser as ZUUCP.EXE
+    QString tosserPath;                   // where the substitute tosser binary is ("" = beside this program)
+};
+
+// The directories of the created installation (absolute paths).
+struct TestBbsLayout {
+    QString mainDir, dataDir, tempDir, messageDir, spoolDir, queueDir, net4Dir, fileAreaDir;
+};
+
+TestBbsLayout CreateTestBbs(const QString& dir, const TestBbsOptions& options, QString* error);
