@@ -2,6 +2,7 @@
 // The process-wide records the server's parts work with, passed by reference.
 #include "server/bbs/BbsConfig.h"
 #include "server/store/EventLog.h"
+#include "server/store/RunState.h"
 #include "server/store/Settings.h"
 #include "server/store/Statistics.h"
 
@@ -10,6 +11,7 @@ struct ServerContext {
     BbsConfig& bbs;
     Statistics& stats;
     EventLog& log;
+    RunState& run;
 
     QString KeyedList() const { return KeyedListPath(bbs.MainDir()); }
 };

@@ -8,10 +8,14 @@ class EventLog {
 public:
     // The window face receives each ShowEvent line (without its CR LF).
     using Sink = std::function<void(const Text& line)>;
+    // The face shows a message box (console: "title: text" on standard error).
+    using BoxSink = std::function<void(const Text& title, const Text& text)>;
 
     EventLog(QString mainDir, const int32_t& maxLogSize) : mainDir_(std::move(mainDir)), maxLogSize_(maxLogSize) {}
     void SetMainDir(const QString& dir) { mainDir_ = dir; }
     void SetSink(Sink sink) { sink_ = std::move(sink); }
+    void SetBoxSink(BoxSink sink) { boxSink_ = std::move(sink); }
+    void MessageBox(const Text& title, const Text& text) const { if (boxSink_) boxSink_(title, text); }
 
     void ShowEvent(const Text& text);
     void OsprineLog(int16_t slot, const Text& text);
@@ -28,4 +32,5 @@ private:
     QString mainDir_;
     const int32_t& maxLogSize_;
     Sink sink_;
+    BoxSink boxSink_;
 };
