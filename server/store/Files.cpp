@@ -1,0 +1,119 @@
+#include "server/store/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+QString PathJoin(const QString& dir, const QString& name) {
+    if (dir.isEmpty()) return name;
+    if (dir.endsWith('/')) return dir + name;
+    return dir + '/' + name;
+}
+
+QString PathFromText(const Text& bytes) { return QFile::decodeName(Trim(bytes)); }
+Text TextFromPath(const QString& path) { return QFile::encodeName(path); }
+
+namespace {
+bool HasWildcard(const QString& path) { return path.contains('*') || path.contains('?'); }
+
+QRegularExpression PatternRegex(const QString& pattern) {
+    return QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern),
+                              QRegularExpression::CaseInsensitiveOption);
+}
+
+bool SearchFinds(const QString& path, bool includeDirs) {
+    const QFileInfo info(path);
+    const QString pattern = info.fileName();
+    if (pattern.isEmpty()) return false;
+    QDir::Filters filters = QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    if (includeDirs) filters |= QDir::Dirs;
+    const QRegularExpression re = PatternRegex(pattern);
+    const QStringList names = QDir(info.path()).entryList(filters);
+    for (const QString& n : names)
+        if (re.match(n).hasMatch()) return true;
+    return false;
+}
+}  // namespace
+
+bool FileExists(const QString& path, bool wildcard) {
+    const QString p = path.trimmed();
+    if (p.isEmpty()) return false;
+    if (wildcard || HasWildcard(p)) return SearchFinds(p, false);
+    const QFileInfo info(p);
+    return info.exists() && !info.isDir();
+}
+
+bool DirExists(const QString& path, bool wildcard) {
+    const QString p = path.trimmed();
+    if (p.isEmpty()) return false;
+    if (wildcard || HasWildcard(p)) return SearchFinds(p, true);
+    return QFileInfo(p).isDir();
+}
+
+QStringList ListFiles(const QString& dir, const QString& pattern) {
+    const QRegularExpression re = PatternRegex(pattern);
+    QStringList out;
+    const QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& n : names)
+        if (re.match(n).hasMatch()) out.append(n);
+    return out;
+}
+
+QString FindNameNoCase(const QString& dir, const QString& name) {
+    if (QFileInfo::exists(PathJoin(dir, name))) return name;
+    const QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& n : names)
+        if (n.compare(name, Qt::CaseInsensitive) == 0) return n;
+    return {};
+}
+
+Text ReadFileBytes(const QString& path, bool* ok) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (ok) *ok = false;
+        return {};
+    }
+    Text bytes = f.readAll();
+    if (ok) *ok = f.error() == QFileDevice::NoError;
+    return bytes;
+}
+
+Text ReadFileText(const QString& path) {
+    Text bytes = ReadFileBytes(path);
+    const qsizetype nul = bytes.indexOf('\0');
+    if (nul >= 0) bytes.truncate(nul);
+    return bytes;
+}
+
+bool WriteFileAtomic(const QString& path, const Text& bytes) {
+    QSaveFile f(path);
+    f.setDirectWriteFallback(false);
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    if (f.write(bytes) != bytes.size()) {
+        f.cancelWriting();
+        return false;
+    }
+    return f.commit();
+}
+
+bool WriteFileText(const QString& path, const Text& text, bool keepExisting) {
+    if (keepExisting && QFileInfo::exists(path)) return true;
+    return WriteFileAtomic(path, text);
+}
+
+bool AppendFile(const QString& path, const Text& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
+    const bool ok = f.write(bytes) == bytes.size();
+    f.close();
+    return ok && f.error() == QFileDevice::NoError;
+}
+
+bool RemoveFile(const QString& path) { return !QFileInfo::exists(path) || QFile::remove(path); }
+
+qint64 FileLength(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() ? info.size() : -1;
+}

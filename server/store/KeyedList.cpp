@@ -1,0 +1,98 @@
+#include "server/store/KeyedList.h"
+
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/Version.h"
+
+#include <QFile>
+
+namespace {
+// Lines of the file as read line by line: split at LF, a CR before it dropped.
+TextList FileLines(const Text& bytes) {
+    TextList lines;
+    if (bytes.isEmpty()) return lines;
+    qsizetype from = 0;
+    while (from < bytes.size()) {
+        qsizetype at = bytes.indexOf('\n', from);
+        if (at < 0) at = bytes.size();
+        qsizetype end = at;
+        if (end > from && bytes[end - 1] == '\r') --end;
+        lines.append(bytes.mid(from, end - from));
+        from = at + 1;
+    }
+    return lines;
+}
+
+bool KeyMatches(const Text& line, const Text& upperKey) {
+    return UCase(Trim(Explode("=", line, 2, 2)[0])) == upperKey;
+}
+}  // namespace
+
+Text GetData(const Text& key, const QString& file) {
+    const Text k = UCase(Trim(key));
+    const QString f = file.trimmed();
+    if (k.isEmpty() || f.isEmpty() || !FileExists(f)) return {};
+    bool ok = true;
+    const Text bytes = ReadFileBytes(f, &ok);
+    if (!ok) {
+        LogError("GetData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
+        return {};
+    }
+    for (const Text& line : FileLines(bytes)) {
+        const TextList parts = Explode("=", line, 2, 2);
+        if (UCase(Trim(parts[0])) == k) return parts[1];
+    }
+    return {};
+}
+
+void PutData(const Text& key, const Text& value, const QString& file) {
+    const Text k = Trim(key);
+    const QString f = file.trimmed();
+    if (k.isEmpty() || f.isEmpty()) return;
+    const Text newLine = k + "=" + value;
+    Text out;
+    if (FileExists(f)) {
+        bool ok = true;
+        const Text bytes = ReadFileBytes(f, &ok);
+        if (!ok) {
+            LogError("PutData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
+            return;
+        }
+        const Text upperKey = UCase(k);
+        bool matched = false;
+        for (const Text& line : FileLines(bytes)) {
+            if (KeyMatches(Trim(line), upperKey)) {
+                out += newLine + CRLF;
+                matched = true;
+            } else {
+                out += line + CRLF;
+            }
+        }
+        if (!matched) out += newLine + CRLF;
+    } else {
+        out = newLine + CRLF;
+    }
+    // A temporary file renamed into place: readers never see half a list.
+    if (!WriteFileAtomic(f, out)) LogError("PutData", kVersion, "modCommonFunctions", "Cannot write " + TextFromPath(f));
+}
+
+void CreateFile(const QString& file, bool overwrite) {
+    const QString f = file.trimmed();
+    if (f.isEmpty() || (QFile::exists(f) && !overwrite)) return;
+    if (!WriteFileAtomic(f, Text())) LogError("CreateFile", kVersion, "modCommonFunctions", "Cannot create " + TextFromPath(f));
+}
+
+void DeleteData(const QString& file) {
+    const QString f = file.trimmed();
+    if (f.isEmpty() || !FileExists(f)) return;
+    for (const Text& line : FileLines(ReadFileBytes(f)))
+        if (!Explode("=", line, 2, 2)[1].isEmpty()) return;
+    if (!QFile::remove(f)) LogError("DeleteData", kVersion, "modCommonFunctions", "Cannot delete " + TextFromPath(f));
+}
+
+QList<TextList> ListRows(const Text& value, int minColumns) {
+    QList<TextList> rows;
+    if (value.isEmpty()) return rows;
+    for (const Text& row : Explode(";", value)) rows.append(Explode(",", row, 0, minColumns));
+    return rows;
+}
