@@ -1,0 +1,85 @@
+#pragma once
+// The server's engine: owns the process-wide records, the sessions, the
+// intake, the outbound client and the four timers. It knows nothing of
+// widgets; the window front and the console front show what it reports.
+#include "server/bbs/ServerContext.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <memory>
+
+class InboundServer;
+class Intake;
+class OutboundClient;
+
+class Engine : public QObject {
+    Q_OBJECT
+public:
+    explicit Engine(QObject* parent = nullptr);
+    ~Engine() override;
+
+    // The start-up sequence up to the open listener. False when a fatal
+    // configuration problem ended it (fatalError has been emitted).
+    bool Start(const QStringList& arguments);
+    // The orderly shut-down: timers off, records saved, sockets closed.
+    void Shutdown();
+
+    // Settings reload with the start-up checks; false on a fatal problem.
+    bool LoadCfg();
+    void SaveCfg();
+    bool LoadNetCfg();
+    // After the settings dialog: re-open the listener on a new port when no
+    // session is active, switch Timer4, drop the statistics file when off.
+    void ApplySettings();
+    // The menu's BBS-network reload after the network dialog.
+    bool IsActive() const;
+    void UpdateStats();
+
+    ServerContext& Context() { return ctx_; }
+    SettingsRecord& Settings() { return settings_; }
+    WindowRecord& Window() { return window_; }
+    BbsConfig& Bbs() { return bbs_; }
+    Statistics& Stats() { return stats_; }
+    RunState& Run() { return run_; }
+    EventLog& Log() { return log_; }
+    bool OutboundConnected() const;
+
+    // Set by the window front: it may replace the invalid-spool message box
+    // with the network dialog. Returns true when the sysop fixed the spool.
+    std::function<bool()> onInvalidSpoolDir;
+
+signals:
+    void eventLine(const QByteArray& line);                      // one event-window line
+    void messageBox(const QByteArray& title, const QByteArray& text);
+    void fatalError(const QByteArray& title, const QByteArray& text);  // the program must end (status 1)
+    void statsChanged();
+    void stateChanged();
+    void dailyDisplayReset();                                     // the window clears its events
+
+private:
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void Timer4_Timer();
+    void DailyMaintenance();
+    void GetStats();
+    void PutStats();
+    void WriteVersionRecord();
+    void DeleteTossBatch();
+    void Fatal(const Text& text);
+
+    SettingsRecord settings_;
+    WindowRecord window_;
+    BbsConfig bbs_;
+    Statistics stats_;
+    RunState run_;
+    EventLog log_;
+    ServerContext ctx_;
+    QDate lastDisplayDate_;
+
+    std::unique_ptr<Intake> intake_;
+    std::unique_ptr<InboundServer> inbound_;
+    std::unique_ptr<OutboundClient> outbound_;
+    QTimer timer1_, timer2_, timer3_, timer4_;
+};
