@@ -1,0 +1,68 @@
+#include "server/bbs/MappedFile.h"
+#include "server/store/Text.h"
+#include <QFile>
+#include <array>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+MappedFile::MappedFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        size_ = static_cast<size_t>(st.st_size);
+        if (size_ == 0) {
+            open_ = true;
+        } else {
+            void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (p != MAP_FAILED) {
+                mapping_ = p;
+                data_ = static_cast<const char*>(p);
+                open_ = true;
+            }
+        }
+    }
+    ::close(fd);
+    if (!open_) size_ = 0;
+}
+
+MappedFile::~MappedFile() {
+    if (mapping_) ::munmap(mapping_, size_);
+}
+
+namespace {
+
+// One table built from the text helpers' own lower-casing, so that a byte
+// compares here exactly as it does everywhere else in the server.
+const std::array<unsigned char, 256>& FoldTable() {
+    static const std::array<unsigned char, 256> table = [] {
+        std::array<unsigned char, 256> t{};
+        Text all(256, '\0');
+        for (int c = 0; c < 256; ++c) all[c] = static_cast<char>(c);
+        const Text lower = LCase(all);
+        for (int c = 0; c < 256; ++c) t[c] = static_cast<unsigned char>(lower.size() == 256 ? lower[c] : c);
+        return t;
+    }();
+    return table;
+}
+
+bool IsPadding(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
+
+}  // namespace
+
+bool SameTextBytes(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    const auto& fold = FoldTable();
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold[static_cast<unsigned char>(a[i])] != fold[static_cast<unsigned char>(b[i])]) return false;
+    return true;
+}
+
+std::string_view TrimBytes(std::string_view s) {
+    while (!s.empty() && IsPadding(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsPadding(s.back())) s.remove_suffix(1);
+    return s;
+}

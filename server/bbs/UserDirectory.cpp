@@ -1,0 +1,100 @@
+#include "server/bbs/UserDirectory.h"
+#include "server/bbs/MappedFile.h"
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/Version.h"
+#include <QFile>
+
+namespace {
+
+constexpr const char* kModule = "modZARV";
+
+std::string_view View(const Text& t) { return {t.constData(), static_cast<size_t>(t.size())}; }
+Text ToText(std::string_view s) { return Text(s.data(), static_cast<qsizetype>(s.size())); }
+
+// Splits off the first column of an index line: the text before the first
+// ",", and the rest after it.
+std::pair<std::string_view, std::string_view> FirstColumn(std::string_view line) {
+    const size_t comma = line.find(',');
+    if (comma == std::string_view::npos) return {line, {}};
+    return {line.substr(0, comma), line.substr(comma + 1)};
+}
+
+// The number column of an index line: plain decimal digits are read in
+// place; anything else goes through the lenient parse of the text helpers.
+int32_t ColumnNumber(std::string_view column) {
+    if (!column.empty() && column.size() <= 9 &&
+        column.find_first_not_of("0123456789") == std::string_view::npos) {
+        int32_t n = 0;
+        for (char c : column) n = n * 10 + (c - '0');
+        return n;
+    }
+    return ValLong(ToText(column));
+}
+
+}  // namespace
+
+QString UserFilePath(const BbsConfig& bbs) { return PathJoin(bbs.DataDir(), "USERFILE.DAT"); }
+QString HandlesUipPath(const BbsConfig& bbs) { return PathJoin(bbs.MainDir(), "HANDLES.UIP"); }
+
+int32_t UserCount(const BbsConfig& bbs) {
+    const qint64 length = FileLength(UserFilePath(bbs));
+    return length > 0 ? static_cast<int32_t>(std::min<qint64>(length / kUserRecordSize, INT32_MAX)) : 0;
+}
+
+UserRecord GetUser(const BbsConfig& bbs, int32_t userNumber, bool* failed) {
+    if (failed) *failed = true;
+    QFile file(UserFilePath(bbs));
+    Text fault;
+    if (userNumber < 1) {
+        fault = "Bad record number " + NumText(userNumber);
+    } else if (!file.open(QIODevice::ReadOnly)) {
+        fault = "File not found: " + TextFromPath(file.fileName());
+    } else if (!file.seek(qint64(userNumber - 1) * kUserRecordSize)) {
+        fault = "Bad record number " + NumText(userNumber);
+    } else {
+        const Text bytes = file.read(kUserRecordSize);
+        if (bytes.size() == kUserRecordSize) {
+            if (failed) *failed = false;
+            return UserRecord::Decode(bytes);
+        }
+        fault = "Bad record number " + NumText(userNumber);
+    }
+    LogError("GetUser", kVersion, kModule, fault);
+    return UserRecord();
+}
+
+int32_t FindHandle(const BbsConfig& bbs, const Text& name) {
+    // The whole file is searched: the count is not held in a 16-bit number,
+    // so users beyond record 32767 are found too.
+    const std::string_view wanted = TrimBytes(View(name));
+    if (wanted.empty()) return 0;   // an empty name must not match an empty slot
+    const MappedFile file(UserFilePath(bbs));
+    const std::string_view bytes = file.Bytes();
+    const size_t count = bytes.size() / kUserRecordSize;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string_view handle = TrimBytes(bytes.substr(i * kUserRecordSize, kUserHandleSize));
+        if (SameTextBytes(handle, wanted)) return static_cast<int32_t>(std::min<size_t>(i + 1, INT32_MAX));
+    }
+    return 0;
+}
+
+Text ScanHandlesUip(const BbsConfig& bbs, const Text& handle, int32_t userNumber) {
+    const std::string_view wanted = TrimBytes(View(handle));
+    if (wanted.empty() && userNumber < 1) return {};
+    const MappedFile file(HandlesUipPath(bbs));
+    Text result;
+    ForEachLine(file.Bytes(), [&](std::string_view line) {
+        const auto [first, rest] = FirstColumn(line);
+        const std::string_view number = TrimBytes(FirstColumn(rest).first);
+        if (!wanted.empty()) {
+            if (!SameTextBytes(TrimBytes(first), wanted)) return true;
+            result = NumText(ColumnNumber(number));
+            return false;
+        }
+        if (ColumnNumber(number) != userNumber) return true;
+        result = ToText(TrimBytes(first));
+        return false;
+    });
+    return result;
+}

@@ -1,0 +1,39 @@
+// Learning a recipient address as a user's handle (setting AutoVerify).
+#include "server/bbs/MappedFile.h"
+#include "server/bbs/UserDirectory.h"
+#include "server/inbound/Recipients.h"
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/Version.h"
+
+namespace {
+
+// A handle that would break the index's line and column layout.
+bool UnfitForIndex(const Text& handle) {
+    return handle.contains(',') || handle.contains('\r') || handle.contains('\n') || handle.contains('\0');
+}
+
+}  // namespace
+
+void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& address) {
+    const Text local = Trim(Explode("@", address, 2, 2)[0]);
+    if (local.isEmpty() || userNumber < 1 || UnfitForIndex(local)) return;
+    const Text systemId = Trim(GetNetEntry(ctx.bbs, 1, "SYSTEMID"));
+    const QString path = HandlesUipPath(ctx.bbs);
+    Text content;
+    if (!FileExists(path)) {
+        content = "system-daemon,SYSTEM-DAEMON," + systemId + ",1" + CRLF;
+    } else {
+        // Every line of the user goes; the others stay in their order.
+        const MappedFile file(path);
+        ForEachLine(file.Bytes(), [&](std::string_view line) {
+            const Text text(line.data(), static_cast<qsizetype>(line.size()));
+            if (ValLong(Trim(Explode(",", text, 4, 2)[1])) != userNumber) content += text + CRLF;
+            return true;
+        });
+    }
+    content += local + "," + NumText(userNumber) + "," + systemId + ",1" + CRLF;
+    // The BBS reads the index at any time: it never sees a half-written file.
+    if (!WriteFileAtomic(path, content))
+        LogError("AddVerifiedUser", kVersion, "modOSPRINE", "Cannot write " + TextFromPath(path));
+}
