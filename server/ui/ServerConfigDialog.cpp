@@ -1,0 +1,345 @@
+#include "server/ui/ServerConfigDialog.h"
+
+#include "server/store/ErrorLog.h"
+#include "server/store/Version.h"
+#include "server/ui/KeyFilter.h"
+#include "server/ui/Latin1.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedLayout>
+#include <QTabBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kTextWidth = 30;   // width of the record's text fields
+
+QGroupBox* Frame(const char* title, const char* name, QLayout* layout) {
+    auto* box = new QGroupBox(QString::fromLatin1(title));
+    box->setObjectName(name);
+    box->setLayout(layout);
+    return box;
+}
+
+Text Cut(const QString& s) { return Trim(T(s)).left(kTextWidth); }
+
+}  // namespace
+
+frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
+    setObjectName("frmServerConfig");
+    setWindowTitle("OSPRINE - Configuration");
+    setModal(true);
+
+    tbsOptions_ = new QTabBar(this);
+    tbsOptions_->setObjectName("tbsOptions");
+    tbsOptions_->addTab("SMTP &Server");
+    tbsOptions_->addTab("SMTP &Client");
+    tbsOptions_->addTab("&Miscellaneous");
+
+    auto* pageArea = new QWidget(this);
+    pages_ = new QStackedLayout(pageArea);
+    for (int i = 0; i < 3; ++i) {
+        auto* page = new QWidget(pageArea);
+        page->setObjectName(QString("picOptions%1").arg(i));
+        pages_->addWidget(page);
+    }
+    BuildServerPage(pages_->widget(0));
+    BuildClientPage(pages_->widget(1));
+    BuildMiscPage(pages_->widget(2));
+
+    auto* buttons = new QDialogButtonBox(this);
+    auto* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
+    ok->setObjectName("cmdOK");
+    ok->setDefault(true);
+    auto* cancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
+    cancel->setObjectName("cmdCancel");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tbsOptions_);
+    layout->addWidget(pageArea);
+    layout->addWidget(buttons);
+
+    connect(tbsOptions_, &QTabBar::currentChanged, this, &frmServerConfig::tbsOptions_Click);
+    connect(ok, &QPushButton::clicked, this, &frmServerConfig::cmdOK_Click);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Check("ClientAuth"), &QCheckBox::clicked, this, &frmServerConfig::ClientAuth_Click);
+    connect(Check("Pop3Before"), &QCheckBox::clicked, this, &frmServerConfig::Pop3Before_Click);
+    connect(Check("SmtpClient"), &QCheckBox::clicked, this, &frmServerConfig::SmtpClient_Click);
+    connect(Check("AllowFreq"), &QCheckBox::clicked, this, &frmServerConfig::AllowFreq_Click);
+
+    Form_Load();
+}
+
+QLineEdit* frmServerConfig::AddText(QGridLayout* grid, const char* name, const char* caption, const char* tip, bool digits) {
+    auto* label = new QLabel(QString::fromLatin1(caption));
+    label->setObjectName(QString("lbl") + name);
+    label->setToolTip(QString::fromLatin1(tip));
+    auto* edit = new QLineEdit;
+    edit->setObjectName(name);
+    edit->setToolTip(QString::fromLatin1(tip));
+    label->setBuddy(edit);
+    if (digits) InstallKeyFilter(edit, KeyRules::Digits());
+    const int row = grid->rowCount();
+    grid->addWidget(label, row, 0);
+    grid->addWidget(edit, row, 1);
+    return edit;
+}
+
+QCheckBox* frmServerConfig::AddCheck(QLayout* layout, const char* name, const char* caption, const char* tip) {
+    auto* box = new QCheckBox(QString::fromLatin1(caption));
+    box->setObjectName(name);
+    box->setToolTip(QString::fromLatin1(tip));
+    layout->addWidget(box);
+    return box;
+}
+
+void frmServerConfig::BuildServerPage(QWidget* page) {
+    auto* inbound = new QGridLayout;
+    AddText(inbound, "Port", "SMTP Listening Port:", "The port that OSPRN will listen for incoming SMTP connections.", true);
+    AddText(inbound, "MaxConnections", "Max. SMTP Connections:", "The maximum  number of simultaneous SMTP connections.", true);
+    AddText(inbound, "MaxLogSize", "Maximum Log Size:", "The maximum size of the log file before it is rotated (in bytes).", true);
+    AddText(inbound, "MaxMailSize", "Maximum Message Size:",
+            "The maximum size of incoming messages, including attachments (in bytes), max 10MB. ", false);
+
+    auto* options = new QVBoxLayout;
+    AddCheck(options, "VerifyUser", "Perform User Verification",
+             "If enabled, OSPRINE will check to see if the mail recipient is a valid user or alias.");
+    AddCheck(options, "AutoVerify", "Automatically Add Users to HANDLES.UIP",
+             "If enabled, OSPRINE will automatically add valid BBS users to HANDLES.UIP if they are missing. Any entries "
+             "with the same user number will be removed.");
+    AddCheck(options, "EmailUserNumber", "Allow Mail to User Numbers",
+             "If enabled then incoming mail addressed to a user number will be allowed.");
+    AddCheck(options, "CheckFlags", "Recipient Must Have Internet Flag",
+             "If enabled, the recipient must have the flag set for the Internet in NETWORKS.LST.");
+    AddCheck(options, "AllowVrfy", "Allow VRFY Query", "If enabled, user queries with the VRFY command are allowed.");
+    AddCheck(options, "AllowExpn", "Allow EXPN Query", "If enabled, mailing list queries using the EXPN command are allowed.");
+
+    auto* advanced = new QVBoxLayout;
+    AddCheck(advanced, "AllowCarbonCopy", "Process Cc: and Bcc: Headers",
+             "If enabled, then OSPRINE will attempt to deliver the message to all addresses. This should typically be "
+             "disabled.");
+    AddCheck(advanced, "SpamAssassin", "Enable SpamAssassin",
+             "If enabled, OSPRINE will execute SpamAssassin for spam checking. SpamAssassin must be installed properly "
+             "for this to work.");
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(Frame("SMTP Server (Inbound)", "fraInbound", inbound));
+    layout->addWidget(Frame("Options", "fraOptions", options));
+    layout->addWidget(Frame("Advanced Options", "fraAdvanced", advanced));
+    layout->addStretch();
+}
+
+void frmServerConfig::BuildClientPage(QWidget* page) {
+    auto* layout = new QVBoxLayout(page);
+    AddCheck(layout, "SmtpClient", "Enable SMTP Client", "Enable if you want OSPRINE to process outgoing mail.");
+
+    auto* outbound = new QGridLayout;
+    AddText(outbound, "ClientHost", "SMTP Server Hostname:", "The hostname or IP address of your ISP's SMTP server.", false);
+    AddText(outbound, "ClientPort", "SMTP Server Port:", "The port number your ISP's SMTP server uses.", false);
+
+    auto* auth = new QGridLayout;
+    auto* authCheck = new QCheckBox("Enable SMTP Authentication");
+    authCheck->setObjectName("ClientAuth");
+    authCheck->setToolTip("If your ISP SMTP server requires authentication, enable this.");
+    auth->addWidget(authCheck, 0, 0, 1, 2);
+    AddText(auth, "AuthUsername", "Username:", "The username to use when authenticating the connection.", false);
+    AddText(auth, "AuthPassword", "Password:", "The password to use when authenticating the connection.", false)
+        ->setEchoMode(QLineEdit::Password);
+
+    auto* pop3 = new QGridLayout;
+    auto* pop3Check = new QCheckBox("Enable POP3 Before SMTP");
+    pop3Check->setObjectName("Pop3Before");
+    pop3Check->setToolTip("If your ISP SMTP server requires a POP3 connection before the SMTP connection, enable this.");
+    pop3->addWidget(pop3Check, 0, 0, 1, 2);
+    AddText(pop3, "Pop3Host", "POP3 Server:", "The hostname or IP address of your ISP's POP3 server.", false);
+    AddText(pop3, "Pop3Port", "POP3 Port:", "The port that your ISP's POP3 server uses.", false);
+    AddText(pop3, "Pop3Username", "Username:", "The username to use when connecting to your ISP POP3 server.", false);
+    AddText(pop3, "Pop3Password", "Password:", "The password to use when connecting to your ISP POP3 server.", false)
+        ->setEchoMode(QLineEdit::Password);
+
+    clientFrames_ = {Frame("SMTP Client (Outbound)", "fraOutbound", outbound), Frame("SMTP Authentication", "fraAuth", auth),
+                     Frame("POP3 Before SMTP", "fraPop3", pop3)};
+    for (QGroupBox* frame : clientFrames_) layout->addWidget(frame);
+    layout->addStretch();
+}
+
+void frmServerConfig::BuildMiscPage(QWidget* page) {
+    auto* maintenance = new QGridLayout;
+    auto* daily = new QCheckBox("Perform Daily Maintenance");
+    daily->setObjectName("DailyMaint");
+    daily->setToolTip("If enabled, OSPRINE will rebuild and clean up the HANDLES.UIP each night. THIS WILL DESTROY ANY "
+                      "CUSTOM ENTRIES YOU MAY HAVE.");
+    maintenance->addWidget(daily, 0, 0, 1, 2);
+    AddText(maintenance, "AutorespondUser", "Autoresponder User No.:", "Enter the user number of the autoresponder account.", true);
+
+    auto* freq = new QGridLayout;
+    auto* allow = new QCheckBox("Enable File Requests (FREQ)");
+    allow->setObjectName("AllowFreq");
+    allow->setToolTip("If you want to allow FREQing, enable this.");
+    freq->addWidget(allow, 0, 0, 1, 2);
+    AddText(freq, "MaxFreqSize", "Max. FREQ Filesize:", "The maximum size of a file that can be requested (in bytes), max 10MB.", true);
+
+    auto* misc = new QVBoxLayout;
+    AddCheck(misc, "CloseToTaskbar", "Close to Taskbar",
+             "If enabled, OSPRINE will minimize itself instead of exiting when told to close using the X button.");
+    AddCheck(misc, "SaveStats", "Maintain Statistical Information",
+             "Enable this option if you want OSPRINE to remember the statistics between sessions.");
+    AddCheck(misc, "SaveWindowPos", "Save Window Position on Exit", "If enabled, OSPRINE will remember the window position when closed.");
+    AddCheck(misc, "ShowEventWindow", "Show Event Windows", "Enable if you would like the event windows to be visible when executed.");
+    AddCheck(misc, "MinToTray", "Minimize to System Tray", "Enable if you would like OSPRN to minimize to the system tray.");
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(Frame("Maintenance", "fraMaintenance", maintenance));
+    layout->addWidget(Frame("File Request Options", "fraFreq", freq));
+    layout->addWidget(Frame("Miscellaneous", "fraMisc", misc));
+    layout->addStretch();
+}
+
+QLineEdit* frmServerConfig::Edit(const char* name) const { return findChild<QLineEdit*>(name); }
+QCheckBox* frmServerConfig::Check(const char* name) const { return findChild<QCheckBox*>(name); }
+
+// A text field and its label are enabled and disabled together.
+void frmServerConfig::SetField(const char* name, bool enabled) {
+    if (QLineEdit* edit = Edit(name)) edit->setEnabled(enabled);
+    else if (QCheckBox* box = Check(name)) box->setEnabled(enabled);
+    if (auto* label = findChild<QLabel*>(QString("lbl") + name)) label->setEnabled(enabled);
+}
+
+namespace {
+
+// The record's fields as the dialog shows them.
+struct NumberField {
+    const char* name;
+    int16_t SettingsRecord::* small;
+    int32_t SettingsRecord::* large;
+};
+const NumberField kNumbers[] = {
+    {"Port", &SettingsRecord::Port, nullptr},
+    {"MaxConnections", &SettingsRecord::MaxConnections, nullptr},
+    {"ClientPort", &SettingsRecord::ClientPort, nullptr},
+    {"Pop3Port", &SettingsRecord::Pop3Port, nullptr},
+    {"MaxLogSize", nullptr, &SettingsRecord::MaxLogSize},
+    {"AutorespondUser", nullptr, &SettingsRecord::AutorespondUser},
+    {"MaxFreqSize", nullptr, &SettingsRecord::MaxFreqSize},
+    {"MaxMailSize", nullptr, &SettingsRecord::MaxMailSize},
+};
+
+struct TextField {
+    const char* name;
+    Text SettingsRecord::* field;
+};
+const TextField kTexts[] = {
+    {"ClientHost", &SettingsRecord::ClientHost},     {"AuthUsername", &SettingsRecord::AuthUsername},
+    {"AuthPassword", &SettingsRecord::AuthPassword}, {"Pop3Host", &SettingsRecord::Pop3Host},
+    {"Pop3Username", &SettingsRecord::Pop3Username}, {"Pop3Password", &SettingsRecord::Pop3Password},
+};
+
+struct FlagField {
+    const char* name;
+    int16_t SettingsRecord::* field;
+};
+const FlagField kFlags[] = {
+    {"VerifyUser", &SettingsRecord::VerifyUser},         {"AutoVerify", &SettingsRecord::AutoVerify},
+    {"EmailUserNumber", &SettingsRecord::EmailUserNumber}, {"CheckFlags", &SettingsRecord::CheckFlags},
+    {"AllowVrfy", &SettingsRecord::AllowVrfy},           {"AllowExpn", &SettingsRecord::AllowExpn},
+    {"AllowCarbonCopy", &SettingsRecord::AllowCarbonCopy}, {"SpamAssassin", &SettingsRecord::SpamAssassin},
+    {"SmtpClient", &SettingsRecord::SmtpClient},         {"ClientAuth", &SettingsRecord::ClientAuth},
+    {"Pop3Before", &SettingsRecord::Pop3Before},         {"DailyMaint", &SettingsRecord::DailyMaint},
+    {"AllowFreq", &SettingsRecord::AllowFreq},           {"CloseToTaskbar", &SettingsRecord::CloseToTaskbar},
+    {"SaveStats", &SettingsRecord::SaveStats},           {"SaveWindowPos", &SettingsRecord::SaveWindowPos},
+    {"ShowEventWindow", &SettingsRecord::ShowEventWindow}, {"MinToTray", &SettingsRecord::MinToTray},
+};
+
+}  // namespace
+
+void frmServerConfig::Form_Load() {
+    try {
+        pages_->setCurrentIndex(0);
+        const SettingsRecord& r = ctx_.settings;
+        for (const NumberField& f : kNumbers)
+            Edit(f.name)->setText(QString::number(f.small ? int(r.*f.small) : int(r.*f.large)));
+        for (const TextField& f : kTexts) Edit(f.name)->setText(Q(Trim(r.*f.field)));
+        for (const FlagField& f : kFlags) Check(f.name)->setChecked(r.*f.field == 1);
+        if (ctx_.IsActive && ctx_.IsActive()) {
+            SetField("Port", false);
+            SetField("MaxConnections", false);
+        }
+        ClientAuth_Click();
+        Pop3Before_Click();
+        SmtpClient_Click();
+        AllowFreq_Click();
+    } catch (const std::exception& e) {
+        loadFailed_ = true;
+        QMessageBox::critical(this, "OSPRINE - Error", "An error occurred; closing configuration.");
+        LogError("Form_Load", kVersion, "frmServerConfig", e.what());
+    }
+}
+
+void frmServerConfig::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (loadFailed_) QTimer::singleShot(0, this, &QDialog::reject);
+}
+
+void frmServerConfig::tbsOptions_Click(int index) { pages_->setCurrentIndex(index); }
+
+void frmServerConfig::ClientAuth_Click() {
+    const bool on = Check("ClientAuth")->isChecked();
+    SetField("AuthUsername", on);
+    SetField("AuthPassword", on);
+}
+
+void frmServerConfig::Pop3Before_Click() {
+    const bool on = Check("Pop3Before")->isChecked();
+    for (const char* name : {"Pop3Host", "Pop3Port", "Pop3Username", "Pop3Password"}) SetField(name, on);
+}
+
+void frmServerConfig::SmtpClient_Click() {
+    const bool on = Check("SmtpClient")->isChecked();
+    for (QGroupBox* frame : clientFrames_) frame->setEnabled(on);
+    if (!on) {
+        for (const char* name : {"ClientHost", "ClientPort", "ClientAuth", "Pop3Before", "AuthUsername", "AuthPassword",
+                                 "Pop3Host", "Pop3Port", "Pop3Username", "Pop3Password"})
+            SetField(name, false);
+        return;
+    }
+    for (const char* name : {"ClientHost", "ClientPort", "ClientAuth", "Pop3Before"}) SetField(name, true);
+    ClientAuth_Click();
+    Pop3Before_Click();
+}
+
+void frmServerConfig::AllowFreq_Click() { SetField("MaxFreqSize", Check("AllowFreq")->isChecked()); }
+
+void frmServerConfig::cmdOK_Click() {
+    SettingsRecord& r = ctx_.settings;
+    for (const NumberField& f : kNumbers) {
+        QLineEdit* edit = Edit(f.name);
+        // A greyed-out port or connection count keeps the record's value.
+        if (!edit->isEnabled() && (f.small == &SettingsRecord::Port || f.small == &SettingsRecord::MaxConnections))
+            continue;
+        const Text typed = Trim(T(edit->text()));
+        if (f.small) r.*f.small = ValInteger(typed);
+        else r.*f.large = ValLong(typed);
+    }
+    for (const TextField& f : kTexts) r.*f.field = Cut(Edit(f.name)->text());
+    for (const FlagField& f : kFlags) r.*f.field = Check(f.name)->isChecked() ? 1 : 0;
+
+    if (r.Port < 1) r.Port = 25;
+    if (r.ClientPort < 1) r.ClientPort = 25;
+    if (r.Pop3Port < 1) r.Pop3Port = 110;
+    if (r.MaxConnections < 1) r.MaxConnections = 1;
+    if (r.MaxConnections > 200) r.MaxConnections = 200;
+    if (r.AutorespondUser < 1) r.AutorespondUser = 1;
+
+    if (ctx_.SaveCfg) ctx_.SaveCfg();
+    if (ctx_.LoadCfg) ctx_.LoadCfg();
+    accept();
+}
