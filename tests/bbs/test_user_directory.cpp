@@ -1,0 +1,147 @@
+#include "server/bbs/UserDirectory.h"
+#include "tests/bbs/test_user_install.h"
+
+namespace {
+
+// The cast: a deleted record (3), a level-0 user (4), a handle with spaces (2).
+const QList<TestUser> kUsers = {
+    {"Sysop", 255, "AIZ"}, {"John Smith", 20, "I"}, {"", 20, ""}, {"Gone Guy", 0, ""}, {"ann", 10, ""},
+};
+
+class UserDirectoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bbs.WriteUsers(kUsers);
+        bbs.WriteNet(1, "SYSTEMID = 0042\r\n");
+        bbs.WriteNet(9, "SYSTEMID=bbs.example\r\nNETDIR=" + TextFromPath(bbs.Dir("SPOOL")) + "\r\n");
+    }
+    UserInstall bbs;
+};
+
+}  // namespace
+
+TEST_F(UserDirectoryTest, GetUserReadsTheNumberedRecord) {
+    bool failed = true;
+    EXPECT_EQ(GetUser(bbs.bbs, 2, &failed).Handle(), "John Smith");
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(GetUser(bbs.bbs, 1, &failed).SecurityLevel(), 255);
+    EXPECT_EQ(UserCount(bbs.bbs), 5);
+    EXPECT_TRUE(bbs.ErrorLog().isEmpty());
+}
+
+TEST_F(UserDirectoryTest, GetUserBeyondTheFileFailsAndIsLogged) {
+    bool failed = false;
+    const UserRecord r = GetUser(bbs.bbs, 6, &failed);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(r.Encode(), UserRecord().Encode());
+    EXPECT_TRUE(bbs.ErrorLog().contains("GetUser"));
+    failed = false;
+    GetUser(bbs.bbs, 0, &failed);
+    EXPECT_TRUE(failed);
+    // A half record at the end is no record.
+    UserInstall::Write(bbs.Data("USERFILE.DAT"), UserInstall::Records(kUsers) + Text(100, ' '));
+    EXPECT_EQ(UserCount(bbs.bbs), 5);
+    GetUser(bbs.bbs, 6, &failed);
+    EXPECT_TRUE(failed);
+    QFile::remove(bbs.Data("USERFILE.DAT"));
+    GetUser(bbs.bbs, 1, &failed);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(UserCount(bbs.bbs), 0);
+}
+
+TEST_F(UserDirectoryTest, FindHandleIgnoresCaseAndPaddingButNeverMatchesAnEmptySlot) {
+    EXPECT_EQ(FindHandle(bbs.bbs, "  JOHN smith "), 2);
+    EXPECT_EQ(FindHandle(bbs.bbs, "gone guy"), 4);   // unlisted users are still records
+    EXPECT_EQ(FindHandle(bbs.bbs, "john.smith"), 0);
+    EXPECT_EQ(FindHandle(bbs.bbs, ""), 0);
+    EXPECT_EQ(FindHandle(bbs.bbs, "   "), 0);
+}
+
+TEST_F(UserDirectoryTest, FindHandleSearchesBeyondRecord32767) {
+    QList<TestUser> many;
+    for (int i = 1; i <= 33000; ++i) many.append({"User " + NumText(i), 10, ""});
+    bbs.WriteUsers(many);
+    EXPECT_EQ(FindHandle(bbs.bbs, "user 32768"), 32768);
+    EXPECT_EQ(FindHandle(bbs.bbs, "User 33000"), 33000);
+    EXPECT_EQ(FindHandle(bbs.bbs, "User 33001"), 0);
+}
+
+TEST_F(UserDirectoryTest, ScanHandlesUipBothWays) {
+    UserInstall::Write(bbs.Main("HANDLES.UIP"),
+                       "system-daemon,SYSTEM-DAEMON,42,1\r\n"
+                       " John.Smith , 2 ,42,1\r\n"
+                       "jsmith,2,42,1\n"
+                       "ann,5\r"
+                       "broken\r\n"
+                       "odd,x7,42,1\r\n");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "john.smith", 0), "2");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, " JSMITH ", 0), "2");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "ann", 0), "5");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "odd", 0), "0");        // found, with a number that reads as 0
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "broken", 0), "0");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "john smith", 0), "");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 2), "John.Smith");  // the first line of the user
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 5), "ann");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 9), "");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 0), "");
+    QFile::remove(bbs.Main("HANDLES.UIP"));
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "ann", 0), "");
+}
+
+TEST_F(UserDirectoryTest, RebuiltUipListsListedUsersWithTheirExtraNames) {
+    UserInstall::Write(bbs.Main("HANDLES.UIP"), "old,1,1,1\r\n");
+    UserInstall::Write(bbs.Main("AUTORESP.CFG"), "Sales Desk,x\r\nnocomma\r\n ,empty name\r\nInfo,y,z\r\n");
+    CreateHandlesUIP(bbs.bbs, 5, "Web Master,2;ghost,3;late,9;x,0");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("HANDLES.UIP")),
+              "system-daemon,SYSTEM-DAEMON,42,1\r\n"
+              "sysop,1,42,1\r\n"
+              "john.smith,2,42,1\r\n"
+              "web.master,2,42,1\r\n"
+              "john.smith,2,42,1\r\n"
+              "ann,5,42,1\r\n"
+              "sales.desk,5,42,1\r\n"
+              "info,5,42,1\r\n"
+              "ann,5,42,1\r\n");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("HANDLES.BAK")), "old,1,1,1\r\n");
+}
+
+TEST_F(UserDirectoryTest, AutoresponderBelowOneMeansUserOne) {
+    UserInstall::Write(bbs.Main("AUTORESP.CFG"), "help,1\r\n");
+    CreateHandlesUIP(bbs.bbs, 0, "");
+    EXPECT_TRUE(UserInstall::Read(bbs.Main("HANDLES.UIP"))
+                    .startsWith("system-daemon,SYSTEM-DAEMON,42,1\r\nsysop,1,42,1\r\nhelp,1,42,1\r\nsysop,1,42,1\r\n"
+                                "john.smith,2,42,1\r\n"));
+    EXPECT_FALSE(QFile::exists(bbs.Main("HANDLES.BAK")));
+}
+
+TEST_F(UserDirectoryTest, WithoutTheInternetNetworkTheUipIndexGoes) {
+    UserInstall::Write(bbs.Main("HANDLES.UIP"), "stale,1,1,1\r\n");
+    QFile::remove(bbs.Data("NET.9"));
+    CreateHandlesUIP(bbs.bbs, 1, "");
+    EXPECT_FALSE(QFile::exists(bbs.Main("HANDLES.UIP")));
+}
+
+TEST_F(UserDirectoryTest, RebuiltFidKeepsNamesAsStored) {
+    QDir(bbs.Dir("MAIN")).mkpath("FIDO");
+    bbs.WriteNet(4, "NETDIR= " + TextFromPath(bbs.Dir("MAIN")) + "/FIDO \r\n");
+    UserInstall::Write(bbs.Main("FIDO/HANDLES.FID"), "old\r\n");
+    CreateHandlesFID(bbs.bbs, 2, "Web Master,2");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("FIDO/HANDLES.FID")),
+              "Sysop,1,Sysop,42,1\r\n"
+              "John Smith,2,John Smith,42,1\r\n"
+              "Web Master,2,Web Master,42,1\r\n"
+              "John Smith,2,John Smith,42,1\r\n"
+              "ann,5,ann,42,1\r\n");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("FIDO/HANDLES.BAK")), "old\r\n");
+}
+
+TEST_F(UserDirectoryTest, FidIndexStaysWithoutNetworkFourOrItsDirectory) {
+    QDir(bbs.Dir("MAIN")).mkpath("FIDO");
+    UserInstall::Write(bbs.Main("FIDO/HANDLES.FID"), "old\r\n");
+    CreateHandlesFID(bbs.bbs, 1, "");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("FIDO/HANDLES.FID")), "old\r\n");
+    bbs.WriteNet(4, "NETDIR=" + TextFromPath(bbs.Dir("MAIN")) + "/NOWHERE\r\n");
+    CreateHandlesFID(bbs.bbs, 1, "");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("FIDO/HANDLES.FID")), "old\r\n");
+    EXPECT_FALSE(QFile::exists(bbs.Main("NOWHERE")));
+}
