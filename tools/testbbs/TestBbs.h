@@ -13,11 +13,20 @@ struct TestBbsOptions {
     bool writeSettings = true;            // write OSPRINE.CFG
     bool installTosser = true;            // copy the substitute tosser as ZUUCP.EXE
     QString tosserPath;                   // where the substitute tosser binary is ("" = beside this program)
+    QByteArray bbsName = "Demo Zarvel BBS";  // first field of MAIN.CFG
 };
 
 // The directories of the created installation (absolute paths).
 struct TestBbsLayout {
     QString mainDir, dataDir, tempDir, messageDir, spoolDir, queueDir, net4Dir, fileAreaDir;
+    QString net1Dir;        // NETDIR of network 1
+    QString spoolTmpDir;    // spool + "/TMP": the inbound hand-off files
+    QString closedAreaDir;  // a file area whose file-request switch is off
 };
 
+inline constexpr int kMinTestUsers = 1;
+inline constexpr int kMaxTestUsers = 200000;
+
+// Fails (error set, nothing overwritten) when `dir` already holds an
+// installation or an option is out of range.
 TestBbsLayout CreateTestBbs(const QString& dir, const TestBbsOptions& options, QString* error);
