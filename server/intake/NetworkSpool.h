@@ -3,6 +3,7 @@
 // itself (file-request answers, return notices), the start of the BBS's
 // tosser for the inbound hand-off files, and the 7-bit line filter.
 #include "server/bbs/ServerContext.h"
+#include <QDateTime>
 #include <QString>
 
 // Composes a message from "OSPRINE@" + the Internet system id, optionally
@@ -22,3 +23,7 @@ void TossMessages(const ServerContext& ctx);
 
 // Clears the top bit of every byte (233 becomes 105). Used line by line.
 Text ConvertTo7Bit(const Text& text);
+
+// The tosser script: a POSIX shell script that changes to the main directory
+// (quoted for the shell), runs "./ZUUCP.EXE 0 /R" and deletes itself.
+Text TosserScript(const QString& mainDir, const QDateTime& now);

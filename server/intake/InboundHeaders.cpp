@@ -1,0 +1,78 @@
+#include "server/intake/InboundHeaders.h"
+
+#include "server/inbound/Recipients.h"
+#include "server/store/Dates.h"
+#include "server/store/Headers.h"
+#include "server/store/Version.h"
+
+namespace {
+
+// ChangeHeaderField drops the final line end; the header block keeps one.
+Text SetField(const Text& head, const Text& name, const Text& value) {
+    const Text changed = ChangeHeaderField(name, value, head, true);
+    return changed.isEmpty() ? changed : changed + CRLF;
+}
+
+bool IsTraceOrContinuation(const Text& line) {
+    const Text up = UCase(line.left(12));
+    return up.startsWith("RETURN-PATH:") || up.startsWith("RECEIVED:") || line.startsWith(' ') ||
+           line.startsWith('\t');
+}
+
+// Inserts a whole header line where ChangeHeaderField adds a missing field:
+// before the first line that is no trace line and no continuation.
+Text InsertHeaderLine(const Text& head, const Text& line) {
+    qsizetype at = 0;
+    while (at < head.size()) {
+        const qsizetype end = head.indexOf("\r\n", at);
+        const qsizetype next = end < 0 ? head.size() : end + 2;
+        if (!IsTraceOrContinuation(head.mid(at, next - at))) break;
+        at = next;
+    }
+    return head.left(at) + line + CRLF + head.mid(at);
+}
+
+bool HasFieldLine(const Text& head, const Text& upperName) {
+    for (const Text& line : head.split('\n'))
+        if (UCase(line).startsWith(upperName + ":")) return true;
+    return false;
+}
+
+}  // namespace
+
+Text FixInboundHeaders(const Text& head, const QDateTime& now) {
+    Text h = head;
+    // An empty value cannot be set through ChangeHeaderField (it deletes):
+    // a missing Subject line is added empty, a blank one stays as it is.
+    if (GetHeaderField("Subject", h).isEmpty() && !HasFieldLine(h, "SUBJECT")) h = InsertHeaderLine(h, "Subject: ");
+    if (GetHeaderField("Date", h).isEmpty()) h = SetField(h, "Date", HeaderDate(now));
+    if (GetHeaderField("From", h).isEmpty()) h = SetField(h, "From", GetHeaderField("Sender", h));
+    if (GetHeaderField("Reply-To", h).isEmpty()) {
+        const Text from = GetHeaderField("From", h);
+        if (!from.isEmpty()) h = SetField(h, "reply-to", from);
+    }
+    return h;
+}
+
+Text ReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost, const QDateTime& now) {
+    return "Received: from " + Trim(sendingHost) + CRLF + "\tby " + GetSystemId(ctx.bbs) + " (OSPRINE v" + kVersion +
+           ")" + CRLF + "\tfor <" + Trim(GetPath(GetHeaderField("To", head))) + ">; " + HeaderDate(now) + CRLF;
+}
+
+Text AddReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost) {
+    return ReceivedHeader(ctx, head, sendingHost) + head;
+}
+
+Text GetRecipients(const ServerContext& ctx, const Text& head, const Text& recipients) {
+    const Text envelope = Trim(recipients);
+    if (Trim(head).isEmpty()) return envelope;
+    const Text candidates = GetHeaderField("To", head) + "," + GetHeaderField("Cc", head) + "," +
+                            GetHeaderField("Bcc", head) + "," + envelope;
+    TextList taken;
+    for (const Text& candidate : Explode(",", candidates)) {
+        const Text address = Trim(GetPath(LCase(Trim(candidate))));
+        if (address.isEmpty() || !address.contains('@') || !address.contains('.') || taken.contains(address)) continue;
+        if (CheckDomain(ctx, address) && CheckTo(ctx, address)) taken.append(address);
+    }
+    return taken.join(',');
+}

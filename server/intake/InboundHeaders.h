@@ -1,0 +1,20 @@
+#pragma once
+// Header repair, the trace header and the carbon-copy recipients of a
+// received message. They work on the header block (lines ended by CR LF).
+#include "server/bbs/ServerContext.h"
+#include <QDateTime>
+
+// Fills in a missing Subject (empty), Date (now), From (from Sender) and
+// "reply-to" (from From).
+Text FixInboundHeaders(const Text& head, const QDateTime& now = QDateTime::currentDateTime());
+
+// The three "Received:" lines, each ended by CR LF, for the message whose
+// header block is `head`.
+Text ReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost,
+                    const QDateTime& now = QDateTime::currentDateTime());
+// The header block with the "Received:" lines in front.
+Text AddReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost);
+
+// The recipients widened by the local addresses of the To, Cc and Bcc
+// headers (in that order, before the envelope's), joined by ",".
+Text GetRecipients(const ServerContext& ctx, const Text& head, const Text& recipients);

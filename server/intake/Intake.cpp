@@ -1,0 +1,151 @@
+#include "server/intake/Intake.h"
+
+#include "server/inbound/Recipients.h"
+#include "server/intake/EmailBaseWriter.h"
+#include "server/intake/FileRequestAnswer.h"
+#include "server/intake/Filters.h"
+#include "server/intake/InboundHeaders.h"
+#include "server/intake/RecipientCopy.h"
+#include "server/intake/SpamScan.h"
+#include "server/bbs/MessageFiles.h"
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/Headers.h"
+#include "server/store/KeyedList.h"
+#include "server/store/Version.h"
+
+#include <QDir>
+#include <QPointer>
+
+Intake::Intake(const ServerContext& ctx, QObject* parent) : QObject(parent), ctx_(ctx) {}
+
+void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) {
+    const QString spoolTmp = ctx_.bbs.SpoolTmpDir();
+    if (!DirExists(spoolTmp) && !QDir().mkpath(spoolTmp))
+        LogError("SaveMessage", kVersion, "modOSPRINE", "Cannot create " + TextFromPath(spoolTmp));
+    LogArrival(message);
+
+    const Text firstRecipient = GetPath(message.recipients);
+    const bool scan = message.message.size() < kSpamScanLimit && ctx_.settings.SpamAssassin == 1 &&
+                      !CheckFilterExemption(ctx_, firstRecipient, 1);
+    if (!scan) {
+        done(FileMessage(message, message.message));
+        return;
+    }
+    ctx_.log.Report(message.slot, "Data Received. Executing SpamAssassin...");
+    QPointer<Intake> self(this);
+    SpamScan::ExecuteSpamAssassin(
+        ctx_, message.slot, message.message,
+        [self, envelope = message, done = std::move(done)](const Text& scanned) {
+            if (self) done(self->FileMessage(envelope, scanned));
+        },
+        this);
+}
+
+void Intake::LogArrival(const ReceivedMessage& message) {
+    const Text head = HeaderBlock(message.message).toByteArray();
+    const int16_t slot = message.slot;
+    ctx_.log.Report(slot, "> Message Return-Path: " + Trim(message.returnPath));
+    ctx_.log.Report(slot, "> Message From: " + Trim(GetHeaderField("From", head)));
+    ctx_.log.Report(slot, "> Message To: " + Trim(GetHeaderField("To", head)));
+    ctx_.log.Report(slot, "> Message Subject: " + Trim(GetHeaderField("Subject", head)));
+    ctx_.log.Report(slot, "> Message ID: " + Trim(GetHeaderField("Message-ID", head)));
+}
+
+SaveResult Intake::Deleted(int16_t slot, const Text& event) {
+    ctx_.log.Report(slot, event);
+    return SaveResult::NotSaved;
+}
+
+bool Intake::Filtered(const ReceivedMessage& envelope, const Text& firstRecipient, const Text& head) {
+    if (!CheckFilterExemption(ctx_, firstRecipient, 2)) {
+        const Text event = ApplyHeaderFilter(GetData("headerfilter", ctx_.KeyedList()), head);
+        if (!event.isEmpty()) {
+            ctx_.stats.BlockedHeaders += 1;
+            ctx_.stats.UpdateStats();
+            Deleted(envelope.slot, event);
+            return true;
+        }
+    }
+    if (!CheckFilterExemption(ctx_, firstRecipient, 3)) {
+        const Text event = ApplySubjectFilter(GetData("subjectfilter", ctx_.KeyedList()), head);
+        if (!event.isEmpty()) {
+            ctx_.stats.BlockedSubjects += 1;
+            ctx_.stats.UpdateStats();
+            Deleted(envelope.slot, event);
+            return true;
+        }
+    }
+    return false;
+}
+
+SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text) {
+    const int16_t slot = envelope.slot;
+    MessageText message = SplitMessage(text);
+    message.head = FixInboundHeaders(message.head);
+    if (Trim(GetHeaderField("To", message.head)).isEmpty())
+        return Deleted(slot, "Email contains an invalid TO header. Message deleted.");
+    if (Trim(GetHeaderField("From", message.head)).isEmpty())
+        return Deleted(slot, "Email contains an invalid FROM header. Message deleted.");
+    const Text firstRecipient = GetPath(envelope.recipients);
+    if (Filtered(envelope, firstRecipient, message.head)) return SaveResult::NotSaved;
+
+    Text recipients = envelope.recipients;
+    if (ctx_.settings.AllowCarbonCopy == 1) recipients = GetRecipients(ctx_, message.head, recipients);
+    UndoDotStuffing(message.head);
+    UndoDotStuffing(message.body);
+
+    bool handedOn = false;
+    for (const Text& entry : Explode(",", recipients)) {
+        if (!Deliver(envelope, entry, message, &handedOn)) {
+            // The sender is told to try again; copies stored so far stay.
+            return SaveResult::LocalError;
+        }
+    }
+    return handedOn ? SaveResult::Saved : SaveResult::NotSaved;
+}
+
+bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const MessageText& message, bool* handedOn) {
+    const int16_t slot = envelope.slot;
+    const Text recipient = LCase(Trim(entry));
+    const Text local = NormalisedLocalPart(recipient);
+    if (recipient.isEmpty()) {
+        ctx_.log.Report(slot, "Error - Blank Recipient Address: " + LCase(GetPath(GetHeaderField("To", message.head))) +
+                                  " -- ");
+        return true;
+    }
+    ctx_.log.Report(slot, "Email received: " + LCase(GetPath(GetHeaderField("From", message.head))) + " --> " +
+                              recipient);
+
+    if (ctx_.settings.AllowFreq == 1 && UCase(local) == "SYSOP**F") {
+        if (!AnswerFileRequest(ctx_, slot, message.head)) return false;
+        *handedOn = true;
+        Count(message.head.size() + 2 + message.body.size() + message.tail.size());
+        return true;
+    }
+
+    const RecipientCopy copy = RewriteRecipient(ctx_, slot, recipient, local, message.head);
+    const Text forward = CheckForwarding(ctx_, copy.userNumber);
+    if (forward.isEmpty()) {
+        const TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
+        if (WriteNewMessageFile(ctx_.bbs.SpoolTmpDir(), pieces) == 0) {
+            LogError("SaveMessage", kVersion, "modOSPRINE",
+                     "No hand-off file could be written in " + TextFromPath(ctx_.bbs.SpoolTmpDir()));
+            return false;
+        }
+        *handedOn = true;
+        Count(PiecesLength(pieces));
+        return true;
+    }
+    const Text text = ForwardText(copy.head, message);
+    if (!WriteMessage(ctx_, copy.userNumber, forward, text, slot)) return false;
+    *handedOn = true;
+    Count(text.size());
+    return true;
+}
+
+void Intake::Count(qsizetype length) {
+    ctx_.stats.TotalReceived += 1;
+    ctx_.stats.KBReceived += float(length) / 1024.0f;
+    ctx_.stats.UpdateStats();
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The intake of received mail: from the end of DATA to the hand-off file the
+// BBS's tosser imports, or to a forwarding destination.
+#include "server/bbs/ServerContext.h"
+#include "server/inbound/MessageSaver.h"
+#include "server/intake/MessageText.h"
+#include <QObject>
+
+inline constexpr qsizetype kSpamScanLimit = 1048576;
+
+class Intake : public QObject, public MessageSaver {
+    Q_OBJECT
+public:
+    explicit Intake(const ServerContext& ctx, QObject* parent = nullptr);
+
+    // Logs the message, runs the spam scan when it applies (without blocking
+    // the loop) and files it; `done` gets the outcome once everything is stored.
+    void SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) override;
+
+    // Everything after the spam scan; `message` is the scanned text.
+    SaveResult FileMessage(const ReceivedMessage& envelope, const Text& message);
+
+private:
+    void LogArrival(const ReceivedMessage& message);
+    SaveResult Deleted(int16_t slot, const Text& event);  // logs why
+    bool Filtered(const ReceivedMessage& envelope, const Text& firstRecipient, const Text& head);
+    // Hands one recipient's copy on; false on a local fault.
+    bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message, bool* handedOn);
+    void Count(qsizetype length);
+
+    ServerContext ctx_;
+};

@@ -1,0 +1,173 @@
+#include "server/intake/NetworkSpool.h"
+
+#include "server/bbs/MessageFiles.h"
+#include "server/bbs/UserDirectory.h"
+#include "server/inbound/Recipients.h"
+#include "server/intake/EmailBaseWriter.h"
+#include "server/net/Base64.h"
+#include "server/store/Dates.h"
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/Version.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <csignal>
+
+namespace {
+
+Text RTrimSpaces(Text s) {
+    while (s.endsWith(' ')) s.chop(1);
+    return s;
+}
+
+Text Boundary(const QDateTime& now, const Text& systemId) {
+    return YyMmDd(now.date()) + "." + Text::number(now.time().msecsSinceStartOfDay() / 1000) + "/" + systemId;
+}
+
+struct Attachment {
+    Text fileName;
+    Text base64;
+};
+
+Text ComposeInetMessage(const ServerContext& ctx, int n, const Text& to, const Text& subject, const Text& body,
+                        const Attachment* attachment, const Text& boundary, bool returnNotice) {
+    const Text systemId = GetSystemId(ctx.bbs);
+    Text m;
+    m += "Message-ID: <V" + Text::number(n) + "@" + systemId + ">" + CRLF;
+    m += "From: OSPRINE@" + systemId + CRLF;
+    m += "To: " + to + CRLF;
+    m += "Subject: " + subject + CRLF;
+    m += "Date: " + HeaderDate() + CRLF;
+    m += Text("X-Mailer: OSPRINE v") + kVersion + CRLF;
+    if (returnNotice) m += Text("X-OSPRINE-Status: RETURNED") + CRLF;
+    m += "Organization: " + Trim(ctx.bbs.main.BbsName) + CRLF;
+    m += Text("MIME-Version: 1.0") + CRLF;
+    if (attachment) m += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + CRLF;
+    else m += Text("Content-Type: text/plain; charset=us-ascii") + CRLF;
+    m += Text("Content-Transfer-Encoding: 7bit") + CRLF;
+    m += CRLF;
+    if (attachment) {
+        m += Text("This is a MIME-encapsulated message.") + CRLF + CRLF;
+        m += "--" + boundary + CRLF;
+        m += Text("Content-Type: text/plain; charset=us-ascii") + CRLF + CRLF;
+    }
+    m += body + CRLF;
+    if (attachment) {
+        m += CRLF;
+        m += "--" + boundary + CRLF;
+        m += "Content-Type: application/octect-stream; name=\"" + attachment->fileName + "\"" + CRLF;
+        m += Text("Content-Transfer-Encoding: base64") + CRLF + CRLF;
+        m += attachment->base64 + CRLF;
+        m += "--" + boundary + "--" + CRLF;
+    }
+    return m;
+}
+
+// The shell's quoting of a single word: '...' with every ' written as '\''.
+Text ShellQuote(const Text& word) { return "'" + Text(word).replace("'", "'\\''") + "'"; }
+
+// The last tosser started by this server, so that a second one is not
+// started in the moment before the first has raised its "BT*.FLG" flag.
+qint64 gTosserPid = 0;
+
+bool TosserRunning() {
+    if (gTosserPid <= 0) return false;
+    // A process that ended may linger as a zombie; it counts as gone.
+    const Text stat = ReadFileBytes(QStringLiteral("/proc/%1/stat").arg(gTosserPid));
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0 || close + 2 >= stat.size() || stat[close + 2] == 'Z') {
+        gTosserPid = 0;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Text& subjectText, const Text& bodyText,
+                      const QString& attachmentPath, bool returnNotice) {
+    const Text to = LCase(Trim(recipient));
+    const Text subject = Trim(subjectText);
+    const Text body = RTrimSpaces(bodyText);
+    const QString path = attachmentPath.trimmed();
+    if (to.isEmpty() || subject.isEmpty() || body.isEmpty()) return true;
+
+    const QDateTime now = QDateTime::currentDateTime();
+    const Text systemId = GetSystemId(ctx.bbs);
+    Attachment attachment;
+    bool attach = false;
+    if (!path.isEmpty() && FileExists(path)) {
+        bool ok = false;
+        const QByteArray bytes = ReadFileBytes(path, &ok);
+        attach = ok;
+        attachment = {GetFileBasename(TextFromPath(path)), clsBase64::EncodeArr(bytes)};
+    }
+    const QString queueDir = ctx.bbs.QueueDir();
+    const int n = GetNextMessageNumber(queueDir);
+    const Text message = ComposeInetMessage(ctx, n, to, subject, body, attach ? &attachment : nullptr,
+                                            Boundary(now, systemId), returnNotice);
+
+    if (GetAddressDomain(to) != systemId) {
+        if (WriteNewMessageFile(queueDir, message) != 0) return true;
+        LogError("WriteInetMessage", kVersion, "modOSPRINE", "No queue file could be written in " + TextFromPath(queueDir));
+        return false;
+    }
+    const int32_t u = FindUser(ctx, to);
+    if (u <= 0) return true;
+    Text forward = CheckForwarding(ctx, u);
+    if (forward.isEmpty()) forward = Trim(GetUser(ctx.bbs, u).Handle());
+    return WriteMessage(ctx, u, forward, message, 0);
+}
+
+Text TosserScript(const QString& mainDir, const QDateTime& now) {
+    const Text dir = ShellQuote(TextFromPath(mainDir));
+    const Text self = ShellQuote(TextFromPath(PathJoin(mainDir, QStringLiteral("OSPRTOSS.BAT"))));
+    const QDate d = now.date();
+    const Text date = Text::number(d.month()).rightJustified(2, '0') + "-" + Text::number(d.day()).rightJustified(2, '0') +
+                      "-" + Text::number(d.year());
+    Text s;
+    s += Text("# This file created by OSPRINE v") + kVersion + " @ " + TimeText(now) + " on " + date + "\n";
+    s += "cd " + dir + " || exit 1\n";
+    s += "./ZUUCP.EXE 0 /R\n";
+    s += "cd " + dir + "\n";
+    s += "rm -f " + self + "\n";
+    s += "exit\n";
+    return s;
+}
+
+void TossMessages(const ServerContext& ctx) {
+    const QString mainDir = ctx.bbs.MainDir();
+    if (!ListFiles(mainDir, QStringLiteral("BT*.FLG")).isEmpty()) return;
+    if (ListFiles(ctx.bbs.SpoolTmpDir(), QStringLiteral("*.D")).isEmpty()) return;
+    if (TosserRunning()) return;
+    // Written through a temporary file: a shell still reading the previous
+    // script keeps its own copy.
+    const QString script = PathJoin(mainDir, QStringLiteral("OSPRTOSS.BAT"));
+    if (!WriteFileAtomic(script, TosserScript(mainDir, QDateTime::currentDateTime()))) {
+        LogError("TossMessages", kVersion, "modOSPRINE", "Cannot write " + TextFromPath(script));
+        return;
+    }
+    QProcess sh;
+    sh.setProgram(QStringLiteral("/bin/sh"));
+    sh.setArguments({script});
+    sh.setWorkingDirectory(mainDir);
+    sh.setStandardInputFile(QProcess::nullDevice());
+    sh.setStandardOutputFile(QProcess::nullDevice());
+    sh.setStandardErrorFile(QProcess::nullDevice());
+    qint64 pid = 0;
+    if (!sh.startDetached(&pid)) {
+        LogError("TossMessages", kVersion, "modOSPRINE", "Cannot start /bin/sh " + TextFromPath(script));
+        return;
+    }
+    gTosserPid = pid;
+}
+
+Text ConvertTo7Bit(const Text& text) {
+    if (Trim(text).isEmpty()) return text;
+    Text out(text);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) >= 128) c = char(static_cast<unsigned char>(c) - 128);
+    return out;
+}

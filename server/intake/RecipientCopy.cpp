@@ -1,0 +1,77 @@
+#include "server/intake/RecipientCopy.h"
+
+#include "server/bbs/UserDirectory.h"
+#include "server/inbound/Recipients.h"
+#include "server/intake/InboundHeaders.h"
+#include "server/store/Files.h"
+#include "server/store/Headers.h"
+#include "server/store/KeyedList.h"
+
+namespace {
+
+Text Dotted(const Text& name) { return Text(name).replace(' ', '.'); }
+
+Text SetTo(const Text& head, const Text& value) { return ChangeHeaderField("To", value, head, true) + CRLF; }
+
+Text ToAddress(const Text& head) { return LCase(GetPath(GetHeaderField("To", head))); }
+
+// The message of a copy, then the tail, each without trailing line ends and
+// followed by CR LF.
+TextList MessagePieces(const Text& head, const MessageText& message) {
+    TextList pieces{head};
+    if (message.hasBody) pieces << Text(CRLF) << message.body;
+    StripTrailingCrLf(pieces);
+    pieces << Text(CRLF);
+    TextList tail{message.tail};
+    StripTrailingCrLf(tail);
+    pieces << tail << Text(CRLF);
+    return pieces;
+}
+
+}  // namespace
+
+RecipientCopy RewriteRecipient(const ServerContext& ctx, int16_t slot, const Text& recipient, const Text& local,
+                               const Text& head) {
+    RecipientCopy copy{0, head};
+    const Text systemId = GetSystemId(ctx.bbs);
+
+    const Text aliases = GetData("aliases", ctx.KeyedList());
+    if (!aliases.isEmpty()) {
+        for (const Text& row : Explode(";", aliases)) {
+            const TextList columns = Explode(",", row, 2, 2);
+            const Text alias = Trim(columns[0]);
+            if (LCase(Dotted(alias)) != local) continue;
+            copy.userNumber = FindUser(ctx, alias);
+            const Text target = Trim(columns[1]);
+            const Text name = IsNumeric(target) ? LCase(Dotted(Trim(GetUser(ctx.bbs, ValLong(target)).Handle())))
+                                                : LCase(Dotted(target));
+            copy.head = SetTo(copy.head, "<" + name + "@" + systemId + ">");
+            ctx.log.Report(slot, "Aliased recipient changed to: " + ToAddress(copy.head));
+            return copy;
+        }
+    }
+    if (const int32_t user = ValLong(ScanHandlesUip(ctx.bbs, local, 0)); user > 0) {
+        copy.userNumber = user;
+        copy.head = SetTo(copy.head, "<" + recipient + ">");
+        return copy;
+    }
+    if (IsNumeric(local) && ctx.settings.EmailUserNumber == 1 && FileExists(UserFilePath(ctx.bbs))) {
+        const int32_t user = ValLong(local);
+        if (user > 0 && user <= UserCount(ctx.bbs)) {
+            copy.userNumber = user;
+            const Text name = LCase(Dotted(Trim(GetUser(ctx.bbs, user).Handle())));
+            copy.head = SetTo(copy.head, "<" + name + "@" + systemId + ">");
+            ctx.log.Report(slot, "Numeric recipient changed to: " + ToAddress(copy.head));
+        }
+    }
+    return copy;
+}
+
+TextList HandOffPieces(const ServerContext& ctx, const Text& returnPath, const Text& sendingHost, const Text& head,
+                       const MessageText& message) {
+    TextList pieces{"Return-Path: <" + Trim(returnPath) + ">" + CRLF, ReceivedHeader(ctx, head, sendingHost)};
+    pieces << MessagePieces(head, message) << Text(CRLF);
+    return pieces;
+}
+
+Text ForwardText(const Text& head, const MessageText& message) { return MessagePieces(head, message).join(); }

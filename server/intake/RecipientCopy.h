@@ -1,0 +1,25 @@
+#pragma once
+// One recipient's copy of a received message: the To header rewritten for
+// aliases, handles and user numbers, and the texts handed on.
+#include "server/bbs/ServerContext.h"
+#include "server/intake/MessageText.h"
+
+struct RecipientCopy {
+    int32_t userNumber = 0;  // 0 unless an alias, handle or user number named the user
+    Text head;               // the header block of this copy
+};
+
+// `recipient` is the trimmed, lower-cased address; `local` its local part
+// with spaces as dots. Logs the rewrites.
+RecipientCopy RewriteRecipient(const ServerContext& ctx, int16_t slot, const Text& recipient, const Text& local,
+                               const Text& head);
+
+// The hand-off file's content: Return-Path, the trace lines, the message
+// without its trailing line ends, CR LF, the attachment tail likewise, CR LF,
+// and one more CR LF.
+TextList HandOffPieces(const ServerContext& ctx, const Text& returnPath, const Text& sendingHost, const Text& head,
+                       const MessageText& message);
+
+// The text handed to WriteMessage for a forwarded copy: the message without
+// its trailing line ends, CR LF, the attachment tail likewise, CR LF.
+Text ForwardText(const Text& head, const MessageText& message);

@@ -1,0 +1,106 @@
+#include "server/intake/SpamScan.h"
+
+#include "server/bbs/MessageFiles.h"
+#include "server/store/Files.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+const Text kNotFound = "SpamAssassin Error: Message could not be found.";
+const Text kStartFailed = "SpamAssassin Error: An error occurred while executing SpamAssassin.";
+const Text kTimeout = "SpamAssassin Error: Timeout waiting for results.";
+const Text kNoResults = "SpamAssassin Error: No results given.";
+const Text kCompleted = "SpamAssassin execution completed.";
+}  // namespace
+
+QString SpamScan::Program() { return QStringLiteral("spamassassin"); }
+
+QString SpamScan::ScratchDir(const ServerContext& ctx) {
+    const QString temp = ctx.bbs.TempDir();
+    const QString queue = ctx.bbs.QueueDir();
+    if (queue.isEmpty() || QDir::cleanPath(temp).compare(QDir::cleanPath(queue), Qt::CaseInsensitive) != 0) return temp;
+    const QString scratch = PathJoin(temp, QStringLiteral("OSPRSCAN"));
+    QDir().mkpath(scratch);
+    return scratch;
+}
+
+SpamScan* SpamScan::ExecuteSpamAssassin(const ServerContext& ctx, int16_t slot, const Text& message, Done done,
+                                        QObject* parent) {
+    auto* scan = new SpamScan(ctx, slot, message, std::move(done), parent);
+    scan->Start();
+    return scan;
+}
+
+SpamScan::SpamScan(const ServerContext& ctx, int16_t slot, const Text& message, Done done, QObject* parent)
+    : QObject(parent), ctx_(ctx), slot_(slot), message_(message), done_(std::move(done)) {
+    timeout_.setSingleShot(true);
+    timeout_.setInterval(kSpamScanTimeoutMs);
+    connect(&timeout_, &QTimer::timeout, this, &SpamScan::OnTimeout);
+    connect(&process_, &QProcess::finished, this, &SpamScan::OnFinished);
+    connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart || finished_) return;
+        RemoveFile(input_);
+        Finish(message_, kStartFailed);
+    });
+}
+
+void SpamScan::Start() {
+    if (Trim(message_).isEmpty()) {
+        Finish(message_, {});
+        return;
+    }
+    const QString dir = ScratchDir(ctx_);
+    const int n = WriteNewMessageFile(dir, message_);
+    if (n == 0) {
+        Finish(message_, kNotFound);
+        return;
+    }
+    input_ = PathJoin(dir, MessageFileName(n));
+    output_ = PathJoin(dir, QStringLiteral("R%1.D").arg(n));
+    // No shell: the scratch paths go to the scanner as its standard streams.
+    process_.setStandardInputFile(input_);
+    process_.setStandardOutputFile(output_, QIODevice::Truncate);
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    process_.start(Program(), {QStringLiteral("-D"), QStringLiteral("-t")});
+    if (!finished_) timeout_.start();
+}
+
+void SpamScan::OnFinished() {
+    if (finished_) return;
+    RemoveFile(input_);
+    if (!QFileInfo::exists(output_)) {
+        Finish(message_, kNoResults);
+        return;
+    }
+    const Text result = ReadFileBytes(output_);
+    RemoveFile(output_);
+    if (result.isEmpty()) {
+        Finish(message_, kNoResults);
+        return;
+    }
+    Finish(result, kCompleted);
+}
+
+void SpamScan::OnTimeout() {
+    if (finished_) return;
+    // The scratch files stay for the sysop to look at; the scanner is stopped.
+    Finish(message_, kTimeout);
+    process_.kill();
+}
+
+void SpamScan::Finish(const Text& result, const Text& event) {
+    if (finished_) return;
+    finished_ = true;
+    timeout_.stop();
+    if (!event.isEmpty()) ctx_.log.Report(slot_, event);
+    // Called from the loop, never from inside Start(), so the caller's
+    // continuation always runs after ExecuteSpamAssassin has returned.
+    QMetaObject::invokeMethod(
+        this,
+        [this, result] {
+            if (done_) done_(result);
+            deleteLater();
+        },
+        Qt::QueuedConnection);
+}
