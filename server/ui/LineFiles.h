@@ -1,0 +1,12 @@
+#pragma once
+// Text files of CR LF lines that the BBS's programs read by name (TWIT.LST,
+// NET.9, LISTSERV.LST): read line by line, written whole under a temporary
+// name and renamed into place, so no reader ever sees half a file.
+#include "server/store/Text.h"
+#include <QString>
+
+// The lines without their CR LF; a missing file has none.
+TextList ReadLines(const QString& path);
+// Writes `lines`, each ended by CR LF, to `tempPath` and renames it over
+// `path`. False (and `path` untouched) when any step fails.
+bool WriteLinesVia(const QString& path, const QString& tempPath, const TextList& lines);
