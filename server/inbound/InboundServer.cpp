@@ -1,0 +1,379 @@
+#include "server/inbound/InboundServer.h"
+
+#include "server/inbound/IpRules.h"
+#include "server/inbound/RelayTest.h"
+#include "server/inbound/SmtpDialogue.h"
+#include "server/store/Dates.h"
+#include "server/store/ErrorLog.h"
+#include "server/store/Version.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <exception>
+
+namespace {
+
+// Qt reads at most this much ahead of the dialogue. While a session waits
+// for its own work (block-list test, intake) the rest stays in the kernel.
+constexpr qint64 kReadBufferSize = 256 * 1024;
+// A refused connection whose peer will not take the last bytes is dropped.
+constexpr int kRefusalGraceMs = 10000;
+
+int64_t MonotonicMs() {
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return clock.elapsed();
+}
+
+Text PeerAddressText(const QTcpSocket& socket) {
+    const QHostAddress peer = socket.peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = peer.toIPv4Address(&isV4);
+    return Trim((isV4 ? QHostAddress(v4).toString() : peer.toString()).toLatin1());
+}
+
+Text SlotText(int16_t slot) { return Text::number(slot); }
+
+}  // namespace
+
+// What a session holds besides its slot record.
+struct InboundServer::Session {
+    uint64_t id = 0;
+    QTcpSocket* socket = nullptr;
+    std::unique_ptr<Host> host;
+    std::unique_ptr<SmtpDialogue> dialogue;
+    QPointer<RelayTest> relayTest;
+};
+
+// The dialogue's view of its socket, its block-list test and the intake.
+class InboundServer::Host : public DialogueHost {
+public:
+    Host(InboundServer& server, int16_t slot) : server_(server), slot_(slot) {}
+    void SendMessage(const Text& text) override { server_.SendMessage(slot_, text); }
+    void EndSession() override { server_.sckAccept_Close(slot_); }
+    void CheckRelayTest(std::function<void(bool)> done) override { server_.StartRelayTest(slot_, std::move(done)); }
+    void SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) override {
+        server_.SaveMessage(slot_, message, std::move(done));
+    }
+
+private:
+    InboundServer& server_;
+    int16_t slot_;
+};
+
+InboundServer::InboundServer(ServerContext& ctx, MessageSaver& saver, QObject* parent)
+    : QObject(parent), ctx_(ctx), saver_(saver), clock_(&MonotonicMs) {
+    ResizeSlots();
+    connect(&listener_, &QTcpServer::newConnection, this, &InboundServer::sckListen_ConnectionRequest);
+}
+
+InboundServer::~InboundServer() {
+    listener_.close();
+    // The sockets and block-list tests are children and go with this object;
+    // none of them may call back into it on the way.
+    for (QObject* child : children())
+        child->disconnect(this);
+}
+
+// ---- Listener ------------------------------------------------------------
+
+void InboundServer::OpenListenPort() {
+    listener_.close();
+    if (!IsActive())
+        ResizeSlots();
+    if (!listener_.listen(QHostAddress::AnyIPv4, quint16(ctx_.settings.Port))) {
+        ctx_.log.MessageBox("OSPRINE - Error", "The SMTP listen port is being used by another application.");
+        LogError("OpenListenPort", kVersion, "frmMain", listener_.errorString().toLatin1());
+    }
+}
+
+void InboundServer::CloseListener() { listener_.close(); }
+
+void InboundServer::ResizeSlots() {
+    sessions_.clear();
+    slots_.assign(size_t(std::max<int16_t>(ctx_.settings.MaxConnections, 1)) + 1, SessionSlot());
+    sessions_.resize(slots_.size());
+}
+
+void InboundServer::sckListen_ConnectionRequest() {
+    // A request the lock holds back stays pending until AcceptPending.
+    if (ctx_.run.ServerState < 1 || ctx_.run.AcceptLock > 0)
+        return;
+    if (QTcpSocket* socket = listener_.nextPendingConnection())
+        Accept(socket);
+}
+
+void InboundServer::AcceptPending() {
+    if (ctx_.run.ServerState < 1 || ctx_.run.AcceptLock > 0)
+        return;
+    if (QTcpSocket* socket = listener_.nextPendingConnection())
+        Accept(socket);
+}
+
+void InboundServer::Accept(QTcpSocket* socket) {
+    ctx_.run.AcceptLock = 101;
+    int16_t slot = 0;
+    Text address;
+    try {
+        slot = GetFreeSocket();
+        if (slot > 0)
+            ctx_.run.AcceptLock = slot;
+        address = PeerAddressText(*socket);
+
+        if (!CheckUserIp(ctx_, address)) {
+            ctx_.log.ShowEvent(TimeText() + " : Connection Refused (Blocked IP)");
+            ctx_.log.OsprineLog(slot, "Connection Refused (Blocked IP) [" + address + "]");
+            Refuse(socket, Text());
+            ++ctx_.stats.BlockedIps;
+            ctx_.stats.UpdateStats();
+            return;
+        }
+        if (slot == 0) {
+            ctx_.log.ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
+            Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
+            return;
+        }
+        OpenSession(slot, socket, address);
+    } catch (const std::exception& e) {
+        ctx_.log.ShowEvent(TimeText() + " : Connection Refused (Invalid Session) [" + SlotText(slot) + "]");
+        ctx_.log.OsprineLog(slot, "Connection Refused (Invalid Session) [" + address + "]");
+        if (slot > 0 && sessions_[size_t(slot)])
+            CloseSession(slot);
+        else
+            Refuse(socket, Text());
+        LogError("sckListen_ConnectionRequest", kVersion, "frmMain", e.what());
+    }
+}
+
+// Sends `reply` (if any) on a connection that gets no slot, then drops it.
+void InboundServer::Refuse(QTcpSocket* socket, const Text& reply) {
+    socket->setParent(this);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kRefusalGraceMs, socket, [socket] { socket->abort(); socket->deleteLater(); });
+    if (!reply.isEmpty())
+        socket->write(reply);
+    socket->disconnectFromHost();
+}
+
+// ---- Sessions ------------------------------------------------------------
+
+int16_t InboundServer::GetFreeSocket() const {
+    for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
+        if (slots_[size_t(slot)].use == SlotUse::Free)
+            return slot;
+    return 0;
+}
+
+void InboundServer::OpenSession(int16_t slot, QTcpSocket* socket, const Text& address) {
+    auto session = std::make_unique<Session>();
+    session->id = nextSessionId_++;
+    session->socket = socket;
+    socket->setParent(this);
+    socket->setReadBufferSize(kReadBufferSize);
+    SessionSlot& record = slots_[size_t(slot)];
+    record.Clear();
+    record.Open(Now(), address);
+    session->host = std::make_unique<Host>(*this, slot);
+    session->dialogue = std::make_unique<SmtpDialogue>(ctx_, record, slot, *session->host);
+    const uint64_t id = session->id;
+    sessions_[size_t(slot)] = std::move(session);
+
+    connect(socket, &QTcpSocket::readyRead, this, [this, slot, id] {
+        if (SessionAlive(slot, id))
+            sckAccept_DataArrival(slot);
+    });
+    connect(socket, &QTcpSocket::disconnected, this, [this, slot, id] {
+        if (SessionAlive(slot, id))
+            sckAccept_Close(slot);
+    });
+
+    ctx_.log.ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Started By IP " + address);
+    ctx_.log.OsprineLog(slot, "Connection Initiated By: " + address);
+    const Text greeting[] = {
+        "220-" + GetSystemId(ctx_.bbs) + " OSPRINE v" + kVersion + "; " + HeaderDate(),
+        "220 All transactions and IP addresses are logged.",
+    };
+    for (const Text& line : greeting) {
+        ctx_.log.Report(slot, "<-- " + line);
+        SendMessage(slot, line + CRLF);
+    }
+    ++ctx_.stats.TotalConnections;
+    ++ctx_.stats.TotalIncoming;
+    ctx_.stats.UpdateStats();
+
+    // A client that spoke before the greeting is heard now.
+    if (socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, [this, slot, id] { if (SessionAlive(slot, id)) Feed(slot); },
+                                  Qt::QueuedConnection);
+}
+
+bool InboundServer::SessionAlive(int16_t slot, uint64_t id) const {
+    if (slot < 1 || slot > HighestSlot())
+        return false;
+    const Session* session = sessions_[size_t(slot)].get();
+    return session && session->id == id && slots_[size_t(slot)].use == SlotUse::Open;
+}
+
+void InboundServer::sckAccept_DataArrival(int16_t slot) {
+    if (ctx_.run.ServerState == -1)
+        return;   // shutting down: the data stays unread
+    Feed(slot);
+}
+
+// Hands what the socket holds to the dialogue, unless the dialogue is busy
+// with its own work; then the input waits and is fed when that work is done.
+void InboundServer::Feed(int16_t slot) {
+    Session& session = *sessions_[size_t(slot)];
+    SessionSlot& record = slots_[size_t(slot)];
+    try {
+        while (record.use == SlotUse::Open && !session.dialogue->Waiting() && !session.dialogue->Ended() &&
+               session.socket->bytesAvailable() > 0) {
+            record.LastActivity = Now();
+            session.dialogue->Receive(session.socket->readAll());
+        }
+    } catch (const std::exception& e) {
+        LogError("sckAccept_DataArrival", kVersion, "frmMain", e.what());
+        sckAccept_Close(slot);
+    }
+}
+
+void InboundServer::SendMessage(int16_t slot, const Text& text) {
+    const Session* session = sessions_[size_t(slot)].get();
+    if (session && session->socket->state() == QAbstractSocket::ConnectedState)
+        session->socket->write(text);
+}
+
+void InboundServer::sckAccept_Close(int16_t slot) {
+    SessionSlot& record = slots_[size_t(slot)];
+    if (record.use != SlotUse::Open)
+        return;
+    record.use = SlotUse::Closed;
+    Session& session = *sessions_[size_t(slot)];
+    if (session.relayTest)
+        session.relayTest->deleteLater();   // no more DNS questions for a closed session
+    session.socket->disconnectFromHost();   // what was written still goes out first
+}
+
+void InboundServer::CloseSession(int16_t slot) {
+    slots_[size_t(slot)].Clear();
+    ctx_.stats.UpdateStats();
+    std::unique_ptr<Session> session = std::move(sessions_[size_t(slot)]);
+    if (!session)
+        return;
+    if (session->relayTest)
+        session->relayTest->deleteLater();
+    session->socket->disconnect(this);
+    session->socket->abort();
+    session->socket->deleteLater();
+}
+
+void InboundServer::CloseAllSessions() {
+    for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
+        if (slots_[size_t(slot)].use == SlotUse::Free || !sessions_[size_t(slot)])
+            continue;
+        Session& session = *sessions_[size_t(slot)];
+        slots_[size_t(slot)].use = SlotUse::Closed;
+        if (session.relayTest)
+            session.relayTest->deleteLater();
+        session.socket->disconnect(this);
+        session.socket->abort();
+    }
+}
+
+bool InboundServer::IsActive() const { return ActiveSlots() > 0; }
+
+int32_t InboundServer::ActiveSlots() const {
+    int32_t n = 0;
+    for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
+        if (slots_[size_t(slot)].use != SlotUse::Free)
+            ++n;
+    return n;
+}
+
+// ---- Work a session waits for ----------------------------------------------
+
+void InboundServer::StartRelayTest(int16_t slot, std::function<void(bool)> done) {
+    Session& session = *sessions_[size_t(slot)];
+    const uint64_t id = session.id;
+    auto* test = new RelayTest(
+        ctx_, slot, slots_[size_t(slot)].PeerAddress, relayQueryLimitMs_,
+        [this, slot, id] { return SessionAlive(slot, id); },
+        [this, slot, id, done = std::move(done)](bool passed) {
+            if (!SessionAlive(slot, id))
+                return;
+            Session& current = *sessions_[size_t(slot)];
+            if (current.relayTest)
+                current.relayTest->deleteLater();
+            slots_[size_t(slot)].LastActivity = Now();
+            done(passed);
+            Feed(slot);
+        });
+    test->setParent(this);
+    session.relayTest = test;
+    test->Start();
+}
+
+void InboundServer::SaveMessage(int16_t slot, const ReceivedMessage& message, std::function<void(SaveResult)> done) {
+    const uint64_t id = sessions_[size_t(slot)]->id;
+    QPointer<InboundServer> self(this);
+    // The intake may answer at once or much later; the session may have
+    // ended by then, and the message is the intake's either way.
+    saver_.SaveMessage(message, [self, slot, id, done = std::move(done)](SaveResult result) {
+        if (!self)
+            return;
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, slot, id, done, result] {
+                if (!self->SessionAlive(slot, id))
+                    return;
+                self->slots_[size_t(slot)].LastActivity = self->Now();
+                done(result);
+                self->Feed(slot);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// ---- Supervision -------------------------------------------------------------
+
+bool InboundServer::SupervisionTick(Text* fault) {
+    try {
+        for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
+            if (ctx_.run.ServerState == -1)
+                return true;
+            Supervise(slot);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        if (fault)
+            *fault = e.what();
+        return false;
+    }
+}
+
+void InboundServer::Supervise(int16_t slot) {
+    SessionSlot& record = slots_[size_t(slot)];
+    if (record.use == SlotUse::Closed) {
+        ctx_.log.ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Closed");
+        ctx_.log.OsprineLog(slot, "Connection Terminated");
+        CloseSession(slot);
+        return;
+    }
+    if (record.use != SlotUse::Open)
+        return;
+    // Silence is the peer's only while the server is not busy for it.
+    const Session& session = *sessions_[size_t(slot)];
+    if (session.dialogue->Waiting())
+        return;
+    const int64_t idleSeconds = (Now() - record.LastActivity) / 1000;
+    if (idleSeconds > record.IdleTimeout) {
+        ctx_.log.Report(slot, "221 Timeout.");
+        SendMessage(slot, Text("221 Timeout.") + CRLF);
+        sckAccept_Close(slot);
+    }
+}

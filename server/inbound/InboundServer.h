@@ -1,0 +1,88 @@
+#pragma once
+// The inbound SMTP service: the listener on setting Port (IPv4, every
+// interface), the session slot table sized by MaxConnections, the accept
+// lock, the greeting, and the once-a-second supervision of the sessions.
+// Each session's conversation is an SmtpDialogue.
+#include "server/bbs/ServerContext.h"
+#include "server/inbound/MessageSaver.h"
+#include "server/inbound/SessionSlot.h"
+#include "server/net/IPResolve.h"
+
+#include <QObject>
+#include <QTcpServer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QTcpSocket;
+class RelayTest;
+class SmtpDialogue;
+
+class InboundServer : public QObject {
+    Q_OBJECT
+public:
+    InboundServer(ServerContext& ctx, MessageSaver& saver, QObject* parent = nullptr);
+    ~InboundServer() override;
+
+    // (Re)opens the listener on setting Port. With no session open the slot
+    // table is also re-sized to setting MaxConnections, all slots free.
+    // A port that cannot be taken is reported in a message box; the server
+    // carries on without a listener.
+    void OpenListenPort();
+    void CloseListener();
+    bool IsListening() const { return listener_.isListening(); }
+    // Shut-down: every session socket is closed, nothing is sent.
+    void CloseAllSessions();
+
+    // At least one slot is in use (open, or closed and not yet cleared).
+    bool IsActive() const;
+    // Slots in use, for ActiveConnections.
+    int32_t ActiveSlots() const;
+
+    // Called right after Timer1 released AcceptLock: takes one connection
+    // that the lock held back.
+    void AcceptPending();
+    // Timer2's share: clears closed sessions and times out silent ones.
+    // False after a fault, with its description in *fault.
+    bool SupervisionTick(Text* fault = nullptr);
+
+    // Procedures of the slot table.
+    int16_t GetFreeSocket() const;
+    void SendMessage(int16_t slot, const Text& text);
+    void sckAccept_Close(int16_t slot);
+    void CloseSession(int16_t slot);
+
+    int16_t HighestSlot() const { return int16_t(slots_.size()) - 1; }
+    const SessionSlot& Slot(int16_t slot) const { return slots_.at(size_t(slot)); }
+
+    // Monotonic milliseconds; tests may move time on.
+    void SetClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
+    // Longest wait for one block-list zone's answer (milliseconds).
+    void SetRelayQueryLimit(int ms) { relayQueryLimitMs_ = ms; }
+
+private:
+    struct Session;
+    class Host;
+
+    void sckListen_ConnectionRequest();
+    void Accept(QTcpSocket* socket);
+    void Refuse(QTcpSocket* socket, const Text& reply);
+    void OpenSession(int16_t slot, QTcpSocket* socket, const Text& address);
+    void sckAccept_DataArrival(int16_t slot);
+    void Feed(int16_t slot);
+    void ResizeSlots();
+    bool SessionAlive(int16_t slot, uint64_t id) const;
+    void StartRelayTest(int16_t slot, std::function<void(bool)> done);
+    void SaveMessage(int16_t slot, const ReceivedMessage& message, std::function<void(SaveResult)> done);
+    void Supervise(int16_t slot);
+    int64_t Now() const { return clock_(); }
+
+    ServerContext& ctx_;
+    MessageSaver& saver_;
+    QTcpServer listener_;
+    std::vector<SessionSlot> slots_;
+    std::vector<std::unique_ptr<Session>> sessions_;
+    std::function<int64_t()> clock_;
+    int relayQueryLimitMs_ = clsIPResolve::kDefaultTimeLimitMs;
+    uint64_t nextSessionId_ = 1;
+};

@@ -1,0 +1,79 @@
+#include "server/inbound/RelayTest.h"
+
+#include "server/net/IPResolve.h"
+#include "server/store/KeyedList.h"
+
+RelayTest::RelayTest(ServerContext& ctx, int16_t slot, const Text& address, int queryLimitMs,
+                     std::function<bool()> alive, std::function<void(bool passed)> done)
+    : ctx_(ctx), slot_(slot), address_(Trim(address)), queryLimitMs_(queryLimitMs), alive_(std::move(alive)),
+      done_(std::move(done)) {}
+
+RelayTest::~RelayTest() = default;
+
+void RelayTest::Start() {
+    if (address_.isEmpty()) {
+        Finish(true);
+        return;
+    }
+    ctx_.log.Report(slot_, "Relay Blocker is checking " + address_);
+    reversed_ = ReversedName(address_);
+    zones_ = Explode(";", GetData("relaydb", ctx_.KeyedList()));
+    NextZone();
+}
+
+Text RelayTest::ReversedName(const Text& address) {
+    const TextList p = Explode(".", address, 4, 4);
+    return Trim(p[3]) + "." + Trim(p[2]) + "." + Trim(p[1]) + "." + Trim(p[0]);
+}
+
+bool RelayTest::IsListing(const Text& answer) {
+    return !answer.isEmpty() && !answer.startsWith("127.255.255.");
+}
+
+void RelayTest::NextZone() {
+    while (next_ < zones_.size()) {
+        if (!alive_()) {
+            Finish(true);
+            return;
+        }
+        const Text zone = LCase(Trim(zones_[next_++]));
+        if (zone.isEmpty())
+            continue;
+        if (!resolver_) {
+            resolver_ = std::make_unique<clsIPResolve>();
+            resolver_->SetTimeLimit(queryLimitMs_);
+        }
+        resolver_->NameToAddress(reversed_ + "." + zone, [this, zone](const Text& answer) { Answered(zone, answer); });
+        return;
+    }
+    Finish(true);
+}
+
+void RelayTest::Answered(const Text& zone, const Text& answer) {
+    if (!alive_()) {
+        Finish(true);
+        return;
+    }
+    if (IsListing(Trim(answer))) {
+        ctx_.log.Report(slot_, "* " + zone + " - failed");
+        Finish(false);
+        return;
+    }
+    ctx_.log.Report(slot_, "* " + zone + " - passed");
+    NextZone();
+}
+
+void RelayTest::Finish(bool passed) {
+    if (finished_)
+        return;
+    finished_ = true;
+    // The resolver goes with the test; the answer is delivered from the loop,
+    // so the receiver may destroy this test when it arrives.
+    QMetaObject::invokeMethod(
+        this,
+        [this, passed] {
+            auto done = std::move(done_);
+            if (done) done(passed);
+        },
+        Qt::QueuedConnection);
+}

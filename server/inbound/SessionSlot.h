@@ -1,0 +1,51 @@
+#pragma once
+// One inbound session slot. Slot numbers run from 0 to MaxConnections; slot 0
+// never carries a session, it only answers "421" when every other slot is busy.
+#include "server/store/Text.h"
+#include <cstdint>
+
+enum class SlotUse : uint8_t {
+    Free,     // LastActivity ""
+    Open,     // LastActivity = the moment of the peer's last data
+    Closed,   // LastActivity "0": the socket is closed, the next tick clears the slot
+};
+
+namespace SmtpState {   // the values of DialogueState
+inline constexpr int16_t Connected = 0;
+inline constexpr int16_t Greeted = 1;
+inline constexpr int16_t HaveSender = 2;
+inline constexpr int16_t HaveRecipients = 3;
+inline constexpr int16_t ReceivingData = 4;
+}  // namespace SmtpState
+
+inline constexpr int16_t kDefaultIdleTimeout = 120;
+
+struct SessionSlot {
+    SlotUse use = SlotUse::Free;
+    int64_t LastActivity = 0;       // monotonic milliseconds, meaningful while Open
+    Text LineBuffer;                // received text not yet ended by a line break
+    int16_t DialogueState = SmtpState::Connected;
+    int16_t ErrorCount = 0;
+    Text Sender;
+    Text Recipients;                // accepted addresses joined by ","
+    Text Body;                      // the message being received
+    bool BodyDiscarded = false;     // the message went over MaxMailSize: drop what follows
+    int16_t IdleTimeout = kDefaultIdleTimeout;
+    Text PeerAddress;               // dotted IPv4 address of the client
+
+    // Back to the state of a freshly opened session (Body is the dialogue's).
+    void Open(int64_t now, const Text& peer) {
+        use = SlotUse::Open;
+        LastActivity = now;
+        LineBuffer.clear();
+        DialogueState = SmtpState::Connected;
+        ErrorCount = 0;
+        Sender.clear();
+        Recipients.clear();
+        IdleTimeout = kDefaultIdleTimeout;
+        PeerAddress = peer;
+    }
+    void Clear() {
+        *this = SessionSlot();
+    }
+};

@@ -1,0 +1,360 @@
+#include "server/inbound/SmtpDialogue.h"
+
+#include "server/bbs/UserDirectory.h"
+#include "server/inbound/Recipients.h"
+#include "server/store/Headers.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const Text kBadSequence = "503 Unexpected command or sequence of commands.";
+const Text kNotImplemented = "502 Not implemented.";
+const Text kOk = "250 OK.";
+constexpr int16_t kDataIdleTimeout = 600;
+constexpr int16_t kQuitIdleTimeout = 60;
+
+Text Quoted(const Text& s) { return '"' + s + '"'; }
+
+}  // namespace
+
+void SmtpDialogue::Receive(const Text& data) {
+    if (ended_)
+        return;
+    if (waiting_) {
+        held_ += data;
+        return;
+    }
+    slot_.LineBuffer += data;
+    Process();
+}
+
+void SmtpDialogue::Process() {
+    if (ended_ || waiting_)
+        return;
+    if (slot_.DialogueState == SmtpState::ReceivingData) {
+        CollectData();
+        return;
+    }
+    // Everything received up to a line break at its very end is one command
+    // line: the dialogue expects one command at a time, never a pipeline.
+    Text& buffer = slot_.LineBuffer;
+    qsizetype end = buffer.size();
+    if (buffer.endsWith("\r\n"))
+        end -= 2;
+    else if (buffer.endsWith('\n'))
+        end -= 1;
+    if (end == buffer.size()) {
+        if (buffer.size() > kMaxLineLength) {
+            buffer.clear();
+            Reply("500 Line too long.");
+            EndSession();
+        }
+        return;
+    }
+    if (end > kMaxLineLength) {
+        buffer.clear();
+        Reply("500 Line too long.");
+        EndSession();
+        return;
+    }
+    const Text line = buffer.left(end);
+    buffer.clear();
+    Command(line);
+}
+
+void SmtpDialogue::Command(const Text& line) {
+    const TextList pieces = Explode(" ", line, 2, 2);
+    const Text command = UCase(pieces[0]);
+    const Text& argument = pieces[1];
+    ctx_.log.Report(slotNumber_, "--> " + line);
+
+    if (command == "EHLO" || command == "HELO") {
+        Helo(command, argument);
+        return;
+    }
+    slot_.IdleTimeout = command == "DATA" ? kDataIdleTimeout
+                        : command == "QUIT" ? kQuitIdleTimeout
+                                            : kDefaultIdleTimeout;
+    if (command == "MAIL") Mail(argument);
+    else if (command == "RCPT") Rcpt(argument);
+    else if (command == "DATA") Data();
+    else if (command == "RSET") Rset();
+    else if (command == "VRFY") Vrfy(argument);
+    else if (command == "EXPN") Expn(argument);
+    else if (command == "HELP") { Resets(); Reply("211 Sorry, you are on your own."); }
+    else if (command == "NOOP") { Resets(); Reply(kOk); }
+    else if (command == "TURN") { Resets(); Reply("550 NOPE."); }
+    else if (command == "QUIT") Quit();
+    else if (command == "SEND" || command == "SOML" || command == "SAML") { Resets(); Reply(kNotImplemented); }
+    else UnknownCommand();
+}
+
+void SmtpDialogue::Helo(const Text& command, const Text& argument) {
+    if (ctx_.settings.RelayEnable != 1) {
+        Greet(command, argument);
+        return;
+    }
+    Wait();
+    host_.CheckRelayTest([this, command, argument](bool passed) {
+        waiting_ = false;
+        if (passed) {
+            Greet(command, argument);
+        } else {
+            ++ctx_.stats.BlockedRelays;
+            ctx_.stats.UpdateStats();
+            Reply("421 " + Trim(argument) + " is listed as an open relay. Ending session.");
+            EndSession();
+        }
+        Resume();
+    });
+}
+
+void SmtpDialogue::Greet(const Text& command, const Text& argument) {
+    slot_.IdleTimeout = kDefaultIdleTimeout;
+    slot_.LineBuffer.clear();
+    slot_.DialogueState = SmtpState::Greeted;
+    Resets();
+    ClearEnvelope();
+    const Text name = command == "EHLO" ? Trim(argument) : Trim(slot_.PeerAddress);
+    Reply("250 Welcome " + name + ", pleased to meet you.");
+}
+
+void SmtpDialogue::Mail(const Text& argument) {
+    if (slot_.DialogueState != SmtpState::Greeted) {
+        SequenceRule(kBadSequence);
+        return;
+    }
+    Resets();
+    slot_.DialogueState = SmtpState::HaveSender;
+    slot_.Sender = GetPath(argument);
+    Reply("250 Sender " + Quoted(slot_.Sender) + " OK...");
+}
+
+void SmtpDialogue::Rcpt(const Text& argument) {
+    const Text address = GetPath(argument);
+    bool to = false;
+    bool toKnown = false;
+    if (ctx_.settings.AutoVerify == 1) {
+        to = CheckTo(ctx_, address);
+        toKnown = true;
+        if (!to) {
+            // The user is known by name but not yet by this address: learn it.
+            const int32_t n = FindUser(ctx_, address);
+            if (n > 0) {
+                AddVerifiedUser(ctx_, n, address);
+                toKnown = false;
+            }
+        }
+    }
+    if (slot_.DialogueState != SmtpState::HaveSender && slot_.DialogueState != SmtpState::HaveRecipients) {
+        SequenceRule(kBadSequence);
+        return;
+    }
+    const bool domain = CheckDomain(ctx_, address);
+    bool pass = CheckPassThru(ctx_, address);
+    if (!toKnown)
+        to = CheckTo(ctx_, address);
+    if (address.isEmpty() || !domain || (!to && !pass)) {
+        SequenceRule("550 Unknown user. (" + address + ")");
+        return;
+    }
+    const int32_t n = FindUser(ctx_, address);
+    pass = CheckPassThru(ctx_, address);
+    const bool flags = CheckUserFlags(ctx_, n);
+    if (ctx_.settings.CheckFlags == 1 && !flags && !pass) {
+        SequenceRule("550 User does not contain sufficient access. (" + address + ")");
+        return;
+    }
+    Resets();
+    slot_.DialogueState = SmtpState::HaveRecipients;
+    slot_.Recipients = slot_.Recipients.isEmpty() ? address : slot_.Recipients + "," + address;
+    Reply("250 Recipient " + Quoted(address) + " OK...");
+}
+
+void SmtpDialogue::Data() {
+    if (slot_.DialogueState != SmtpState::HaveRecipients) {
+        SequenceRule(kBadSequence);
+        return;
+    }
+    Resets();
+    slot_.DialogueState = SmtpState::ReceivingData;
+    Reply("354 Begin data transfer. Mark the end of the transfer with <CRLF>.<CRLF>");
+}
+
+void SmtpDialogue::Rset() {
+    slot_.LineBuffer.clear();
+    if (slot_.DialogueState != SmtpState::Connected)
+        slot_.DialogueState = SmtpState::Greeted;
+    Resets();
+    ClearEnvelope();
+    Reply(kOk);
+}
+
+void SmtpDialogue::Vrfy(const Text& argument) {
+    if (ctx_.settings.AllowVrfy == 0) {
+        Reply(kNotImplemented);
+        return;
+    }
+    Text matched;
+    const int32_t n = FindUser(ctx_, Trim(argument), &matched);
+    if (n <= 0) {
+        Reply("550 User not found.");
+        return;
+    }
+    const Text mailbox = LCase(StrReplace(Trim(matched), " ", "."));
+    Reply("250 " + GetUser(ctx_.bbs, n).Handle() + " <" + mailbox + "@" + GetSystemId(ctx_.bbs) + ">");
+}
+
+void SmtpDialogue::Expn(const Text& argument) {
+    if (ctx_.settings.AllowExpn == 0) {
+        Reply(kNotImplemented);
+        return;
+    }
+    TextList members;
+    // A list without members has nothing to show: it is answered as unknown.
+    if (!FindMaillist(ctx_, Trim(argument), members) || members.isEmpty()) {
+        Reply("550 Mailing list not found.");
+        return;
+    }
+    Text out;
+    for (qsizetype i = 0; i < members.size(); ++i) {
+        const Text line = (i + 1 < members.size() ? "250-<" : "250 <") + Trim(members[i]) + ">";
+        ctx_.log.Report(slotNumber_, "<-- " + line);
+        out += line + CRLF;
+    }
+    host_.SendMessage(out);
+}
+
+void SmtpDialogue::Quit() {
+    Resets();
+    Reply("221 Have a nice day!");
+    EndSession();
+}
+
+// Data collection. Every complete line goes into Body at once; the end mark
+// is looked for only in the new text and the four bytes before it, so a
+// message costs time linear in its size however it is cut into pieces.
+void SmtpDialogue::CollectData() {
+    Text& buffer = slot_.LineBuffer;
+    if (slot_.BodyDiscarded) {
+        buffer.clear();
+        return;
+    }
+    Text& body = slot_.Body;
+    const char* begin = buffer.constData();
+    const void* lf = buffer.isEmpty() ? nullptr : memrchr(begin, '\n', size_t(buffer.size()));
+    if (lf) {
+        const qsizetype lineEnd = static_cast<const char*>(lf) - begin;
+        const qsizetype searchFrom = std::max<qsizetype>(0, body.size() - 4);
+        if (lineEnd > 0 && begin[lineEnd - 1] == '\r') {
+            body.append(begin, lineEnd + 1);
+        } else {
+            body.append(begin, lineEnd);   // a bare LF ending the text counts as CR LF
+            body.append(CRLF);
+        }
+        buffer.remove(0, lineEnd + 1);
+        const qsizetype mark = body.indexOf("\r\n.\r\n", searchFrom);
+        if (mark >= 0) {
+            buffer.clear();   // text after the end mark is dropped
+            EndOfData(mark);
+            return;
+        }
+    }
+    // Text still waiting for its line end counts toward the limit as well.
+    if (body.size() + buffer.size() > ctx_.settings.MaxMailSize)
+        AbortData("552 Message has exceeded storage allocation. Message aborted.");
+}
+
+void SmtpDialogue::EndOfData(qsizetype markPosition) {
+    Text& body = slot_.Body;
+    if (body.size() > ctx_.settings.MaxMailSize) {
+        AbortData("552 Message has exceeded storage allocation. Message was not saved.");
+        return;
+    }
+    body.truncate(markPosition);
+    slot_.DialogueState = SmtpState::Greeted;
+    slot_.ErrorCount = 0;
+
+    ReceivedMessage message;
+    message.returnPath = slot_.Sender;
+    message.recipients = slot_.Recipients;
+    message.message = body;
+    message.slot = slotNumber_;
+    message.sendingHost = slot_.PeerAddress;
+    const qsizetype length = body.size();
+    Wait();
+    host_.SaveMessage(message, [this, length](SaveResult result) {
+        waiting_ = false;
+        MessageSaved(result, length);
+        Resume();
+    });
+}
+
+void SmtpDialogue::MessageSaved(SaveResult result, qsizetype length) {
+    const Text received = "250 Received data (" + NumText(length) + " bytes).";
+    switch (result) {
+    case SaveResult::Saved: Reply(received); break;
+    case SaveResult::NotSaved: Reply(received + " Message was not saved."); break;
+    case SaveResult::LocalError: Reply("451 Requested action aborted: local error in processing."); break;
+    }
+    ClearEnvelope();
+}
+
+void SmtpDialogue::AbortData(const Text& reply) {
+    slot_.Body.clear();
+    slot_.Body.squeeze();
+    slot_.BodyDiscarded = true;
+    slot_.LineBuffer.clear();
+    Reply(reply);
+    EndSession();
+}
+
+void SmtpDialogue::Reply(const Text& reply) {
+    ctx_.log.Report(slotNumber_, "<-- " + reply);
+    host_.SendMessage(reply + CRLF);
+}
+
+// Refused or out-of-order commands: the sixteenth in a row ends the session.
+void SmtpDialogue::SequenceRule(const Text& reply) {
+    if (slot_.ErrorCount < 10)
+        slot_.ErrorCount = 10;
+    if (++slot_.ErrorCount > 25) {
+        EndSession();
+        return;
+    }
+    Reply(reply);
+}
+
+// Unknown commands: the fourth in a row ends the session.
+void SmtpDialogue::UnknownCommand() {
+    if (slot_.ErrorCount > 9)
+        slot_.ErrorCount = 0;
+    if (++slot_.ErrorCount > 3) {
+        EndSession();
+        return;
+    }
+    Reply("500 Unknown command.");
+}
+
+void SmtpDialogue::ClearEnvelope() {
+    slot_.Sender.clear();
+    slot_.Recipients.clear();
+    slot_.Body.clear();
+    slot_.BodyDiscarded = false;
+}
+
+void SmtpDialogue::EndSession() {
+    ended_ = true;
+    held_.clear();
+    host_.EndSession();
+}
+
+void SmtpDialogue::Resume() {
+    if (ended_ || held_.isEmpty())
+        return;
+    Text held;
+    held.swap(held_);
+    Receive(held);
+}

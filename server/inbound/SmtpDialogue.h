@@ -1,0 +1,73 @@
+#pragma once
+// The server side of the SMTP conversation on one session slot: bytes in,
+// replies out. It knows RFC 821's commands only (EHLO is answered like HELO).
+// The socket, the block-list test and the intake are reached through a
+// DialogueHost, so the dialogue runs the same with or without a network.
+#include "server/bbs/ServerContext.h"
+#include "server/inbound/MessageSaver.h"
+#include "server/inbound/SessionSlot.h"
+#include <functional>
+
+class DialogueHost {
+public:
+    virtual ~DialogueHost() = default;
+    // Puts bytes on the session's socket (nothing when it is not connected).
+    virtual void SendMessage(const Text& text) = 0;
+    // Ends the session once what was sent has gone out.
+    virtual void EndSession() = 0;
+    // The DNS block-list test of the peer's address; `done(passed)` comes later.
+    virtual void CheckRelayTest(std::function<void(bool passed)> done) = 0;
+    // Hands a received message on; `done` comes later.
+    virtual void SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) = 0;
+};
+
+class SmtpDialogue {
+public:
+    // Longest command line; longer ones end the session with "500 Line too long.".
+    static constexpr qsizetype kMaxLineLength = 65536;
+
+    SmtpDialogue(ServerContext& ctx, SessionSlot& slot, int16_t slotNumber, DialogueHost& host)
+        : ctx_(ctx), slot_(slot), slotNumber_(slotNumber), host_(host) {}
+
+    // Takes the bytes the peer sent. While the dialogue waits for the block-list
+    // test or the intake, input is kept and handled, in order, afterwards.
+    void Receive(const Text& data);
+    // Waiting for the block-list test or the intake to answer.
+    bool Waiting() const { return waiting_; }
+    bool Ended() const { return ended_; }
+
+private:
+    void Process();
+    void Command(const Text& line);
+    void Helo(const Text& command, const Text& argument);
+    void Greet(const Text& command, const Text& argument);
+    void Mail(const Text& argument);
+    void Rcpt(const Text& argument);
+    void Data();
+    void Rset();
+    void Vrfy(const Text& argument);
+    void Expn(const Text& argument);
+    void Quit();
+
+    void CollectData();
+    void EndOfData(qsizetype markPosition);
+    void MessageSaved(SaveResult result, qsizetype length);
+    void AbortData(const Text& reply);
+
+    void Reply(const Text& reply);
+    void SequenceRule(const Text& reply);
+    void UnknownCommand();
+    void Resets() { slot_.ErrorCount = 0; }
+    void ClearEnvelope();
+    void EndSession();
+    void Wait() { waiting_ = true; }
+    void Resume();
+
+    ServerContext& ctx_;
+    SessionSlot& slot_;
+    int16_t slotNumber_;
+    DialogueHost& host_;
+    bool waiting_ = false;
+    bool ended_ = false;
+    Text held_;
+};
