@@ -1,0 +1,80 @@
+#include "server/shell/Configuration.h"
+
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/KeyedList.h"
+#include "server/store/Version.h"
+
+#include <QDir>
+
+namespace {
+void LoadError(EventLog& log, const Text& description) {
+    log.ShowEvent("Error: Error While Loading OSPRINE.CFG");
+    LogError("LoadCfg", kVersion, "modOSPRINE", description);
+}
+}  // namespace
+
+LoadCfgResult LoadSettings(SettingsRecord& settings, BbsConfig& bbs, EventLog& log) {
+    if (!FileExists("SYSPATHS.CFG")) return LoadCfgResult::NoSysPaths;
+    if (!GetSysPathsCfg(bbs.paths, QDir::current().filePath("SYSPATHS.CFG"))) return LoadCfgResult::NoSysPaths;
+    const QString mainDir = bbs.MainDir();
+    if (!DirExists(mainDir)) return LoadCfgResult::InvalidMainDir;
+    QDir::setCurrent(mainDir);
+    log.SetMainDir(mainDir);
+    if (!FileExists(PathJoin(mainDir, "MAIN.CFG"))) return LoadCfgResult::NoMainCfg;
+    GetMainCfg(bbs.main, mainDir);
+
+    const QString file = SettingsPath(mainDir);
+    if (!FileExists(file)) {
+        if (!WriteSettingsFile(mainDir, SettingsRecord{})) {
+            LoadError(log, "Cannot create OSPRINE.CFG");
+            return LoadCfgResult::ReadError;
+        }
+        PutData("relaydb", kDefaultRelayDb, KeyedListPath(mainDir));
+    }
+    bool ok = false;
+    const Text bytes = ReadFileBytes(file, &ok);
+    if (!ok) {
+        LoadError(log, "Cannot read OSPRINE.CFG");
+        return LoadCfgResult::ReadError;
+    }
+    DecodeSettings(bytes, settings);
+    const qint64 length = bytes.size();
+    UpgradeSettings(settings, length);
+    if (length < kSettingsRelayDbBelow) PutData("relaydb", kDefaultRelayDb, KeyedListPath(mainDir));
+    if (length < kSettingsRecordSize) SaveSettings(settings, bbs, log);
+    ApplyRangeChecks(settings);
+    return LoadCfgResult::Ok;
+}
+
+Text LoadCfgMessage(LoadCfgResult result, const BbsConfig& bbs) {
+    switch (result) {
+    case LoadCfgResult::NoSysPaths:
+        return "Cannot find SYSPATHS.CFG! Make sure OSPRINE.EXE is in your ZARV main directory.";
+    case LoadCfgResult::InvalidMainDir:
+        return bbs.paths.MainDir() + " is an invalid directory! Check your path settings in ZConfig.";
+    case LoadCfgResult::NoMainCfg:
+        return "Cannot find " + bbs.paths.MainDir() + "/MAIN.CFG! Check your path settings in ZConfig.";
+    case LoadCfgResult::Ok:
+    case LoadCfgResult::ReadError: break;
+    }
+    return {};
+}
+
+bool SaveSettings(const SettingsRecord& settings, const BbsConfig& bbs, EventLog& log) {
+    if (WriteSettingsFile(bbs.MainDir(), settings)) return true;
+    log.ShowEvent("Error: Error While Saving OSPRINE.CFG");
+    log.OsprineLog(0, "Error While Saving OSPRINE.CFG");
+    LogError("SaveCfg", kVersion, "modOSPRINE", "Cannot write OSPRINE.CFG");
+    return false;
+}
+
+bool WriteVersionRecord(const QString& mainDir) {
+    const QString file = PathJoin(mainDir, "ZRVDATA.DAT");
+    Text bytes = ReadFileBytes(file);  // anything past the record stays as it is
+    if (bytes.size() < kVersionRecordSize) bytes.append(Text(kVersionRecordSize - bytes.size(), ' '));
+    bytes.replace(kVersionFieldOffset, 15, StrPad(kVersion, 15));
+    if (WriteFileAtomic(file, bytes)) return true;
+    LogError("WriteVersionRecord", kVersion, "frmMain", "Cannot write ZRVDATA.DAT");
+    return false;
+}

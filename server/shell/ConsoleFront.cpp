@@ -1,0 +1,84 @@
+#include "server/shell/ConsoleFront.h"
+
+#include "server/shell/Engine.h"
+#include "server/store/Statistics.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int g_signalPipe[2] = {-1, -1};
+
+void HandleSignal(int signal) {
+    const char code = char(signal);
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &code, 1);
+}
+
+void Print(FILE* stream, const QByteArray& text) {
+    std::fwrite(text.constData(), 1, size_t(text.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+}  // namespace
+
+ConsoleFront::ConsoleFront(Engine& engine, QObject* parent) : QObject(parent), engine_(engine) {
+    connect(&engine_, &Engine::eventLine, this, [](const QByteArray& line) { Print(stdout, line); });
+    connect(&engine_, &Engine::messageBox, this,
+            [](const QByteArray& title, const QByteArray& text) { Print(stderr, title + ": " + text); });
+    connect(&engine_, &Engine::fatalError, this, [](const QByteArray& title, const QByteArray& text) {
+        Print(stderr, title + ": " + text);
+        QCoreApplication::exit(1);
+    });
+}
+
+ConsoleFront::~ConsoleFront() = default;
+
+bool ConsoleFront::InstallSignalHandlers() {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return false;
+    notifier_ = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &ConsoleFront::OnSignal);
+    struct sigaction action {};
+    action.sa_handler = HandleSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int s : {SIGTERM, SIGINT, SIGUSR1}) sigaction(s, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+void ConsoleFront::OnSignal() {
+    char code = 0;
+    if (::read(g_signalPipe[0], &code, 1) != 1) return;
+    if (code == SIGUSR1) {
+        PrintCounters();
+        return;
+    }
+    engine_.Shutdown();
+    QCoreApplication::exit(0);
+}
+
+void ConsoleFront::PrintCounters() {
+    const Statistics& s = engine_.Stats();
+    const QByteArray line = "Active Connections: " + QByteArray::number(s.ActiveConnections) +
+                            ", Total Connections: " + QByteArray::number(s.TotalConnections) +
+                            ", Incoming: " + QByteArray::number(s.TotalIncoming) +
+                            ", Outgoing: " + QByteArray::number(s.TotalOutgoing) +
+                            ", Received: " + QByteArray::number(s.TotalReceived) +
+                            ", Sent: " + QByteArray::number(s.TotalSent) + ", KB Received: " + FormatKB(s.KBReceived) +
+                            ", KB Sent: " + FormatKB(s.KBSent) + ", Blocked IPs: " + QByteArray::number(s.BlockedIps) +
+                            ", Blocked Relays: " + QByteArray::number(s.BlockedRelays) +
+                            ", Blocked Subjects: " + QByteArray::number(s.BlockedSubjects) +
+                            ", Blocked Headers: " + QByteArray::number(s.BlockedHeaders);
+    Print(stdout, line);
+}
+
+int RunConsoleFront(Engine& engine, const QStringList& arguments) {
+    ConsoleFront front(engine);
+    front.InstallSignalHandlers();
+    if (!engine.Start(arguments)) return 1;
+    return QCoreApplication::exec();
+}

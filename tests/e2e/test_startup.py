@@ -1,0 +1,110 @@
+"""Start-up and shut-down of the real server on a test installation."""
+import os
+import re
+import struct
+import subprocess
+import unittest
+
+from osprine_harness import BIN, Server, make_bbs, remove, wait_for
+
+LOG_LINE = re.compile(r"^(Mon|Tue|Wed|Thu|Fri|Sat|Sun) \d{4}-\d\d-\d\d \d\d:\d\d:\d\d ( {5}0)  (.*)$")
+
+
+class StartupTest(unittest.TestCase):
+    def setUp(self):
+        self.root, self.port = make_bbs()
+        os.remove(os.path.join(self.root, "OSPRINE.CFG"))
+
+    def tearDown(self):
+        remove(self.root)
+
+    def path(self, name):
+        return os.path.join(self.root, name)
+
+    def test_fresh_installation_start_and_orderly_stop(self):
+        server = Server(self.root)
+        self.assertTrue(wait_for(lambda: "Loaded" in server.log()), server.stop())
+        code, out, err = server.stop()
+        self.assertEqual(code, 0, err)
+
+        with open(self.path("OSPRINE.CFG"), "rb") as f:
+            cfg = f.read()
+        self.assertEqual(len(cfg), 250)
+        self.assertEqual(struct.unpack_from("<h", cfg, 0)[0], 25)       # new-file default port
+        self.assertEqual(struct.unpack_from("<h", cfg, 210)[0], 1)      # SmtpClient
+        with open(self.path("OSPRDATA.DAT"), "rb") as f:
+            data = f.read()
+        self.assertRegex(data, rb"^relaydb=[^;\r\n]+(;[^;\r\n]+){4}\r\n$")
+
+        with open(self.path("ZRVDATA.DAT"), "rb") as f:
+            version = f.read()
+        self.assertEqual(len(version), 96)
+        self.assertEqual(version[36:51], b"1.4.060711     ")
+
+        log = server.log()
+        header = "OSPRINE Event Log\r\n" + "-" * 79 + "\r\nDate           Time     Socket  Description\r\n" + \
+            "-" * 79 + "\r\n"
+        self.assertTrue(log.startswith(header))
+        lines = log[len(header):].split("\r\n")
+        self.assertEqual(lines[-1], "")
+        texts = [LOG_LINE.match(line).group(3) for line in lines[:-1]]
+        self.assertEqual(texts[0], "--- OSPRINE v1.4.060711 Loaded")
+        self.assertEqual(texts[-1], "--- OSPRINE Unloaded")
+
+    def test_second_start_in_the_same_directory_ends_quietly(self):
+        first = Server(self.root)
+        self.assertTrue(wait_for(lambda: "Loaded" in first.log()))
+        before = first.log()
+        second = subprocess.run([os.path.join(BIN, "osprine")], cwd=self.root, capture_output=True, timeout=20,
+                                env=dict(os.environ, OSPRINE_HEADLESS="1"))
+        self.assertEqual(second.returncode, 0)
+        self.assertEqual(second.stdout, b"")
+        self.assertEqual(first.log(), before)
+        self.assertEqual(first.stop()[0], 0)
+
+    def test_short_settings_file_is_upgraded(self):
+        with open(self.path("OSPRINE.CFG"), "wb") as f:
+            f.write(struct.pack("<h", self.port) + b"\x05\x00" + b"\x00" * 206)  # 210 bytes
+        server = Server(self.root)
+        self.assertTrue(wait_for(lambda: "Loaded" in server.log()))
+        server.stop()
+        with open(self.path("OSPRINE.CFG"), "rb") as f:
+            cfg = f.read()
+        self.assertEqual(len(cfg), 250)
+        self.assertEqual(struct.unpack_from("<h", cfg, 0)[0], self.port)
+        self.assertEqual(struct.unpack_from("<h", cfg, 2)[0], 5)
+        self.assertEqual(struct.unpack_from("<h", cfg, 210)[0], 0)      # SmtpClient upgrade value
+        self.assertEqual(struct.unpack_from("<h", cfg, 224)[0], 110)    # Pop3Port
+        self.assertEqual(struct.unpack_from("<i", cfg, 242)[0], 2097152)
+
+    def run_broken(self, cwd):
+        return subprocess.run([os.path.join(BIN, "osprine")], cwd=cwd, capture_output=True, timeout=20,
+                              env=dict(os.environ, OSPRINE_HEADLESS="1"))
+
+    def test_broken_installations_are_refused_with_status_1(self):
+        empty = os.path.join(self.root, "elsewhere")
+        os.mkdir(empty)
+        result = self.run_broken(empty)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode().strip(), "OSPRINE - Error: Cannot find SYSPATHS.CFG! "
+                         "Make sure OSPRINE.EXE is in your ZARV main directory.")
+
+        os.remove(self.path("MAIN.CFG"))
+        result = self.run_broken(self.root)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode().strip(), "OSPRINE - Error: Cannot find " + self.root +
+                         "/MAIN.CFG! Check your path settings in ZConfig.")
+
+    def test_missing_internet_network_is_refused(self):
+        data_dir = [d for d in os.listdir(self.root) if os.path.isfile(os.path.join(self.root, d, "NET.9"))]
+        self.assertTrue(data_dir)
+        os.remove(os.path.join(self.root, data_dir[0], "NET.9"))
+        result = self.run_broken(self.root)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.decode(), "OSPRINE - Error: Internet (Net 9) has not been configured. "
+                         "Exiting Program.\r\nIn ZConfig goto Network Configuration and install the Internet "
+                         "network.\n")
+
+
+if __name__ == "__main__":
+    unittest.main()

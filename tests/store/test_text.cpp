@@ -1,0 +1,77 @@
+#include "server/store/Text.h"
+
+#include <gtest/gtest.h>
+
+TEST(Explode, MinimumCountPadsWithEmptyPieces) {
+    const TextList parts = Explode(",", "word", 11, 11);
+    ASSERT_EQ(parts.size(), 11);
+    EXPECT_EQ(parts[0], "word");
+    for (int i = 1; i < 11; ++i) EXPECT_TRUE(parts[i].isEmpty());
+}
+
+TEST(Explode, LimitKeepsTheRestInTheLastPiece) {
+    const TextList parts = Explode("=", "key=a=b", 2, 2);
+    ASSERT_EQ(parts.size(), 2);
+    EXPECT_EQ(parts[1], "a=b");
+    EXPECT_EQ(Explode(";", "", 0, 1).size(), 1);
+    EXPECT_EQ(Explode(";", "a;b;", 0, 1), (TextList{"a", "b", ""}));
+}
+
+TEST(StrPad, CutsPadsAndCentres) {
+    EXPECT_EQ(StrPad("abcdefg", 6), "abcdef");
+    EXPECT_EQ(StrPad("ab", 5, "*", PadMode::Center), "*ab**");
+    EXPECT_EQ(StrPad("7", 6, " ", PadMode::Left), "     7");
+    EXPECT_EQ(StrPad("x", 3, "", PadMode::Right), "x  ");
+    EXPECT_EQ(StrPad("x", 3, "-+", PadModeFromText(" pad_left ")), "--x");
+    EXPECT_EQ(PadModeFromText("sideways"), PadMode::Right);
+}
+
+TEST(StrReplace, CountsRestartsAndStopsOnItsOwnOutput) {
+    EXPECT_EQ(StrReplace("aaaa", "a", "b", 2), "bbaa");
+    EXPECT_EQ(StrReplace("abab", "ab", "ab"), "abab");
+    EXPECT_EQ(StrReplace("a..b", "..", ".", 0, true), "a.b");
+    EXPECT_EQ(StrReplace("....", "..", ".", 0, true), ".");
+    EXPECT_EQ(StrReplace("xAx", "a", "b"), "xAx");  // case-sensitive
+    // A replacement holding the search text does not loop forever.
+    EXPECT_EQ(StrReplace("a", "a", "aa", 0, true), "aa");
+}
+
+TEST(ConvertCrLf, EveryLineEndBecomesCrLf) {
+    EXPECT_EQ(ConvertCrLf("a\nb\rc\r\nd\n\re"), "a\r\nb\r\nc\r\nd\r\n\r\ne");
+    EXPECT_EQ(StripTrailingCrLf("a\r\n\r\n"), "a");
+    EXPECT_EQ(StripTrailingCrLf("a\r\n\n"), "a\r\n\n");
+    EXPECT_EQ(StripTrailingBackslash("C:\\DIR\\\\"), "C:\\DIR");
+    EXPECT_EQ(GetFileBasename("C:\\A\\B.TXT "), "B.TXT");
+}
+
+TEST(CalcUptime, ShortAndLongForms) {
+    EXPECT_EQ(CalcUptime(90061, true), "1d 1h 1m 1s");
+    EXPECT_EQ(CalcUptime(90061, false), "1 days, 1 hours, 1 minutes, 1 seconds");
+    EXPECT_EQ(CalcUptime(59, true), "0d 0h 0m 59s");
+}
+
+TEST(ValInteger, LeadingNumberClampedAndRoundedToEven) {
+    EXPECT_EQ(ValInteger("25.6"), 26);
+    EXPECT_EQ(ValInteger("2.5"), 2);
+    EXPECT_EQ(ValInteger("3.5"), 4);
+    EXPECT_EQ(ValInteger("abc"), 0);
+    EXPECT_EQ(ValInteger(""), 0);
+    EXPECT_EQ(ValInteger(" 1 2x"), 12);
+    EXPECT_EQ(ValInteger("99999"), 32767);
+    EXPECT_EQ(ValInteger("-99999"), -32767);
+    EXPECT_EQ(ValInteger("1e3"), 1000);
+    EXPECT_EQ(ValLong("1e99"), 2147483647);
+    EXPECT_EQ(ValLong("-5"), -5);
+}
+
+TEST(Case, LatinOneLettersAndNumbers) {
+    EXPECT_EQ(UCase("abc\xe9"), "ABC\xc9");
+    EXPECT_EQ(LCase("ABC\xc9"), "abc\xe9");
+    EXPECT_TRUE(SameText("Sysop", "SYSOP"));
+    EXPECT_TRUE(IsNumeric(" 12 "));
+    EXPECT_FALSE(IsNumeric("12a"));
+    EXPECT_FALSE(IsNumeric("-"));
+    EXPECT_EQ(ConvertBinToInt("1101"), 13);
+    EXPECT_EQ(ConvertIntToBin(13), "1101");
+    EXPECT_EQ(ConvertIntToBin(0), "0");
+}
