@@ -1,0 +1,53 @@
+#pragma once
+// A test BBS installation loaded into the records the outbound client works
+// with, and helpers for its queue directory.
+#include "server/bbs/ServerContext.h"
+#include "server/store/Files.h"
+#include "tests/support/TempBbs.h"
+#include <QDir>
+#include <gtest/gtest.h>
+
+class OutboundBbs {
+public:
+    OutboundBbs()
+        : log(bbs.Dir(), settings.MaxLogSize), ctx{settings, config, stats, log, run}
+    {
+        EXPECT_TRUE(GetSysPathsCfg(config.paths, bbs.Path("SYSPATHS.CFG")));
+        EXPECT_TRUE(GetMainCfg(config.main, config.MainDir()));
+        EXPECT_EQ(ReadNetCfg(config), NetCfgResult::Ok);
+        log.SetSink([this](const Text& line) { events.append(line); });
+        run.ServerState = 1;
+    }
+
+    QString Queue() const { return config.QueueDir(); }
+    QString QueuePath(const QString& name) const { return PathJoin(Queue(), name); }
+    void Put(const QString& name, const Text& text) const { ASSERT_TRUE(WriteFileAtomic(QueuePath(name), text)); }
+    Text Get(const QString& name) const { return ReadFileBytes(QueuePath(name)); }
+    bool Has(const QString& name) const { return QFileInfo::exists(QueuePath(name)); }
+    QStringList Files() const { return QDir(Queue()).entryList(QDir::Files, QDir::Name); }
+
+    // Event-window lines without their "hh:nn:ss : " time.
+    TextList Events() const
+    {
+        TextList out;
+        for (const Text& line : events)
+            out.append(line.mid(11));
+        return out;
+    }
+
+    TempBbs bbs;
+    SettingsRecord settings;
+    BbsConfig config;
+    Statistics stats;
+    RunState run;
+    EventLog log;
+    ServerContext ctx;
+    TextList events;
+};
+
+// A plain queued message as the BBS writes it.
+inline Text QueuedMessage(const Text& to, const Text& body, const Text& extraHeaders = {})
+{
+    return "From: Sysop <sysop@bbs.example>\r\nTo: " + to + "\r\nSubject: Test\r\n" + extraHeaders +
+           "Date: Tue, 11 Jul 2006 19:35:37 -0500\r\n\r\n" + body;
+}
