@@ -56,6 +56,7 @@ signals:
     void statsChanged();
     void stateChanged();
     void dailyDisplayReset();                                     // the window clears its events
+    void activateRequested();                                     // a second start asks for the window
 
 private:
     void Timer1_Timer();
@@ -65,7 +66,6 @@ private:
     void DailyMaintenance();
     void GetStats();
     void PutStats();
-    void WriteVersionRecord();
     void DeleteTossBatch();
     void Fatal(const Text& text);
 

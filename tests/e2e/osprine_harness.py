@@ -1,6 +1,7 @@
 """Shared helpers for the end-to-end tests: a test BBS installation made by
 osprine-mkbbs, the real osprine started in it, and free loopback ports."""
 import os
+import random
 import shutil
 import signal
 import socket
@@ -12,9 +13,18 @@ BIN = os.environ.get("OSPRINE_BIN") or os.path.join(os.path.dirname(__file__), "
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A loopback port that is free now; below 32768, since the settings
+    record keeps ports as 16-bit signed numbers."""
+    for _ in range(200):
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                s.bind(("0.0.0.0", port))
+                return port
+            except OSError:
+                continue
+    raise RuntimeError("no free port")
 
 
 def make_bbs(port=None, users=12, system_id="bbs.example", extra=()):

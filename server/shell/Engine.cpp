@@ -1,0 +1,199 @@
+#include "server/shell/Engine.h"
+
+#include "server/bbs/UserDirectory.h"
+#include "server/inbound/InboundServer.h"
+#include "server/inbound/Recipients.h"
+#include "server/intake/Intake.h"
+#include "server/intake/NetworkSpool.h"
+#include "server/outbound/OutboundClient.h"
+#include "server/shell/Configuration.h"
+#include "server/store/Dates.h"
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/Version.h"
+
+#include <QDir>
+
+namespace {
+constexpr const char* kErrorTitle = "OSPRINE - Error";
+constexpr const char* kSupportAddress = "support@osprine.example";
+}
+
+Engine::Engine(QObject* parent)
+    : QObject(parent),
+      log_(QDir::currentPath(), settings_.MaxLogSize),
+      ctx_{settings_, bbs_, stats_, log_, run_} {
+    log_.SetSink([this](const Text& line) { emit eventLine(line); });
+    log_.SetBoxSink([this](const Text& title, const Text& text) { emit messageBox(title, text); });
+    stats_.onUpdate = [this] { UpdateStats(); };
+    for (QTimer* t : {&timer1_, &timer2_}) t->setInterval(1000);
+    for (QTimer* t : {&timer3_, &timer4_}) t->setInterval(60000);
+    connect(&timer1_, &QTimer::timeout, this, &Engine::Timer1_Timer);
+    connect(&timer2_, &QTimer::timeout, this, &Engine::Timer2_Timer);
+    connect(&timer3_, &QTimer::timeout, this, &Engine::Timer3_Timer);
+    connect(&timer4_, &QTimer::timeout, this, &Engine::Timer4_Timer);
+}
+
+Engine::~Engine() = default;
+
+bool Engine::Start(const QStringList& arguments) {
+    Q_UNUSED(arguments);  // window placement is the window front's
+    run_.AcceptLock = 1;
+    run_.ServerState = -2;
+    run_.StartTime = QDateTime::currentDateTime();
+    lastDisplayDate_ = QDate::currentDate();
+    SetErrorLogProgram("osprine");
+
+    if (!LoadCfg() || !LoadNetCfg()) return false;
+    GetStats();
+    WriteVersionRecord(bbs_.MainDir());
+    DeleteTossBatch();
+
+    intake_ = std::make_unique<Intake>(ctx_);
+    inbound_ = std::make_unique<InboundServer>(ctx_, *intake_);
+    outbound_ = std::make_unique<OutboundClient>(ctx_);
+
+    run_.ServerState = 1;
+    log_.OsprineLog(0, Text("--- OSPRINE v") + kVersion + " Loaded");
+    timer1_.start();
+    timer2_.start();
+    timer3_.start();
+    if (settings_.SmtpClient == 1) timer4_.start();
+    inbound_->OpenListenPort();
+    TossMessages(ctx_);
+    UpdateStats();
+    emit stateChanged();
+    return true;
+}
+
+void Engine::Shutdown() {
+    if (run_.ServerState == -1) return;
+    run_.ServerState = -1;
+    for (QTimer* t : {&timer1_, &timer2_, &timer3_, &timer4_}) t->stop();
+    PutStats();
+    if (inbound_) {
+        inbound_->CloseListener();
+        inbound_->CloseAllSessions();
+    }
+    if (outbound_) outbound_->Close();
+    log_.OsprineLog(0, "--- OSPRINE Unloaded");
+    emit stateChanged();
+}
+
+void Engine::Fatal(const Text& text) {
+    run_.ServerState = -1;
+    for (QTimer* t : {&timer1_, &timer2_, &timer3_, &timer4_}) t->stop();
+    emit fatalError(kErrorTitle, text);
+}
+
+bool Engine::LoadCfg() {
+    const LoadCfgResult result = LoadSettings(settings_, bbs_, log_);
+    if (result == LoadCfgResult::Ok || result == LoadCfgResult::ReadError) return true;
+    Fatal(LoadCfgMessage(result, bbs_));
+    return false;
+}
+
+void Engine::SaveCfg() { SaveSettings(settings_, bbs_, log_); }
+
+bool Engine::LoadNetCfg() {
+    while (true) {
+        const NetCfgResult result = ReadNetCfg(bbs_);
+        if (result == NetCfgResult::Ok) return true;
+        const Text text = NetCfgMessage(result, bbs_);
+        if (result != NetCfgResult::InvalidSpoolDir || !onInvalidSpoolDir) {
+            Fatal(text);
+            return false;
+        }
+        emit messageBox(kErrorTitle, text);
+        if (!onInvalidSpoolDir()) {
+            Fatal(text);
+            return false;
+        }
+    }
+}
+
+void Engine::ApplySettings() {
+    if (!IsActive() && inbound_) {
+        inbound_->CloseListener();
+        inbound_->OpenListenPort();
+    }
+    if (settings_.SmtpClient == 1) {
+        if (!timer4_.isActive()) timer4_.start();
+    } else {
+        timer4_.stop();
+    }
+    if (settings_.SaveStats == 0) RemoveFile(StatsPath(bbs_.MainDir()));
+    UpdateStats();
+}
+
+bool Engine::IsActive() const { return inbound_ && inbound_->IsActive(); }
+
+bool Engine::OutboundConnected() const { return outbound_ && outbound_->IsConnected(); }
+
+void Engine::UpdateStats() {
+    if (run_.ServerState == -1) return;
+    stats_.ActiveConnections = (inbound_ ? inbound_->ActiveSlots() : 0) + (OutboundConnected() ? 1 : 0);
+    emit statsChanged();
+    if (settings_.SaveStats == 1) PutStats();
+}
+
+void Engine::GetStats() {
+    const QString file = StatsPath(bbs_.MainDir());
+    if (settings_.SaveStats != 0 && FileExists(file)) DecodeStats(ReadFileBytes(file), stats_);
+}
+
+void Engine::PutStats() {
+    const QString file = StatsPath(bbs_.MainDir());
+    const bool ok = settings_.SaveStats != 0 ? WriteFileAtomic(file, EncodeStats(stats_)) : RemoveFile(file);
+    if (!ok) LogError("PutStats", kVersion, "frmMain", "Cannot write OSPRSTAT.DAT");
+}
+
+void Engine::DeleteTossBatch() { RemoveFile(PathJoin(bbs_.MainDir(), "OSPRTOSS.BAT")); }
+
+void Engine::Timer1_Timer() {
+    run_.AcceptLock = 0;
+    if (inbound_) inbound_->AcceptPending();
+    const QDate today = QDate::currentDate();
+    if (today != lastDisplayDate_) {
+        lastDisplayDate_ = today;
+        emit dailyDisplayReset();
+        log_.ShowEvent(TimeText() + " : " + UsDate(today) + " : Daily Display Reset.");
+    }
+}
+
+void Engine::Timer2_Timer() {
+    if (run_.ServerState != 1) return;
+    Text fault;
+    if (inbound_ && !inbound_->SupervisionTick(&fault)) {
+        LogError("Timer2_Timer", kVersion, "frmMain", fault);
+        Shutdown();
+        emit fatalError("OSPRINE Critical Error",
+                        Text("Error: Error in Timer2 Routine. Please send the following information to ") +
+                            kSupportAddress + ":\r\n" + fault);
+        return;
+    }
+    if (outbound_) outbound_->SupervisionTick();
+    TossMessages(ctx_);
+    if (settings_.DailyMaint == 1 && !IsActive() && Trim(settings_.LastMaintDate) != YyMmDd(QDate::currentDate()))
+        DailyMaintenance();
+}
+
+void Engine::Timer3_Timer() {
+    if (LoadCfg()) LoadNetCfg();
+    emit stateChanged();
+}
+
+void Engine::Timer4_Timer() {
+    if (outbound_ && run_.ServerState == 1) outbound_->Timer4_Timer();
+}
+
+void Engine::DailyMaintenance() {
+    const Text passthru = CreatePassThruString(ctx_);
+    CreateHandlesUIP(bbs_, settings_.AutorespondUser, passthru);
+    CreateHandlesFID(bbs_, settings_.AutorespondUser, "");
+    const QDate today = QDate::currentDate();
+    settings_.LastMaintDate = YyMmDd(today);
+    SaveCfg();
+    log_.ShowEvent(TimeText() + " : " + UsDate(today) + " : Daily Maintenance Performed");
+    log_.OsprineLog(0, "Daily Maintenance Performed");
+}
