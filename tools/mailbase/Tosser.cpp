@@ -2,15 +2,13 @@
 
 #include "server/bbs/BbsConfig.h"
 #include "server/store/Files.h"
+#include "tools/mailbase/HandOffDir.h"
 #include "tools/mailbase/Installation.h"
 #include "tools/mailbase/MailBatch.h"
 #include "tools/mailbase/TosserFlag.h"
 #include "tools/mailbase/UserTable.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSet>
-#include <algorithm>
 
 namespace {
 
@@ -18,28 +16,26 @@ namespace {
 // enough for few writes, small enough to keep memory in bounds.
 constexpr int kBatchFiles = 1000;
 constexpr qint64 kBatchBytes = 32 * 1024 * 1024;
-
-bool IsHandOffName(const QString& name) {
-    return name.size() >= 3 && name.startsWith('V', Qt::CaseInsensitive) && name.endsWith(".D", Qt::CaseInsensitive);
-}
-
-long NumberOf(const QString& name) { return name.mid(1, name.size() - 3).toLong(); }
+// Far above the largest message the server accepts; a larger file is left
+// where it is and reported rather than read into memory.
+constexpr qint64 kLargestHandOff = 256 * 1024 * 1024;
 
 struct Batch {
     QStringList files;
     QList<NewMail> mail;
 };
 
-// Reads the next files into mail for their recipients; unreadable ones go to `left`.
-Batch ReadBatch(const Installation& in, const UserTable& users, const QStringList& pending, QSet<QString>& left) {
+// Reads the files from pending[next] on into mail for their recipients and
+// advances next; unreadable ones go to `left`.
+Batch ReadBatch(const Installation& in, const UserTable& users, const QStringList& pending, qsizetype& next,
+                QSet<QString>& left) {
     Batch b;
     qint64 bytes = 0;
     const QDateTime now = QDateTime::currentDateTime();
-    for (const QString& name : pending) {
-        if (b.files.size() >= kBatchFiles || bytes >= kBatchBytes) break;
-        bool ok = false;
-        const Text content = ReadFileBytes(PathJoin(in.tmpDir, name), &ok);
-        if (!ok) {
+    for (; next < pending.size() && b.files.size() < kBatchFiles && bytes < kBatchBytes; ++next) {
+        const QString& name = pending[next];
+        Text content;
+        if (!ReadWholeFile(PathJoin(in.tmpDir, name), content, kLargestHandOff)) {
             left.insert(name);
             continue;
         }
@@ -52,26 +48,19 @@ Batch ReadBatch(const Installation& in, const UserTable& users, const QStringLis
     return b;
 }
 
-}  // namespace
-
-QStringList PendingHandOffs(const QString& dir, const QSet<QString>& skip) {
-    QFileInfoList found = QDir(dir).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::NoSort);
-    found.erase(std::remove_if(found.begin(), found.end(),
-                               [&](const QFileInfo& f) {
-                                   return !IsHandOffName(f.fileName()) || skip.contains(f.fileName());
-                               }),
-                found.end());
-    std::sort(found.begin(), found.end(), [](const QFileInfo& a, const QFileInfo& b) {
-        const qint64 ta = a.lastModified().toMSecsSinceEpoch(), tb = b.lastModified().toMSecsSinceEpoch();
-        if (ta != tb) return ta < tb;
-        return NumberOf(a.fileName()) != NumberOf(b.fileName()) ? NumberOf(a.fileName()) < NumberOf(b.fileName())
-                                                                : a.fileName() < b.fileName();
-    });
-    QStringList names;
-    names.reserve(found.size());
-    for (const QFileInfo& f : found) names.append(f.fileName());
-    return names;
+// Files the batch and removes its hand-off files; the number filed.
+int FileBatch(const Installation& in, Batch batch, QSet<QString>& left, QString& error) {
+    if (batch.files.isEmpty()) return 0;
+    const QList<int32_t> seq = ReserveSeqNums(in.bbs.DataDir(), int(batch.mail.size()), &error);
+    if (seq.isEmpty()) return 0;
+    for (qsizetype i = 0; i < batch.mail.size(); ++i) batch.mail[i].record.SeqNum = seq[i];
+    if (!WriteMailBatch(in.bbs.MessageDir(), batch.mail, &error)) return 0;
+    for (const QString& name : batch.files)
+        if (!RemoveHandOff(PathJoin(in.tmpDir, name))) left.insert(name);
+    return int(batch.files.size());
 }
+
+}  // namespace
 
 TossReport RunTosser(const QString& mainDir, int node) {
     TossReport report;
@@ -87,18 +76,13 @@ TossReport RunTosser(const QString& mainDir, int node) {
     }
     const UserTable users = UserTable::Load(in.bbs);
     QSet<QString> left;
-    for (;;) {
+    // The directory is listed again once the files of the last listing are
+    // filed: that catches every file that arrived meanwhile.
+    while (report.error.isEmpty()) {
         const QStringList pending = PendingHandOffs(in.tmpDir, left);
         if (pending.isEmpty()) break;
-        Batch batch = ReadBatch(in, users, pending, left);
-        if (batch.files.isEmpty()) continue;
-        const QList<int32_t> seq = ReserveSeqNums(in.bbs.DataDir(), int(batch.mail.size()), &report.error);
-        if (seq.isEmpty()) break;
-        for (qsizetype i = 0; i < batch.mail.size(); ++i) batch.mail[i].record.SeqNum = seq[i];
-        if (!WriteMailBatch(in.bbs.MessageDir(), batch.mail, &report.error)) break;
-        for (const QString& name : batch.files)
-            if (!QFile::remove(PathJoin(in.tmpDir, name))) left.insert(name);
-        report.imported += int(batch.files.size());
+        for (qsizetype next = 0; next < pending.size() && report.error.isEmpty();)
+            report.imported += FileBatch(in, ReadBatch(in, users, pending, next, left), left, report.error);
     }
     flag.Lower();
     report.left = QStringList(left.begin(), left.end());

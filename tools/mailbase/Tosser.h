@@ -5,7 +5,6 @@
 // names nobody known), and deletes each file once it is filed. It goes on
 // until the directory is empty, so files that arrive meanwhile are taken too.
 #include <QString>
-#include <QSet>
 #include <QStringList>
 
 struct TossReport {
@@ -17,6 +16,3 @@ struct TossReport {
 
 // Runs in the BBS main directory `mainDir` as node `node` (flag "BT" + node + ".FLG").
 TossReport RunTosser(const QString& mainDir, int node);
-
-// The hand-off files waiting in `dir`, oldest first; names in `skip` are left out.
-QStringList PendingHandOffs(const QString& dir, const QSet<QString>& skip = {});

@@ -2,6 +2,7 @@
 
 #include "server/bbs/UserRecord.h"
 #include "server/store/Files.h"
+#include "tools/testbbs/InstallFile.h"
 
 #include <cstring>
 
@@ -77,5 +78,5 @@ bool WriteUserFile(const QString& path, const QList<DemoUser>& users) {
         const Text bytes = r.Encode();
         std::memcpy(file.data() + i * kUserRecordSize, bytes.constData(), kUserRecordSize);
     }
-    return WriteFileAtomic(path, file);
+    return WriteInstallFile(path, file);
 }

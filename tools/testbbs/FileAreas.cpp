@@ -1,6 +1,7 @@
 #include "tools/testbbs/FileAreas.h"
 
 #include "server/store/Files.h"
+#include "tools/testbbs/InstallFile.h"
 
 #include <QtEndian>
 
@@ -42,11 +43,11 @@ bool WriteAreaFiles(const QString& openDir, const QString& closedDir, const QStr
                         "Mail SYSOP**F with a file name as the subject to get a file by mail." + CRLF;
     const Text list = Text("README.TXT   This text") + CRLF + "DEMO.ZIP     A demonstration archive" + CRLF;
     const Text about = "About " + bbsName + ": a test installation." + CRLF;
-    return WriteFileAtomic(PathJoin(openDir, "README.TXT"), readme) &&
-           WriteFileAtomic(PathJoin(openDir, "ALLFILES.TXT"), list) &&
-           WriteFileAtomic(PathJoin(openDir, "DEMO.ZIP"), DemoArchive()) &&
-           WriteFileAtomic(PathJoin(closedDir, "SECRET.TXT"), Text("Not for file requests.") + CRLF) &&
-           WriteFileAtomic(PathJoin(magicDir, "ABOUT.TXT"), about);
+    return WriteInstallFile(PathJoin(openDir, "README.TXT"), readme) &&
+           WriteInstallFile(PathJoin(openDir, "ALLFILES.TXT"), list) &&
+           WriteInstallFile(PathJoin(openDir, "DEMO.ZIP"), DemoArchive()) &&
+           WriteInstallFile(PathJoin(closedDir, "SECRET.TXT"), Text("Not for file requests.") + CRLF) &&
+           WriteInstallFile(PathJoin(magicDir, "ABOUT.TXT"), about);
 }
 
 Text MagicFidText(const QString& openDir, const QString& magicDir) {

@@ -2,10 +2,10 @@
 
 #include "server/bbs/BbsConfig.h"
 #include "server/store/Files.h"
-#include "server/store/KeyedList.h"
 #include "server/store/Settings.h"
 #include "tools/testbbs/DemoUsers.h"
 #include "tools/testbbs/FileAreas.h"
+#include "tools/testbbs/InstallFile.h"
 #include "tools/testbbs/NetworkFiles.h"
 #include "tools/testbbs/StoredPaths.h"
 #include "tools/testbbs/TosserInstall.h"
@@ -85,9 +85,8 @@ QList<Step> ConfigurationFiles(const TestBbsLayout& l, const TestBbsOptions& o) 
 bool WriteServerSettings(const TestBbsLayout& l, const TestBbsOptions& o) {
     SettingsRecord settings;
     settings.Port = int16_t(o.port);
-    if (!WriteSettingsFile(l.mainDir, settings)) return false;
-    PutData("relaydb", kDefaultRelayDb, KeyedListPath(l.mainDir));
-    return true;
+    return WriteInstallFile(SettingsPath(l.mainDir), EncodeSettings(settings)) &&
+           WriteInstallFile(KeyedListPath(l.mainDir), Text("relaydb=") + kDefaultRelayDb + CRLF);
 }
 
 QString CheckOptions(const QString& dir, const TestBbsOptions& o) {
@@ -107,7 +106,7 @@ QString CheckOptions(const QString& dir, const TestBbsOptions& o) {
 QString Build(const TestBbsLayout& layout, const TestBbsOptions& o) {
     if (!MakeDirs(layout)) return "cannot create the directories of " + layout.mainDir;
     for (const Step& s : ConfigurationFiles(layout, o))
-        if (!WriteFileAtomic(s.path, s.bytes)) return "cannot write " + s.path;
+        if (!WriteInstallFile(s.path, s.bytes)) return "cannot write " + s.path;
     const QString userFile = PathJoin(layout.dataDir, "USERFILE.DAT");
     if (!WriteUserFile(userFile, DemoUsers(o.users))) return "cannot write " + userFile;
     if (!WriteAreaFiles(layout.fileAreaDir, layout.closedAreaDir, layout.net4Dir, o.bbsName))
@@ -122,7 +121,7 @@ QString Build(const TestBbsLayout& layout, const TestBbsOptions& o) {
         if (!InstallTosser(binary, layout.mainDir, &problem)) return problem;
     }
     const QString sysPaths = PathJoin(layout.mainDir, "SYSPATHS.CFG");
-    if (!WriteFileAtomic(sysPaths, SysPathsBytes(layout))) return "cannot write " + sysPaths;
+    if (!WriteInstallFile(sysPaths, SysPathsBytes(layout))) return "cannot write " + sysPaths;
     return {};
 }
 

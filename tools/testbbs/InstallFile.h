@@ -1,0 +1,8 @@
+#pragma once
+// Writes one file of a test installation: under a temporary name, renamed
+// into place. Not flushed to the disk: a test installation is rebuilt, not
+// recovered, and creating one must stay quick.
+#include "server/store/Text.h"
+#include <QString>
+
+bool WriteInstallFile(const QString& path, const Text& bytes);
