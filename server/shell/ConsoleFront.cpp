@@ -51,12 +51,14 @@ bool ConsoleFront::InstallSignalHandlers() {
 }
 
 void ConsoleFront::OnSignal() {
-    char code = 0;
-    if (::read(g_signalPipe[0], &code, 1) != 1) return;
-    if (code == SIGUSR1) {
-        PrintCounters();
-        return;
+    char codes[16];
+    const ssize_t n = ::recv(g_signalPipe[0], codes, sizeof codes, MSG_DONTWAIT);
+    bool stop = false;
+    for (ssize_t i = 0; i < n; ++i) {
+        if (codes[i] == SIGUSR1) PrintCounters();
+        else stop = true;
     }
+    if (!stop) return;
     engine_.Shutdown();
     QCoreApplication::exit(0);
 }

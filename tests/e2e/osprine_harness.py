@@ -58,14 +58,18 @@ class Server:
 
     def __init__(self, main_dir, env=None):
         self.main_dir = main_dir
+        self.loads_before = self.log().count(" Loaded\r\n")
         environment = dict(os.environ, OSPRINE_HEADLESS="1")
         environment.update(env or {})
         self.proc = subprocess.Popen([os.path.join(BIN, "osprine")], cwd=main_dir, env=environment,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
-    def wait_listening(self, port, timeout=10.0):
-        # Probing the port would use up a session; the event log tells when it is open.
-        return wait_for(lambda: self.proc.poll() is not None or "Loaded" in self.log(), timeout) and \
+    def started(self):
+        return self.log().count(" Loaded\r\n") > self.loads_before
+
+    def wait_listening(self, port=None, timeout=10.0):
+        # Probing the port would use up a session; the event log tells when this run is up.
+        return wait_for(lambda: self.proc.poll() is not None or self.started(), timeout) and \
             self.proc.poll() is None
 
     def log(self):
@@ -88,3 +92,30 @@ class Server:
 
 def remove(path):
     shutil.rmtree(path, ignore_errors=True)
+
+
+# Offsets of the settings record fields that the tests change.
+SETTINGS = {
+    "Port": (0, "<h"), "MaxConnections": (2, "<h"), "MaxLogSize": (8, "<i"), "DailyMaint": (12, "<h"),
+    "LastMaintDate": (14, "6s"), "AutoVerify": (22, "<h"), "ClientPort": (24, "<h"), "ClientHost": (26, "30s"),
+    "SmtpClient": (210, "<h"), "EmailUserNumber": (212, "<h"), "IpAllowOnly": (216, "<h"),
+    "CheckFlags": (218, "<h"), "RelayEnable": (220, "<h"), "SpamAssassin": (222, "<h"),
+    "AllowCarbonCopy": (226, "<h"), "AllowVrfy": (228, "<h"), "AllowExpn": (230, "<h"), "AllowFreq": (236, "<h"),
+    "MaxFreqSize": (238, "<i"), "MaxMailSize": (242, "<i"), "SaveStats": (246, "<h"),
+}
+
+
+def set_settings(main_dir, **values):
+    """Changes fields of OSPRINE.CFG in place (texts are space-padded)."""
+    import struct
+    path = os.path.join(main_dir, "OSPRINE.CFG")
+    with open(path, "rb") as f:
+        record = bytearray(f.read())
+    for name, value in values.items():
+        offset, fmt = SETTINGS[name]
+        if fmt.endswith("s"):
+            width = int(fmt[:-1])
+            value = value.encode("latin-1")[:width].ljust(width, b" ")
+        struct.pack_into(fmt, record, offset, value)
+    with open(path, "wb") as f:
+        f.write(bytes(record))
