@@ -45,9 +45,11 @@ public:
     TextList events;
 };
 
-// A plain queued message as the BBS writes it.
+// A plain queued message as the BBS writes it. Its sender is outside the BBS,
+// so that a return notice for it is queued rather than filed in the BBS.
+inline constexpr const char* kRemoteSender = "writer@elsewhere.example";
 inline Text QueuedMessage(const Text& to, const Text& body, const Text& extraHeaders = {})
 {
-    return "From: Sysop <sysop@bbs.example>\r\nTo: " + to + "\r\nSubject: Test\r\n" + extraHeaders +
+    return "From: Writer <writer@elsewhere.example>\r\nTo: " + to + "\r\nSubject: Test\r\n" + extraHeaders +
            "Date: Tue, 11 Jul 2006 19:35:37 -0500\r\n\r\n" + body;
 }

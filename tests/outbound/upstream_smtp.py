@@ -147,6 +147,7 @@ async def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--config", required=True)
     parser.add_argument("--record", required=True)
+    parser.add_argument("--port", type=int, default=0)
     args = parser.parse_args()
     with open(args.config, encoding="ascii") as f:
         config = json.load(f)
@@ -155,7 +156,7 @@ async def main():
     loop = asyncio.get_running_loop()
 
     if config.get("silent"):
-        server = await asyncio.start_server(lambda r, w: silent_client(r, w, recorder), "127.0.0.1", 0)
+        server = await asyncio.start_server(lambda r, w: silent_client(r, w, recorder), "127.0.0.1", args.port)
     else:
         kwargs = {"hostname": "upstream.test", "ident": "upstream ESMTP"}
         if "auth" in config:
@@ -163,7 +164,7 @@ async def main():
                           auth_exclude_mechanism=["PLAIN"])
         handler = Handler(script, recorder)
         server = await loop.create_server(lambda: RecordingSMTP(handler, script, recorder, **kwargs),
-                                          "127.0.0.1", 0)
+                                          "127.0.0.1", args.port)
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
     await server.serve_forever()
 

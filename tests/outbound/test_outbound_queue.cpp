@@ -1,0 +1,186 @@
+// The queue in a real test installation: order, preparation and rewrite,
+// pacing, expiry with its return notice, and what the loader hands on.
+#include "server/outbound/OutboundQueue.h"
+#include "server/outbound/OutboundText.h"
+#include "server/outbound/ReturnMessage.h"
+#include "server/store/Dates.h"
+#include "server/store/Headers.h"
+#include "tests/outbound/OutboundFixture.h"
+
+namespace {
+
+class QueueTest : public ::testing::Test {
+protected:
+    QueueTest() : queue(b.ctx)
+    {
+        queue.SetClock([this] { return now; });
+    }
+
+    // The queue read afresh and loaded from the start, as a connection does.
+    void LoadFirst()
+    {
+        queue.Refresh();
+        queue.LoadOutboundMessage(0);
+    }
+
+    OutboundBbs b;
+    OutboundQueue queue;
+    QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0));
+};
+
+Text Tracked(const QDateTime& stamp, int attempts)
+{
+    return "X-OSPRINE-Processed: " + GeneralDateText(stamp) + "\r\nX-OSPRINE-Attempts: " + NumText(attempts) + "\r\n";
+}
+
+}  // namespace
+
+TEST_F(QueueTest, TakesFilesInNameOrder)
+{
+    b.Put("V2.D", QueuedMessage("two@remote.example", "2"));
+    b.Put("V10.D", QueuedMessage("ten@remote.example", "10"));
+    b.Put("NOTES.TXT", "not queued");
+    ASSERT_TRUE(QDir(b.Queue()).mkdir("V3.D"));   // a directory is no queue file
+    queue.Refresh();
+    ASSERT_EQ(queue.Count(), 2);
+    queue.LoadOutboundMessage(0);
+    EXPECT_EQ(queue.CurrentFileName(), "V10.D");
+    EXPECT_EQ(queue.Loaded().recipient, "ten@remote.example");
+    EXPECT_FALSE(queue.AtLastPosition());
+    queue.LoadOutboundMessage(1);
+    EXPECT_EQ(queue.CurrentFileName(), "V2.D");
+    EXPECT_TRUE(queue.AtLastPosition());
+    queue.LoadOutboundMessage(2);
+    EXPECT_TRUE(queue.Loaded().IsEmpty());
+}
+
+TEST_F(QueueTest, FirstPreparationStampsAndRewritesTheFile)
+{
+    b.Put("V1.D", "  " + QueuedMessage("Far Away <far@remote.example>", "Caf\xe9 line\r\n.dot line\r\n\r\n\r\n"));
+    LoadFirst();
+    const Text stored = b.Get("V1.D");
+    const LoadedMessage& m = queue.Loaded();
+    EXPECT_EQ(m.text, stored);
+    EXPECT_EQ(m.sender, kRemoteSender);
+    EXPECT_EQ(m.recipient, "far@remote.example");
+
+    EXPECT_TRUE(stored.startsWith("Received: from 127.0.0.1\r\n\tby bbs.example (OSPRINE v1.4.060711)\r\n"
+                                  "\tfor <far@remote.example>; "));
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Processed", stored), "2026-12-07 09:30:00");
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", stored), "1");
+    EXPECT_EQ(GetHeaderField("Date", stored), "Tue, 11 Jul 2006 19:35:37 " + GetTimeZoneOffset(now));
+    // 7-bit lines, the single dot kept, the trailing line ends gone.
+    EXPECT_TRUE(stored.endsWith("\r\n\r\nCaf" + Text(1, char(0xe9 - 128)) + " line\r\n.dot line")) << stored.constData();
+    EXPECT_EQ(b.Events(), TextList{"Processing message file: V1.D"});
+
+    // The next preparation counts on and adds no second Received header.
+    now = now.addSecs(60);
+    LoadFirst();
+    const Text again = b.Get("V1.D");
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", again), "2");
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Processed", again), "2026-12-07 09:31:00");
+    EXPECT_EQ(again.count("Received:"), 1);
+}
+
+TEST_F(QueueTest, PacesFromTheTenthAttempt)
+{
+    b.Put("V1.D", QueuedMessage("a@remote.example", "a", Tracked(now.addSecs(-180), 10)));
+    b.Put("V2.D", QueuedMessage("b@remote.example", "b", Tracked(now.addSecs(-60), 3)));
+    b.Put("V3.D", QueuedMessage("c@remote.example", "c", Tracked(now.addSecs(-300), 10)));
+    const Text waiting = b.Get("V1.D");
+    LoadFirst();
+    EXPECT_EQ(queue.CurrentFileName(), "V2.D");
+    EXPECT_EQ(b.Get("V1.D"), waiting);   // a skipped file is not touched
+    queue.LoadOutboundMessage(queue.Position() + 1);
+    EXPECT_EQ(queue.CurrentFileName(), "V3.D");
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", b.Get("V3.D")), "11");
+    EXPECT_EQ(b.Events(), (TextList{"Processing message file: V2.D", "Processing message file: V3.D"}));
+}
+
+TEST_F(QueueTest, NothingDueLoadsNothing)
+{
+    b.Put("V1.D", QueuedMessage("a@remote.example", "a", Tracked(now.addSecs(-120), 12)));
+    LoadFirst();
+    EXPECT_TRUE(queue.Loaded().IsEmpty());
+    EXPECT_TRUE(b.Events().isEmpty());
+}
+
+TEST_F(QueueTest, UnreadableStampIsDue)
+{
+    b.Put("V1.D", QueuedMessage("a@remote.example", "a", "X-OSPRINE-Processed: sometime\r\nX-OSPRINE-Attempts: 40\r\n"));
+    LoadFirst();
+    EXPECT_FALSE(queue.Loaded().IsEmpty());
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", b.Get("V1.D")), "41");
+    EXPECT_EQ(b.Get("V1.D").count("Received:"), 0);
+}
+
+TEST_F(QueueTest, ExpiredMessageIsReturnedAndEndsTheSearch)
+{
+    b.Put("V1.D", QueuedMessage("gone@remote.example", "Original body\r\n", Tracked(now.addSecs(-48 * 3600), 30)));
+    b.Put("V2.D", QueuedMessage("fresh@remote.example", "fresh"));
+    LoadFirst();
+    EXPECT_TRUE(queue.Loaded().IsEmpty());
+    EXPECT_FALSE(b.Has("V1.D"));
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Processed", b.Get("V2.D")), "") << "the search ended at the return";
+
+    // The notice, written while V1.D still existed, waits in the queue.
+    ASSERT_EQ(b.Files(), (QStringList{"V2.D", "V3.D"}));
+    const Text text = b.Get("V3.D");
+    EXPECT_EQ(GetHeaderField("To", text), kRemoteSender);
+    EXPECT_EQ(GetHeaderField("Subject", text), "Undeliverable Message");
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Status", text), "RETURNED");
+    EXPECT_TRUE(text.contains("\r\n\r\nThe following message was undeliverable.\r\n\r\n--- Original Message ---\r\n"
+                              "Original body\r\n"));
+}
+
+TEST_F(QueueTest, ExpiredReturnDisappearsWithoutNotice)
+{
+    b.Put("V7.D", QueuedMessage("gone@remote.example", "x", "X-OSPRINE-Status:  Returned \r\n" +
+                                                             Tracked(now.addDays(-3), 50)));
+    LoadFirst();
+    EXPECT_TRUE(queue.Loaded().IsEmpty());
+    EXPECT_TRUE(b.Files().isEmpty());
+}
+
+TEST_F(QueueTest, AttachmentTravelsUnchanged)
+{
+    const Text attachment = "\r\nContent-Type: application/octect-stream; name=\"a.bin\"\r\n\r\n"
+                            "\xe9\xff raw\r\n.not a dot line\r\n";
+    b.Put("V1.D", QueuedMessage("a@remote.example", "see attached") + attachment);
+    LoadFirst();
+    const Text stored = b.Get("V1.D");
+    EXPECT_TRUE(stored.endsWith("see attached" + attachment));
+    EXPECT_EQ(queue.Loaded().text, stored);
+}
+
+TEST_F(QueueTest, VanishedFileLoadsNothing)
+{
+    b.Put("V1.D", QueuedMessage("a@remote.example", "a"));
+    queue.Refresh();
+    QFile::remove(b.QueuePath("V1.D"));
+    queue.LoadOutboundMessage(0);
+    EXPECT_TRUE(queue.Loaded().IsEmpty());
+    EXPECT_TRUE(b.Files().isEmpty());
+}
+
+TEST_F(QueueTest, ReturnWritesTheNoticeBeforeDeleting)
+{
+    b.Put("V5.D", QueuedMessage("far@remote.example", "short line\r\n"));
+    ReturnMessage(b.ctx, " V5.D ");
+    ASSERT_EQ(b.Files(), QStringList{"V1.D"});
+    const Text notice = b.Get("V1.D");
+    EXPECT_TRUE(notice.contains("\r\n\r\nThe following message was undeliverable.\r\n\r\n--- Original Message ---\r\n"
+                                "short line\r\n\r\n"))
+        << notice.constData();
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Status", notice), "RETURNED");
+
+    // A queue that cannot take the notice keeps the message.
+    for (int n = 1; n <= 1000; ++n)
+        if (!b.Has(QStringLiteral("V%1.D").arg(n)))
+            b.Put(QStringLiteral("V%1.D").arg(n), QueuedMessage("x@remote.example", "filler"));
+    const Text kept = b.Get("V500.D");
+    ReturnMessage(b.ctx, "V500.D");
+    EXPECT_EQ(b.Get("V500.D"), kept);
+    ReturnMessage(b.ctx, "V9999.D");   // gone already: nothing happens
+    EXPECT_EQ(b.Files().size(), 1000);
+}
