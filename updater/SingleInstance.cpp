@@ -9,7 +9,8 @@ SingleInstance::SingleInstance(const QString& program, const QString& workDir, Q
     if (dir.isEmpty()) dir = QDir(workDir).absolutePath();
     const QByteArray hash = QCryptographicHash::hash(dir.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
     name_ = program + QLatin1Char('-') + QString::fromLatin1(hash);
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    // No socket options: with them the server would replace a running copy's
+    // socket instead of failing to listen. A knock only raises a window.
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         // A later start knocks; what it sends does not matter.
         while (QLocalSocket* knock = server_.nextPendingConnection()) {

@@ -1,0 +1,33 @@
+// One running copy per working directory.
+#include "tests/updater/UpdaterFixture.h"
+#include "updater/SingleInstance.h"
+#include <QLocalServer>
+#include <QSignalSpy>
+
+TEST(SingleInstance, SecondStartInTheSameDirectoryKnocksAndGivesWay) {
+    QTemporaryDir dir, other;
+    SingleInstance first("ZRVUpdateTest", dir.path());
+    ASSERT_TRUE(first.Claim());
+    QSignalSpy knocks(&first, &SingleInstance::ActivationRequested);
+
+    SingleInstance second("ZRVUpdateTest", dir.path() + "/.");
+    EXPECT_FALSE(second.Claim());
+    EXPECT_TRUE(WaitUntil([&] { return knocks.count() == 1; }));
+
+    SingleInstance elsewhere("ZRVUpdateTest", other.path());
+    EXPECT_TRUE(elsewhere.Claim());
+    EXPECT_NE(elsewhere.ServerName(), first.ServerName());
+}
+
+TEST(SingleInstance, SocketLeftByACrashedCopyIsTakenOver) {
+    QTemporaryDir dir;
+    SingleInstance probe("ZRVUpdateTest", dir.path());
+    // A stale socket file: bound once, then abandoned without removal.
+    const QString path = QDir::tempPath() + "/" + probe.ServerName();
+    QFile stale(path);
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    EXPECT_TRUE(probe.Claim());
+    SingleInstance second("ZRVUpdateTest", dir.path());
+    EXPECT_FALSE(second.Claim());
+}
