@@ -41,6 +41,7 @@ SpamScan::SpamScan(const ServerContext& ctx, int16_t slot, const Text& message, 
     connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart || finished_) return;
         RemoveFile(input_);
+        RemoveFile(output_);  // opened for the scanner before it failed to start
         Finish(message_, kStartFailed);
     });
 }
