@@ -1,22 +1,26 @@
 #include "updater/CheckUpdate.h"
 #include "updater/BbsFiles.h"
-#include "updater/ErrorLog.h"
 #include "updater/VersionRecord.h"
+#include <QDir>
 #include <QFileInfo>
 
-static void LogSkipped(const Text& reason) { LogError("CheckUpdate", kZrvVersion, kModZRVUpdate, reason); }
-
-// The old purge program (dated before 2006) cannot take the new versions.
-static bool IsOldPurgeProgram(const QString& mainDir) {
-    const QString path = FindFileNoCase(mainDir, QStringLiteral("ZPURGEDB.EXE"));
-    return !path.isEmpty() && QFileInfo(path).lastModified().date().year() < 2006;
+ScanContext ScanContext::Read(const QString& mainDir, bool showAll) {
+    ScanContext context;
+    context.versionRecord = ReadVersionRecord(mainDir);
+    context.showAll = showAll;
+    const QStringList files = QDir(mainDir).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& file : files) context.installed.insert(file.toUpper());
+    // The old purge program (dated before 2006) cannot take the new versions.
+    const QString purge = FindFileNoCase(mainDir, QStringLiteral("ZPURGEDB.EXE"));
+    context.oldPurgeProgram = !purge.isEmpty() && QFileInfo(purge).lastModified().date().year() < 2006;
+    return context;
 }
 
-std::optional<UpdateEntry> CheckUpdate(const Text& raw, const ScanContext& context) {
+std::optional<UpdateEntry> CheckUpdate(const Text& raw, const ScanContext& context, Text* fault) {
     if (raw.trimmed().isEmpty()) return std::nullopt;  // the text after a closing ";"
     const auto parsed = ParseUpdateEntry(raw);
     if (!parsed) {
-        LogSkipped("Invalid update entry");
+        *fault = "Invalid update entry";
         return std::nullopt;
     }
     const UpdateEntry& entry = *parsed;
@@ -24,13 +28,12 @@ std::optional<UpdateEntry> CheckUpdate(const Text& raw, const ScanContext& conte
 
     const auto fieldOffset = VersionFieldOffset(entry.program);
     if (!fieldOffset) {
-        LogSkipped("Unknown program " + entry.program.left(40));
+        *fault = "Unknown program " + entry.program.left(40);
         return std::nullopt;
     }
-    const QString program = QString::fromLatin1(entry.program);
-    if (!context.showAll && FindFileNoCase(context.mainDir, program + QStringLiteral(".EXE")).isEmpty())
-        return std::nullopt;
-    if (entry.program.toUpper() == "ZPURGEDB" && IsOldPurgeProgram(context.mainDir)) return std::nullopt;
+    const Text program = entry.program.toUpper();
+    if (!context.showAll && !context.installed.contains(QString::fromLatin1(program + ".EXE"))) return std::nullopt;
+    if (program == "ZPURGEDB" && context.oldPurgeProgram) return std::nullopt;
 
     const qint64 installed = InstalledBuild(context.versionRecord, *fieldOffset);
     if (entry.version <= 0) return std::nullopt;

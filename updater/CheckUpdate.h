@@ -1,15 +1,20 @@
 #pragma once
 // Decides whether one entry of the service's answer is listed.
 #include "updater/UpdateEntry.h"
+#include <QSet>
 #include <QString>
 
+// What a scan knows of the installation, read once per scan.
 struct ScanContext {
-    QString mainDir;       // the BBS main directory
-    Text versionRecord;    // record 1 of "ZRVDATA.DAT"
-    bool showAll = false;  // "Show All Current Versions" is checked
+    Text versionRecord;          // record 1 of "ZRVDATA.DAT"
+    QSet<QString> installed;     // upper-cased names of the files in the main directory
+    bool oldPurgeProgram = false;  // "ZPURGEDB.EXE" is there and dated before 2006
+    bool showAll = false;        // "Show All Current Versions" is checked
+
+    static ScanContext Read(const QString& mainDir, bool showAll);
 };
 
 // The entry when it is to be listed; nothing when it is skipped (disabled,
-// not installed, not newer, ZPURGEDB too old, or malformed: a malformed entry
-// is also recorded in the error log).
-std::optional<UpdateEntry> CheckUpdate(const Text& raw, const ScanContext& context);
+// not installed, not newer, ZPURGEDB too old, or malformed: then the reason
+// goes to *fault).
+std::optional<UpdateEntry> CheckUpdate(const Text& raw, const ScanContext& context, Text* fault);

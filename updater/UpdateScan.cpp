@@ -1,5 +1,8 @@
 #include "updater/UpdateScan.h"
-#include "updater/VersionRecord.h"
+#include "updater/ErrorLog.h"
+
+// A hostile answer may hold a million bad entries; the log records the first few.
+static constexpr int kMaxLoggedFaults = 10;
 
 ScanResult ScanAnswer(const Text& answer, const ScanContext& context) {
     ScanResult result;
@@ -7,8 +10,13 @@ ScanResult ScanAnswer(const Text& answer, const ScanContext& context) {
         result.notice = kNoticeError;
         return result;
     }
-    for (const Text& raw : SplitEntries(answer))
-        if (auto entry = CheckUpdate(raw, context)) result.rows.push_back(std::move(*entry));
+    int faults = 0;
+    for (const Text& raw : SplitEntries(answer)) {
+        Text fault;
+        if (auto entry = CheckUpdate(raw, context, &fault)) result.rows.push_back(std::move(*entry));
+        if (!fault.isEmpty() && ++faults <= kMaxLoggedFaults)
+            LogError("CheckUpdate", kZrvVersion, kModZRVUpdate, fault);
+    }
     if (!result.Found())
         result.notice = kNoticeNone;
     else
@@ -19,7 +27,6 @@ ScanResult ScanAnswer(const Text& answer, const ScanContext& context) {
 void UpdateScan(UpdateService& service, const UpdateAddresses& addresses, int type, const QString& mainDir,
                 bool showAll, std::function<void(const ScanResult&)> done) {
     service.GetUpdateInfo(addresses.UpdateListUrl(type), [mainDir, showAll, done](const Text& answer) {
-        const ScanContext context{mainDir, ReadVersionRecord(mainDir), showAll};
-        done(ScanAnswer(answer, context));
+        done(ScanAnswer(answer, ScanContext::Read(mainDir, showAll)));
     });
 }

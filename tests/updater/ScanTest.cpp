@@ -169,4 +169,18 @@ TEST_F(ScanTest, ServiceSlowerThanTenSecondsCountsAsEmpty) {
     EXPECT_LT(clock.elapsed(), 12500);
 }
 
+TEST(ScanAnswer, HugeHostileAnswerIsLinearAndLogsOnlyTheFirstFaults) {
+    UpdaterBbs bbs;
+    CurrentDirectory here(bbs.Dir());
+    bbs.Install("OSPRINE.EXE");
+    Text answer;
+    for (int i = 0; i < 100000; ++i) answer += "1,x,h,n,bad;1,osprine,h,n,60712,o.zip,1,m,OSPRINE,d;";
+    QElapsedTimer clock;
+    clock.start();
+    const ScanResult result = ScanAnswer(answer, ScanContext::Read(bbs.Dir(), false));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(result.rows.size(), 100000u);
+    EXPECT_EQ(bbs.ErrorLog().count("CheckUpdate - Invalid update entry\r\n"), 10);
+}
+
 }  // namespace
