@@ -49,8 +49,6 @@ const std::array<unsigned char, 256>& FoldTable() {
     return table;
 }
 
-bool IsPadding(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
-
 }  // namespace
 
 bool SameTextBytes(std::string_view a, std::string_view b) {
@@ -61,8 +59,11 @@ bool SameTextBytes(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string_view TrimBytes(std::string_view s) {
-    while (!s.empty() && IsPadding(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsPadding(s.back())) s.remove_suffix(1);
-    return s;
+bool FieldEquals(std::string_view field, std::string_view wanted) {
+    if (wanted.empty() || wanted.size() > field.size()) return false;
+    if (IsPaddingByte(field.front())) return SameTextBytes(TrimBytes(field), wanted);
+    if (!SameTextBytes(field.substr(0, wanted.size()), wanted)) return false;
+    for (char c : field.substr(wanted.size()))
+        if (!IsPaddingByte(c)) return false;
+    return true;
 }

@@ -73,8 +73,7 @@ int32_t FindHandle(const BbsConfig& bbs, const Text& name) {
     const std::string_view bytes = file.Bytes();
     const size_t count = bytes.size() / kUserRecordSize;
     for (size_t i = 0; i < count; ++i) {
-        const std::string_view handle = TrimBytes(bytes.substr(i * kUserRecordSize, kUserHandleSize));
-        if (SameTextBytes(handle, wanted)) return static_cast<int32_t>(std::min<size_t>(i + 1, INT32_MAX));
+        if (FieldEquals(bytes.substr(i * kUserRecordSize, kUserHandleSize), wanted)) return static_cast<int32_t>(std::min<size_t>(i + 1, INT32_MAX));
     }
     return 0;
 }
@@ -86,13 +85,12 @@ Text ScanHandlesUip(const BbsConfig& bbs, const Text& handle, int32_t userNumber
     Text result;
     ForEachLine(file.Bytes(), [&](std::string_view line) {
         const auto [first, rest] = FirstColumn(line);
-        const std::string_view number = TrimBytes(FirstColumn(rest).first);
         if (!wanted.empty()) {
             if (!SameTextBytes(TrimBytes(first), wanted)) return true;
-            result = NumText(ColumnNumber(number));
+            result = NumText(ColumnNumber(TrimBytes(FirstColumn(rest).first)));
             return false;
         }
-        if (ColumnNumber(number) != userNumber) return true;
+        if (ColumnNumber(TrimBytes(FirstColumn(rest).first)) != userNumber) return true;
         result = ToText(TrimBytes(first));
         return false;
     });

@@ -1,3 +1,4 @@
+#include "server/bbs/MappedFile.h"
 #include "server/bbs/UserDirectory.h"
 #include "tests/bbs/test_user_install.h"
 
@@ -144,4 +145,21 @@ TEST_F(UserDirectoryTest, FidIndexStaysWithoutNetworkFourOrItsDirectory) {
     CreateHandlesFID(bbs.bbs, 1, "");
     EXPECT_EQ(UserInstall::Read(bbs.Main("FIDO/HANDLES.FID")), "old\r\n");
     EXPECT_FALSE(QFile::exists(bbs.Main("NOWHERE")));
+}
+
+TEST(IndexLines, EveryLineEndIsRecognised) {
+    const auto lines = [](std::string_view text) {
+        TextList out;
+        ForEachLine(text, [&](std::string_view l) { out.append(Text(l.data(), qsizetype(l.size()))); return true; });
+        return out;
+    };
+    EXPECT_EQ(lines("a\r\nb\nc\rd"), TextList({"a", "b", "c", "d"}));
+    EXPECT_EQ(lines("a\r\n\r\nb\r\n"), TextList({"a", "", "b"}));
+    EXPECT_EQ(lines("a\r\r\n\n"), TextList({"a", "", ""}));
+    EXPECT_EQ(lines("a\r"), TextList({"a"}));
+    EXPECT_EQ(lines("\n"), TextList({""}));
+    EXPECT_EQ(lines(""), TextList());
+    int seen = 0;
+    ForEachLine("x\ny\nz", [&](std::string_view) { return ++seen < 2; });
+    EXPECT_EQ(seen, 2);
 }
