@@ -110,7 +110,16 @@ TEST(Tosser, WritesTheRecordAndBodyLayout) {
     TempBbs bbs;
     Drop(bbs, "V1.D", HandOff("<mary.jones@bbs.example>", "Layout", "first\r\nsecond\r\n"));
     Drop(bbs, "V2.D", HandOff("<mary.jones@bbs.example>", "Again", "third\r\n"));
+    Text stats(88, '\0');
+    for (int offset = 0; offset < 88; offset += 4) qToLittleEndian<int32_t>(offset, stats.data() + offset);
+    const QString statFile = PathJoin(bbs.Layout().dataDir, "STATZRBS.DAT");
+    ASSERT_TRUE(WriteFileAtomic(statFile, stats));
     ASSERT_EQ(Tosser(bbs).exitCode, 0);
+
+    // The BBS's e-mail counters grow by the number filed; nothing else changes.
+    qToLittleEndian<int32_t>(68 + 2, stats.data() + 68);
+    qToLittleEndian<int32_t>(72 + 2, stats.data() + 72);
+    EXPECT_EQ(ReadFileBytes(statFile), stats);
 
     const QString msgs = bbs.Layout().messageDir;
     EXPECT_EQ(ReadFileBytes(EmailBinPath(msgs)), "first\r\nsecond\r\n\r\nthird\r\n\r\n");

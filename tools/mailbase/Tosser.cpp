@@ -48,6 +48,18 @@ Batch ReadBatch(const Installation& in, const UserTable& users, const QStringLis
     return b;
 }
 
+// The BBS's counters of e-mails written, at offsets 68 and 72 of its
+// statistics record; counters that cannot be read are left alone.
+void CountEmailsWritten(const QString& dataDir, int32_t count) {
+    StatZrbsRecord r;
+    bool failed = false;
+    GetStatZrbsDat(dataDir, r, &failed);
+    if (failed) return;
+    r.AtOffset(68) += count;
+    r.AtOffset(72) += count;
+    PutStatZrbsDat(dataDir, r, &failed);
+}
+
 // Files the batch and removes its hand-off files; the number filed.
 int FileBatch(const Installation& in, Batch batch, QSet<QString>& left, QString& error) {
     if (batch.files.isEmpty()) return 0;
@@ -55,6 +67,7 @@ int FileBatch(const Installation& in, Batch batch, QSet<QString>& left, QString&
     if (seq.isEmpty()) return 0;
     for (qsizetype i = 0; i < batch.mail.size(); ++i) batch.mail[i].record.SeqNum = seq[i];
     if (!WriteMailBatch(in.bbs.MessageDir(), batch.mail, &error)) return 0;
+    CountEmailsWritten(in.bbs.DataDir(), int32_t(batch.mail.size()));
     for (const QString& name : batch.files)
         if (!RemoveHandOff(PathJoin(in.tmpDir, name))) left.insert(name);
     return int(batch.files.size());

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int kSysPathsFieldSize = 40;
+constexpr int kTextLine = 1 << 20;  // the network files have no fixed width
 
 // Directory names below the main directory.
 TestBbsLayout PlanLayout(const QString& mainDir) {
@@ -65,8 +66,8 @@ struct Step {
 
 QList<Step> ConfigurationFiles(const TestBbsLayout& l, const TestBbsOptions& o) {
     const Text spool = TextFromPath(l.spoolDir);
-    const Text queue = StoredDir(l.mainDir, l.queueDir, 1 << 20, true);
-    const Text news = StoredDir(l.mainDir, NewsDir(l), 1 << 20, true);
+    const Text queue = StoredDir(l.mainDir, l.queueDir, kTextLine, true);
+    const Text news = StoredDir(l.mainDir, NewsDir(l), kTextLine, true);
     return {
         {PathJoin(l.mainDir, "MAIN.CFG"), EncodeMainCfg(MainCfgRecord{o.bbsName})},
         {PathJoin(l.dataDir, "NET.1"), Net1Text(TextFromPath(l.net1Dir))},
