@@ -37,6 +37,7 @@ bool WriteVersionField(const QString& mainDir, int offset, int width, const Text
     content.replace(offset, width, value.leftJustified(width, ' ', true));
 
     QSaveFile file(RecordPath(mainDir));
+    file.setDirectWriteFallback(true);  // a directory we may not create files in
     if (!file.open(QIODevice::WriteOnly)) return false;
     file.write(content);
     return file.commit();
