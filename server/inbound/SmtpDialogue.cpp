@@ -243,8 +243,11 @@ void SmtpDialogue::CollectData() {
         return;
     }
     Text& body = slot_.Body;
+    // Only the text that arrived since the last look can hold a line feed.
     const char* begin = buffer.constData();
-    const void* lf = buffer.isEmpty() ? nullptr : memrchr(begin, '\n', size_t(buffer.size()));
+    const qsizetype from = std::min(lineScanned_, buffer.size());
+    const void* lf = memrchr(begin + from, '\n', size_t(buffer.size() - from));
+    lineScanned_ = buffer.size();
     if (lf) {
         const qsizetype lineEnd = static_cast<const char*>(lf) - begin;
         const qsizetype searchFrom = std::max<qsizetype>(0, body.size() - 4);
@@ -255,6 +258,7 @@ void SmtpDialogue::CollectData() {
             body.append(CRLF);
         }
         buffer.remove(0, lineEnd + 1);
+        lineScanned_ = buffer.size();
         const qsizetype mark = body.indexOf("\r\n.\r\n", searchFrom);
         if (mark >= 0) {
             buffer.clear();   // text after the end mark is dropped

@@ -70,4 +70,5 @@ private:
     bool waiting_ = false;
     bool ended_ = false;
     Text held_;
+    qsizetype lineScanned_ = 0;   // leading bytes of LineBuffer known to hold no line feed
 };

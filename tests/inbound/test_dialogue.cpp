@@ -4,6 +4,7 @@
 #include "server/inbound/SmtpDialogue.h"
 #include "tests/inbound/InboundFixture.h"
 
+#include <QElapsedTimer>
 #include <optional>
 
 namespace {
@@ -286,6 +287,19 @@ TEST_F(DialogueTest, TheEndMarkIsFoundWhereverThePiecesAreCut) {
     }
     ASSERT_TRUE(host.saved);
     EXPECT_EQ(host.saved->message, "line one\r\nline two");
+}
+
+TEST_F(DialogueTest, ALongLineArrivingByteByByteCostsLinearTime) {
+    install.settings.MaxMailSize = 2 << 20;
+    OpenTransaction();
+    QElapsedTimer clock;
+    clock.start();
+    const Text byte("x");
+    for (int i = 0; i < 1000000; ++i) dialogue.Receive(byte);
+    dialogue.Receive("\r\n.\r\n");
+    EXPECT_LT(clock.elapsed(), 2000);   // a rescan per piece would take many times longer
+    ASSERT_TRUE(host.saved);
+    EXPECT_EQ(host.saved->message.size(), 1000000);
 }
 
 TEST_F(DialogueTest, ABareLineFeedEndingABlockCountsAsCrLf) {
