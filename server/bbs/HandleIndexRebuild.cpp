@@ -6,6 +6,7 @@
 #include "server/store/Version.h"
 #include <QDir>
 #include <QHash>
+#include <optional>
 
 namespace {
 
@@ -56,11 +57,14 @@ QHash<int32_t, TextList> ExtraNamesByUser(const Text& extraNames) {
 }
 
 // Every listed user's lines, in record order, with the auto-responder's
-// mailboxes and the extra names after their owner's line.
-Text IndexBody(const BbsConfig& bbs, int32_t autorespondUser, const Text& extraNames, const Text& systemId,
-               IndexKind kind) {
+// mailboxes and the extra names after their owner's line. Nothing when the
+// user file exists but cannot be read: the old index is better than none.
+std::optional<Text> IndexBody(const BbsConfig& bbs, int32_t autorespondUser, const Text& extraNames,
+                              const Text& systemId, IndexKind kind, const char* procedure) {
     const QHash<int32_t, TextList> extra = ExtraNamesByUser(extraNames);
-    const MappedFile users(UserFilePath(bbs));
+    const QString path = UserFilePath(bbs);
+    const MappedFile users(path);
+    if (UnreadableFile(users, path, procedure, kModule)) return std::nullopt;
     const std::string_view bytes = users.Bytes();
     const size_t count = std::min<size_t>(bytes.size() / kUserRecordSize, INT32_MAX);
     Text body;
@@ -103,9 +107,11 @@ void CreateHandlesUIP(const BbsConfig& bbs, int32_t autorespondUser, const Text&
         return;
     }
     const Text systemId = IndexSystemId(bbs);
-    const Text content = "system-daemon,SYSTEM-DAEMON," + systemId + ",1" + CRLF +
-                         IndexBody(bbs, std::max(autorespondUser, 1), extraNames, systemId, IndexKind::Uip);
-    ReplaceIndex(bbs.MainDir(), "HANDLES.UIP", content, "CreateHandlesUIP");
+    const std::optional<Text> body =
+        IndexBody(bbs, std::max(autorespondUser, 1), extraNames, systemId, IndexKind::Uip, "CreateHandlesUIP");
+    if (!body) return;
+    const Text daemon = "system-daemon,SYSTEM-DAEMON," + systemId + ",1" + CRLF;
+    ReplaceIndex(bbs.MainDir(), "HANDLES.UIP", daemon + *body, "CreateHandlesUIP");
 }
 
 void CreateHandlesFID(const BbsConfig& bbs, int32_t autorespondUser, const Text& extraNames) {
@@ -114,7 +120,7 @@ void CreateHandlesFID(const BbsConfig& bbs, int32_t autorespondUser, const Text&
     if (netDir.isEmpty()) return;
     const QString dir = ResolveDir(netDir);
     if (!DirExists(dir)) return;
-    const Text content =
-        IndexBody(bbs, std::max(autorespondUser, 1), extraNames, IndexSystemId(bbs), IndexKind::Fid);
-    ReplaceIndex(dir, "HANDLES.FID", content, "CreateHandlesFID");
+    const std::optional<Text> body = IndexBody(bbs, std::max(autorespondUser, 1), extraNames, IndexSystemId(bbs),
+                                               IndexKind::Fid, "CreateHandlesFID");
+    if (body) ReplaceIndex(dir, "HANDLES.FID", *body, "CreateHandlesFID");
 }

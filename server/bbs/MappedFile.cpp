@@ -1,6 +1,9 @@
 #include "server/bbs/MappedFile.h"
-#include "server/store/Text.h"
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/Version.h"
 #include <QFile>
+#include <QFileInfo>
 #include <array>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -31,6 +34,12 @@ MappedFile::MappedFile(const QString& path) {
 
 MappedFile::~MappedFile() {
     if (mapping_) ::munmap(mapping_, size_);
+}
+
+bool UnreadableFile(const MappedFile& file, const QString& path, const char* procedure, const char* module) {
+    if (file.IsOpen() || !QFileInfo::exists(path)) return false;
+    LogError(procedure, kVersion, module, "Cannot read " + TextFromPath(path));
+    return true;
 }
 
 namespace {

@@ -23,6 +23,10 @@ private:
     void* mapping_ = nullptr;
 };
 
+// The file exists but could not be opened or mapped; the fault is recorded
+// in the error log under the procedure's name. A missing file is no fault.
+bool UnreadableFile(const MappedFile& file, const QString& path, const char* procedure, const char* module);
+
 // Case-insensitive comparison of raw bytes, with the letter cases of the
 // server's text helpers (ASCII and Latin-1).
 bool SameTextBytes(std::string_view a, std::string_view b);

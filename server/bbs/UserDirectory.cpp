@@ -69,7 +69,9 @@ int32_t FindHandle(const BbsConfig& bbs, const Text& name) {
     // so users beyond record 32767 are found too.
     const std::string_view wanted = TrimBytes(View(name));
     if (wanted.empty()) return 0;   // an empty name must not match an empty slot
-    const MappedFile file(UserFilePath(bbs));
+    const QString path = UserFilePath(bbs);
+    const MappedFile file(path);
+    if (UnreadableFile(file, path, "FindHandle", kModule)) return 0;
     const std::string_view bytes = file.Bytes();
     const size_t count = bytes.size() / kUserRecordSize;
     for (size_t i = 0; i < count; ++i) {
@@ -81,7 +83,9 @@ int32_t FindHandle(const BbsConfig& bbs, const Text& name) {
 Text ScanHandlesUip(const BbsConfig& bbs, const Text& handle, int32_t userNumber) {
     const std::string_view wanted = TrimBytes(View(handle));
     if (wanted.empty() && userNumber < 1) return {};
-    const MappedFile file(HandlesUipPath(bbs));
+    const QString path = HandlesUipPath(bbs);
+    const MappedFile file(path);
+    if (UnreadableFile(file, path, "ScanHandlesUip", kModule)) return {};
     Text result;
     ForEachLine(file.Bytes(), [&](std::string_view line) {
         const auto [first, rest] = FirstColumn(line);

@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr const char* kModule = "modOSPRINE";
+
 // A handle that would break the index's line and column layout.
 bool UnfitForIndex(const Text& handle) {
     return handle.contains(',') || handle.contains('\r') || handle.contains('\n') || handle.contains('\0');
@@ -26,6 +28,8 @@ void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& a
     } else {
         // Every line of the user goes; the others stay in their order.
         const MappedFile file(path);
+        // An index that cannot be read is kept rather than replaced by one line.
+        if (UnreadableFile(file, path, "AddVerifiedUser", kModule)) return;
         ForEachLine(file.Bytes(), [&](std::string_view line) {
             const Text text(line.data(), static_cast<qsizetype>(line.size()));
             if (ValLong(Trim(Explode(",", text, 4, 2)[1])) != userNumber) content += text + CRLF;
@@ -35,5 +39,5 @@ void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& a
     content += local + "," + NumText(userNumber) + "," + systemId + ",1" + CRLF;
     // The BBS reads the index at any time: it never sees a half-written file.
     if (!WriteFileAtomic(path, content))
-        LogError("AddVerifiedUser", kVersion, "modOSPRINE", "Cannot write " + TextFromPath(path));
+        LogError("AddVerifiedUser", kVersion, kModule, "Cannot write " + TextFromPath(path));
 }

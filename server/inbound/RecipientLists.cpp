@@ -5,15 +5,20 @@
 #include "server/inbound/RecipientRules.h"
 #include "server/inbound/Recipients.h"
 #include "server/store/Files.h"
+#include <optional>
 
 namespace {
 
 Text ToText(std::string_view s) { return Text(s.data(), static_cast<qsizetype>(s.size())); }
 
-// The access flags network 9 (the Internet) asks for in "NETWORKS.LST".
-Text RequiredInternetFlags(const QString& networksList) {
+constexpr const char* kModule = "modOSPRINE";
+
+// The access flags network 9 (the Internet) asks for in "NETWORKS.LST";
+// nothing when the list cannot be read.
+std::optional<Text> RequiredInternetFlags(const QString& networksList) {
     Text required = "-";
     const MappedFile file(networksList);
+    if (UnreadableFile(file, networksList, "CheckUserFlags", kModule)) return std::nullopt;
     ForEachLine(file.Bytes(), [&](std::string_view line) {
         const TextList columns = Explode(",", ToText(line), 4, 4);
         if (ValLong(Trim(columns[0])) != 9) return true;
@@ -53,7 +58,9 @@ Text CreatePassThruString(const ServerContext& ctx) {
 bool CheckUserFlags(const ServerContext& ctx, int32_t userNumber) {
     const QString networks = PathJoin(ctx.bbs.DataDir(), "NETWORKS.LST");
     if (userNumber < 1 || !FileExists(networks)) return false;
-    const Text required = RequiredInternetFlags(networks);
+    const std::optional<Text> flags = RequiredInternetFlags(networks);
+    if (!flags) return false;
+    const Text& required = *flags;
     if (required.isEmpty() || required == "-") return true;
     const UserRecord user = GetUser(ctx.bbs, userNumber);
     return UCase(user.AccessFlags()).contains(required) || user.SecurityLevel() >= 255;
@@ -80,6 +87,7 @@ bool FindMaillist(const ServerContext& ctx, const Text& listName, TextList& memb
     if (name.isEmpty() || !FileExists(path)) return false;
     bool found = false;
     const MappedFile file(path);
+    if (UnreadableFile(file, path, "FindMaillist", kModule)) return false;
     ForEachLine(file.Bytes(), [&](std::string_view line) {
         const TextList words = Explode(" ", ToText(line));
         if (!SameText(Trim(words[0]), name)) return true;

@@ -163,3 +163,19 @@ TEST(IndexLines, EveryLineEndIsRecognised) {
     ForEachLine("x\ny\nz", [&](std::string_view) { return ++seen < 2; });
     EXPECT_EQ(seen, 2);
 }
+
+TEST_F(UserDirectoryTest, AnUnreadableUserFileLeavesTheIndexAlone) {
+    // The tests may run as root, whom file permissions do not stop; a
+    // directory in the user file's place cannot be read either.
+    UserInstall::Write(bbs.Main("HANDLES.UIP"), "kept,1,1,1\r\n");
+    ASSERT_TRUE(QFile::remove(bbs.Data("USERFILE.DAT")));
+    ASSERT_TRUE(QDir().mkpath(bbs.Data("USERFILE.DAT")));
+    CreateHandlesUIP(bbs.bbs, 1, "");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("HANDLES.UIP")), "kept,1,1,1\r\n");
+    EXPECT_TRUE(bbs.ErrorLog().contains("CreateHandlesUIP"));
+    EXPECT_EQ(FindHandle(bbs.bbs, "Sysop"), 0);
+    // A missing user file is no fault: the index keeps its first line only.
+    ASSERT_TRUE(QDir().rmdir(bbs.Data("USERFILE.DAT")));
+    CreateHandlesUIP(bbs.bbs, 1, "");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("HANDLES.UIP")), "system-daemon,SYSTEM-DAEMON,42,1\r\n");
+}
