@@ -18,6 +18,9 @@ namespace {
 // Qt reads at most this much ahead of the dialogue. While a session waits
 // for its own work (block-list test, intake) the rest stays in the kernel.
 constexpr qint64 kReadBufferSize = 256 * 1024;
+// A peer that sends commands without reading the replies is not heard again
+// until it has taken them: the replies waiting for it stay bounded.
+constexpr qint64 kWriteBacklogLimit = 256 * 1024;
 // A refused connection whose peer will not take the last bytes is dropped.
 constexpr int kRefusalGraceMs = 10000;
 
@@ -187,6 +190,10 @@ void InboundServer::OpenSession(int16_t slot, QTcpSocket* socket, const Text& ad
         if (SessionAlive(slot, id))
             sckAccept_DataArrival(slot);
     });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, slot, id] {
+        if (SessionAlive(slot, id) && sessions_[size_t(slot)]->socket->bytesToWrite() < kWriteBacklogLimit)
+            Feed(slot);
+    });
     connect(socket, &QTcpSocket::disconnected, this, [this, slot, id] {
         if (SessionAlive(slot, id))
             sckAccept_Close(slot);
@@ -219,20 +226,19 @@ bool InboundServer::SessionAlive(int16_t slot, uint64_t id) const {
     return session && session->id == id && slots_[size_t(slot)].use == SlotUse::Open;
 }
 
-void InboundServer::sckAccept_DataArrival(int16_t slot) {
-    if (ctx_.run.ServerState == -1)
-        return;   // shutting down: the data stays unread
-    Feed(slot);
-}
+void InboundServer::sckAccept_DataArrival(int16_t slot) { Feed(slot); }
 
 // Hands what the socket holds to the dialogue, unless the dialogue is busy
-// with its own work; then the input waits and is fed when that work is done.
+// with its own work or the peer has not taken its replies; then the input
+// waits and is fed when that is over.
 void InboundServer::Feed(int16_t slot) {
+    if (ctx_.run.ServerState == -1)
+        return;   // shutting down: the data stays unread
     Session& session = *sessions_[size_t(slot)];
     SessionSlot& record = slots_[size_t(slot)];
     try {
         while (record.use == SlotUse::Open && !session.dialogue->Waiting() && !session.dialogue->Ended() &&
-               session.socket->bytesAvailable() > 0) {
+               session.socket->bytesAvailable() > 0 && session.socket->bytesToWrite() < kWriteBacklogLimit) {
             record.LastActivity = Now();
             session.dialogue->Receive(session.socket->readAll());
         }
