@@ -185,6 +185,14 @@ class SessionTest(InboundTestCase):
         c.send(b"FOO\r\n")
         self.assertTrue(c.closed())
 
+    def test_auto_verify_learns_a_user_name_as_a_handle(self):
+        c = self.client()
+        c.ask("HELO x")
+        c.ask("MAIL FROM:<a@b.example>")
+        self.assertEqual(c.ask("RCPT TO:<Carol.White@bbs.example>"), '250 Recipient "Carol.White@bbs.example" OK...')
+        with open(os.path.join(self.root, "HANDLES.UIP"), "rb") as f:
+            self.assertEqual(f.read(), b"system-daemon,SYSTEM-DAEMON,1,1\r\nCarol.White,9,1,1\r\n")
+
     def test_vrfy_names_the_user(self):
         c = self.client()
         self.assertEqual(c.ask("VRFY John Smith"), "250 John Smith <john.smith@bbs.example>")
