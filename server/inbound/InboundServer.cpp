@@ -103,13 +103,9 @@ void InboundServer::ResizeSlots() {
     sessions_.resize(slots_.size());
 }
 
-void InboundServer::sckListen_ConnectionRequest() {
-    // A request the lock holds back stays pending until AcceptPending.
-    if (ctx_.run.ServerState < 1 || ctx_.run.AcceptLock > 0)
-        return;
-    if (QTcpSocket* socket = listener_.nextPendingConnection())
-        Accept(socket);
-}
+// A request the lock holds back stays pending in the listener until a later
+// AcceptPending; the lock lets one connection in per tick.
+void InboundServer::sckListen_ConnectionRequest() { AcceptPending(); }
 
 void InboundServer::AcceptPending() {
     if (ctx_.run.ServerState < 1 || ctx_.run.AcceptLock > 0)

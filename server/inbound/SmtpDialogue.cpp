@@ -45,20 +45,15 @@ void SmtpDialogue::Process() {
         end -= 2;
     else if (buffer.endsWith('\n'))
         end -= 1;
-    if (end == buffer.size()) {
-        if (buffer.size() > kMaxLineLength) {
-            buffer.clear();
-            Reply("500 Line too long.");
-            EndSession();
-        }
-        return;
-    }
+    const bool complete = end < buffer.size();
     if (end > kMaxLineLength) {
         buffer.clear();
         Reply("500 Line too long.");
         EndSession();
         return;
     }
+    if (!complete)
+        return;
     const Text line = buffer.left(end);
     buffer.clear();
     Command(line);
