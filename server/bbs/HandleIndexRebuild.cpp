@@ -1,5 +1,6 @@
 // The rebuild of the two handle indexes from the user file.
-#include "server/bbs/MappedFile.h"
+#include "server/bbs/ByteScan.h"
+#include "server/bbs/UserFileColumns.h"
 #include "server/bbs/UserDirectory.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
@@ -36,7 +37,7 @@ TextList AutoresponderNames(const BbsConfig& bbs) {
     const QString path = PathJoin(bbs.MainDir(), "AUTORESP.CFG");
     if (!FileExists(path)) return names;
     const Text text = ReadFileText(path);
-    ForEachLine({text.constData(), static_cast<size_t>(text.size())}, [&](std::string_view line) {
+    ForEachLine(ByteView(text), [&](std::string_view line) {
         const TextList columns = Explode(",", Text(line.data(), static_cast<qsizetype>(line.size())));
         if (columns.size() >= 2 && !Trim(columns[0]).isEmpty()) names.append(Trim(columns[0]));
         return true;
@@ -62,17 +63,13 @@ QHash<int32_t, TextList> ExtraNamesByUser(const Text& extraNames) {
 std::optional<Text> IndexBody(const BbsConfig& bbs, int32_t autorespondUser, const Text& extraNames,
                               const Text& systemId, IndexKind kind, const char* procedure) {
     const QHash<int32_t, TextList> extra = ExtraNamesByUser(extraNames);
-    const QString path = UserFilePath(bbs);
-    const MappedFile users(path);
-    if (UnreadableFile(users, path, procedure, kModule)) return std::nullopt;
-    const std::string_view bytes = users.Bytes();
-    const size_t count = std::min<size_t>(bytes.size() / kUserRecordSize, INT32_MAX);
+    const UserColumns users = ReadUserColumns(UserFilePath(bbs), UserColumnSet::HandlesAndLevels, procedure);
+    if (!users.readable) return std::nullopt;
     Text body;
-    for (size_t i = 0; i < count; ++i) {
-        const char* record = bytes.data() + i * kUserRecordSize;
-        const Text handle = UserHandleAt(record);
-        if (handle.isEmpty() || UserSecurityLevelAt(record) < 1) continue;
-        const auto user = static_cast<int32_t>(i + 1);
+    for (int32_t i = 0; i < users.Count(); ++i) {
+        const Text handle = ViewText(TrimBytes(users.HandleField(i)));
+        if (handle.isEmpty() || users.SecurityLevel(i) < 1) continue;
+        const int32_t user = i + 1;
         const Text own = IndexLine(handle, user, systemId, kind);
         body += own;
         TextList more = user == autorespondUser ? AutoresponderNames(bbs) : TextList();

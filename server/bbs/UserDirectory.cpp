@@ -1,5 +1,6 @@
 #include "server/bbs/UserDirectory.h"
-#include "server/bbs/MappedFile.h"
+#include "server/bbs/ByteScan.h"
+#include "server/bbs/UserFileColumns.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Version.h"
@@ -8,9 +9,6 @@
 namespace {
 
 constexpr const char* kModule = "modZARV";
-
-std::string_view View(const Text& t) { return {t.constData(), static_cast<size_t>(t.size())}; }
-Text ToText(std::string_view s) { return Text(s.data(), static_cast<qsizetype>(s.size())); }
 
 // Splits off the first column of an index line: the text before the first
 // ",", and the rest after it.
@@ -29,7 +27,7 @@ int32_t ColumnNumber(std::string_view column) {
         for (char c : column) n = n * 10 + (c - '0');
         return n;
     }
-    return ValLong(ToText(column));
+    return ValLong(ViewText(column));
 }
 
 }  // namespace
@@ -67,27 +65,21 @@ UserRecord GetUser(const BbsConfig& bbs, int32_t userNumber, bool* failed) {
 int32_t FindHandle(const BbsConfig& bbs, const Text& name) {
     // The whole file is searched: the count is not held in a 16-bit number,
     // so users beyond record 32767 are found too.
-    const std::string_view wanted = TrimBytes(View(name));
+    const std::string_view wanted = TrimBytes(ByteView(name));
     if (wanted.empty()) return 0;   // an empty name must not match an empty slot
-    const QString path = UserFilePath(bbs);
-    const MappedFile file(path);
-    if (UnreadableFile(file, path, "FindHandle", kModule)) return 0;
-    const std::string_view bytes = file.Bytes();
-    const size_t count = bytes.size() / kUserRecordSize;
-    for (size_t i = 0; i < count; ++i) {
-        if (FieldEquals(bytes.substr(i * kUserRecordSize, kUserHandleSize), wanted)) return static_cast<int32_t>(std::min<size_t>(i + 1, INT32_MAX));
-    }
+    const UserColumns users = ReadUserColumns(UserFilePath(bbs), UserColumnSet::Handles, "FindHandle");
+    for (int32_t i = 0; i < users.Count(); ++i)
+        if (FieldEquals(users.HandleField(i), wanted)) return i + 1;
     return 0;
 }
 
 Text ScanHandlesUip(const BbsConfig& bbs, const Text& handle, int32_t userNumber) {
-    const std::string_view wanted = TrimBytes(View(handle));
+    const std::string_view wanted = TrimBytes(ByteView(handle));
     if (wanted.empty() && userNumber < 1) return {};
-    const QString path = HandlesUipPath(bbs);
-    const MappedFile file(path);
-    if (UnreadableFile(file, path, "ScanHandlesUip", kModule)) return {};
+    const std::optional<Text> index = ReadListFile(HandlesUipPath(bbs), "ScanHandlesUip", kModule);
+    if (!index) return {};
     Text result;
-    ForEachLine(file.Bytes(), [&](std::string_view line) {
+    ForEachLine(ByteView(*index), [&](std::string_view line) {
         const auto [first, rest] = FirstColumn(line);
         if (!wanted.empty()) {
             if (!SameTextBytes(TrimBytes(first), wanted)) return true;
@@ -95,7 +87,7 @@ Text ScanHandlesUip(const BbsConfig& bbs, const Text& handle, int32_t userNumber
             return false;
         }
         if (ColumnNumber(TrimBytes(FirstColumn(rest).first)) != userNumber) return true;
-        result = ToText(TrimBytes(first));
+        result = ViewText(TrimBytes(first));
         return false;
     });
     return result;

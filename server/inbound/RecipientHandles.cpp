@@ -1,5 +1,5 @@
 // Learning a recipient address as a user's handle (setting AutoVerify).
-#include "server/bbs/MappedFile.h"
+#include "server/bbs/ByteScan.h"
 #include "server/bbs/UserDirectory.h"
 #include "server/inbound/Recipients.h"
 #include "server/store/ErrorLog.h"
@@ -27,10 +27,10 @@ void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& a
         content = "system-daemon,SYSTEM-DAEMON," + systemId + ",1" + CRLF;
     } else {
         // Every line of the user goes; the others stay in their order.
-        const MappedFile file(path);
         // An index that cannot be read is kept rather than replaced by one line.
-        if (UnreadableFile(file, path, "AddVerifiedUser", kModule)) return;
-        ForEachLine(file.Bytes(), [&](std::string_view line) {
+        const std::optional<Text> index = ReadListFile(path, "AddVerifiedUser", kModule);
+        if (!index) return;
+        ForEachLine(ByteView(*index), [&](std::string_view line) {
             const Text text(line.data(), static_cast<qsizetype>(line.size()));
             if (ValLong(Trim(Explode(",", text, 4, 2)[1])) != userNumber) content += text + CRLF;
             return true;

@@ -1,6 +1,6 @@
 // Pass-through names, access flags, forwarding, filter exemptions and
 // mailing lists: the per-recipient answers read from the lists.
-#include "server/bbs/MappedFile.h"
+#include "server/bbs/ByteScan.h"
 #include "server/bbs/UserDirectory.h"
 #include "server/inbound/RecipientRules.h"
 #include "server/inbound/Recipients.h"
@@ -9,18 +9,16 @@
 
 namespace {
 
-Text ToText(std::string_view s) { return Text(s.data(), static_cast<qsizetype>(s.size())); }
-
 constexpr const char* kModule = "modOSPRINE";
 
 // The access flags network 9 (the Internet) asks for in "NETWORKS.LST";
 // nothing when the list cannot be read.
 std::optional<Text> RequiredInternetFlags(const QString& networksList) {
     Text required = "-";
-    const MappedFile file(networksList);
-    if (UnreadableFile(file, networksList, "CheckUserFlags", kModule)) return std::nullopt;
-    ForEachLine(file.Bytes(), [&](std::string_view line) {
-        const TextList columns = Explode(",", ToText(line), 4, 4);
+    const std::optional<Text> list = ReadListFile(networksList, "CheckUserFlags", kModule);
+    if (!list) return std::nullopt;
+    ForEachLine(ByteView(*list), [&](std::string_view line) {
+        const TextList columns = Explode(",", ViewText(line), 4, 4);
         if (ValLong(Trim(columns[0])) != 9) return true;
         required = UCase(Trim(columns[3]));
         return false;
@@ -86,10 +84,10 @@ bool FindMaillist(const ServerContext& ctx, const Text& listName, TextList& memb
     const QString path = PathJoin(ctx.bbs.SpoolDir(), "LISTSERV.LST");
     if (name.isEmpty() || !FileExists(path)) return false;
     bool found = false;
-    const MappedFile file(path);
-    if (UnreadableFile(file, path, "FindMaillist", kModule)) return false;
-    ForEachLine(file.Bytes(), [&](std::string_view line) {
-        const TextList words = Explode(" ", ToText(line));
+    const std::optional<Text> lists = ReadListFile(path, "FindMaillist", kModule);
+    if (!lists) return false;
+    ForEachLine(ByteView(*lists), [&](std::string_view line) {
+        const TextList words = Explode(" ", ViewText(line));
         if (!SameText(Trim(words[0]), name)) return true;
         for (qsizetype i = 1; i < words.size(); ++i) {
             const Text member = Trim(words[i]);

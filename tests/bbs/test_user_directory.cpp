@@ -1,6 +1,8 @@
-#include "server/bbs/MappedFile.h"
+#include "server/bbs/ByteScan.h"
+#include "server/bbs/UserFileColumns.h"
 #include "server/bbs/UserDirectory.h"
 #include "tests/bbs/test_user_install.h"
+#include <csignal>
 
 namespace {
 
@@ -178,4 +180,28 @@ TEST_F(UserDirectoryTest, AnUnreadableUserFileLeavesTheIndexAlone) {
     ASSERT_TRUE(QDir().rmdir(bbs.Data("USERFILE.DAT")));
     CreateHandlesUIP(bbs.bbs, 1, "");
     EXPECT_EQ(UserInstall::Read(bbs.Main("HANDLES.UIP")), "system-daemon,SYSTEM-DAEMON,42,1\r\n");
+}
+
+TEST_F(UserDirectoryTest, AUserFileShortenedWhileMappedIsAFaultNotACrash) {
+    struct sigaction before {};
+    sigaction(SIGBUS, nullptr, &before);
+    QFile file(bbs.Data("USERFILE.DAT"));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const uchar* mapped = file.map(0, file.size());
+    ASSERT_NE(mapped, nullptr);
+    const int stride = kUserHandleSize + 2;
+    Text out(5 * stride, '\0');
+    ASSERT_TRUE(GatherUserColumns(reinterpret_cast<const char*>(mapped), 5, UserColumnSet::HandlesAndLevels, out.data()));
+    EXPECT_EQ(out.left(kUserHandleSize), Text("Sysop").leftJustified(kUserHandleSize, ' '));
+    EXPECT_EQ(out.mid(kUserHandleSize, 2), Text("\xFF\x00", 2));
+    // Shortened underneath the mapping, as the BBS might do meanwhile.
+    ASSERT_TRUE(file.resize(0));
+    EXPECT_EQ(out.mid(4 * stride, stride), Text("ann").leftJustified(kUserHandleSize, ' ') + Text("\x0A\x00", 2));
+    EXPECT_FALSE(GatherUserColumns(reinterpret_cast<const char*>(mapped), 5, UserColumnSet::Handles, out.data()));
+    // The handler is gone again afterwards and the next lookup works.
+    UserInstall::Write(bbs.Data("USERFILE.DAT"), UserInstall::Records(kUsers));
+    EXPECT_EQ(FindHandle(bbs.bbs, "ann"), 5);
+    struct sigaction current {};
+    sigaction(SIGBUS, nullptr, &current);
+    EXPECT_EQ(current.sa_handler, before.sa_handler);
 }

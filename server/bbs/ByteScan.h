@@ -1,36 +1,18 @@
 #pragma once
-// A whole file mapped read-only for one lookup, so that scanning the user
-// file or the handle index costs no copy however large it is. The mapping
-// is released when the object goes; nothing stays open between calls.
+// Scanning the BBS's list files and fixed-width fields in place: line
+// splitting, trimming and case-insensitive comparison on raw bytes, without
+// a copy per line, so that a lookup in a large index stays cheap.
+#include "server/store/Text.h"
 #include <QString>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
-class MappedFile {
-public:
-    explicit MappedFile(const QString& path);
-    ~MappedFile();
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
+inline std::string_view ByteView(const Text& t) { return {t.constData(), static_cast<size_t>(t.size())}; }
+inline Text ViewText(std::string_view s) { return Text(s.data(), static_cast<qsizetype>(s.size())); }
 
-    bool IsOpen() const { return open_; }        // an empty file is open and empty
-    std::string_view Bytes() const { return {data_, size_}; }
-
-private:
-    bool open_ = false;
-    const char* data_ = nullptr;
-    size_t size_ = 0;
-    void* mapping_ = nullptr;
-};
-
-// The file exists but could not be opened or mapped; the fault is recorded
-// in the error log under the procedure's name. A missing file is no fault.
-bool UnreadableFile(const MappedFile& file, const QString& path, const char* procedure, const char* module);
-
-// Case-insensitive comparison of raw bytes, with the letter cases of the
-// server's text helpers (ASCII and Latin-1).
-bool SameTextBytes(std::string_view a, std::string_view b);
 inline bool IsPaddingByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
+
 // Trims spaces, TABs, CR, LF (and NUL padding) at both ends.
 inline std::string_view TrimBytes(std::string_view s) {
     size_t begin = 0, end = s.size();
@@ -38,14 +20,22 @@ inline std::string_view TrimBytes(std::string_view s) {
     while (end > begin && IsPaddingByte(s[end - 1])) --end;
     return s.substr(begin, end - begin);
 }
+
+// Case-insensitive comparison with the letter cases of the server's text
+// helpers (ASCII and Latin-1).
+bool SameTextBytes(std::string_view a, std::string_view b);
+
 // The fixed-width text field equals `wanted` (trimmed, not empty) once
 // trimmed, ignoring case. Most fields start with their text, and those are
 // told apart without trimming them.
 bool FieldEquals(std::string_view field, std::string_view wanted);
 
+// The whole of a list file. "" when it is missing; nothing when it exists
+// but cannot be read, which is recorded in the error log.
+std::optional<Text> ReadListFile(const QString& path, const char* procedure, const char* module);
+
 // Calls `line` for each line of `text`; a line ends at CR LF, LF or CR.
-// `line` returns false to stop. Line ends are found with memchr, so a scan
-// of a large index costs little more than reading it.
+// `line` returns false to stop. Line ends are found with memchr.
 template <typename F>
 void ForEachLine(std::string_view text, F&& line) {
     const char* p = text.data();

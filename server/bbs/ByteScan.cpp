@@ -1,46 +1,9 @@
-#include "server/bbs/MappedFile.h"
+#include "server/bbs/ByteScan.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Version.h"
-#include <QFile>
 #include <QFileInfo>
 #include <array>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-MappedFile::MappedFile(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        size_ = static_cast<size_t>(st.st_size);
-        if (size_ == 0) {
-            open_ = true;
-        } else {
-            void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-            if (p != MAP_FAILED) {
-                mapping_ = p;
-                data_ = static_cast<const char*>(p);
-                open_ = true;
-            }
-        }
-    }
-    ::close(fd);
-    if (!open_) size_ = 0;
-}
-
-MappedFile::~MappedFile() {
-    if (mapping_) ::munmap(mapping_, size_);
-}
-
-bool UnreadableFile(const MappedFile& file, const QString& path, const char* procedure, const char* module) {
-    if (file.IsOpen() || !QFileInfo::exists(path)) return false;
-    LogError(procedure, kVersion, module, "Cannot read " + TextFromPath(path));
-    return true;
-}
 
 namespace {
 
@@ -75,4 +38,13 @@ bool FieldEquals(std::string_view field, std::string_view wanted) {
     for (char c : field.substr(wanted.size()))
         if (!IsPaddingByte(c)) return false;
     return true;
+}
+
+std::optional<Text> ReadListFile(const QString& path, const char* procedure, const char* module) {
+    if (!QFileInfo::exists(path)) return Text();
+    bool ok = false;
+    Text bytes = ReadFileBytes(path, &ok);
+    if (ok && !QFileInfo(path).isDir()) return bytes;
+    LogError(procedure, kVersion, module, "Cannot read " + TextFromPath(path));
+    return std::nullopt;
 }
