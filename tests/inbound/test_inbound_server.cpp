@@ -144,6 +144,19 @@ TEST_F(InboundServerTest, ASilentSessionIsTimedOutAfterItsIdleTime) {
     EXPECT_TRUE(install.WindowTexts().contains("[1] 221 Timeout."));
 }
 
+TEST_F(InboundServerTest, SupervisionGoesOnWhileTheAcceptLockIsHeld) {
+    // Connections arriving every second keep the lock held at almost every
+    // tick; the silent sessions must still be timed out and cleared.
+    StartServer();
+    auto client = Greeted();
+    install.run.AcceptLock = 1;
+    now += 121 * 1000;
+    Timer2();
+    EXPECT_EQ(client->ReadLine(), Text("221 Timeout."));
+    Timer2();
+    EXPECT_FALSE(server->IsActive());
+}
+
 TEST_F(InboundServerTest, DuringDataASlowTransferIsNotCutWhileTextKeepsComing) {
     StartServer();
     auto client = Greeted();
