@@ -28,6 +28,59 @@ Text TrimmedName(const ServerContext& ctx, int32_t user, bool* failed = nullptr)
     return GetUser(ctx.bbs, user, failed).Handle();
 }
 
+// A user number with the name to file the mail under; user 0 is nobody.
+struct FoundUser {
+    int32_t user = 0;
+    Text name;
+};
+
+// The file-request address: the auto-responder, or the sysop when its
+// record cannot be read.
+FoundUser FileRequestUser(const ServerContext& ctx) {
+    bool failed = false;
+    const Text name = TrimmedName(ctx, ctx.settings.AutorespondUser, &failed);
+    if (failed) return {1, TrimmedName(ctx, 1)};
+    return {ctx.settings.AutorespondUser, name};
+}
+
+// A handle of "HANDLES.UIP"; the mail is filed under the handle itself.
+FoundUser ByHandleIndex(const ServerContext& ctx, const Text& local) {
+    if (!HandlesUipExists(ctx)) return {};
+    const int32_t n = ValLong(ScanHandlesUip(ctx.bbs, local, 0));
+    return n > 0 ? FoundUser{n, local} : FoundUser{};
+}
+
+// A record name of the user file, dots read as spaces; the mail is filed
+// under the user's handle, or the record name when the user has none.
+FoundUser ByRecordName(const ServerContext& ctx, const Text& local) {
+    if (!UserFileExists(ctx)) return {};
+    const int32_t n = FindHandle(ctx.bbs, StrReplace(local, ".", " "));
+    if (n < 1) return {};
+    const Text handle = ScanHandlesUip(ctx.bbs, {}, n);
+    return {n, handle.isEmpty() ? TrimmedName(ctx, n) : handle};
+}
+
+FoundUser ByUserNumber(const ServerContext& ctx, const Text& local) {
+    const int32_t n = UserNumberOf(ctx, local);
+    return n > 0 ? FoundUser{n, NumText(n)} : FoundUser{};
+}
+
+// The postmaster and the list server are the sysop's.
+FoundUser ByServiceName(const ServerContext& ctx, const Text& local) {
+    if (!IsSpecial(local, "LISTSERV") && !IsSpecial(local, "POSTMASTER")) return {};
+    return {1, TrimmedName(ctx, 1)};
+}
+
+FoundUser ResolveUser(const ServerContext& ctx, const Text& address) {
+    Text local = NormalisedLocalPart(address);
+    if (local.isEmpty() || (!UserFileExists(ctx) && !HandlesUipExists(ctx))) return {};
+    if (IsFileRequest(ctx, local)) return FileRequestUser(ctx);
+    local = ResolveAlias(ctx, local);
+    for (const auto step : {ByHandleIndex, ByRecordName, ByUserNumber, ByServiceName})
+        if (FoundUser found = step(ctx, local); found.user > 0) return found;
+    return {};
+}
+
 }  // namespace
 
 Text NormalisedLocalPart(const Text& address) {
@@ -55,54 +108,13 @@ bool CheckTo(const ServerContext& ctx, const Text& address) {
     if (local.isEmpty()) return false;
     if (IsFileRequest(ctx, local) || IsSpecial(local, "LISTSERV") || IsSpecial(local, "POSTMASTER")) return true;
     local = ResolveAlias(ctx, local);
-    if (HandlesUipExists(ctx) && !ScanHandlesUip(ctx.bbs, local, 0).isEmpty()) return true;
+    if (!ScanHandlesUip(ctx.bbs, local, 0).isEmpty()) return true;
     // A name found only in the user file is not deliverable here; FindUser finds it.
     return UserNumberOf(ctx, local) > 0;
 }
 
 int32_t FindUser(const ServerContext& ctx, const Text& address, Text* name) {
-    Text found;
-    int32_t user = 0;
-    Text local = NormalisedLocalPart(address);
-    if (local.isEmpty() || (!UserFileExists(ctx) && !HandlesUipExists(ctx))) {
-        if (name) *name = found;
-        return 0;
-    }
-    if (IsFileRequest(ctx, local)) {
-        bool failed = false;
-        user = ctx.settings.AutorespondUser;
-        found = TrimmedName(ctx, user, &failed);
-        if (failed) {
-            user = 1;
-            found = TrimmedName(ctx, 1);
-        }
-        if (name) *name = found;
-        return user;
-    }
-    local = ResolveAlias(ctx, local);
-    if (HandlesUipExists(ctx)) {
-        const int32_t n = ValLong(ScanHandlesUip(ctx.bbs, local, 0));
-        if (n > 0) {
-            found = local;
-            user = n;
-        }
-    }
-    if (user == 0 && UserFileExists(ctx)) {
-        const int32_t n = FindHandle(ctx.bbs, StrReplace(local, ".", " "));
-        if (n > 0) {
-            found = ScanHandlesUip(ctx.bbs, {}, n);
-            if (found.isEmpty()) found = TrimmedName(ctx, n);
-            user = n;
-        }
-    }
-    if (user == 0) {
-        user = UserNumberOf(ctx, local);
-        if (user > 0) found = NumText(user);
-    }
-    if (user == 0 && (IsSpecial(local, "LISTSERV") || IsSpecial(local, "POSTMASTER"))) {
-        found = TrimmedName(ctx, 1);
-        user = 1;
-    }
-    if (name) *name = found;
-    return user;
+    const FoundUser found = ResolveUser(ctx, address);
+    if (name) *name = found.name;
+    return found.user;
 }
