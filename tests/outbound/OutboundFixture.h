@@ -10,7 +10,7 @@
 class OutboundBbs {
 public:
     OutboundBbs()
-        : log(bbs.Dir(), settings.MaxLogSize), ctx{settings, config, stats, log, run}
+        : bbs(WithoutTosser()), log(bbs.Dir(), settings.MaxLogSize), ctx{settings, config, stats, log, run}
     {
         EXPECT_TRUE(GetSysPathsCfg(config.paths, bbs.Path("SYSPATHS.CFG")));
         EXPECT_TRUE(GetMainCfg(config.main, config.MainDir()));
@@ -33,6 +33,14 @@ public:
         for (const Text& line : events)
             out.append(line.mid(11));
         return out;
+    }
+
+    // Outbound delivery never starts the tosser.
+    static TestBbsOptions WithoutTosser()
+    {
+        TestBbsOptions o;
+        o.installTosser = false;
+        return o;
     }
 
     TempBbs bbs;

@@ -105,6 +105,23 @@ TEST_F(ClientTest, DeliversEachDueMessageAndDeletesIt)
     EXPECT_TRUE(log.contains("     0  Connection Terminated\r\n"));
 }
 
+TEST_F(ClientTest, AttachmentLinesCannotEndTheData)
+{
+    // A line holding only "." in the attachment section would end the data
+    // early and turn the rest into commands; it is made transparent too.
+    Upstream up;
+    UseUpstream(up.Port());
+    const Text attachment = "\r\nContent-Type: application/octect-stream\r\n\r\nQUJD\r\n.\r\nRSET\r\n.x\r\n";
+    b.Put("V1.D", QueuedMessage("far@remote.example", "see attached") + attachment);
+    RunConnection();
+    ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
+    const TextList lines = Commands(up);
+    ASSERT_GE(lines.size(), 7);
+    EXPECT_EQ(lines.mid(lines.size() - 7), (TextList{"QUJD", "..", "RSET", "..x", "", ".", "QUIT"}));
+    ASSERT_EQ(up.Messages().size(), 1);
+    EXPECT_TRUE(up.Messages()[0].content.endsWith("see attached" + attachment + "\r\n"));
+}
+
 TEST_F(ClientTest, TemporaryRcptRefusalResetsAndGoesOn)
 {
     Upstream up(QJsonObject{{"RCPT", QJsonArray{"451 4.3.0 try again later"}}});
@@ -221,6 +238,21 @@ TEST_F(ClientTest, AuthLoginSucceeds)
     for (const Text& e : events)
         EXPECT_FALSE(e.contains("Ym9i") || e.contains("c2VjcmV0IHB3")) << e.constData();
     EXPECT_FALSE(ReadFileBytes(b.bbs.Path("OSPRINE.LOG")).contains("c2VjcmV0IHB3"));
+}
+
+TEST_F(ClientTest, LongCredentialsTravelOnOneLineEach)
+{
+    const Text password(70, 'p');   // its Base64 form is longer than one encoded line
+    Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", QString::fromLatin1(password)}}}});
+    UseUpstream(up.Port());
+    b.settings.ClientAuth = 1;
+    b.settings.AuthUsername = "bob";
+    b.settings.AuthPassword = password;
+    b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+    RunConnection();
+    ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
+    EXPECT_TRUE(Commands(up).contains(clsBase64::Encode(password).replace("\r\n", "")));
+    EXPECT_TRUE(b.Events().contains("[0] Authentication successful."));
 }
 
 TEST_F(ClientTest, AuthLoginTemporaryFailureGoesOnWithoutIt)

@@ -41,6 +41,8 @@ TEST_F(QueueTest, TakesFilesInNameOrder)
     b.Put("V10.D", QueuedMessage("ten@remote.example", "10"));
     b.Put("NOTES.TXT", "not queued");
     ASSERT_TRUE(QDir(b.Queue()).mkdir("V3.D"));   // a directory is no queue file
+    // Nor is a link, which could lead outside the BBS.
+    ASSERT_TRUE(QFile::link(b.bbs.Path("MAIN.CFG"), b.QueuePath("V4.D")));
     queue.Refresh();
     ASSERT_EQ(queue.Count(), 2);
     queue.LoadOutboundMessage(0);
