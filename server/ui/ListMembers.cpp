@@ -1,6 +1,7 @@
 #include "server/ui/ListMembers.h"
 
 #include "server/bbs/UserDirectory.h"
+#include "server/inbound/Recipients.h"
 #include "server/store/Files.h"
 #include "server/store/KeyedList.h"
 #include "server/ui/LineFiles.h"
@@ -43,7 +44,7 @@ constexpr const char* kSep = ",;";
 QList<ListMember> BuildMembers() {
     return {
         {"frmDomains", "frmDomainsEdit", "OSPRINE - Secondary Domains", "OSPRINE - Secondary Domains", "Domains", "Domain ",
-         "domains", "new-domain.invalid", 100, 1, DomainLine,
+         "domains", kNewDomainPlaceholder, 100, 1, DomainLine,
          {{"domain", FieldKind::Text, "Domain:", "", 0, FieldKeys::Refuse, ";", Casing::Lower}}, OkCheck::None},
         {"frmAliases", "frmAliasesEdit", "OSPRINE - User Aliases", "OSPRINE - User Aliases", "Aliases", "Alias ", "aliases",
          "alias,0", 500, 2, AliasLine,

@@ -1,22 +1,55 @@
 #include "server/ui/WindowFront.h"
 
 #include "server/shell/Engine.h"
+#include "server/store/Files.h"
+#include "server/ui/Latin1.h"
+#include "server/ui/MainWindow.h"
+#include "server/ui/NetworkDialogs.h"
 
 #include <QApplication>
-#include <QMainWindow>
 #include <QMessageBox>
 
+namespace {
+
+// A message that does not end the program: shown without stopping the loop.
+void ShowBox(QWidget* parent, const QByteArray& title, const QByteArray& text) {
+    const auto icon = title.contains("Error") ? QMessageBox::Critical : QMessageBox::Information;
+    auto* box = new QMessageBox(icon, Q(title), Q(text), QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+}  // namespace
+
 int RunWindowFront(QApplication& app, Engine& engine, const QStringList& arguments) {
-    QMainWindow window;
-    window.setObjectName("frmMain");
+    app.setQuitOnLastWindowClosed(false);   // the window may live in the tray
+    frmMain window(engine);
     int status = 0;
+    bool started = false;
+
+    QObject::connect(&engine, &Engine::messageBox, &window,
+                     [&window](const QByteArray& title, const QByteArray& text) { ShowBox(&window, title, text); });
     QObject::connect(&engine, &Engine::fatalError, &window, [&](const QByteArray& title, const QByteArray& text) {
-        QMessageBox::critical(&window, QString::fromLatin1(title), QString::fromLatin1(text));
+        QMessageBox::critical(started ? &window : nullptr, Q(title), Q(text));
         status = 1;
+        window.RemoveIcon();
+        if (started) QCoreApplication::exit(1);
     });
+    QObject::connect(&window, &frmMain::unloaded, &app, [] { QCoreApplication::exit(0); });
+    // An unusable spool directory can be mended in the network dialog.
+    engine.onInvalidSpoolDir = [&window, &engine] {
+        zarvnetinet dialog(window.Ui(), &window);
+        dialog.exec();
+        return !dialog.Uninstalled() && ReadNetCfg(engine.Bbs()) == NetCfgResult::Ok;
+    };
+
     if (!engine.Start(arguments)) return 1;
+    started = true;
+    window.LoadDat();
+    window.PlaceWindow(arguments);
+    window.ShowStartupInfo();
     window.show();
     const int rc = app.exec();
-    engine.Shutdown();
+    if (engine.Run().ServerState != -1) engine.Shutdown();
     return status ? status : rc;
 }

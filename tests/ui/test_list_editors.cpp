@@ -122,11 +122,11 @@ TEST(ListEditors, TheHundredthDomainCanBeAddedTheHundredAndFirstCannot) {
     EXPECT_EQ(d.Frame()->Count(), 100);
     EXPECT_EQ(d.Frame()->title(), "Domains (100)");
     EXPECT_EQ(d.Frame()->Selected(), 99);
-    EXPECT_EQ(d.Frame()->List()->item(99)->text(), "100: new-domain.invalid");
+    EXPECT_EQ(d.Frame()->List()->item(99)->text(), "100: new.domain");
     EXPECT_FALSE(Button(d, "cmdInsert")->isEnabled());
     d.Frame()->cmdInsert_Click();
     EXPECT_EQ(d.Frame()->Count(), 100);
-    EXPECT_TRUE(GetData("domains", bbs.KeyedList()).endsWith(";d99.example;new-domain.invalid"));
+    EXPECT_TRUE(GetData("domains", bbs.KeyedList()).endsWith(";d99.example;new.domain"));
 }
 
 TEST(ListEditors, TwitListStopsAtFifty) {

@@ -1,0 +1,511 @@
+#include "server/ui/MainWindow.h"
+
+#include "server/shell/Engine.h"
+#include "server/store/Dates.h"
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/Version.h"
+#include "server/ui/AboutDialog.h"
+#include "server/ui/HelpPages.h"
+#include "server/ui/IpConfigDialog.h"
+#include "server/ui/Latin1.h"
+#include "server/ui/ListDialogs.h"
+#include "server/ui/MailingLists.h"
+#include "server/ui/NetworkDialogs.h"
+#include "server/ui/RelayConfigDialog.h"
+#include "server/ui/ServerConfigDialog.h"
+#include "server/ui/UpdatePrompt.h"
+#include "server/ui/WindowPlacement.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr qsizetype kEventWindowLimit = 65000;
+constexpr int kWindowHeight = 420;
+
+struct StatRow {
+    const char* name;
+    const char* caption;
+};
+const StatRow kStatRows[] = {
+    {"lblTotalConnections", "Total Connections"}, {"lblActiveConnections", "Active Connections"},
+    {"lblTotalIncoming", "Total Incoming"},       {"lblTotalOutgoing", "Total Outgoing"},
+    {"lblTotalReceived", "Total Received"},       {"lblTotalSent", "Total Sent"},
+    {"lblTotalBlockedIps", "Blocked IPs"},        {"lblTotalBlockedRelays", "Blocked Relays"},
+    {"lblTotalBlockedSubjects", "Blocked Subjects"}, {"lblTotalBlockedHeaders", "Blocked Headers"},
+};
+
+QAction* Item(QMenu* menu, const char* name, const char* caption) {
+    QAction* a = menu->addAction(QString::fromLatin1(caption));
+    a->setObjectName(name);
+    return a;
+}
+
+void Separator(QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(name); }
+
+}  // namespace
+
+frmMain::frmMain(Engine& engine, QWidget* parent)
+    : QMainWindow(parent),
+      engine_(engine),
+      ui_{engine.Settings(), engine.Bbs(), [&engine] { engine.SaveCfg(); }, [&engine] { return engine.LoadCfg(); },
+          [&engine] { return engine.IsActive(); }} {
+    setObjectName("frmMain");
+    setWindowTitle("OSPRINE");
+    setWindowIcon(AppIcon());
+
+    lblInfo_ = new QLabel("OSPRINE");
+    lblInfo_->setObjectName("lblInfo");
+    lblInfo_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    txtDebug_ = new QPlainTextEdit;
+    txtDebug_->setObjectName("txtDebug");
+    txtDebug_->setReadOnly(true);
+    txtDebug_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont fixed("Monospace");
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setPointSize(8);
+    txtDebug_->setFont(fixed);
+    txtDebug_->viewport()->installEventFilter(this);
+
+    auto* lamps = new QHBoxLayout;
+    const struct {
+        const char* name;
+        QColor color;
+        const char* tip;
+    } kLamps[] = {{"picStatusGreen", QColor(30, 170, 60), "Server is in Normal Operation Mode"},
+                  {"picStatusYellow", QColor(230, 190, 30), "Server is in Offline Mode"},
+                  {"picStatusRed", QColor(200, 40, 40), "Server is Stopped"}};
+    for (const auto& l : kLamps) {
+        auto* lamp = new QLabel;
+        lamp->setObjectName(l.name);
+        lamp->setPixmap(Lamp(l.color));
+        lamp->setToolTip(l.tip);
+        lamps->addWidget(lamp);
+    }
+    lamps->addStretch();
+    picShrink_ = new QToolButton;
+    picShrink_->setObjectName("picShrink");
+    picShrink_->setArrowType(Qt::LeftArrow);
+    picShrink_->setToolTip("Hide statistics.");
+    picExpand_ = new QToolButton;
+    picExpand_->setObjectName("picExpand");
+    picExpand_->setArrowType(Qt::RightArrow);
+    picExpand_->setToolTip("Show statistics.");
+    lamps->addWidget(picShrink_);
+    lamps->addWidget(picExpand_);
+    connect(picShrink_, &QToolButton::clicked, this, &frmMain::picShrink_Click);
+    connect(picExpand_, &QToolButton::clicked, this, &frmMain::picExpand_Click);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(lblInfo_);
+    left->addWidget(txtDebug_, 1);
+    left->addLayout(lamps);
+    statsPanel_ = BuildStatistics();
+    auto* central = new QWidget;
+    auto* layout = new QHBoxLayout(central);
+    layout->addLayout(left, 1);
+    layout->addWidget(statsPanel_);
+    setCentralWidget(central);
+
+    BuildMenus();
+
+    tray_ = new QSystemTrayIcon(this);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick) TrayDoubleClick();
+        else if (reason == QSystemTrayIcon::Context) TrayRightButton();
+    });
+
+    connect(&engine_, &Engine::eventLine, this, [this](const QByteArray& line) { ShowEvent(line); });
+    connect(&engine_, &Engine::statsChanged, this, &frmMain::UpdateStatsDisplay);
+    connect(&engine_, &Engine::dailyDisplayReset, this, &frmMain::mnuDebugClear_Click);
+    connect(&engine_, &Engine::activateRequested, this, &frmMain::BringToFront);
+    timer1_.setInterval(1000);
+    connect(&timer1_, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+
+    ApplyShape();
+    UpdateStatsDisplay();
+}
+
+frmMain::~frmMain() { tray_->hide(); }
+
+QWidget* frmMain::BuildStatistics() {
+    auto* panel = new QWidget;
+    panel->setObjectName("fraStatistics");
+    auto* grid = new QGridLayout(panel);
+    int row = 0;
+    for (const StatRow& s : kStatRows) {
+        auto* caption = new QLabel(QString::fromLatin1(s.caption));
+        caption->setObjectName(s.name);
+        auto* value = new QLabel("0");
+        value->setObjectName(QString(s.name) + "Value");
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        grid->addWidget(caption, row, 0);
+        grid->addWidget(value, row, 1);
+        if (QByteArray(s.name) == "lblTotalReceived" || QByteArray(s.name) == "lblTotalSent") {
+            auto* kb = new QLabel("0KB");
+            kb->setObjectName(QByteArray(s.name) == "lblTotalReceived" ? "lblTotalKBReceivedValue" : "lblTotalKBSentValue");
+            kb->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            grid->addWidget(kb, ++row, 1);
+        }
+        ++row;
+    }
+    grid->setRowStretch(row, 1);
+    panel->setFixedWidth(190);
+    return panel;
+}
+
+void frmMain::BuildMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->setObjectName("mnuFile");
+    connect(Item(file, "mnuFileExit", "E&xit"), &QAction::triggered, this, &frmMain::mnuFileExit_Click);
+
+    QMenu* view = menuBar()->addMenu("&View");
+    view->setObjectName("mnuView");
+    connect(Item(view, "mnuViewLog", "&View Log"), &QAction::triggered, this,
+            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(engine_.Log().LogPath())); });
+
+    QMenu* settings = menuBar()->addMenu("&Settings");
+    settings->setObjectName("mnuSettings");
+    auto list = [this](const char* form) { return [this, form] { RunDialog([this, form] { ShowListDialog(ui_, form, this); }); }; };
+    connect(Item(settings, "mnuSettingsConfiguration", "OSPRINE &Configuration"), &QAction::triggered, this,
+            &frmMain::mnuSettingsConfiguration_Click);
+    connect(Item(settings, "mnuSettingsDomains", "Secondary &Domains"), &QAction::triggered, this, list("frmDomains"));
+    Separator(settings, "mnuSettingsSeperator");
+    connect(Item(settings, "mnuSettingsZarvInet", "ZARV &Internet Configuration"), &QAction::triggered, this,
+            &frmMain::mnuSettingsZarvInet_Click);
+    connect(Item(settings, "mnuSettingsMailingList", "&Mailing List Configuration"), &QAction::triggered, this,
+            [this] { RunDialog([this] { ShowMailingListEditor(ui_, this); }); });
+    connect(Item(settings, "mnuSettingsInetTwit", "&TWIT.LST Configuration"), &QAction::triggered, this, list("zarvinettwit"));
+    Separator(settings, "mnuSettingsSeperator0");
+    connect(Item(settings, "mnuSettingsAliases", "&User Aliases"), &QAction::triggered, this, list("frmAliases"));
+    connect(Item(settings, "mnuSettingsForwarding", "Mail &Forwarding"), &QAction::triggered, this, list("frmMailForwarding"));
+    connect(Item(settings, "mnuSettingsPassThru", "Mail &Pass-Thru"), &QAction::triggered, this, list("frmPassThru"));
+    connect(Item(settings, "mnuToolsFilterExempt", "Filter &Exemptions"), &QAction::triggered, this, list("frmFilterExempt"));
+    Separator(settings, "mnuSettingsSeperator1");
+    connect(Item(settings, "mnuSettingsIpConfig", "Allow/Block IP &Addresses"), &QAction::triggered, this, [this] {
+        RunDialog([this] {
+            frmIpConfig d(ui_, this);
+            d.exec();
+        });
+    });
+    connect(Item(settings, "mnuSettingsRelayTest", "&Relay DB Configuration"), &QAction::triggered, this, [this] {
+        RunDialog([this] {
+            frmRelayConfig d(ui_, this);
+            d.exec();
+        });
+    });
+    connect(Item(settings, "mnuSettingsHeaderFilter", "&Header Filter"), &QAction::triggered, this, list("frmHeaderFilter"));
+    connect(Item(settings, "mnuSettingsSubjectFilter", "&Subject Filter"), &QAction::triggered, this, list("frmSubjectFilter"));
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->setObjectName("mnuHelp");
+    auto page = [](const char* url) { return [url] { QDesktopServices::openUrl(QUrl(url)); }; };
+    connect(Item(help, "mnuHelpWebsite", "OSPRINE &Home Page"), &QAction::triggered, this, page(kHomePage));
+    connect(Item(help, "mnuHelpDocs", "OSPRINE &Documentation"), &QAction::triggered, this, page(kDocumentationPage));
+    connect(Item(help, "mnuHelpSupport", "OSPRINE &Support"), &QAction::triggered, this, page(kSupportPage));
+    Separator(help, "mnuHelpSeperator");
+    connect(Item(help, "mnuHelpUpdate", "&Check for Updates"), &QAction::triggered, this, &frmMain::mnuHelpUpdate_Click);
+    Separator(help, "mnuHelpSeperator0");
+    connect(Item(help, "mnuHelpDonate", "&Donate"), &QAction::triggered, this, page(kDonatePage));
+    connect(Item(help, "mnuHelpAbout", "&About"), &QAction::triggered, this, [this] {
+        RunDialog([this] {
+            frmAbout about(engine_.Run().StartTime, this);
+            about.exec();
+        });
+    });
+
+    mnuDebug_ = new QMenu("Debug Menu Options", this);
+    mnuDebug_->setObjectName("mnuDebug");
+    connect(Item(mnuDebug_, "mnuDebugClear", "Clear Window"), &QAction::triggered, this, &frmMain::mnuDebugClear_Click);
+    mnuTray_ = new QMenu("Tray Options", this);
+    mnuTray_->setObjectName("mnuTray");
+    connect(Item(mnuTray_, "mnuTrayArray", "Exit"), &QAction::triggered, this, &frmMain::mnuFileExit_Click);
+}
+
+// --- start-up information and the event window -------------------------
+
+Text frmMain::StartupInfo(const QDateTime& startTime, const Text& systemId) {
+    return Text("OSPRINE [") + kVersion + "] executed @ " + TimeText(startTime) + " " + UsDate(startTime.date()) + CRLF +
+           kHomePage + CRLF + "Local Domain: " + systemId;
+}
+
+void frmMain::ShowStartupInfo() {
+    const Text info = StartupInfo(engine_.Run().StartTime, GetSystemId(engine_.Bbs()));
+    lblInfo_->setText(Q(info).replace("\r\n", "\n"));
+}
+
+void frmMain::ShowEvent(const Text& line) {
+    if (debugLength_ > kEventWindowLimit) mnuDebugClear_Click();
+    txtDebug_->appendPlainText(Q(line));
+    debugLength_ += line.size() + 2;   // the line and its CR LF
+    txtDebug_->verticalScrollBar()->setValue(txtDebug_->verticalScrollBar()->maximum());
+}
+
+void frmMain::mnuDebugClear_Click() {
+    txtDebug_->clear();
+    debugLength_ = 0;
+}
+
+QString frmMain::EventText() const { return txtDebug_->toPlainText(); }
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtDebug_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        mnuDebug_->popup(QCursor::pos());   // txtDebug_DblClick
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::UpdateStatsDisplay() {
+    const Statistics& s = engine_.Stats();
+    auto set = [this](const char* name, const QString& text) {
+        if (auto* l = findChild<QLabel*>(name)) l->setText(text);
+    };
+    set("lblTotalConnectionsValue", QString::number(s.TotalConnections));
+    set("lblActiveConnectionsValue", QString::number(s.ActiveConnections));
+    set("lblTotalIncomingValue", QString::number(s.TotalIncoming));
+    set("lblTotalOutgoingValue", QString::number(s.TotalOutgoing));
+    set("lblTotalReceivedValue", QString::number(s.TotalReceived));
+    set("lblTotalKBReceivedValue", Q(FormatKB(s.KBReceived)));
+    set("lblTotalSentValue", QString::number(s.TotalSent));
+    set("lblTotalKBSentValue", Q(FormatKB(s.KBSent)));
+    set("lblTotalBlockedIpsValue", QString::number(s.BlockedIps));
+    set("lblTotalBlockedRelaysValue", QString::number(s.BlockedRelays));
+    set("lblTotalBlockedSubjectsValue", QString::number(s.BlockedSubjects));
+    set("lblTotalBlockedHeadersValue", QString::number(s.BlockedHeaders));
+}
+
+// --- tray -----------------------------------------------------------------
+
+bool frmMain::AddIcon(const QString& tip, int iconId) {
+    if (tray_->isVisible()) return false;   // already there
+    tray_->setIcon(TrayIcon(TrayIconId(iconId)));
+    tray_->setToolTip(tip);
+    tray_->show();
+    return true;
+}
+
+bool frmMain::ModifyIcon(const QString& tip, int iconId) {
+    if (!tray_->isVisible()) return false;
+    if (iconId != -1) tray_->setIcon(TrayIcon(TrayIconId(iconId)));
+    tray_->setToolTip(tip);
+    return true;
+}
+
+bool frmMain::RemoveIcon() {
+    const bool shown = tray_->isVisible();
+    tray_->hide();
+    return shown;
+}
+
+bool frmMain::CheckIcon() {
+    QString tip;
+    int id = 0;
+    switch (engine_.Run().ServerState) {
+    case 1: tip = "OSPRINE - Online"; id = 101; break;
+    case 0: tip = "OSPRINE - Stopped"; id = 102; break;
+    case 2: tip = "OSPRINE - Offline"; id = 103; break;
+    default: return false;
+    }
+    return AddIcon(tip, id) || ModifyIcon(tip, id);
+}
+
+QString frmMain::StateWord() const {
+    switch (engine_.Run().ServerState) {
+    case 1: return "Online";
+    case 2: return "Offline";
+    case 0: return "Stopped";
+    default: return {};
+    }
+}
+
+QString frmMain::TrayTip() const {
+    const qint64 seconds = std::max<qint64>(0, engine_.Run().StartTime.secsTo(QDateTime::currentDateTime()));
+    return "OSPRINE - " + StateWord() + "\r\nActive Connections: " + QString::number(engine_.Stats().ActiveConnections) +
+           "\r\nUptime: " + Q(CalcUptime(seconds, true));
+}
+
+void frmMain::BringToFront() {
+    if (isMinimized() || !isVisible()) showNormal();
+    raise();
+    activateWindow();
+}
+
+void frmMain::TrayDoubleClick() {
+    if (dialogOpen_) {
+        QApplication::beep();
+        BringToFront();
+        return;
+    }
+    if (!isMinimized() && isVisible()) {
+        showMinimized();
+        hide();
+        return;
+    }
+    showNormal();
+    raise();
+    activateWindow();
+    txtDebug_->moveCursor(QTextCursor::End);
+}
+
+void frmMain::TrayRightButton() {
+    if (dialogOpen_) {
+        QApplication::beep();
+        BringToFront();
+        return;
+    }
+    mnuTray_->popup(QCursor::pos());
+}
+
+// --- shape, placement and the window record -------------------------------
+
+QSize frmMain::ScreenTwips() const {
+    const QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen();
+    const QSize px = screen ? screen->geometry().size() : QSize(1024, 768);
+    return {Twips(px.width()), Twips(px.height())};
+}
+
+QSize frmMain::WindowTwips() const { return {Twips(frameGeometry().width()), Twips(frameGeometry().height())}; }
+
+void frmMain::ApplyShape() {
+    const bool narrow = engine_.Window().WindowShrunk != 0;
+    statsPanel_->setVisible(!narrow);
+    picShrink_->setVisible(!narrow);
+    picExpand_->setVisible(narrow);
+    setFixedSize(Pixels(narrow ? kNarrowTwips : kWideTwips), kWindowHeight);
+}
+
+void frmMain::picShrink_Click() {
+    engine_.Window().WindowShrunk = 1;
+    ApplyShape();
+    SaveDat();
+}
+
+void frmMain::picExpand_Click() {
+    engine_.Window().WindowShrunk = 0;
+    ApplyShape();
+    SaveDat();
+}
+
+void frmMain::LoadDat() {
+    if (!LoadWindowRecord(engine_.Window(), engine_.Settings(), engine_.Bbs().MainDir(), ScreenTwips(), WindowTwips())) {
+        engine_.Log().ShowEvent("Error: Error While Loading OSPRINE.DAT");
+        engine_.Log().OsprineLog(0, "Error While Loading OSPRINE.DAT");
+        LogError("LoadDat", kVersion, "modOSPRINE", "Cannot read OSPRINE.DAT");
+    }
+    ApplyShape();
+}
+
+void frmMain::SaveDat() {
+    if (!SaveWindowRecord(engine_.Window(), engine_.Settings(), engine_.Bbs().MainDir(), ScreenTwips(), WindowTwips(), lastPos_)) {
+        engine_.Log().ShowEvent("Error: Error While Saving OSPRINE.DAT");
+        engine_.Log().OsprineLog(0, "Error While Saving OSPRINE.DAT");
+        LogError("SaveDat", kVersion, "modOSPRINE", "Cannot write OSPRINE.DAT");
+    }
+}
+
+void frmMain::PlaceWindow(const QStringList& arguments) {
+    const bool reset = arguments.join(' ').trimmed().toUpper().contains("/RESETWINDOW");
+    WindowRecord& w = engine_.Window();
+    if (reset && engine_.Settings().SaveWindowPos == 1) {
+        engine_.Settings().SaveWindowPos = 0;
+        engine_.SaveCfg();
+        LoadDat();
+    }
+    move(Pixels(w.WindowLeft), Pixels(w.WindowTop));
+    lastPos_ = QPointF(w.WindowLeft, w.WindowTop);
+    if (!reset && w.WindowMinimized == 1) setWindowState(windowState() | Qt::WindowMinimized);
+    setWindowTitle("OSPRINE - " + Q(Trim(engine_.Bbs().main.BbsName)));
+    if (engine_.Settings().MinToTray == 1) AddIcon("OSPRINE - Online", 101);
+    timer1_.start();
+}
+
+// The display side of Timer1: the window's position, and the tray's tip,
+// refreshed once a second (the tray reports no mouse movement here).
+void frmMain::Timer1_Timer() {
+    if (!isMinimized() && isVisible()) lastPos_ = QPointF(Twips(frameGeometry().left()), Twips(frameGeometry().top()));
+    if (tray_->isVisible()) ModifyIcon(TrayTip(), -1);
+}
+
+void frmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || engine_.Run().ServerState < 0) return;
+    // Form_Resize: a minimised window that lives in the tray leaves the task bar.
+    if (isMinimized() && engine_.Settings().MinToTray == 1) QTimer::singleShot(0, this, &QWidget::hide);
+    engine_.Window().WindowMinimized = isMinimized() ? 1 : 0;
+}
+
+// --- menu commands ----------------------------------------------------------
+
+void frmMain::RunDialog(const std::function<void()>& show) {
+    dialogOpen_ = true;
+    show();
+    dialogOpen_ = false;
+}
+
+void frmMain::mnuSettingsConfiguration_Click() {
+    RunDialog([this] {
+        frmServerConfig dialog(ui_, this);
+        dialog.exec();
+    });
+    // Re-configure: listener, Timer4 and the statistics file follow the settings.
+    engine_.ApplySettings();
+    if (engine_.Settings().MinToTray == 1) CheckIcon();
+    else RemoveIcon();
+}
+
+void frmMain::mnuSettingsZarvInet_Click() {
+    RunDialog([this] {
+        zarvnetinet dialog(ui_, this);
+        dialog.exec();
+    });
+    if (engine_.LoadNetCfg()) ShowStartupInfo();
+}
+
+void frmMain::mnuHelpUpdate_Click() {
+    const QString program = FindUpdateProgram(engine_.Bbs().MainDir(), QCoreApplication::applicationDirPath());
+    if (program.isEmpty()) {
+        QMessageBox::information(this, "ZRV Update", UpdateMissingText());
+        return;
+    }
+    auto* prompt = new frmUpdate(program, engine_.Bbs().MainDir(), this);
+    prompt->show();
+}
+
+void frmMain::mnuFileExit_Click() {
+    exitRequested_ = true;
+    close();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (unloaded_) return;
+    if (!exitRequested_ && engine_.Settings().CloseToTaskbar == 1) {
+        event->ignore();
+        showMinimized();
+        return;
+    }
+    timer1_.stop();
+    SaveDat();
+    engine_.Shutdown();
+    RemoveIcon();
+    unloaded_ = true;
+    event->accept();
+    emit unloaded();
+}
