@@ -14,7 +14,8 @@
 class OutboundClient : public QObject {
     Q_OBJECT
 public:
-    // Client states.
+    // Client states. kReset ends an open mail transaction with RSET after a
+    // refused RCPT or DATA, before the next message's MAIL.
     enum : int16_t {
         kGreeting = 0, kEhlo = 1, kHelo = 2, kMail = 3, kRcpt = 4, kData = 5, kBody = 6, kQuit = 7,
         kAuth = 8, kAuthUser = 9, kAuthPassword = 10, kReset = 11, kClosed = 100,
@@ -44,7 +45,6 @@ public:
     // Starting, in a dialogue, or waiting for the reset: a tick does nothing.
     bool Busy() const;
     void SetTimeouts(const Timeouts& timeouts) { timeouts_ = timeouts; }
-    OutboundQueue& Queue() { return queue_; }
 
 signals:
     // The connection has ended (state 100); the next supervision tick resets.
