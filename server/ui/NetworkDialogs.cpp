@@ -45,6 +45,7 @@ QWidget* WithBrowse(QWidget* parent, QLineEdit* field, const char* buttonName) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(field, 1);
     auto* browse = Button(buttonName, "...");
+    browse->setFixedWidth(32);
     QObject::connect(browse, &QPushButton::clicked, parent, [parent, field] { BrowseInto(parent, field); });
     layout->addWidget(browse);
     InstallKeyFilter(field, KeyRules::Directory());
