@@ -465,6 +465,7 @@ void frmMain::mnuSettingsConfiguration_Click() {
         frmServerConfig dialog(ui_, this);
         dialog.exec();
     });
+    if (unloaded_) return;   // the server was stopped while the dialog was open
     // Re-configure: listener, Timer4 and the statistics file follow the settings.
     engine_.ApplySettings();
     if (engine_.Settings().MinToTray == 1) CheckIcon();
@@ -476,7 +477,7 @@ void frmMain::mnuSettingsZarvInet_Click() {
         zarvnetinet dialog(ui_, this);
         dialog.exec();
     });
-    if (engine_.LoadNetCfg()) ShowStartupInfo();
+    if (!unloaded_ && engine_.LoadNetCfg()) ShowStartupInfo();
 }
 
 void frmMain::mnuHelpUpdate_Click() {

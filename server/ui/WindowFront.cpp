@@ -5,6 +5,7 @@
 #include "server/ui/Latin1.h"
 #include "server/ui/MainWindow.h"
 #include "server/ui/NetworkDialogs.h"
+#include "server/ui/StopSignals.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -36,6 +37,8 @@ int RunWindowFront(QApplication& app, Engine& engine, const QStringList& argumen
         if (started) QCoreApplication::exit(1);
     });
     QObject::connect(&window, &frmMain::unloaded, &app, [] { QCoreApplication::exit(0); });
+    StopSignals stop([&window] { window.mnuFileExit_Click(); });
+    stop.Install();
     // An unusable spool directory can be mended in the network dialog.
     engine.onInvalidSpoolDir = [&window, &engine] {
         zarvnetinet dialog(window.Ui(), &window);
