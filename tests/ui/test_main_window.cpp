@@ -377,3 +377,57 @@ TEST(About, MemoryComesFromTheProcessCounters) {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     EXPECT_EQ(MemoryUsageText(m), "RAM Usage: 12,345KB  /  Pagefile Usage: 7KB");
 }
+
+TEST_F(MainWindowTest, TrayDoubleClickHidesAndRestoresButNotWhileADialogIsOpen) {
+    Start({}, [](SettingsRecord& s) { s.MinToTray = 1; });
+    window->TrayDoubleClick();
+    EXPECT_FALSE(window->isVisible());
+    window->TrayDoubleClick();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+
+    bool stayedVisible = false;
+    WhenModal([&](QWidget* about) {
+        window->TrayDoubleClick();   // beeps and brings the window forward
+        stayedVisible = window->isVisible() && !window->isMinimized();
+        about->findChild<QPushButton*>("cmdOk")->click();
+    });
+    Action("mnuHelpAbout")->trigger();
+    EXPECT_TRUE(stayedVisible);
+}
+
+TEST_F(MainWindowTest, MinimisingHidesTheWindowOnlyWhenItLivesInTheTray) {
+    Start({}, [](SettingsRecord& s) { s.MinToTray = 0; });
+    window->showMinimized();
+    QTest::qWait(50);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(engine->Window().WindowMinimized, 1);
+    window->showNormal();
+    EXPECT_EQ(engine->Window().WindowMinimized, 0);
+    engine->Settings().MinToTray = 1;
+    window->showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 1000));
+}
+
+TEST_F(MainWindowTest, ListenerStaysOnItsPortWhileASessionIsActive) {
+    Start();
+    const quint16 oldPort = engine->Settings().Port;
+    SmtpClient session;
+    ASSERT_TRUE(session.Connect(oldPort));
+    ASSERT_TRUE(session.Reply().startsWith("220"));
+    ASSERT_TRUE(engine->IsActive());
+    const quint16 newPort = FreePort();
+    WhenModal([&](QWidget* d) {
+        EXPECT_FALSE(d->findChild<QLineEdit*>("Port")->isEnabled());
+        d->findChild<QCheckBox*>("AllowExpn")->setChecked(true);
+        d->findChild<QPushButton*>("cmdOK")->click();
+    });
+    Action("mnuSettingsConfiguration")->trigger();
+    EXPECT_EQ(engine->Settings().Port, oldPort);
+    EXPECT_EQ(engine->Settings().AllowExpn, 1);
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, newPort);
+    EXPECT_FALSE(probe.waitForConnected(500));
+    SmtpClient second;
+    EXPECT_TRUE(second.Connect(oldPort));
+}
