@@ -4,38 +4,43 @@
 #include "server/store/Files.h"
 #include "server/store/Version.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryFile>
 #include <vector>
 
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <unistd.h>
 
 namespace {
 
 // The number of a name of the form "V" + digits + ".D" (any case), else 0.
-int NumberOfName(const QString& name) {
-    if (name.size() < 4 || name.size() > 8) return 0;
-    if (name.front().toUpper() != u'V' || !name.endsWith(QLatin1String(".D"), Qt::CaseInsensitive)) return 0;
-    const QStringView digits = QStringView(name).mid(1, name.size() - 3);
-    if (digits.isEmpty() || digits.front() == u'0') return 0;
+int NumberOfName(const char* name) {
+    const size_t length = std::strlen(name);
+    if (length < 4 || length > 8 || (name[0] != 'V' && name[0] != 'v')) return 0;
+    if (name[length - 2] != '.' || (name[length - 1] != 'D' && name[length - 1] != 'd')) return 0;
+    if (name[1] == '0') return 0;
     int n = 0;
-    for (QChar c : digits) {
-        if (!c.isDigit()) return 0;
-        n = n * 10 + c.digitValue();
+    for (size_t i = 1; i < length - 2; ++i) {
+        if (name[i] < '0' || name[i] > '9') return 0;
+        n = n * 10 + (name[i] - '0');
     }
     return n;
 }
 
-// Numbers in use, index n true when "V" + n + ".D" exists in some case.
+// Numbers in use, index n true when "V" + n + ".D" exists in some case. The
+// directory is read by name only, without a look at each entry, since this
+// runs for every message written.
 std::vector<bool> UsedNumbers(const QString& directory) {
     std::vector<bool> used(kMaxMessageNumber + 1, false);
-    const QStringList names = QDir(directory).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : names) {
-        const int n = NumberOfName(name);
+    DIR* dir = ::opendir(QFile::encodeName(directory).constData());
+    if (!dir) return used;
+    while (const dirent* entry = ::readdir(dir)) {
+        const int n = NumberOfName(entry->d_name);
         if (n >= 1 && n <= kMaxMessageNumber) used[n] = true;
     }
+    ::closedir(dir);
     return used;
 }
 

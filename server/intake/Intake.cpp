@@ -5,6 +5,7 @@
 #include "server/intake/FileRequestAnswer.h"
 #include "server/intake/Filters.h"
 #include "server/intake/InboundHeaders.h"
+#include "server/intake/NetworkSpool.h"
 #include "server/intake/RecipientCopy.h"
 #include "server/intake/SpamScan.h"
 #include "server/bbs/MessageFiles.h"
@@ -58,8 +59,10 @@ SaveResult Intake::Deleted(int16_t slot, const Text& event) {
 }
 
 bool Intake::Filtered(const ReceivedMessage& envelope, const Text& firstRecipient, const Text& head) {
-    if (!CheckFilterExemption(ctx_, firstRecipient, 2)) {
-        const Text event = ApplyHeaderFilter(GetData("headerfilter", ctx_.KeyedList()), head);
+    // The exemption is looked up only when there is a filter to be exempt from.
+    const Text headerRows = GetData("headerfilter", ctx_.KeyedList());
+    if (!Trim(headerRows).isEmpty() && !CheckFilterExemption(ctx_, firstRecipient, 2)) {
+        const Text event = ApplyHeaderFilter(headerRows, head);
         if (!event.isEmpty()) {
             ctx_.stats.BlockedHeaders += 1;
             ctx_.stats.UpdateStats();
@@ -67,8 +70,9 @@ bool Intake::Filtered(const ReceivedMessage& envelope, const Text& firstRecipien
             return true;
         }
     }
-    if (!CheckFilterExemption(ctx_, firstRecipient, 3)) {
-        const Text event = ApplySubjectFilter(GetData("subjectfilter", ctx_.KeyedList()), head);
+    const Text subjectRows = GetData("subjectfilter", ctx_.KeyedList());
+    if (!subjectRows.isEmpty() && !CheckFilterExemption(ctx_, firstRecipient, 3)) {
+        const Text event = ApplySubjectFilter(subjectRows, head);
         if (!event.isEmpty()) {
             ctx_.stats.BlockedSubjects += 1;
             ctx_.stats.UpdateStats();
@@ -135,6 +139,9 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
         }
         *handedOn = true;
         Count(PiecesLength(pieces));
+        // The spool holds at most 1000 files: the tosser starts now rather
+        // than on the next tick, so that a burst of mail does not fill it.
+        TossMessages(ctx_);
         return true;
     }
     const Text text = ForwardText(copy.head, message);

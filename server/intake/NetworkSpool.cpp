@@ -138,10 +138,10 @@ Text TosserScript(const QString& mainDir, const QDateTime& now) {
 }
 
 void TossMessages(const ServerContext& ctx) {
+    if (TosserRunning()) return;  // the cheapest test first: this runs after every hand-off
     const QString mainDir = ctx.bbs.MainDir();
     if (!ListFiles(mainDir, QStringLiteral("BT*.FLG")).isEmpty()) return;
     if (ListFiles(ctx.bbs.SpoolTmpDir(), QStringLiteral("*.D")).isEmpty()) return;
-    if (TosserRunning()) return;
     // Written through a temporary file: a shell still reading the previous
     // script keeps its own copy.
     const QString script = PathJoin(mainDir, QStringLiteral("OSPRTOSS.BAT"));

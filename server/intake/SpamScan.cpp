@@ -35,6 +35,7 @@ SpamScan* SpamScan::ExecuteSpamAssassin(const ServerContext& ctx, int16_t slot, 
 SpamScan::SpamScan(const ServerContext& ctx, int16_t slot, const Text& message, Done done, QObject* parent)
     : QObject(parent), ctx_(ctx), slot_(slot), message_(message), done_(std::move(done)) {
     timeout_.setSingleShot(true);
+    timeout_.setTimerType(Qt::PreciseTimer);  // a coarse timer may end the wait a second early
     timeout_.setInterval(kSpamScanTimeoutMs);
     connect(&timeout_, &QTimer::timeout, this, &SpamScan::OnTimeout);
     connect(&process_, &QProcess::finished, this, &SpamScan::OnFinished);

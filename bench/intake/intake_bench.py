@@ -1,0 +1,198 @@
+"""Runs the intake scenarios against osprine, smtp-sink and aiosmtpd on each
+given file system and prints the figures. Usage: intake_bench.py BIN DIR..."""
+import os
+import random
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+BIN = sys.argv[1]
+SCENARIOS = [("2000 x 4 KB", 2000, 4096), ("200 x 256 KB", 200, 256 * 1024), ("5 x 8 MB", 5, 8 * 1024 * 1024)]
+USER = "darkstar"                     # user 4 of the test installation
+RECORD = 582
+
+AIOSMTPD_SERVER = r'''
+import asyncio, itertools, os, sys
+from aiosmtpd.controller import Controller
+directory, port = sys.argv[1], int(sys.argv[2])
+counter = itertools.count(1)
+class OneFilePerMessage:
+    async def handle_DATA(self, server, session, envelope):
+        with open(os.path.join(directory, "%d.eml" % next(counter)), "wb") as f:
+            f.write(envelope.original_content)
+        return "250 OK"
+controller = Controller(OneFilePerMessage(), hostname="127.0.0.1", port=port, data_size_limit=0)
+controller.start()
+print("ready", flush=True)
+sys.stdin.read()
+controller.stop()
+'''
+
+
+def free_port():
+    for _ in range(200):
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("0.0.0.0", port))
+                return port
+            except OSError:
+                pass
+    sys.exit("no free port")
+
+
+def listening(port):
+    with open("/proc/net/tcp") as f:
+        return any(int(l.split()[1].split(":")[1], 16) == port and l.split()[3] == "0A" for l in f.readlines()[1:])
+
+
+def wait_for(predicate, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+def status_kb(pid, key):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith(key + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def smtp_source(port, count, length):
+    """One session sending `count` messages; returns the seconds it took."""
+    began = time.monotonic()
+    subprocess.run(["smtp-source", "-d", "-s", "1", "-m", str(count), "-l", str(length),
+                    "-f", "bench@remote.example", "-t", "%s@bbs.example" % USER, "127.0.0.1:%d" % port],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=600)
+    return time.monotonic() - began
+
+
+def accepted_in_log(root):
+    with open(os.path.join(root, "OSPRINE.LOG"), "rb") as f:
+        log = f.read()
+    return log.count(b"  <-- 250 Received data ("), log.count(b"  <-- 451 ")
+
+
+def mail_in_base(root):
+    """Records of the e-mail base addressed to the user."""
+    path = os.path.join(root, "MSGS", "EMAIL.DAT")
+    if not os.path.exists(path):
+        return 0
+    with open(path, "rb") as f:
+        data = f.read()
+    return sum(1 for at in range(0, len(data) - RECORD + 1, RECORD)
+               if data[at + 48:at + 88].strip().lower() == USER.encode())
+
+
+def tosser_done(root):
+    tmp = os.path.join(root, "SPOOL", "TMP")
+    busy = any(n.upper().startswith("BT") and n.upper().endswith(".FLG") for n in os.listdir(root))
+    return not busy and not any(n.upper().endswith(".D") for n in os.listdir(tmp))
+
+
+class Osprine:
+    name = "osprine"
+
+    def __init__(self, base):
+        self.root = tempfile.mkdtemp(prefix="osprine-bench-intake-", dir=base)
+        self.port = free_port()
+        subprocess.run([os.path.join(BIN, "osprine-mkbbs"), self.root, "--port", str(self.port)],
+                       check=True, capture_output=True)
+        with open(os.path.join(self.root, "OSPRINE.CFG"), "r+b") as f:
+            record = bytearray(f.read())
+            struct.pack_into("<i", record, 242, 64 * 1024 * 1024)    # MaxMailSize
+            struct.pack_into("<h", record, 210, 0)                   # SmtpClient off
+            f.seek(0)
+            f.write(record)
+        with open(os.path.join(self.root, "OSPRDATA.DAT"), "wb") as f:
+            f.write(b"relaydb=\r\n")                                 # no block-list lookups
+        with open(os.path.join(self.root, "HANDLES.UIP"), "wb") as f:
+            f.write(b"system-daemon,SYSTEM-DAEMON,1,1\r\n%s,4,1,1\r\n" % USER.encode())
+        self.proc = subprocess.Popen([os.path.join(BIN, "osprine")], cwd=self.root,
+                                     env=dict(os.environ, OSPRINE_HEADLESS="1"),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_for(lambda: listening(self.port), 15):
+            sys.exit("osprine did not start")
+        time.sleep(1.2)                  # the accept lock's first second
+        self.idle_kb = status_kb(self.proc.pid, "VmRSS")
+
+    def check(self, count):
+        saved, refused = accepted_in_log(self.root)
+        wait_for(lambda: tosser_done(self.root), 120)
+        found = mail_in_base(self.root)
+        peak = status_kb(self.proc.pid, "VmHWM") - self.idle_kb
+        return "accepted %d/%d, 451: %d, in the BBS: %d, peak memory +%.1f MB" % (
+            saved, count, refused, found, peak / 1024)
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=30)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class SmtpSink:
+    name = "smtp-sink"
+
+    def __init__(self, base):
+        self.port = free_port()
+        run_as = ["-u", "nobody"] if os.geteuid() == 0 else []     # it refuses to run as root
+        self.proc = subprocess.Popen(["smtp-sink", *run_as, "127.0.0.1:%d" % self.port, "100"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: listening(self.port), 10)
+
+    def check(self, count):
+        return ""
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+class Aiosmtpd:
+    name = "aiosmtpd"
+
+    def __init__(self, base):
+        self.dir = tempfile.mkdtemp(prefix="aiosmtpd-bench-", dir=base)
+        self.port = free_port()
+        self.proc = subprocess.Popen(["/usr/bin/python3", "-c", AIOSMTPD_SERVER, self.dir, str(self.port)],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.proc.stdout.readline()
+
+    def check(self, count):
+        return "files written: %d" % len(os.listdir(self.dir))
+
+    def stop(self):
+        self.proc.stdin.close()
+        self.proc.wait(timeout=10)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def run_on(base):
+    print("--- storage on %s" % base)
+    for title, count, length in SCENARIOS:
+        rates = {}
+        for kind in (SmtpSink, Aiosmtpd, Osprine):
+            server = kind(base)
+            try:
+                seconds = smtp_source(server.port, count, length)
+                note = server.check(count)
+            finally:
+                server.stop()
+            rates[kind.name] = count / seconds
+            print("%-13s %-9s %8.0f msg/s %8.1f MB/s  %s" % (title, kind.name, count / seconds,
+                                                             count * length / seconds / 1e6, note), flush=True)
+        print("%-13s osprine/smtp-sink %.2f, osprine/aiosmtpd %.2f" % (
+            title, rates["osprine"] / rates["smtp-sink"], rates["osprine"] / rates["aiosmtpd"]), flush=True)
+
+
+for base in sys.argv[2:]:
+    run_on(base)
