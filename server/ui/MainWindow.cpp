@@ -136,6 +136,10 @@ frmMain::frmMain(Engine& engine, QWidget* parent)
     connect(&engine_, &Engine::statsChanged, this, &frmMain::UpdateStatsDisplay);
     connect(&engine_, &Engine::dailyDisplayReset, this, &frmMain::mnuDebugClear_Click);
     connect(&engine_, &Engine::activateRequested, this, &frmMain::BringToFront);
+    // Every minute the settings are read again; the tray follows the state.
+    connect(&engine_, &Engine::stateChanged, this, [this] {
+        if (engine_.Settings().MinToTray == 1 && engine_.Run().ServerState >= 0) CheckIcon();
+    });
     timer1_.setInterval(1000);
     connect(&timer1_, &QTimer::timeout, this, &frmMain::Timer1_Timer);
 

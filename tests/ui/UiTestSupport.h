@@ -8,9 +8,22 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QRandomGenerator>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
+
+// A free port that the 16-bit Port setting can hold, picked at random so
+// that test processes running side by side do not meet.
+inline quint16 FreePort() {
+    for (int tries = 0; tries < 200; ++tries) {
+        const auto port = quint16(QRandomGenerator::global()->bounded(20000, 32000));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port)) return port;
+    }
+    return 0;
+}
 
 struct UiBbs {
     QTemporaryDir dir;

@@ -32,18 +32,6 @@
 
 namespace {
 
-// A free port that the 16-bit Port setting can hold.
-quint16 FreePort() {
-    static quint16 next = quint16(20000 + QCoreApplication::applicationPid() % 10000);
-    for (int tries = 0; tries < 200; ++tries) {
-        const quint16 port = next++;
-        if (next > 32000) next = 20000;
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::Any, port)) return port;
-    }
-    return 0;
-}
-
 TestBbsOptions Options() {
     TestBbsOptions o;
     o.port = FreePort();

@@ -47,7 +47,7 @@ void SendOneMessage(quint16 port) {
 TEST(Screenshots, DialogsAndMainWindow) {
     if (ShotDir().isEmpty()) GTEST_SKIP() << "OSPRINE_SCREENSHOT_DIR not set";
     TestBbsOptions options;
-    options.port = 2599;
+    options.port = FreePort();
     TempBbs bbs(options);
     const QString previous = QDir::currentPath();
     QDir::setCurrent(bbs.Layout().mainDir);

@@ -1,6 +1,7 @@
 // The real osprine program with its window front, started in a test
 // installation as a sysop would (the offscreen platform stands in for the
 // desktop): it serves SMTP and SIGTERM shuts it down in order.
+#include "UiTestSupport.h"
 #include "server/store/Files.h"
 #include "tests/support/TempBbs.h"
 
@@ -24,7 +25,7 @@ QString ProgramPath() {
 TEST(WindowProgram, ServesMailAndStopsInOrderOnSigterm) {
     if (!QFileInfo(ProgramPath()).isExecutable()) GTEST_SKIP() << "osprine is not built";
     TestBbsOptions options;
-    options.port = quint16(23000 + QCoreApplication::applicationPid() % 5000);
+    options.port = FreePort();
     TempBbs bbs(options);
 
     QProcess program;
