@@ -43,16 +43,16 @@ void ForEachLine(std::string_view text, F&& line) {
     while (p < end) {
         const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
         const char* const stop = lf ? static_cast<const char*>(lf) : end;
-        // Between two LFs every CR ends a line as well; the piece after a
-        // CR that stands right before the LF (or the end) is no line.
+        // The usual CR LF leaves one line; any other CR before the LF ends
+        // a line of its own.
+        const char* const last = stop > p && stop[-1] == '\r' ? stop - 1 : stop;
         const char* start = p;
-        while (const void* cr = std::memchr(start, '\r', static_cast<size_t>(stop - start))) {
+        while (const void* cr = std::memchr(start, '\r', static_cast<size_t>(last - start))) {
             const char* at = static_cast<const char*>(cr);
             if (!line(std::string_view(start, static_cast<size_t>(at - start)))) return;
             start = at + 1;
         }
-        const bool endsWithCr = stop > p && stop[-1] == '\r';
-        if (!endsWithCr && !line(std::string_view(start, static_cast<size_t>(stop - start)))) return;
+        if (!line(std::string_view(start, static_cast<size_t>(last - start)))) return;
         p = stop + 1;
     }
 }

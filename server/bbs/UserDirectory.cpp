@@ -18,6 +18,19 @@ std::pair<std::string_view, std::string_view> FirstColumn(std::string_view line)
     return {line.substr(0, comma), line.substr(comma + 1)};
 }
 
+// The trimmed first column of an index line equals `wanted` (trimmed, not
+// empty), ignoring case. A line that starts with its handle, as nearly all
+// do, is told apart by a look at two bytes and one comparison.
+bool FirstColumnEquals(std::string_view line, std::string_view wanted) {
+    const size_t n = wanted.size();
+    if (line.empty() || IsPaddingByte(line.front())) return SameTextBytes(TrimBytes(FirstColumn(line).first), wanted);
+    if (line.size() < n || (line.size() > n && line[n] != ',' && !IsPaddingByte(line[n]))) return false;
+    if (!SameTextBytes(line.substr(0, n), wanted)) return false;
+    for (size_t i = n; i < line.size() && line[i] != ','; ++i)
+        if (!IsPaddingByte(line[i])) return false;
+    return true;
+}
+
 // The number column of an index line: plain decimal digits are read in
 // place; anything else goes through the lenient parse of the text helpers.
 int32_t ColumnNumber(std::string_view column) {
@@ -80,12 +93,12 @@ Text ScanHandlesUip(const BbsConfig& bbs, const Text& handle, int32_t userNumber
     if (!index) return {};
     Text result;
     ForEachLine(ByteView(*index), [&](std::string_view line) {
-        const auto [first, rest] = FirstColumn(line);
         if (!wanted.empty()) {
-            if (!SameTextBytes(TrimBytes(first), wanted)) return true;
-            result = NumText(ColumnNumber(TrimBytes(FirstColumn(rest).first)));
+            if (!FirstColumnEquals(line, wanted)) return true;
+            result = NumText(ColumnNumber(TrimBytes(FirstColumn(FirstColumn(line).second).first)));
             return false;
         }
+        const auto [first, rest] = FirstColumn(line);
         if (ColumnNumber(TrimBytes(FirstColumn(rest).first)) != userNumber) return true;
         result = ViewText(TrimBytes(first));
         return false;

@@ -87,6 +87,10 @@ TEST_F(UserDirectoryTest, ScanHandlesUipBothWays) {
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 5), "ann");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 9), "");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 0), "");
+    UserInstall::Write(bbs.Main("HANDLES.UIP"), "bo\r\nbobby,3\r\nbob\tx,4\r\nBOB \t,5\r\nbob,6\r\n");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "bob", 0), "5");   // padding after the handle, before the comma
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "bo", 0), "0");    // a line of one column
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "bobb", 0), "");
     QFile::remove(bbs.Main("HANDLES.UIP"));
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "ann", 0), "");
 }
