@@ -51,12 +51,41 @@ QByteArrayView HeaderBlock(const Text& message) {
     return text;
 }
 
+namespace {
+
+// Every CR is followed by LF and every LF follows a CR: nothing to convert.
+bool AllCrLf(QByteArrayView text) {
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (text[i] == '\r' && (i + 1 >= n || text[i + 1] != '\n')) return false;
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
+    }
+    return true;
+}
+
+QByteArrayView WithoutTrailingCrLf(QByteArrayView text) {
+    while (text.endsWith("\r\n")) text.chop(2);
+    return text;
+}
+
+// The bytes of the message itself, not copied; see MessageText.
+Text Borrowed(QByteArrayView text) { return QByteArray::fromRawData(text.data(), text.size()); }
+
+bool NeedsUnstuffing(const Text& text) { return text.startsWith("..") || text.contains("\n.."); }
+
+}  // namespace
+
 MessageText SplitMessage(const Text& message) {
     MessageText m;
     QByteArrayView text(message);
     if (const qsizetype p = AttachmentStart(message); p >= 0) {
-        m.tail = message.mid(p);
-        m.tail.replace("\r\n\t", " ");
+        const QByteArrayView tail = text.sliced(p);
+        if (tail.contains("\r\n\t")) {
+            m.tail = tail.toByteArray().replace("\r\n\t", " ");
+            while (m.tail.endsWith("\r\n")) m.tail.chop(2);
+        } else {
+            m.tail = Borrowed(WithoutTrailingCrLf(tail));
+        }
         text = text.first(p);
     }
     // The header block ends at the first empty line, whatever its line end.
@@ -66,23 +95,26 @@ MessageText SplitMessage(const Text& message) {
         if (end == from) {
             m.hasBody = true;
             const QByteArrayView rest = text.sliced(NextLine(text, end));
-            m.body.reserve(rest.size() + rest.size() / 32 + 16);  // growth would double the peak
-            AppendCrLf(m.body, rest);
+            if (AllCrLf(rest)) {
+                m.body = Borrowed(WithoutTrailingCrLf(rest));
+            } else {
+                m.body.reserve(rest.size() + rest.size() / 32 + 16);  // growth would double the peak
+                AppendCrLf(m.body, rest);
+                while (m.body.endsWith("\r\n")) m.body.chop(2);
+            }
             break;
         }
         m.head.append(text.sliced(from, end - from));
         m.head.append("\r\n", 2);
         from = NextLine(text, end);
     }
-    // Every copy handed on drops these; dropping them once here, in place,
-    // spares a copy of the body or tail per recipient.
-    while (m.body.endsWith("\r\n")) m.body.chop(2);
-    while (m.tail.endsWith("\r\n")) m.tail.chop(2);
     return m;
 }
 
 void UndoDotStuffing(Text& text) {
-    // Lines end in CR LF here, so a line begins after every LF.
+    if (!NeedsUnstuffing(text)) return;  // a borrowed body stays borrowed
+    // Lines end in CR LF here, so a line begins after every LF. Writing
+    // detaches a borrowed text first, so the message itself is never changed.
     char* data = text.data();
     const qsizetype n = text.size();
     qsizetype out = 0;

@@ -18,7 +18,9 @@ struct MessageText {
 QByteArrayView HeaderBlock(const Text& message);
 
 // Cuts the attachment tail (from the first CR LF + "Content-Type: application"),
-// turns every line end into CR LF and splits header block from body.
+// turns every line end into CR LF and splits header block from body. A body
+// or tail that needs no change is not copied but refers to the bytes of
+// `message`, so `message` must outlive the result (and must not change).
 MessageText SplitMessage(const Text& message);
 
 // Every line that begins with ".." loses its first character (in place).

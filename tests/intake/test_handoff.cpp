@@ -167,3 +167,14 @@ TEST(HandOff, SpoolThatCannotHoldFilesAnswersLocalError) {
     EXPECT_EQ(ReadFileBytes(tmp), "in the way");
     EXPECT_EQ(bbs.stats.TotalReceived, 0);
 }
+
+TEST(HandOff, ReceivedTextIsNeverChangedInPlace) {
+    IntakeInstall bbs;
+    // Bodies and tails are read where they lie when they need no change;
+    // undoing the dots must work on a copy.
+    const Text message = Mail(kHeaders, "..one\r\n...\r\n--b\r\nContent-Type: application/x\r\n\r\n..\r\n\r\n");
+    const Text before(message.constData(), message.size());
+    ASSERT_EQ(bbs.Save(message, "john.smith@bbs.example"), SaveResult::Saved);
+    EXPECT_EQ(message, before);
+    EXPECT_TRUE(bbs.HandOff().endsWith("\r\n\r\n.one\r\n..\r\n--b\r\n\r\nContent-Type: application/x\r\n\r\n..\r\n\r\n"));
+}
