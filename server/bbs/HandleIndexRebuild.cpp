@@ -5,7 +5,6 @@
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Version.h"
-#include <QDir>
 #include <QHash>
 #include <optional>
 
@@ -38,7 +37,7 @@ TextList AutoresponderNames(const BbsConfig& bbs) {
     if (!FileExists(path)) return names;
     const Text text = ReadFileText(path);
     ForEachLine(ByteView(text), [&](std::string_view line) {
-        const TextList columns = Explode(",", Text(line.data(), static_cast<qsizetype>(line.size())));
+        const TextList columns = Explode(",", ViewText(line));
         if (columns.size() >= 2 && !Trim(columns[0]).isEmpty()) names.append(Trim(columns[0]));
         return true;
     });

@@ -30,8 +30,9 @@ void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& a
         // An index that cannot be read is kept rather than replaced by one line.
         const std::optional<Text> index = ReadListFile(path, "AddVerifiedUser", kModule);
         if (!index) return;
+        content.reserve(index->size() + local.size() + 64);
         ForEachLine(ByteView(*index), [&](std::string_view line) {
-            const Text text(line.data(), static_cast<qsizetype>(line.size()));
+            const Text text = ViewText(line);
             if (ValLong(Trim(Explode(",", text, 4, 2)[1])) != userNumber) content += text + CRLF;
             return true;
         });
