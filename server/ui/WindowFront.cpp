@@ -41,9 +41,13 @@ int RunWindowFront(QApplication& app, Engine& engine, const QStringList& argumen
     stop.Install();
     // An unusable spool directory can be mended in the network dialog.
     engine.onInvalidSpoolDir = [&window, &engine] {
-        zarvnetinet dialog(window.Ui(), &window);
-        dialog.exec();
-        return !dialog.Uninstalled() && ReadNetCfg(engine.Bbs()) == NetCfgResult::Ok;
+        bool mended = false;
+        window.RunDialog([&] {
+            zarvnetinet dialog(window.Ui(), &window);
+            dialog.exec();
+            mended = !dialog.Uninstalled() && ReadNetCfg(engine.Bbs()) == NetCfgResult::Ok;
+        });
+        return mended;
     };
 
     if (!engine.Start(arguments)) return 1;

@@ -419,3 +419,15 @@ TEST_F(MainWindowTest, ListenerStaysOnItsPortWhileASessionIsActive) {
     SmtpClient second;
     EXPECT_TRUE(second.Connect(oldPort));
 }
+
+TEST_F(MainWindowTest, NetworkDialogFromTheMenuRebuildsTheInformation) {
+    Start();
+    WhenModal([](QWidget* d) {
+        EXPECT_EQ(d->objectName(), "zarvnetinet");
+        d->findChild<QLineEdit*>("SystemId")->setText("new.example");
+        d->findChild<QPushButton*>("cmdOK")->click();
+    });
+    Action("mnuSettingsZarvInet")->trigger();
+    EXPECT_EQ(engine->Bbs().systemId, "new.example");
+    EXPECT_TRUE(window->findChild<QLabel*>("lblInfo")->text().endsWith("Local Domain: new.example"));
+}
