@@ -19,8 +19,9 @@ namespace {
 // for its own work (block-list test, intake) the rest stays in the kernel.
 constexpr qint64 kReadBufferSize = 256 * 1024;
 // A peer that sends commands without reading the replies is not heard again
-// until it has taken them: the replies waiting for it stay bounded.
+// until fewer than this many bytes of replies wait for it.
 constexpr qint64 kWriteBacklogLimit = 256 * 1024;
+
 // A refused connection whose peer will not take the last bytes is dropped.
 constexpr int kRefusalGraceMs = 10000;
 

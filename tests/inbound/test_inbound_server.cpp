@@ -267,6 +267,31 @@ TEST_F(InboundServerTest, AnEndlessCommandLineEndsTheSession) {
     EXPECT_TRUE(client->WaitClosed());
 }
 
+TEST_F(InboundServerTest, APeerThatDoesNotReadItsRepliesIsNotHeardUntilItDoes) {
+    // A mailing list whose expansion is more than the kernel buffers hold
+    // (a loopback socket's send buffer grows to 4 MiB).
+    Text list = "BIG-LIST";
+    for (int i = 0; i < 250000; ++i) list += " member" + Text::number(i) + "@far.example";
+    WriteFileText(PathJoin(install.bbs.SpoolDir(), "LISTSERV.LST"), list + "\r\n", false);
+    install.settings.AllowExpn = 1;
+    StartServer();
+    auto client = Greeted();
+    client->Socket().setReadBufferSize(1024);   // this client takes little for now
+    client->Say("EXPN BIG-LIST");
+    ASSERT_TRUE(RunEventsUntil([&] { return install.LogFile().contains("<-- 250 <member249999@far.example>"); }));
+    client->Say("NOOP");
+    RunEventsFor(500);
+    EXPECT_FALSE(install.LogFile().contains("--> NOOP"));   // the replies wait: so does the peer
+
+    client->Socket().setReadBufferSize(0);
+    Text received;
+    EXPECT_TRUE(RunEventsUntil([&] {
+        received += client->ReadFor(20);
+        return received.endsWith("250 OK.\r\n");
+    }, 20000));
+    EXPECT_TRUE(received.contains("250 <member249999@far.example>\r\n"));
+}
+
 TEST_F(InboundServerTest, ShutDownClosesEverySessionWithoutAReply) {
     StartServer();
     auto a = Greeted();
