@@ -176,11 +176,93 @@ class Aiosmtpd:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+POSTFIX_MAIN_CF = """compatibility_level = 3.6
+queue_directory = {root}/spool
+data_directory = {root}/data
+command_directory = /usr/sbin
+daemon_directory = /usr/lib/postfix/sbin
+meta_directory = /etc/postfix
+shlib_directory = /usr/lib/postfix
+mail_owner = postfix
+setgid_group = postdrop
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+myhostname = bench.example
+mydestination =
+local_recipient_maps =
+alias_maps =
+alias_database =
+virtual_mailbox_domains = bbs.example
+virtual_mailbox_base = {root}/mail
+virtual_mailbox_maps = static:box/
+virtual_uid_maps = static:65534
+virtual_gid_maps = static:65534
+virtual_mailbox_limit = 0
+message_size_limit = 0
+maillog_file = {root}/maillog
+mynetworks = 127.0.0.0/8
+smtpd_recipient_restrictions = permit_mynetworks, reject
+"""
+
+
+class Postfix:
+    """A private Postfix instance delivering every message to one maildir."""
+    name = "postfix"
+
+    def __init__(self, base):
+        self.root = tempfile.mkdtemp(prefix="postfix-bench-", dir=base)
+        os.chmod(self.root, 0o755)               # its daemons run as the postfix user
+        self.port = free_port()
+        for d in ("etc", "spool", "data", "mail"):
+            os.makedirs(os.path.join(self.root, d))
+        shutil.chown(os.path.join(self.root, "data"), "postfix")
+        shutil.chown(os.path.join(self.root, "mail"), "nobody", "nogroup")
+        with open(os.path.join(self.root, "etc", "main.cf"), "w") as f:
+            f.write(POSTFIX_MAIN_CF.format(root=self.root))
+        with open("/etc/postfix/master.cf") as f:
+            master = f.read().splitlines()
+        out = []
+        for line in master:
+            fields = line.split()
+            if len(fields) >= 8 and fields[0] == "smtp" and fields[1] == "inet":
+                line = "127.0.0.1:%d inet n - n - - smtpd" % self.port
+            elif len(fields) >= 8 and fields[1] in ("unix", "unix-dgram") and fields[4] == "y":
+                fields[4] = "n"                  # no chroot: the instance lives in a temporary directory
+                line = " ".join(fields)
+            out.append(line)
+        with open(os.path.join(self.root, "etc", "master.cf"), "w") as f:
+            f.write("\n".join(out) + "\n")
+        started = subprocess.run(["postfix", "-c", os.path.join(self.root, "etc"), "start"], capture_output=True)
+        if started.returncode != 0:
+            sys.exit("postfix did not start: " + started.stderr.decode(errors="replace"))
+        wait_for(lambda: listening(self.port), 20)
+
+    def delivered(self):
+        new = os.path.join(self.root, "mail", "box", "new")
+        return len(os.listdir(new)) if os.path.isdir(new) else 0
+
+    def check(self, count):
+        wait_for(lambda: self.delivered() >= count, 120)
+        return "delivered to the maildir: %d" % self.delivered()
+
+    def stop(self):
+        subprocess.run(["postfix", "-c", os.path.join(self.root, "etc"), "stop"], capture_output=True)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def peers():
+    """The reference servers; Postfix's master has to start as root."""
+    kinds = [SmtpSink, Aiosmtpd]
+    if os.geteuid() == 0 and shutil.which("postfix"):
+        kinds.append(Postfix)
+    return kinds
+
+
 def run_on(base):
     print("--- storage on %s" % base)
     for title, count, length in SCENARIOS:
         rates = {}
-        for kind in (SmtpSink, Aiosmtpd, Osprine):
+        for kind in peers() + [Osprine]:
             server = kind(base)
             try:
                 seconds = smtp_source(server.port, count, length)
@@ -190,8 +272,9 @@ def run_on(base):
             rates[kind.name] = count / seconds
             print("%-13s %-9s %8.0f msg/s %8.1f MB/s  %s" % (title, kind.name, count / seconds,
                                                              count * length / seconds / 1e6, note), flush=True)
-        print("%-13s osprine/smtp-sink %.2f, osprine/aiosmtpd %.2f" % (
-            title, rates["osprine"] / rates["smtp-sink"], rates["osprine"] / rates["aiosmtpd"]), flush=True)
+        ratios = ", ".join("osprine/%s %.2f" % (peer, rates["osprine"] / rate)
+                           for peer, rate in rates.items() if peer != "osprine")
+        print("%-13s %s" % (title, ratios), flush=True)
 
 
 for base in sys.argv[2:]:
