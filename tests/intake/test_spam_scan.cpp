@@ -170,3 +170,16 @@ TEST(SpamScan, ScratchFilesStayOutOfAnOutboundQueueInTheTempDirectory) {
     EXPECT_EQ(ReadFileBytes(seen), "OSPRSCAN\n");
     EXPECT_TRUE(QDir(PathJoin(bbs.bbs.TempDir(), "OSPRSCAN")).entryList(QDir::Files).isEmpty());
 }
+
+TEST(SpamScan, ScratchFileThatCannotBeWritten) {
+    ScanInstall bbs;
+    bbs.StandIn("printf 'X-Scanned: yes\\r\\n'\ncat\n");
+    ScopedEnv env("PATH", bbs.PathWithStandIn());
+    // A plain file where the temporary directory belongs.
+    const QString temp = bbs.bbs.TempDir();
+    ASSERT_TRUE(QDir(temp).removeRecursively());
+    ASSERT_TRUE(WriteFileAtomic(temp, "in the way"));
+    ASSERT_EQ(bbs.Save(Mail(kHeaders, "Body\r\n"), "darkstar@bbs.example"), SaveResult::Saved);
+    EXPECT_TRUE(bbs.Logged("SpamAssassin Error: Message could not be found."));
+    EXPECT_FALSE(bbs.HandOff().contains("X-Scanned"));
+}
