@@ -5,6 +5,9 @@
 #include "server/store/Headers.h"
 #include "server/store/Version.h"
 
+#include <QHash>
+#include <QSet>
+
 namespace {
 
 // ChangeHeaderField drops the final line end; the header block keeps one.
@@ -66,13 +69,27 @@ Text AddReceivedHeader(const ServerContext& ctx, const Text& head, const Text& s
 Text GetRecipients(const ServerContext& ctx, const Text& head, const Text& recipients) {
     const Text envelope = Trim(recipients);
     if (Trim(head).isEmpty()) return envelope;
-    const Text candidates = GetHeaderField("To", head) + "," + GetHeaderField("Cc", head) + "," +
-                            GetHeaderField("Bcc", head) + "," + envelope;
+    const Text headerCandidates =
+        GetHeaderField("To", head) + "," + GetHeaderField("Cc", head) + "," + GetHeaderField("Bcc", head);
+    // Each address is judged once and each domain once, and the header's
+    // addresses are looked up only up to kMaxCarbonCopyLookups, so a header
+    // listing thousands of them cannot hold the server up. The envelope's
+    // recipients (accepted one by one at RCPT) are always judged.
     TextList taken;
-    for (const Text& candidate : Explode(",", candidates)) {
+    QSet<Text> judged;
+    QHash<Text, bool> localDomain;
+    int lookups = 0;
+    const auto judge = [&](const Text& candidate, bool limited) {
         const Text address = Trim(GetPath(LCase(Trim(candidate))));
-        if (address.isEmpty() || !address.contains('@') || !address.contains('.') || taken.contains(address)) continue;
-        if (CheckDomain(ctx, address) && CheckTo(ctx, address)) taken.append(address);
-    }
+        if (address.isEmpty() || !address.contains('@') || !address.contains('.') || judged.contains(address)) return;
+        if (limited && ++lookups > kMaxCarbonCopyLookups) return;
+        judged.insert(address);
+        const Text domain = GetAddressDomain(address);
+        auto known = localDomain.find(domain);
+        if (known == localDomain.end()) known = localDomain.insert(domain, CheckDomain(ctx, address));
+        if (*known && CheckTo(ctx, address)) taken.append(address);
+    };
+    for (const Text& candidate : Explode(",", headerCandidates)) judge(candidate, true);
+    for (const Text& candidate : Explode(",", envelope)) judge(candidate, false);
     return taken.join(',');
 }

@@ -15,6 +15,9 @@ Text ReceivedHeader(const ServerContext& ctx, const Text& head, const Text& send
 // The header block with the "Received:" lines in front.
 Text AddReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost);
 
+inline constexpr int kMaxCarbonCopyLookups = 1000;
+
 // The recipients widened by the local addresses of the To, Cc and Bcc
-// headers (in that order, before the envelope's), joined by ",".
+// headers (in that order, before the envelope's), joined by ",". At most
+// kMaxCarbonCopyLookups distinct addresses are looked up.
 Text GetRecipients(const ServerContext& ctx, const Text& head, const Text& recipients);

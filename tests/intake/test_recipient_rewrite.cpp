@@ -4,6 +4,8 @@
 #include "server/bbs/EmailRecord.h"
 #include "tests/intake/IntakeFixture.h"
 
+#include <QElapsedTimer>
+
 namespace {
 const Text kHeaders = "From: Alice <alice@remote.example>\r\nTo: Someone <someone@else.example>\r\n"
                       "Subject: Hi\r\nDate: Tue, 11 Jul 2006 19:35:37 +0200\r\n";
@@ -100,4 +102,21 @@ TEST(Forwarding, ForwardedCopyCarriesNoTraceHeadersButTheTail) {
               "To: <friend@far.example>\r\nSubject: Hi\r\nDate: Tue, 11 Jul 2006 19:35:37 +0200\r\n\r\n"
               "Text\r\n--b\r\nContent-Type: application/zip\r\n\r\nUEsD\r\n\r\n");
     EXPECT_TRUE(bbs.Logged("Email forwarded to: friend@far.example"));
+}
+
+TEST(CarbonCopies, HugeHeaderListIsCutButTheEnvelopeAlwaysCounts) {
+    IntakeInstall bbs;
+    bbs.settings.AllowCarbonCopy = 1;
+    Text to = "bob@bbs.example";
+    for (int i = 0; i < 5000; ++i) to += ", nobody" + Text::number(i) + "@bbs.example, x" + Text::number(i) + "@far.example";
+    to += ", mary.jones@bbs.example";
+    QElapsedTimer t;
+    t.start();
+    ASSERT_EQ(bbs.Save(Mail("From: a@remote.example\r\nTo: " + to + "\r\n"), "darkstar@bbs.example"),
+              SaveResult::Saved);
+    EXPECT_LT(t.elapsed(), 5000);
+    // Bob comes first, Mary Jones is beyond the lookups, darkstar is the envelope's.
+    ASSERT_EQ(bbs.HandOffs().size(), 2);
+    EXPECT_TRUE(bbs.HandOff(0).contains("\tfor <bob@bbs.example>; "));
+    EXPECT_TRUE(bbs.HandOff(1).contains("\tfor <darkstar@bbs.example>; "));
 }
