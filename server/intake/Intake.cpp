@@ -58,29 +58,25 @@ SaveResult Intake::Deleted(int16_t slot, const Text& event) {
     return SaveResult::NotSaved;
 }
 
-bool Intake::Filtered(const ReceivedMessage& envelope, const Text& firstRecipient, const Text& head) {
+Text Intake::FilterVerdict(const Text& firstRecipient, const Text& head) {
     // The exemption is looked up only when there is a filter to be exempt from.
     const Text headerRows = GetData("headerfilter", ctx_.KeyedList());
     if (!Trim(headerRows).isEmpty() && !CheckFilterExemption(ctx_, firstRecipient, 2)) {
-        const Text event = ApplyHeaderFilter(headerRows, head);
-        if (!event.isEmpty()) {
+        if (const Text event = ApplyHeaderFilter(headerRows, head); !event.isEmpty()) {
             ctx_.stats.BlockedHeaders += 1;
             ctx_.stats.UpdateStats();
-            Deleted(envelope.slot, event);
-            return true;
+            return event;
         }
     }
     const Text subjectRows = GetData("subjectfilter", ctx_.KeyedList());
     if (!subjectRows.isEmpty() && !CheckFilterExemption(ctx_, firstRecipient, 3)) {
-        const Text event = ApplySubjectFilter(subjectRows, head);
-        if (!event.isEmpty()) {
+        if (const Text event = ApplySubjectFilter(subjectRows, head); !event.isEmpty()) {
             ctx_.stats.BlockedSubjects += 1;
             ctx_.stats.UpdateStats();
-            Deleted(envelope.slot, event);
-            return true;
+            return event;
         }
     }
-    return false;
+    return {};
 }
 
 SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text) {
@@ -91,8 +87,8 @@ SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text
         return Deleted(slot, "Email contains an invalid TO header. Message deleted.");
     if (Trim(GetHeaderField("From", message.head)).isEmpty())
         return Deleted(slot, "Email contains an invalid FROM header. Message deleted.");
-    const Text firstRecipient = GetPath(envelope.recipients);
-    if (Filtered(envelope, firstRecipient, message.head)) return SaveResult::NotSaved;
+    if (const Text event = FilterVerdict(GetPath(envelope.recipients), message.head); !event.isEmpty())
+        return Deleted(slot, event);
 
     Text recipients = envelope.recipients;
     if (ctx_.settings.AllowCarbonCopy == 1) recipients = GetRecipients(ctx_, message.head, recipients);
@@ -130,23 +126,29 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
 
     const RecipientCopy copy = RewriteRecipient(ctx_, slot, recipient, local, message.head);
     const Text forward = CheckForwarding(ctx_, copy.userNumber);
-    if (forward.isEmpty()) {
-        const TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
-        if (WriteNewMessageFile(ctx_.bbs.SpoolTmpDir(), pieces) == 0) {
-            LogError("SaveMessage", kVersion, "modOSPRINE",
-                     "No hand-off file could be written in " + TextFromPath(ctx_.bbs.SpoolTmpDir()));
-            return false;
-        }
-        *handedOn = true;
-        Count(PiecesLength(pieces));
-        // The spool holds at most 1000 files: the tosser starts now rather
-        // than on the next tick, so that a burst of mail does not fill it.
-        TossMessages(ctx_);
-        return true;
+    const bool stored = forward.isEmpty() ? HandOff(envelope, copy, message) : Forward(envelope, copy, forward, message);
+    *handedOn = *handedOn || stored;
+    return stored;
+}
+
+bool Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message) {
+    const QString spoolTmp = ctx_.bbs.SpoolTmpDir();
+    const TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
+    if (WriteNewMessageFile(spoolTmp, pieces) == 0) {
+        LogError("SaveMessage", kVersion, "modOSPRINE", "No hand-off file could be written in " + TextFromPath(spoolTmp));
+        return false;
     }
+    Count(PiecesLength(pieces));
+    // The spool holds at most 1000 files: the tosser starts now rather than
+    // on the next tick, so that a burst of mail does not fill it.
+    TossMessages(ctx_);
+    return true;
+}
+
+bool Intake::Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
+                     const MessageText& message) {
     const Text text = ForwardText(copy.head, message);
-    if (!WriteMessage(ctx_, copy.userNumber, forward, text, slot)) return false;
-    *handedOn = true;
+    if (!WriteMessage(ctx_, copy.userNumber, forward, text, envelope.slot)) return false;
     Count(text.size());
     return true;
 }

@@ -4,6 +4,7 @@
 #include "server/bbs/ServerContext.h"
 #include "server/inbound/MessageSaver.h"
 #include "server/intake/MessageText.h"
+#include "server/intake/RecipientCopy.h"
 #include <QObject>
 
 inline constexpr qsizetype kSpamScanLimit = 1048576;
@@ -23,9 +24,13 @@ public:
 private:
     void LogArrival(const ReceivedMessage& message);
     SaveResult Deleted(int16_t slot, const Text& event);  // logs why
-    bool Filtered(const ReceivedMessage& envelope, const Text& firstRecipient, const Text& head);
+    // The event of a header or subject filter that deletes the message, or "".
+    Text FilterVerdict(const Text& firstRecipient, const Text& head);
     // Hands one recipient's copy on; false on a local fault.
     bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message, bool* handedOn);
+    bool HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message);
+    bool Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
+                 const MessageText& message);
     void Count(qsizetype length);
 
     ServerContext ctx_;
