@@ -10,10 +10,7 @@
 #include "server/store/Files.h"
 #include "server/store/Version.h"
 
-#include <QFile>
 #include <QProcess>
-
-#include <csignal>
 
 namespace {
 
@@ -31,15 +28,16 @@ struct Attachment {
     Text base64;
 };
 
-Text ComposeInetMessage(const ServerContext& ctx, int n, const Text& to, const Text& subject, const Text& body,
-                        const Attachment* attachment, const Text& boundary, bool returnNotice) {
+Text ComposeInetMessage(const ServerContext& ctx, const QDateTime& now, int n, const Text& to, const Text& subject,
+                        const Text& body, const Attachment* attachment, bool returnNotice) {
     const Text systemId = GetSystemId(ctx.bbs);
+    const Text boundary = Boundary(now, systemId);
     Text m;
     m += "Message-ID: <V" + Text::number(n) + "@" + systemId + ">" + CRLF;
     m += "From: OSPRINE@" + systemId + CRLF;
     m += "To: " + to + CRLF;
     m += "Subject: " + subject + CRLF;
-    m += "Date: " + HeaderDate() + CRLF;
+    m += "Date: " + HeaderDate(now) + CRLF;
     m += Text("X-Mailer: OSPRINE v") + kVersion + CRLF;
     if (returnNotice) m += Text("X-OSPRINE-Status: RETURNED") + CRLF;
     m += "Organization: " + Trim(ctx.bbs.main.BbsName) + CRLF;
@@ -106,8 +104,7 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
     }
     const QString queueDir = ctx.bbs.QueueDir();
     const int n = GetNextMessageNumber(queueDir);
-    const Text message = ComposeInetMessage(ctx, n, to, subject, body, attach ? &attachment : nullptr,
-                                            Boundary(now, systemId), returnNotice);
+    const Text message = ComposeInetMessage(ctx, now, n, to, subject, body, attach ? &attachment : nullptr, returnNotice);
 
     if (GetAddressDomain(to) != systemId) {
         if (WriteNewMessageFile(queueDir, message) != 0) return true;
