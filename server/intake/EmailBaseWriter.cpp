@@ -4,6 +4,7 @@
 #include "server/bbs/MessageFiles.h"
 #include "server/bbs/UserDirectory.h"
 #include "server/inbound/Recipients.h"
+#include "server/intake/MessageText.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Headers.h"
@@ -98,13 +99,14 @@ bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& 
         r.ToSystem = GetNetEntry(ctx.bbs, 1, "SYSTEMID");
         r.ToUserNumber = FindUser(ctx, to.user);
     }
-    const Text sender = GetPath(GetHeaderField("From", text));
+    const Text head = HeaderBlock(text).toByteArray();  // the fields are read from the header block alone
+    const Text sender = GetPath(GetHeaderField("From", head));
     if (const qsizetype at = sender.indexOf('@'); at >= 0) {
         r.FromUser = LCase(Trim(sender.left(at)));
         r.FromSystem = LCase(Trim(sender.mid(at + 1)));
     }
-    r.Subject = Trim(GetHeaderField("Subject", text));
-    const Text date = Trim(GetHeaderField("Date", text));
+    r.Subject = Trim(GetHeaderField("Subject", head));
+    const Text date = Trim(GetHeaderField("Date", head));
     if (r.FromUser.isEmpty() || r.FromSystem.isEmpty() || r.Subject.isEmpty() || date.isEmpty()) return true;
 
     const Text body = EmailBody(text);
