@@ -5,12 +5,13 @@
 #include "server/store/Version.h"
 
 #include <QFile>
-#include <QTemporaryFile>
 #include <vector>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -51,23 +52,54 @@ int FirstFree(const std::vector<bool>& used, int from) {
 }
 
 // Gives the finished temporary file its final name, unless that name exists.
-bool LinkNoReplace(const QString& from, const QString& to, bool* nameTaken) {
+bool RenameNoReplace(const QByteArray& from, const QByteArray& to, bool* nameTaken) {
     *nameTaken = false;
-    const QByteArray src = QFile::encodeName(from), dst = QFile::encodeName(to);
-    if (::link(src.constData(), dst.constData()) == 0) {
-        ::unlink(src.constData());
-        return true;
-    }
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return true;
     if (errno == EEXIST) {
         *nameTaken = true;
         return false;
     }
-    // File systems without hard links: a rename that refuses to replace.
-    if (QFile::exists(to)) {
-        *nameTaken = true;
-        return false;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // File systems that cannot rename without replacing: a hard link can't either.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
     }
-    return QFile::rename(from, to);
+    *nameTaken = errno == EEXIST;
+    return false;
+}
+
+// Writes all bytes, however the system splits the write.
+bool WriteAll(int fd, const Text& bytes) {
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+// A new file holding the pieces, under a name no reader looks for.
+QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
+    static unsigned sequence = 0;
+    QByteArray path;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        path = QFile::encodeName(PathJoin(directory, QStringLiteral("osprine-%1-%2.tmp").arg(::getpid()).arg(++sequence)));
+        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) return {};  // a name left by an earlier run is skipped
+    }
+    if (fd < 0) return {};
+    bool ok = true;
+    for (const Text& piece : pieces) ok = ok && WriteAll(fd, piece);
+    ok = (::close(fd) == 0) && ok;
+    if (ok) return path;
+    ::unlink(path.constData());
+    return {};
 }
 
 void Fault(const QString& what) { LogError("WriteMessageFile", kVersion, "modOSPRINE", QFile::encodeName(what)); }
@@ -84,36 +116,22 @@ int WriteNewMessageFile(const QString& directory, const TextList& pieces) {
     std::vector<bool> used = UsedNumbers(directory);
     int n = FirstFree(used, 1);
     if (n == 0) return 0;
-
-    QTemporaryFile temp(PathJoin(directory, QStringLiteral("osprine-XXXXXX.tmp")));
-    if (!temp.open()) {
-        Fault(directory + ": " + temp.errorString());
+    const QByteArray temp = WriteTemporary(directory, pieces);
+    if (temp.isEmpty()) {
+        Fault(directory + ": " + QString::fromLocal8Bit(std::strerror(errno)));
         return 0;
     }
-    for (const Text& piece : pieces) {
-        if (temp.write(piece) != piece.size()) {
-            Fault(temp.fileName() + ": " + temp.errorString());
-            return 0;
-        }
-    }
-    if (!temp.flush()) {
-        Fault(temp.fileName() + ": " + temp.errorString());
-        return 0;
-    }
-    temp.close();
     // Another writer may take the chosen name meanwhile: try the next one.
     while (n != 0) {
         bool taken = false;
-        if (LinkNoReplace(temp.fileName(), PathJoin(directory, MessageFileName(n)), &taken)) {
-            temp.setAutoRemove(false);
-            return n;
-        }
+        if (RenameNoReplace(temp, QFile::encodeName(PathJoin(directory, MessageFileName(n))), &taken)) return n;
         if (!taken) {
-            Fault(PathJoin(directory, MessageFileName(n)) + ": cannot be created");
-            return 0;
+            Fault(PathJoin(directory, MessageFileName(n)) + ": " + QString::fromLocal8Bit(std::strerror(errno)));
+            break;
         }
         used[n] = true;
         n = FirstFree(used, n + 1);
     }
+    ::unlink(temp.constData());
     return 0;
 }
