@@ -141,11 +141,15 @@ QList<EmailEntry> ReadEmailBase(const QString& messageDir) {
     const Text dat = ReadAt(EmailDatPath(messageDir), 0, QFile(EmailDatPath(messageDir)).size());
     QFile bin(EmailBinPath(messageDir));
     const bool haveBin = bin.open(QIODevice::ReadOnly);
+    const qint64 binSize = haveBin ? bin.size() : 0;
     for (qsizetype at = 0; at + kEmailRecordSize <= dat.size(); at += kEmailRecordSize) {
         EmailEntry e;
         DecodeEmailRecord(dat.mid(at, kEmailRecordSize), e.record);
-        if (haveBin && e.record.BodyPosition > 0 && e.record.BodyLength > 0 && bin.seek(e.record.BodyPosition - 1))
-            e.body = bin.read(e.record.BodyLength);
+        // A damaged record may state any position and length: only what the
+        // body file holds is read, never a buffer of the stated size.
+        const qint64 from = qint64(e.record.BodyPosition) - 1;
+        const qint64 length = std::min<qint64>(e.record.BodyLength, binSize - from);
+        if (from >= 0 && length > 0 && bin.seek(from)) e.body = bin.read(length);
         out.append(e);
     }
     return out;

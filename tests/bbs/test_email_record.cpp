@@ -200,3 +200,23 @@ TEST(StatZrbs, NewFileStartsFromZeroAndShortOneIsLeftAlone) {
     EXPECT_FALSE(CountEmailWritten(dir.path()));
     EXPECT_EQ(ReadFileBytes(dir.path() + "/STATZRBS.DAT"), "short");
 }
+
+TEST(EmailBase, DamagedPositionsAndLengthsReadOnlyWhatIsThere) {
+    QTemporaryDir dir;
+    EmailRecord r;
+    Text dat;
+    for (const auto& [position, length] : {std::pair{1, 0x7fffffff}, {15, 4}, {0x7ffffff0, 10}, {-5, 3}, {3, -1}}) {
+        r.BodyPosition = position;
+        r.BodyLength = length;
+        dat += EncodeEmailRecord(r);
+    }
+    ASSERT_TRUE(WriteFileAtomic(EmailDatPath(dir.path()), dat));
+    ASSERT_TRUE(WriteFileAtomic(EmailBinPath(dir.path()), "body of sixteen!"));
+    const QList<EmailEntry> mail = ReadEmailBase(dir.path());
+    ASSERT_EQ(mail.size(), 5);
+    EXPECT_EQ(mail[0].body, "body of sixteen!");
+    EXPECT_EQ(mail[1].body, "n!");
+    EXPECT_EQ(mail[2].body, "");
+    EXPECT_EQ(mail[3].body, "");
+    EXPECT_EQ(mail[4].body, "");
+}
