@@ -1,10 +1,8 @@
-// The external spam scan: the real scanner, and stand-ins on PATH for the
-// failure paths (faults that the real one cannot be made to show).
+// The external spam scan with stand-in scanners on PATH (the real scanner and
+// the failure paths against the running server are in the end-to-end tests).
 #include "server/intake/SpamScan.h"
 #include "tests/intake/IntakeFixture.h"
 
-#include <QElapsedTimer>
-#include <QStandardPaths>
 
 namespace {
 
@@ -40,22 +38,6 @@ public:
 };
 
 }  // namespace
-
-TEST(SpamScan, RealScannerAddsItsHeaders) {
-    if (QStandardPaths::findExecutable("spamassassin").isEmpty()) GTEST_SKIP() << "spamassassin is not installed";
-    ScanInstall bbs;
-    // The scanner's own settings: local tests only, so it asks no name server.
-    const QString home = PathJoin(bbs.Layout().mainDir, "home");
-    ASSERT_TRUE(QDir().mkpath(home + "/.spamassassin"));
-    ASSERT_TRUE(WriteFileAtomic(home + "/.spamassassin/user_prefs",
-                                "dns_available no\nskip_rbl_checks 1\nuse_bayes 0\nuse_razor2 0\nuse_pyzor 0\n"));
-    ScopedEnv env("HOME", QFile::encodeName(home));
-    ASSERT_EQ(bbs.Save(Mail(kHeaders), "darkstar@bbs.example", "a@remote.example", 30), SaveResult::Saved);
-    EXPECT_TRUE(bbs.Logged("Data Received. Executing SpamAssassin..."));
-    EXPECT_TRUE(bbs.Logged("SpamAssassin execution completed."));
-    EXPECT_TRUE(bbs.HandOff().contains("\r\nX-Spam-Checker-Version: SpamAssassin")) << bbs.HandOff().constData();
-    EXPECT_TRUE(bbs.Scratch().isEmpty());
-}
 
 TEST(SpamScan, ScannerGetsTheMessageOnStandardInputAndItsOutputReplacesIt) {
     ScanInstall bbs;
@@ -100,64 +82,6 @@ TEST(SpamScan, ExemptRecipientLargeMessageOrSwitchOffIsNotScanned) {
     ASSERT_EQ(below.size(), 1048575);
     ASSERT_EQ(bbs.Save(below, "darkstar@bbs.example"), SaveResult::Saved);
     EXPECT_TRUE(bbs.HandOff(3).contains("X-Scanned"));
-}
-
-TEST(SpamScan, ScannerNotInstalled) {
-    ScanInstall bbs;
-    ScopedEnv env("PATH", QFile::encodeName(bbs.binDir()));
-    ASSERT_EQ(bbs.Save(Mail(kHeaders, "Body\r\n"), "darkstar@bbs.example"), SaveResult::Saved);
-    EXPECT_TRUE(bbs.Logged("SpamAssassin Error: An error occurred while executing SpamAssassin."));
-    EXPECT_TRUE(bbs.Scratch().isEmpty());
-    EXPECT_TRUE(bbs.HandOff().endsWith("\r\n\r\nBody\r\n\r\n\r\n"));
-}
-
-TEST(SpamScan, EmptyResult) {
-    ScanInstall bbs;
-    bbs.StandIn("cat > /dev/null\n");
-    ScopedEnv env("PATH", bbs.PathWithStandIn());
-    ASSERT_EQ(bbs.Save(Mail(kHeaders, "Body\r\n"), "darkstar@bbs.example"), SaveResult::Saved);
-    EXPECT_TRUE(bbs.Logged("SpamAssassin Error: No results given."));
-    EXPECT_TRUE(bbs.Scratch().isEmpty());
-    EXPECT_TRUE(bbs.HandOff().endsWith("\r\n\r\nBody\r\n\r\n\r\n"));
-}
-
-TEST(SpamScan, SlowScannerTimesOutAndLeavesBothScratchFiles) {
-    ScanInstall bbs;
-    bbs.StandIn("printf 'partial'\nexec sleep 40\n");
-    ScopedEnv env("PATH", bbs.PathWithStandIn());
-    QElapsedTimer t;
-    t.start();
-    ASSERT_EQ(bbs.Save(Mail(kHeaders, "Body\r\n"), "darkstar@bbs.example", "a@remote.example", 30), SaveResult::Saved);
-    EXPECT_GE(t.elapsed(), kSpamScanTimeoutMs - 100);
-    EXPECT_TRUE(bbs.Logged("SpamAssassin Error: Timeout waiting for results."));
-    EXPECT_EQ(bbs.Scratch(), QStringList({"R1.D", "V1.D"}));
-    EXPECT_EQ(ReadFileBytes(PathJoin(bbs.bbs.TempDir(), "V1.D")), Mail(kHeaders, "Body\r\n"));
-    EXPECT_TRUE(bbs.HandOff().endsWith("\r\n\r\nBody\r\n\r\n\r\n"));
-    // The next scan takes the next scratch number.
-    bbs.StandIn("cat\n");
-    ASSERT_EQ(bbs.Save(Mail(kHeaders), "darkstar@bbs.example"), SaveResult::Saved);
-    EXPECT_EQ(bbs.Scratch(), QStringList({"R1.D", "V1.D"}));
-}
-
-TEST(SpamScan, OtherMessagesAreFiledWhileAScanRuns) {
-    ScanInstall bbs;
-    bbs.StandIn("sleep 2\ncat\n");
-    ScopedEnv env("PATH", bbs.PathWithStandIn());
-    bbs.List("filterexemptions", "bob,1,0,0,,,,,,,");
-    std::optional<SaveResult> slow, quick;
-    bbs.intake.SaveMessage({"a@remote.example", "darkstar@bbs.example", Mail(kHeaders), 1, "192.0.2.1"},
-                           [&](SaveResult r) { slow = r; });
-    EXPECT_FALSE(slow.has_value());
-    bbs.intake.SaveMessage({"a@remote.example", "bob@bbs.example", Mail(kHeaders), 2, "192.0.2.2"},
-                           [&](SaveResult r) { quick = r; });
-    EXPECT_EQ(quick, SaveResult::Saved);
-    EXPECT_FALSE(slow.has_value());
-    QDeadlineTimer deadline(10000);
-    while (!slow && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    EXPECT_EQ(slow, SaveResult::Saved);
-    ASSERT_EQ(bbs.HandOffs().size(), 2);
-    EXPECT_TRUE(bbs.HandOff(0).contains("for <bob@bbs.example>"));
-    EXPECT_TRUE(bbs.HandOff(1).contains("for <darkstar@bbs.example>"));
 }
 
 TEST(SpamScan, ScratchFilesStayOutOfAnOutboundQueueInTheTempDirectory) {
