@@ -17,6 +17,7 @@
 
 #include <QDir>
 #include <QPointer>
+#include <QSet>
 
 Intake::Intake(const ServerContext& ctx, QObject* parent) : QObject(parent), ctx_(ctx) {}
 
@@ -96,7 +97,12 @@ SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text
     UndoDotStuffing(message.body);
 
     bool handedOn = false;
+    QSet<Text> done;
     for (const Text& entry : Explode(",", recipients)) {
+        // A recipient named twice gets one copy, not one per RCPT.
+        const Text key = LCase(Trim(entry));
+        if (!key.isEmpty() && done.contains(key)) continue;
+        done.insert(key);
         if (!Deliver(envelope, entry, message, &handedOn)) {
             // The sender is told to try again; copies stored so far stay.
             return SaveResult::LocalError;

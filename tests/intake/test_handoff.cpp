@@ -178,3 +178,11 @@ TEST(HandOff, ReceivedTextIsNeverChangedInPlace) {
     EXPECT_EQ(message, before);
     EXPECT_TRUE(bbs.HandOff().endsWith("\r\n\r\n.one\r\n..\r\n--b\r\n\r\nContent-Type: application/x\r\n\r\n..\r\n\r\n"));
 }
+
+TEST(HandOff, RecipientNamedTwiceGetsOneCopy) {
+    IntakeInstall bbs;
+    ASSERT_EQ(bbs.Save(Mail(kHeaders), "darkstar@bbs.example, DarkStar@BBS.example ,darkstar@bbs.example"),
+              SaveResult::Saved);
+    EXPECT_EQ(bbs.HandOffs(), QStringList{"V1.D"});
+    EXPECT_EQ(bbs.stats.TotalReceived, 1);
+}
