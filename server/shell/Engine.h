@@ -44,6 +44,7 @@ public:
     RunState& Run() { return run_; }
     EventLog& Log() { return log_; }
     bool OutboundConnected() const;
+    bool OutboundTimerActive() const { return timer4_.isActive(); }   // Timer4 runs while SmtpClient = 1
 
     // Set by the window front: it may replace the invalid-spool message box
     // with the network dialog. Returns true when the sysop fixed the spool.

@@ -20,7 +20,8 @@ ListDialog::ListDialog(UiContext& ctx, const ListMember& member, QWidget* parent
     : QDialog(parent), ctx_(ctx), member_(member) {
     setObjectName(member.listForm);
     setWindowTitle(QString::fromLatin1(member.title));
-    if (!member.key.isEmpty()) CreateFile(ctx.KeyedList(), false);
+    // Every list dialog, TWIT.LST's too, keeps "OSPRDATA.DAT" only while a list holds entries.
+    CreateFile(ctx.KeyedList(), false);
 
     ListSpec spec;
     spec.caption = [name = QString::fromLatin1(member.frameName)](int n) { return name + " (" + QString::number(n) + ")"; };
@@ -48,7 +49,7 @@ ListDialog::ListDialog(UiContext& ctx, const ListMember& member, QWidget* parent
 }
 
 void ListDialog::done(int result) {
-    if (!member_.key.isEmpty()) DeleteData(ctx_.KeyedList());
+    DeleteData(ctx_.KeyedList());
     QDialog::done(result);
 }
 

@@ -122,7 +122,7 @@ zarvinetmaillistlist::zarvinetmaillistlist(const QString& file, int index, QWidg
     form->addRow("List Owner:", ListOwner_);
 
     ListSpec spec;
-    spec.caption = [](int n) { return "Subscribers (" + QString::number(n) + ")"; };
+    spec.caption = [](int) { return QString("Subscribers"); };
     spec.newEntry = [] { return Text("user@address"); };
     spec.limit = kMaxSubscribers;
     spec.line = [](const Text& address) { return address; };

@@ -182,8 +182,7 @@ void frmMain::BuildMenus() {
 
     QMenu* view = menuBar()->addMenu("&View");
     view->setObjectName("mnuView");
-    connect(Item(view, "mnuViewLog", "&View Log"), &QAction::triggered, this,
-            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(engine_.Log().LogPath())); });
+    connect(Item(view, "mnuViewLog", "&View Log"), &QAction::triggered, this, &frmMain::mnuViewLog_Click);
 
     QMenu* settings = menuBar()->addMenu("&Settings");
     settings->setObjectName("mnuSettings");
@@ -243,6 +242,12 @@ void frmMain::BuildMenus() {
     connect(Item(mnuTray_, "mnuTrayArray", "Exit"), &QAction::triggered, this, &frmMain::mnuFileExit_Click);
 }
 
+// The event log opens in the desktop's text viewer; without a log there is nothing to show.
+void frmMain::mnuViewLog_Click() {
+    const QString log = engine_.Log().LogPath();
+    if (FileExists(log)) QDesktopServices::openUrl(QUrl::fromLocalFile(log));
+}
+
 // --- start-up information and the event window -------------------------
 
 Text frmMain::StartupInfo(const QDateTime& startTime, const Text& systemId) {
@@ -298,10 +303,17 @@ void frmMain::UpdateStatsDisplay() {
 
 // --- tray -----------------------------------------------------------------
 
+namespace {
+
+// The icon's tip holds at most 63 bytes (64 with the terminating NUL).
+QString IconTip(const QString& tip) { return tip.left(63); }
+
+}  // namespace
+
 bool frmMain::AddIcon(const QString& tip, int iconId) {
     if (tray_->isVisible()) return false;   // already there
     tray_->setIcon(TrayIcon(TrayIconId(iconId)));
-    tray_->setToolTip(tip);
+    tray_->setToolTip(IconTip(tip));
     tray_->show();
     return true;
 }
@@ -309,7 +321,7 @@ bool frmMain::AddIcon(const QString& tip, int iconId) {
 bool frmMain::ModifyIcon(const QString& tip, int iconId) {
     if (!tray_->isVisible()) return false;
     if (iconId != -1) tray_->setIcon(TrayIcon(TrayIconId(iconId)));
-    tray_->setToolTip(tip);
+    tray_->setToolTip(IconTip(tip));
     return true;
 }
 

@@ -55,6 +55,7 @@ public:
     bool DialogOpen() const { return dialogOpen_; }
     // Runs a modal dialog from a menu with DialogOpen set around it.
     void RunDialog(const std::function<void()>& show);
+    void mnuViewLog_Click();
     void mnuSettingsConfiguration_Click();
     void mnuSettingsZarvInet_Click();
     void mnuHelpUpdate_Click();

@@ -346,3 +346,123 @@ TEST(ListEditors, DoubleClickOpensTheEditorAndCancelKeepsTheEntry) {
     EXPECT_EQ(seen, "frmMailForwardingEdit");
     EXPECT_EQ(GetData("mailforwarding", bbs.KeyedList()), "5,five@example.org");
 }
+
+TEST(ListEditors, EveryMemberInsertsItsNewEntryAndStopsAtItsLimit) {
+    struct Expect {
+        const char* form;
+        Text stored;          // the new entry as the list stores it
+        int limit;
+        const char* editFrame;
+    };
+    const Expect expected[] = {
+        {"frmDomains", "domains=new.domain\r\n", 100, "Domain 1 / 1"},
+        {"frmAliases", "aliases=alias,0\r\n", 500, "Alias 1 / 1"},
+        {"frmMailForwarding", "mailforwarding=0,user@address*netnumber\r\n", 500, "Entry 1 / 1"},
+        {"frmSubjectFilter", "subjectfilter=*** NEW FILTER ***\r\n", 100, "Filter 1 / 1"},
+        {"frmHeaderFilter", "headerfilter=X-Filter, *** NEW FILTER ***\r\n", 100, "Filter 1 / 1"},
+        {"frmPassThru", "passthru=username,0,1\r\n", 500, "Address 1 / 1"},
+        {"frmFilterExempt", "filterexemptions=0,,,,,,,,,,\r\n", 500, "Exemption Entry 1 / 1"},
+        {"zarvinettwit", "NEW TWIT\r\n", 50, "Entry 1 / 1"},
+    };
+    for (const Expect& e : expected) {
+        SCOPED_TRACE(e.form);
+        UiBbs bbs;
+        const ListMember& member = Member(e.form);
+        const bool twit = member.key.isEmpty();
+        {
+            ListDialog d(bbs.ctx, member);
+            Button(d, "cmdInsert")->click();
+            EXPECT_EQ(ReadFileBytes(twit ? bbs.Path("TWIT.LST") : bbs.KeyedList()), e.stored);
+            ListEditDialog edit(bbs.ctx, member, 1);
+            EXPECT_EQ(edit.windowTitle(), QString::fromLatin1(member.editTitle));
+            EXPECT_EQ(edit.objectName(), member.editForm);
+            EXPECT_EQ(edit.findChild<QGroupBox*>("fraEntry")->title(), e.editFrame);
+        }
+        // One below the limit Insert is offered; at the limit it is not.
+        TextList entries;
+        for (int i = 1; i < e.limit; ++i) entries << "e" + QByteArray::number(i);
+        SaveEntries(bbs.ctx, member, entries);
+        ListDialog d(bbs.ctx, member);
+        EXPECT_TRUE(Button(d, "cmdInsert")->isEnabled());
+        Button(d, "cmdInsert")->click();
+        EXPECT_EQ(d.Frame()->Count(), e.limit);
+        EXPECT_FALSE(Button(d, "cmdInsert")->isEnabled());
+        d.Frame()->cmdInsert_Click();
+        EXPECT_EQ(LoadEntries(bbs.ctx, member).size(), e.limit);
+    }
+}
+
+TEST(ListEditors, EditFieldsCarryTheirCaptionsAndToolTips) {
+    struct Tip {
+        const char* form;
+        const char* field;
+        const char* caption;   // checkboxes only
+        const char* tip;
+    };
+    const Tip tips[] = {
+        {"frmAliases", "alias", nullptr, "The alias for the user."},
+        {"frmAliases", "username", nullptr, "The user account number or handle."},
+        {"frmMailForwarding", "forwardaddress", nullptr,
+         "The address to forward mail to or in the format of username@address*network number."},
+        {"frmSubjectFilter", "filter", nullptr,
+         "If this word or phrase is found in a subject line, the message will be blocked. Case sensitive."},
+        {"frmHeaderFilter", "Header", nullptr, "Enter the name of the message header."},
+        {"frmHeaderFilter", "Filter", nullptr,
+         "If this word or phrase is found in the header value, the message will be blocked. Case insensitive."},
+        {"frmPassThru", "username", nullptr, "The username to allow to pass through the filters."},
+        {"frmPassThru", "handlesuip", "Add Username to HANDLES.UIP",
+         "If enabled, this username will be added to HANDLES.UIP when it is generated."},
+        {"frmFilterExempt", "ExSpamAssassin", "SpamAssassin",
+         "Do not perform SpamAssassin filtering for emails addressed to this user."},
+        {"frmFilterExempt", "ExHeaderFilter", "Header Filter", "Do not perform header filtering for emails addressed to this user."},
+        {"frmFilterExempt", "ExSubjectFilter", "Subject Filter",
+         "Do not perform subject filtering for emails addressed to this user."},
+    };
+    UiBbs bbs;
+    for (const Tip& t : tips) {
+        SCOPED_TRACE(t.field);
+        const ListMember& member = Member(t.form);
+        SaveEntries(bbs.ctx, member, {member.newEntry});
+        ListEditDialog edit(bbs.ctx, member, 1);
+        if (t.caption) {
+            auto* box = edit.findChild<QCheckBox*>(t.field);
+            ASSERT_TRUE(box);
+            EXPECT_EQ(box->text(), t.caption);
+            EXPECT_EQ(box->toolTip(), t.tip);
+        } else {
+            ASSERT_TRUE(edit.findChild<QLineEdit*>(t.field));
+            EXPECT_EQ(edit.findChild<QLineEdit*>(t.field)->toolTip(), t.tip);
+        }
+    }
+    // The fields follow the entry's columns.
+    const struct {
+        const char* form;
+        QStringList fields;
+    } order[] = {
+        {"frmDomains", {"domain"}},
+        {"frmAliases", {"alias", "username"}},
+        {"frmMailForwarding", {"username", "forwardaddress"}},
+        {"frmSubjectFilter", {"filter"}},
+        {"frmHeaderFilter", {"Header", "Filter"}},
+        {"frmPassThru", {"username", "handlesuip", "userno"}},
+        {"frmFilterExempt", {"username", "ExSpamAssassin", "ExHeaderFilter", "ExSubjectFilter"}},
+    };
+    for (const auto& o : order) {
+        QStringList names;
+        for (const EditField& f : Member(o.form).fields) names << f.name;
+        EXPECT_EQ(names, o.fields) << o.form;
+    }
+}
+
+TEST(ListEditors, TheTwitListDialogAlsoTidiesTheKeyedListFile) {
+    UiBbs bbs;
+    {
+        ListDialog d(bbs.ctx, Member("zarvinettwit"));
+        EXPECT_TRUE(FileExists(bbs.KeyedList()));
+        Button(d, "cmdInsert")->click();
+        Button(d, "cmdClose")->click();
+    }
+    EXPECT_FALSE(FileExists(bbs.KeyedList()));
+    EXPECT_EQ(ReadFileBytes(bbs.Path("TWIT.LST")), "NEW TWIT\r\n");
+    EXPECT_FALSE(FileExists(bbs.Path("TWIT.LST.TMP")));
+}

@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -146,8 +147,43 @@ TEST_F(MainWindowTest, EveryMenuItemHasItsCaptionAndAccessKey) {
     EXPECT_EQ(window->findChild<QMenu*>("mnuTray")->title(), "Tray Options");
     EXPECT_EQ(window->findChild<QToolButton*>("picShrink")->toolTip(), "Hide statistics.");
     EXPECT_EQ(window->findChild<QToolButton*>("picExpand")->toolTip(), "Show statistics.");
+    EXPECT_EQ(window->findChild<QLabel*>("picStatusGreen")->toolTip(), "Server is in Normal Operation Mode");
     EXPECT_EQ(window->findChild<QLabel*>("picStatusYellow")->toolTip(), "Server is in Offline Mode");
-    EXPECT_EQ(window->findChild<QLabel*>("lblTotalBlockedIps")->text(), "Blocked IPs");
+    EXPECT_EQ(window->findChild<QLabel*>("picStatusRed")->toolTip(), "Server is Stopped");
+    const struct {
+        const char* name;
+        const char* caption;
+    } stats[] = {
+        {"lblTotalConnections", "Total Connections"}, {"lblActiveConnections", "Active Connections"},
+        {"lblTotalIncoming", "Total Incoming"},       {"lblTotalOutgoing", "Total Outgoing"},
+        {"lblTotalReceived", "Total Received"},       {"lblTotalSent", "Total Sent"},
+        {"lblTotalBlockedIps", "Blocked IPs"},        {"lblTotalBlockedRelays", "Blocked Relays"},
+        {"lblTotalBlockedSubjects", "Blocked Subjects"}, {"lblTotalBlockedHeaders", "Blocked Headers"},
+    };
+    for (const auto& s : stats) {
+        ASSERT_TRUE(window->findChild<QLabel*>(s.name)) << s.name;
+        EXPECT_EQ(window->findChild<QLabel*>(s.name)->text(), s.caption);
+        EXPECT_TRUE(window->findChild<QLabel*>(QString(s.name) + "Value")) << s.name;
+    }
+    EXPECT_TRUE(window->findChild<QLabel*>("lblTotalKBReceivedValue"));
+    EXPECT_TRUE(window->findChild<QLabel*>("lblTotalKBSentValue"));
+    QStringList help;
+    for (QAction* a : window->findChild<QMenu*>("mnuHelp")->actions())
+        help << (a->isSeparator() ? "-" + a->objectName() : a->objectName());
+    EXPECT_EQ(help, (QStringList{"mnuHelpWebsite", "mnuHelpDocs", "mnuHelpSupport", "-mnuHelpSeperator", "mnuHelpUpdate",
+                                 "-mnuHelpSeperator0", "mnuHelpDonate", "mnuHelpAbout"}));
+    // Neither pop-up menu is on the menu bar.
+    for (QAction* a : window->menuBar()->actions()) {
+        EXPECT_NE(a->menu()->objectName(), "mnuDebug");
+        EXPECT_NE(a->menu()->objectName(), "mnuTray");
+    }
+}
+
+TEST(MainWindowDesign, InformationLabelBeforeTheStart) {
+    Engine engine;
+    frmMain window(engine);
+    EXPECT_EQ(window.findChild<QLabel*>("lblInfo")->text(), "OSPRINE");
+    EXPECT_EQ(window.findChild<QPlainTextEdit*>("txtDebug")->toPlainText(), "");
 }
 
 TEST_F(MainWindowTest, CaptionInformationAndStatistics) {
@@ -191,6 +227,75 @@ TEST_F(MainWindowTest, TrayTipTellsStateConnectionsAndUptime) {
     engine->Run().ServerState = -1;
     EXPECT_FALSE(window->CheckIcon());
     engine->Run().ServerState = 1;
+}
+
+TEST_F(MainWindowTest, TrayIconFollowsEveryStateAndItsTipHoldsSixtyThreeBytes) {
+    Start({}, [](SettingsRecord& s) { s.MinToTray = 1; });
+    engine->Run().ServerState = 0;
+    EXPECT_TRUE(window->CheckIcon());
+    EXPECT_EQ(window->Tray()->toolTip(), "OSPRINE - Stopped");
+    EXPECT_TRUE(window->TrayTip().startsWith("OSPRINE - Stopped\r\nActive Connections: "));
+    engine->Run().ServerState = 2;
+    EXPECT_TRUE(window->CheckIcon());
+    EXPECT_EQ(window->Tray()->toolTip(), "OSPRINE - Offline");
+    EXPECT_TRUE(window->TrayTip().startsWith("OSPRINE - Offline\r\n"));
+    engine->Run().ServerState = 1;
+    EXPECT_TRUE(window->CheckIcon());
+    EXPECT_EQ(window->Tray()->toolTip(), "OSPRINE - Online");
+
+    EXPECT_TRUE(window->ModifyIcon(QString(70, 'x'), -1));
+    EXPECT_EQ(window->Tray()->toolTip(), QString(63, 'x'));
+    EXPECT_TRUE(window->RemoveIcon());
+    EXPECT_FALSE(window->ModifyIcon("OSPRINE - Online", 101));   // nothing to modify
+    EXPECT_TRUE(window->AddIcon(QString(64, 'y'), 101));
+    EXPECT_EQ(window->Tray()->toolTip(), QString(63, 'y'));
+    EXPECT_FALSE(window->AddIcon("OSPRINE - Online", 101));      // already there
+}
+
+namespace {
+
+// Receives the addresses the desktop would open.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+    Q_INVOKABLE void open(const QUrl& url) { urls << url; }
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, ViewLogOpensTheEventLogOnlyWhenItExists) {
+    Start();
+    OpenedUrls opened;
+    QDesktopServices::setUrlHandler("file", &opened, "open");
+    const QString log = engine->Log().LogPath();
+    QFile::remove(log);
+    Action("mnuViewLog")->trigger();
+    EXPECT_TRUE(opened.urls.isEmpty());
+    engine->Log().OsprineLog(0, "a line");
+    ASSERT_TRUE(FileExists(log));
+    Action("mnuViewLog")->trigger();
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(opened.urls.size(), 1);
+    EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(log));
+}
+
+TEST_F(MainWindowTest, SettingsDialogSwitchesTheOutboundTimer) {
+    Start({}, [](SettingsRecord& s) { s.SmtpClient = 1; });
+    EXPECT_TRUE(engine->OutboundTimerActive());
+    auto setClient = [&](bool on) {
+        WhenModal([on](QWidget* d) {
+            d->findChild<QCheckBox*>("SmtpClient")->setChecked(on);
+            d->findChild<QPushButton*>("cmdOK")->click();
+        });
+        Action("mnuSettingsConfiguration")->trigger();
+    };
+    setClient(false);
+    EXPECT_EQ(engine->Settings().SmtpClient, 0);
+    EXPECT_FALSE(engine->OutboundTimerActive());
+    setClient(true);
+    EXPECT_EQ(engine->Settings().SmtpClient, 1);
+    EXPECT_TRUE(engine->OutboundTimerActive());
 }
 
 TEST_F(MainWindowTest, ShrinkAndExpandSaveTheirWidthInTheWindowRecord) {
@@ -431,3 +536,5 @@ TEST_F(MainWindowTest, NetworkDialogFromTheMenuRebuildsTheInformation) {
     EXPECT_EQ(engine->Bbs().systemId, "new.example");
     EXPECT_TRUE(window->findChild<QLabel*>("lblInfo")->text().endsWith("Local Domain: new.example"));
 }
+
+#include "test_main_window.moc"

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -226,4 +227,96 @@ TEST(MailingLists, ListAndSubscribersAreEditedAndSaved) {
     });
     lists.Frame()->cmdEdit_Click();
     EXPECT_EQ(ReadFileBytes(file), "CLUB_NEWS-R sysop@bbs.example user@address member@example.org\r\n");
+}
+
+TEST(NetworkDialog, CaptionsAndToolTips) {
+    NetBbs bbs;
+    zarvnetinet d(bbs.ctx);
+    const struct {
+        const char* name;
+        const char* caption;
+        const char* tip;
+    } fields[] = {
+        {"SystemId", "System Name:", "Your full Internet address."},
+        {"NetDir", "Spool Directory:", "The directory to be used for storing incoming and outgoing data."},
+        {"Pss", "Max Receive Packet:", "The maximum size of UUCP packets to be received. Recommended = 2048"},
+        {"Suffix", "Suffix Address Solution:",
+         "This should always be left blank unless you are specifically instructed to enter something by your UUCP provider."},
+    };
+    for (const auto& f : fields) {
+        SCOPED_TRACE(f.name);
+        QWidget* control = d.findChild<QWidget*>(f.name);
+        ASSERT_TRUE(control);
+        EXPECT_EQ(control->toolTip(), f.tip);
+        EXPECT_EQ(d.findChild<QLabel*>(QString("lbl") + f.name)->text(), f.caption);
+    }
+    auto* pss = d.findChild<QComboBox*>("Pss");
+    QStringList sizes;
+    for (int i = 0; i < pss->count(); ++i) sizes << pss->itemText(i);
+    EXPECT_EQ(sizes, (QStringList{"64", "128", "256", "512", "1024", "2048"}));
+    bool bytes = false;
+    for (QLabel* l : d.findChildren<QLabel*>()) bytes = bytes || l->text() == "bytes";
+    EXPECT_TRUE(bytes);
+    EXPECT_EQ(d.findChild<QCheckBox*>("AllowRefeed")->text(), "Allow Newsgroup Refeed");
+    EXPECT_EQ(d.findChild<QCheckBox*>("StripHdrs")->text(), "Strip RFC822 Headers");
+    EXPECT_EQ(d.findChild<QPushButton*>("cmdRemote")->text().remove('&'), "Remote Systems");
+
+    zarvnetinetremote remote(bbs.ctx, "bbs.example");
+    EXPECT_EQ(remote.findChild<QGroupBox*>("fraClients")->title(), "Clients");
+
+    zarvnetinetremoteedit edit(bbs.ctx, 1);
+    const struct {
+        const char* name;
+        const char* caption;
+        const char* shown;
+    } remoteFields[] = {
+        {"RemoteSysName", "Remote System Name:", "isp"}, {"RemotePhone", "Remote System Phone:", "555-1234"},
+        {"SmtpDir", "- Outgoing SMTP Dir:", "/q/out"},   {"NntpDir", "- Outgoing NNTP Dir:", "/q/news"},
+        {"LoginWait", "- Wait-For #1:", "login:"},       {"LoginSend", "- Send #1:", "bbs"},
+        {"PasswordWait", "- Wait-For #2:", "password:"}, {"PasswordSend", "- Send #2:", "secret"},
+        {"KnowsAs", "Knows Us As:", "bbs.example"},      {"NewsAlias", "News Server Alias:", "news"},
+    };
+    for (const auto& f : remoteFields) {
+        SCOPED_TRACE(f.name);
+        ASSERT_TRUE(edit.findChild<QLineEdit*>(f.name));
+        EXPECT_EQ(edit.findChild<QLineEdit*>(f.name)->text(), f.shown);
+        EXPECT_EQ(edit.findChild<QLabel*>(QString("lbl") + f.name)->text(), f.caption);
+    }
+    EXPECT_EQ(edit.findChild<QCheckBox*>("DefaultNews")->text(), "Default News Server");
+    EXPECT_TRUE(edit.findChild<QCheckBox*>("DefaultNews")->isChecked());
+    auto* dial = edit.findChild<QComboBox*>("AutoDial");
+    EXPECT_EQ(edit.findChild<QLabel*>("lblAutoDial")->text(), "Automatic Dial-Out:");
+    QStringList modes;
+    for (int i = 0; i < dial->count(); ++i) modes << dial->itemText(i);
+    EXPECT_EQ(modes, (QStringList{"Disabled", "Daily/LD", "Daily/Local", "Hourly/Local"}));
+    EXPECT_EQ(dial->currentText(), "Hourly/Local");
+    EXPECT_EQ(edit.findChild<QGroupBox*>("fraRemote")->title(), "Remote Entry 1 / 2");
+}
+
+TEST(NetworkDialog, BrowseAsksWithItsPromptAndCancelKeepsTheField) {
+    NetBbs bbs;
+    zarvnetinet d(bbs.ctx);
+    QString prompt;
+    WhenModal([&](QWidget* chooser) {
+        prompt = chooser->windowTitle();
+        chooser->close();
+    });
+    d.findChild<QPushButton*>("cmdBrowse")->click();
+    EXPECT_EQ(prompt, "Please select a folder.");
+    EXPECT_EQ(Edit(d, "NetDir")->text(), bbs.spool);
+}
+
+TEST(MailingLists, FieldsCarryTheirToolTipsAndTheSubscribersFrame) {
+    NetBbs bbs;
+    const QString file = bbs.spool + "/LISTSERV.LST";
+    WriteFileAtomic(file, "NEWS-R owner@x.example a@x b@y\r\n");
+    zarvinetmaillistlist list(file, 1);
+    EXPECT_EQ(list.findChild<QLineEdit*>("ListName")->toolTip(),
+              "The name of the mailing list. For read-only lists, end the name with \"-R\".");
+    EXPECT_EQ(list.findChild<QLineEdit*>("ListOwner")->toolTip(), "The email address of the owner of the list.");
+    EXPECT_EQ(list.Subscribers()->title(), "Subscribers");
+    EXPECT_EQ(list.Subscribers()->Count(), 2);
+    list.findChild<QLineEdit*>("ListOwner")->clear();
+    list.cmdSave_Click();
+    EXPECT_EQ(ReadFileBytes(file), "NEWS-R - a@x b@y\r\n");
 }
