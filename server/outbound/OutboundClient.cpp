@@ -415,6 +415,9 @@ void OutboundClient::SupervisionTick()
 
 void OutboundClient::ResetClient()
 {
+    // First, while the state is still 100: dropping a connection that is
+    // still closing reports its end once more, which is then ignored.
+    sckConnect_.abort();
     state_ = kGreeting;
     awaiting_ = false;
     starting_ = false;
@@ -422,6 +425,5 @@ void OutboundClient::ResetClient()
     replies_.Clear();
     connectWait_.stop();
     replyLimit_.stop();
-    sckConnect_.abort();
     ctx_.stats.UpdateStats();
 }

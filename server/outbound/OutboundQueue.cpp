@@ -17,6 +17,8 @@ namespace {
 QStringList QueueFileNames(const QString& dir)
 {
     QStringList names;
+    if (dir.isEmpty())   // never the working directory
+        return names;
     for (const QString& name : ListFiles(dir, QStringLiteral("*.D"))) {
         const QFileInfo info(PathJoin(dir, name));
         if (info.isFile() && !info.isSymLink())
@@ -120,8 +122,8 @@ OutboundQueue::Outcome OutboundQueue::TryLoad(const QString& name)
 
     switch (JudgeQueueFile(stamp, attempts, clock_())) {
     case QueueVerdict::Expired:
-        ReturnMessage(ctx_, TextFromPath(name));
-        return Outcome::Stop;
+        // A message that could not be returned must not hold up the rest.
+        return ReturnMessage(ctx_, TextFromPath(name)) ? Outcome::Stop : Outcome::Skipped;
     case QueueVerdict::NotDue:
         return Outcome::Skipped;
     case QueueVerdict::Due:
@@ -140,7 +142,7 @@ bool OutboundQueue::Prepare(const QString& name, const Text& message, const Text
     const QDateTime now = clock_();
     Text text = FixOutboundHeaders(MessageTo7Bit(message), now);
     if (firstTime)
-        text = AddReceivedHeader(ctx_, text, "127.0.0.1");
+        text = ReceivedHeader(ctx_, text, "127.0.0.1", now) + text;
     text = ChangeHeaderField(kProcessedHeader, GeneralDateText(now), text, true);
     const int32_t next = attempts < INT32_MAX ? attempts + 1 : INT32_MAX;
     text = ChangeHeaderField(kAttemptsHeader, NumText(next), text, true);

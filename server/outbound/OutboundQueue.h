@@ -32,8 +32,9 @@ public:
     Text CurrentFileName() const;
 
     // LoadOutboundMessage: from `position` on, the first due message is made
-    // current, prepared and loaded; expired messages met on the way are
-    // returned to their senders and end the search.
+    // current, prepared and loaded; an expired message met on the way is
+    // returned to its sender and ends the search (one that cannot be
+    // returned yet is passed over).
     void LoadOutboundMessage(int position);
     const LoadedMessage& Loaded() const { return loaded_; }
     void Clear();

@@ -1,10 +1,26 @@
 #include "server/outbound/ReturnMessage.h"
+#include "server/bbs/MessageFiles.h"
 #include "server/intake/NetworkSpool.h"
 #include "server/outbound/OutboundText.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Headers.h"
 #include "server/store/Version.h"
+
+namespace {
+
+void LogFault(const Text& description)
+{
+    LogError("ReturnMessage", kVersion, "modOSPRINE", description);
+}
+
+bool QueueNotice(const ServerContext& ctx, const Text& returned)
+{
+    const Text sender = GetPath(GetHeaderField("From", returned));
+    return WriteInetMessage(ctx, sender, "Undeliverable Message", ReturnNoticeText(returned), QString(), true);
+}
+
+}  // namespace
 
 Text GetMessageData(const Text& text)
 {
@@ -18,25 +34,38 @@ Text ReturnNoticeText(const Text& returnedMessage)
            GetMessageData(returnedMessage) + CRLF;
 }
 
-void ReturnMessage(const ServerContext& ctx, const Text& fileName)
+bool ReturnMessage(const ServerContext& ctx, const Text& fileName)
 {
     const Text name = Trim(fileName);
-    const QString path = PathJoin(ctx.bbs.QueueDir(), PathFromText(name));
-    if (name.isEmpty() || !FileExists(path))
-        return;
+    const QString dir = ctx.bbs.QueueDir();
+    if (name.isEmpty() || dir.isEmpty())
+        return false;
+    const QString path = PathJoin(dir, PathFromText(name));
+    if (!FileExists(path))
+        return false;
     bool readOk = false;
     const Text text = ReadFileBytes(path, &readOk);
     if (!readOk) {
-        LogError("ReturnMessage", kVersion, "modOSPRINE", "Cannot read " + name);
-        return;
+        LogFault("Cannot read " + name);
+        return false;
     }
-    if (!IsReturnedMessage(text)) {
-        const Text sender = GetPath(GetHeaderField("From", text));
-        if (!WriteInetMessage(ctx, sender, "Undeliverable Message", ReturnNoticeText(text), QString(), true)) {
-            LogError("ReturnMessage", kVersion, "modOSPRINE", "Cannot queue the return notice for " + name);
-            return;
-        }
+    if (IsReturnedMessage(text) || QueueNotice(ctx, text)) {
+        if (RemoveFile(path))
+            return true;
+        LogFault("Cannot delete " + name);
+        return false;
     }
-    if (!RemoveFile(path))
-        LogError("ReturnMessage", kVersion, "modOSPRINE", "Cannot delete " + name);
+    // A full queue has no number for the notice until the returned message
+    // gives up its own; the message is queued again if the notice still fails.
+    if (!RemoveFile(path)) {
+        LogFault("Cannot delete " + name);
+        return false;
+    }
+    if (QueueNotice(ctx, text))
+        return true;
+    // Back under a free number: a writer may have taken the old one meanwhile.
+    LogFault("Cannot queue the return notice for " + name);
+    if (WriteNewMessageFile(dir, text) == 0)
+        LogFault("Cannot put back " + name);
+    return false;
 }

@@ -12,5 +12,8 @@ Text ReturnNoticeText(const Text& returnedMessage);
 // notice "Undeliverable Message" for its sender, marked as a return. A
 // message that is itself a return disappears without a notice. The notice is
 // written before the file is deleted, so a failure between the two steps
-// never loses both; when the notice cannot be written the file stays queued.
-void ReturnMessage(const ServerContext& ctx, const Text& fileName);
+// never loses both; when the notice cannot be written the file stays queued
+// (in a full queue the notice takes the returned message's own number).
+// True when the message has left the queue; false when there was no such
+// file or it could not be taken out.
+bool ReturnMessage(const ServerContext& ctx, const Text& fileName);

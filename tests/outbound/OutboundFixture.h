@@ -5,6 +5,7 @@
 #include "server/store/Files.h"
 #include "tests/support/TempBbs.h"
 #include <QDir>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 class OutboundBbs {
@@ -19,6 +20,10 @@ public:
         run.ServerState = 1;
     }
 
+    // Without a loaded installation the queue paths would be relative ones,
+    // in the working directory: test fixtures stop in SetUp then.
+    bool Ready() const { return !Queue().isEmpty() && QFileInfo(Queue()).isDir(); }
+
     QString Queue() const { return config.QueueDir(); }
     QString QueuePath(const QString& name) const { return PathJoin(Queue(), name); }
     void Put(const QString& name, const Text& text) const { ASSERT_TRUE(WriteFileAtomic(QueuePath(name), text)); }
@@ -29,9 +34,30 @@ public:
     // Event-window lines without their "hh:nn:ss : " time.
     TextList Events() const
     {
+        static const QRegularExpression time("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9] : ");
         TextList out;
-        for (const Text& line : events)
+        for (const Text& line : events) {
+            EXPECT_TRUE(time.match(QString::fromLatin1(line)).hasMatch()) << line.constData();
             out.append(line.mid(11));
+        }
+        return out;
+    }
+
+    // The texts of the event log's lines for socket `slot`, each line checked
+    // for its date, time and socket columns.
+    TextList LogTexts(int slot = 0) const
+    {
+        static const QRegularExpression row("^[A-Z][a-z]{2} \\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2} +(\\d+)  (.*)$");
+        const TextList lines = Explode(CRLF, ReadFileBytes(bbs.Path("OSPRINE.LOG")));
+        TextList out;
+        for (qsizetype i = 4; i < lines.size(); ++i) {   // after the four heading lines
+            if (lines[i].isEmpty())
+                continue;
+            const QRegularExpressionMatch m = row.match(QString::fromLatin1(lines[i]));
+            EXPECT_TRUE(m.hasMatch()) << lines[i].constData();
+            if (m.hasMatch() && m.captured(1).toInt() == slot)
+                out.append(m.captured(2).toLatin1());
+        }
         return out;
     }
 

@@ -2,11 +2,14 @@
 // driven by calling the outbound tick directly.
 #include "server/net/Base64.h"
 #include "server/outbound/OutboundClient.h"
+#include "server/store/Dates.h"
 #include "server/store/Headers.h"
 #include "tests/outbound/OutboundFixture.h"
 #include "tests/outbound/ScriptedServers.h"
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTcpServer>
+#include <QTimer>
 
 namespace {
 
@@ -21,6 +24,8 @@ protected:
         t.pop3Ms = 3000;
         client.SetTimeouts(t);
     }
+
+    void SetUp() override { ASSERT_TRUE(b.Ready()) << "the test installation did not load"; }
 
     void UseUpstream(quint16 port) { b.settings.ClientPort = int16_t(port); }   // the record keeps 16 bits
 
@@ -50,6 +55,85 @@ protected:
 };
 
 const Text kSender = kRemoteSender;
+
+// A hand-scripted upstream server in this process, for what aiosmtpd cannot
+// stage: replies split over several arrivals, lines that are no replies,
+// refused greetings. Each reply is a list of chunks written 150 ms apart, so
+// that each arrives on its own.
+class RawUpstream {
+public:
+    // The chunks that answer a line of the client (the message data is
+    // answered once, at its final ".").
+    using Script = std::function<TextList(const Text& line)>;
+
+    RawUpstream(TextList greeting, Script script) : script_(std::move(script))
+    {
+        EXPECT_TRUE(server_.listen(QHostAddress::LocalHost));
+        QObject::connect(&server_, &QTcpServer::newConnection, [this, greeting] {
+            peer_ = server_.nextPendingConnection();
+            QObject::connect(peer_, &QTcpSocket::readyRead, [this] { Read(); });
+            Send(greeting);
+        });
+    }
+    quint16 Port() const { return server_.serverPort(); }
+    // Every line read, without its CR LF.
+    const TextList& Lines() const { return lines_; }
+    // The message data as read, between DATA and the final ".".
+    Text Data() const
+    {
+        const qsizetype from = lines_.indexOf("DATA"), to = lines_.indexOf(".");
+        return from >= 0 && to > from ? lines_.mid(from + 1, to - from - 1).join("\r\n") + "\r\n" : Text();
+    }
+
+private:
+    void Read()
+    {
+        buffer_ += peer_->readAll();
+        for (qsizetype end; (end = buffer_.indexOf("\r\n")) >= 0;) {
+            const Text line = buffer_.left(end);
+            buffer_.remove(0, end + 2);
+            lines_.append(line);
+            if (inData_ && line != ".")
+                continue;
+            inData_ = false;
+            const TextList reply = script_(line);
+            inData_ = !reply.isEmpty() && reply.last().startsWith("354");
+            Send(reply);
+        }
+    }
+    void Send(const TextList& chunks)
+    {
+        int delay = 0;
+        for (const Text& chunk : chunks) {
+            QTimer::singleShot(delay, peer_, [peer = peer_, chunk] { peer->write(chunk); });
+            delay += 150;
+        }
+    }
+
+    QTcpServer server_;
+    QTcpSocket* peer_ = nullptr;
+    Script script_;
+    Text buffer_;
+    TextList lines_;
+    bool inData_ = false;
+};
+
+// The usual answers of an upstream server that takes everything.
+TextList Accepting(const Text& line)
+{
+    const Text command = line.left(4).toUpper();
+    if (command == "EHLO")
+        return {"250 hello\r\n"};
+    if (command == "MAIL" || command == "RCPT")
+        return {"250 ok\r\n"};
+    if (command == "DATA")
+        return {"354 go ahead\r\n"};
+    if (line == ".")
+        return {"250 done\r\n"};
+    if (command == "QUIT")
+        return {"221 bye\r\n"};
+    return {"500 what\r\n"};
+}
 
 }  // namespace
 
@@ -235,6 +319,14 @@ TEST_F(ClientTest, AuthLoginSucceeds)
     EXPECT_TRUE(events.contains("[0] Username Sent."));
     EXPECT_TRUE(events.contains("[0] Password Sent."));
     EXPECT_TRUE(events.contains("[0] Authentication successful."));
+    const TextList log = b.LogTexts();
+    const qsizetype auth = log.indexOf("<-- AUTH LOGIN");
+    ASSERT_GE(auth, 0);
+    EXPECT_EQ(log.mid(auth, 6), (TextList{"<-- AUTH LOGIN", "--> 334 VXNlciBOYW1lAA==", "Username Sent.",
+                                          "--> 334 UGFzc3dvcmQA", "Password Sent.",
+                                          "--> 235 2.7.0 Authentication successful"}));
+    EXPECT_EQ(log[auth + 6], "Authentication successful.");
+    EXPECT_EQ(log[auth + 7], "<-- MAIL From:<writer@elsewhere.example>");
     for (const Text& e : events)
         EXPECT_FALSE(e.contains("Ym9i") || e.contains("c2VjcmV0IHB3")) << e.constData();
     EXPECT_FALSE(ReadFileBytes(b.bbs.Path("OSPRINE.LOG")).contains("c2VjcmV0IHB3"));
@@ -267,6 +359,11 @@ TEST_F(ClientTest, AuthLoginTemporaryFailureGoesOnWithoutIt)
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
     EXPECT_TRUE(b.Events().contains("[0] Authentication failed."));
+    const TextList log = b.LogTexts();
+    const qsizetype failed = log.indexOf("Authentication failed.");
+    ASSERT_GE(failed, 1);
+    EXPECT_EQ(log[failed - 1], "--> 454 4.7.0 Temporary authentication failure");
+    EXPECT_EQ(log[failed + 1], "<-- MAIL From:<writer@elsewhere.example>");
     EXPECT_TRUE(Commands(up).contains("MAIL From:<writer@elsewhere.example>"));
     EXPECT_EQ(up.Messages().size(), 1);
 }
@@ -343,8 +440,12 @@ TEST_F(ClientTest, UnreachableServerIsReported)
     UseUpstream(port);
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     RunConnection();
-    EXPECT_TRUE(b.Events().contains("SMTP server host did not respond."));
+    EXPECT_EQ(b.Events(), (TextList{"Processing message file: V1.D", "Outbound Socket Initiated To: 127.0.0.1",
+                                    "SMTP server host did not respond.", "Socket 0 Closed"}));
+    EXPECT_EQ(b.LogTexts(), (TextList{"Processing message file: V1.D", "Outbound Socket Initiated To: 127.0.0.1",
+                                      "SMTP server host did not respond.", "Connection Terminated"}));
     EXPECT_EQ(b.stats.TotalOutgoing, 0);
+    EXPECT_EQ(b.stats.TotalConnections, 0);
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }
 
@@ -414,4 +515,140 @@ TEST_F(ClientTest, PopLoginThatFailsDoesNotHoldDelivery)
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     RunConnection();
     EXPECT_EQ(up.Messages().size(), 1);
+}
+
+TEST_F(ClientTest, EveryLineOfADialogueIsShownAndLogged)
+{
+    // The greeting in two pieces, a line that is no reply, and a multi-line
+    // reply spread over arrivals, judged by its first line.
+    RawUpstream up({"22", "0 split greeting\r\n"}, [](const Text& line) -> TextList {
+        if (line.startsWith("EHLO"))
+            return {"this is no reply\r\n", "250-first\r\n250-sec", "ond\r\n250 last\r\n"};
+        return Accepting(line);
+    });
+    UseUpstream(up.Port());
+    b.Put("V1.D", QueuedMessage("Far Away <far@remote.example>", "Hello\r\n.dot line\r\n"));
+    RunConnection();
+    ASSERT_TRUE(SpinUntil([&] { return up.Lines().contains("QUIT"); }, 5000));
+
+    // The message as it travels: the trace header from the first
+    // preparation, the Date with the local zone, no tracking headers, the
+    // added dot, the end mark.
+    const Text data = up.Data();
+    const QRegularExpression received("^Received: from 127\\.0\\.0\\.1\r\n\tby bbs\\.example \\(OSPRINE v1\\.4\\.060711\\)\r\n"
+                                      "\tfor <far@remote\\.example>; [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} "
+                                      "\\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\r\n");
+    const QRegularExpressionMatch trace = received.match(QString::fromLatin1(data));
+    ASSERT_TRUE(trace.hasMatch()) << data.constData();
+    const Text zone = GetTimeZoneOffset(QDateTime::currentDateTime());
+    EXPECT_EQ(data.mid(trace.capturedLength()),
+              "From: Writer <writer@elsewhere.example>\r\nTo: Far Away <far@remote.example>\r\nSubject: Test\r\n"
+              "Date: Tue, 11 Jul 2006 19:35:37 " + zone + "\r\n\r\nHello\r\n..dot line\r\n");
+    EXPECT_EQ(up.Lines().mid(0, 4), (TextList{"EHLO bbs.example", "MAIL From:<writer@elsewhere.example>",
+                                              "RCPT To:<far@remote.example>", "DATA"}));
+    EXPECT_EQ(up.Lines().mid(up.Lines().size() - 2), (TextList{".", "QUIT"}));
+
+    const Text sent = "Sent " + NumText(data.size() - 2) + " bytes.";
+    EXPECT_EQ(b.Events(), (TextList{"Processing message file: V1.D",
+                                    "Outbound Socket Initiated To: 127.0.0.1",
+                                    "[0] --> 220 split greeting",
+                                    "[0] <-- EHLO bbs.example",
+                                    "[0] --> 250-first",
+                                    "[0] <-- MAIL From:<writer@elsewhere.example>",
+                                    "[0] --> 250 ok",
+                                    "[0] <-- RCPT To:<far@remote.example>",
+                                    "[0] --> 250 ok",
+                                    "[0] <-- DATA",
+                                    "[0] --> 354 go ahead",
+                                    "[0] <-- " + sent,
+                                    "[0] --> 250 done",
+                                    "[0] <-- QUIT",
+                                    "Socket 0 Closed"}));
+    EXPECT_EQ(b.LogTexts(), (TextList{"Processing message file: V1.D",
+                                      "Outbound Socket Initiated To: 127.0.0.1",
+                                      "--> 220 split greeting",
+                                      "<-- EHLO bbs.example",
+                                      "--> 250-first",
+                                      "<-- MAIL From:<writer@elsewhere.example>",
+                                      "--> 250 ok",
+                                      "<-- RCPT To:<far@remote.example>",
+                                      "--> 250 ok",
+                                      "<-- DATA",
+                                      "--> 354 go ahead",
+                                      "<-- " + sent,
+                                      "--> 250 done",
+                                      "<-- QUIT",
+                                      "Connection Terminated"}));
+    EXPECT_TRUE(b.Files().isEmpty());
+    EXPECT_EQ(b.stats.TotalSent, 1);
+    EXPECT_FLOAT_EQ(b.stats.KBSent, float(data.size() - 2) / 1024.0f);
+}
+
+TEST_F(ClientTest, RefusedGreetingQuits)
+{
+    RawUpstream up({"421 too busy\r\n"}, Accepting);
+    UseUpstream(up.Port());
+    b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+    RunConnection();
+    ASSERT_TRUE(SpinUntil([&] { return up.Lines().contains("QUIT"); }, 5000));
+    EXPECT_EQ(up.Lines(), TextList{"QUIT"});
+    EXPECT_EQ(b.Files(), QStringList{"V1.D"});
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", b.Get("V1.D")), "1");
+}
+
+TEST_F(ClientTest, PermanentlyRefusedGreetingReturnsTheMessage)
+{
+    RawUpstream up({"554 no service here\r\n"}, Accepting);
+    UseUpstream(up.Port());
+    b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+    RunConnection();
+    ASSERT_TRUE(SpinUntil([&] { return up.Lines().contains("QUIT"); }, 5000));
+    EXPECT_EQ(up.Lines(), TextList{"QUIT"});
+    ASSERT_EQ(b.Files(), QStringList{"V2.D"});   // the notice, written while V1.D was still there
+    EXPECT_EQ(GetHeaderField("Subject", b.Get("V2.D")), "Undeliverable Message");
+}
+
+TEST_F(ClientTest, RefusedHeloQuits)
+{
+    RawUpstream up({"220 hi\r\n"}, [](const Text& line) -> TextList {
+        if (line.startsWith("EHLO") || line.startsWith("HELO"))
+            return {"421 not now\r\n"};
+        return Accepting(line);
+    });
+    UseUpstream(up.Port());
+    b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+    RunConnection();
+    ASSERT_TRUE(SpinUntil([&] { return up.Lines().contains("QUIT"); }, 5000));
+    EXPECT_EQ(up.Lines(), (TextList{"EHLO bbs.example", "HELO bbs.example", "QUIT"}));
+    EXPECT_EQ(b.Files(), QStringList{"V1.D"});
+}
+
+TEST_F(ClientTest, PermanentBodyRefusalReturnsTheMessage)
+{
+    Upstream up(QJsonObject{{"DATA_END", "554 5.6.0 content rejected"}});
+    UseUpstream(up.Port());
+    b.Put("V1.D", QueuedMessage("far@remote.example", "Refused words\r\n"));
+    b.Put("V2.D", QueuedMessage("later@remote.example", "waits"));
+    RunConnection();
+    ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
+    EXPECT_EQ(Commands(up).last(), "QUIT");
+    EXPECT_EQ(Commands(up).count("DATA"), 1);
+    ASSERT_EQ(b.Files(), (QStringList{"V2.D", "V3.D"}));
+    EXPECT_TRUE(b.Get("V3.D").contains("--- Original Message ---\r\nRefused words\r\n"));
+}
+
+TEST_F(ClientTest, TemporaryMailRefusalGoesOnWithoutReset)
+{
+    Upstream up(QJsonObject{{"MAIL", QJsonArray{"451 4.3.0 later"}}});
+    UseUpstream(up.Port());
+    b.Put("V1.D", QueuedMessage("first@remote.example", "one"));
+    b.Put("V2.D", QueuedMessage("second@remote.example", "two"));
+    RunConnection();
+    ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
+    const TextList commands = Commands(up);
+    ASSERT_GE(commands.size(), 3);
+    EXPECT_EQ(commands.mid(0, 3), (TextList{"EHLO bbs.example", "MAIL From:<writer@elsewhere.example>",
+                                            "MAIL From:<writer@elsewhere.example>"}));
+    EXPECT_FALSE(commands.contains("RSET"));
+    EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }

@@ -16,6 +16,8 @@ protected:
         queue.SetClock([this] { return now; });
     }
 
+    void SetUp() override { ASSERT_TRUE(b.Ready()) << "the test installation did not load"; }
+
     // The queue read afresh and loaded from the start, as a connection does.
     void LoadFirst()
     {
@@ -60,28 +62,35 @@ TEST_F(QueueTest, FirstPreparationStampsAndRewritesTheFile)
 {
     b.Put("V1.D", "  " + QueuedMessage("Far Away <far@remote.example>", "Caf\xe9 line\r\n.dot line\r\n\r\n\r\n"));
     LoadFirst();
-    const Text stored = b.Get("V1.D");
+    const Text zone = GetTimeZoneOffset(now);
+    // The trace header in front, the tracking headers before the first other
+    // line, the Date given the local zone, 7-bit lines, the single dot kept,
+    // the trailing line ends gone.
+    const Text headers = "From: Writer <writer@elsewhere.example>\r\nTo: Far Away <far@remote.example>\r\n"
+                         "Subject: Test\r\nDate: Tue, 11 Jul 2006 19:35:37 " + zone + "\r\n\r\nCafi line\r\n.dot line";
+    const Text received = "Received: from 127.0.0.1\r\n\tby bbs.example (OSPRINE v1.4.060711)\r\n"
+                          "\tfor <far@remote.example>; Mon, 07 Dec 2026 09:30:00 " + zone + "\r\n";
+    EXPECT_EQ(b.Get("V1.D"), received + "X-OSPRINE-Attempts: 1\r\nX-OSPRINE-Processed: 2026-12-07 09:30:00\r\n" + headers);
     const LoadedMessage& m = queue.Loaded();
-    EXPECT_EQ(m.text, stored);
+    EXPECT_EQ(m.text, b.Get("V1.D"));
     EXPECT_EQ(m.sender, kRemoteSender);
     EXPECT_EQ(m.recipient, "far@remote.example");
-
-    EXPECT_TRUE(stored.startsWith("Received: from 127.0.0.1\r\n\tby bbs.example (OSPRINE v1.4.060711)\r\n"
-                                  "\tfor <far@remote.example>; "));
-    EXPECT_EQ(GetHeaderField("X-OSPRINE-Processed", stored), "2026-12-07 09:30:00");
-    EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", stored), "1");
-    EXPECT_EQ(GetHeaderField("Date", stored), "Tue, 11 Jul 2006 19:35:37 " + GetTimeZoneOffset(now));
-    // 7-bit lines, the single dot kept, the trailing line ends gone.
-    EXPECT_TRUE(stored.endsWith("\r\n\r\nCaf" + Text(1, char(0xe9 - 128)) + " line\r\n.dot line")) << stored.constData();
     EXPECT_EQ(b.Events(), TextList{"Processing message file: V1.D"});
+    EXPECT_EQ(b.LogTexts(), TextList{"Processing message file: V1.D"});
 
-    // The next preparation counts on and adds no second Received header.
+    // The next preparation stamps and counts on in place and adds no second
+    // trace header.
     now = now.addSecs(60);
     LoadFirst();
-    const Text again = b.Get("V1.D");
-    EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", again), "2");
-    EXPECT_EQ(GetHeaderField("X-OSPRINE-Processed", again), "2026-12-07 09:31:00");
-    EXPECT_EQ(again.count("Received:"), 1);
+    EXPECT_EQ(b.Get("V1.D"), received + "X-OSPRINE-Attempts: 2\r\nX-OSPRINE-Processed: 2026-12-07 09:31:00\r\n" + headers);
+}
+
+TEST_F(QueueTest, EnvelopeFromDisplayNamesAndComments)
+{
+    b.Put("V1.D", "From: writer@elsewhere.example (The Writer)\r\nTo: \"Far, Away\" <far@remote.example>\r\n\r\nx");
+    LoadFirst();
+    EXPECT_EQ(queue.Loaded().sender, "writer@elsewhere.example");
+    EXPECT_EQ(queue.Loaded().recipient, "far@remote.example");
 }
 
 TEST_F(QueueTest, PacesFromTheTenthAttempt)
@@ -165,24 +174,71 @@ TEST_F(QueueTest, VanishedFileLoadsNothing)
     EXPECT_TRUE(b.Files().isEmpty());
 }
 
-TEST_F(QueueTest, ReturnWritesTheNoticeBeforeDeleting)
+TEST_F(QueueTest, ExpiredMessageThatCannotBeReturnedIsPassedOver)
+{
+    // The return looks for the trimmed name, which does not exist: the
+    // message stays and must not hold up the files after it.
+    b.Put(" V1.D", QueuedMessage("gone@remote.example", "x", Tracked(now.addDays(-3), 50)));
+    b.Put("V2.D", QueuedMessage("fresh@remote.example", "fresh"));
+    LoadFirst();
+    EXPECT_EQ(queue.CurrentFileName(), "V2.D");
+    EXPECT_EQ(queue.Loaded().recipient, "fresh@remote.example");
+    EXPECT_EQ(b.Files(), (QStringList{" V1.D", "V2.D"}));
+}
+
+TEST_F(QueueTest, ReturnWritesTheNotice)
 {
     b.Put("V5.D", QueuedMessage("far@remote.example", "short line\r\n"));
     ReturnMessage(b.ctx, " V5.D ");
     ASSERT_EQ(b.Files(), QStringList{"V1.D"});
     const Text notice = b.Get("V1.D");
-    EXPECT_TRUE(notice.contains("\r\n\r\nThe following message was undeliverable.\r\n\r\n--- Original Message ---\r\n"
-                                "short line\r\n\r\n"))
-        << notice.constData();
-    EXPECT_EQ(GetHeaderField("X-OSPRINE-Status", notice), "RETURNED");
-
-    // A queue that cannot take the notice keeps the message.
-    for (int n = 1; n <= 1000; ++n)
-        if (!b.Has(QStringLiteral("V%1.D").arg(n)))
-            b.Put(QStringLiteral("V%1.D").arg(n), QueuedMessage("x@remote.example", "filler"));
-    const Text kept = b.Get("V500.D");
-    ReturnMessage(b.ctx, "V500.D");
-    EXPECT_EQ(b.Get("V500.D"), kept);
+    const Text date = GetHeaderField("Date", notice);
+    EXPECT_EQ(notice, "Message-ID: <V1@bbs.example>\r\n"
+                      "From: OSPRINE@bbs.example\r\n"
+                      "To: writer@elsewhere.example\r\n"
+                      "Subject: Undeliverable Message\r\n"
+                      "Date: " + date + "\r\n"
+                      "X-Mailer: OSPRINE v1.4.060711\r\n"
+                      "X-OSPRINE-Status: RETURNED\r\n"
+                      "Organization: " + b.config.main.BbsName + "\r\n"
+                      "MIME-Version: 1.0\r\n"
+                      "Content-Type: text/plain; charset=us-ascii\r\n"
+                      "Content-Transfer-Encoding: 7bit\r\n"
+                      "\r\n"
+                      "The following message was undeliverable.\r\n"
+                      "\r\n"
+                      "--- Original Message ---\r\n"
+                      "short line\r\n"
+                      "\r\n"
+                      "\r\n");
     ReturnMessage(b.ctx, "V9999.D");   // gone already: nothing happens
+    EXPECT_EQ(b.Files(), QStringList{"V1.D"});
+}
+
+TEST_F(QueueTest, ReturnQuotesTheWholeBodyWithItsAttachment)
+{
+    const Text attachment = "\r\nContent-Type: application/octect-stream; name=\"a.bin\"\r\n\r\nQUJD\r\n";
+    b.Put("V2.D", QueuedMessage("far@remote.example", "see attached") + attachment);
+    b.Put("V3.D", "From: writer@elsewhere.example\r\nTo: far@remote.example\r\nSubject: no body");
+    ReturnMessage(b.ctx, "V2.D");
+    ReturnMessage(b.ctx, "V3.D");
+    ASSERT_EQ(b.Files(), (QStringList{"V1.D", "V2.D"}));
+    EXPECT_TRUE(b.Get("V1.D").endsWith("--- Original Message ---\r\nsee attached" + attachment + "\r\n\r\n"));
+    // Without an empty line the quoted body is empty.
+    EXPECT_TRUE(b.Get("V2.D").endsWith("\r\n\r\nThe following message was undeliverable.\r\n\r\n"
+                                       "--- Original Message ---\r\n\r\n\r\n"))
+        << b.Get("V2.D").constData();
+}
+
+TEST_F(QueueTest, FullQueueStillTakesTheNotice)
+{
+    // With all 1000 numbers taken the notice gets the returned message's own.
+    for (int n = 1; n <= 1000; ++n)
+        b.Put(QStringLiteral("V%1.D").arg(n), QueuedMessage("x@remote.example", "filler"));
+    b.Put("V1.D", QueuedMessage("gone@remote.example", "Original body\r\n", Tracked(now.addSecs(-48 * 3600), 30)));
+    LoadFirst();
+    EXPECT_TRUE(queue.Loaded().IsEmpty());
     EXPECT_EQ(b.Files().size(), 1000);
+    EXPECT_EQ(GetHeaderField("X-OSPRINE-Status", b.Get("V1.D")), "RETURNED") << b.Get("V1.D").constData();
+    EXPECT_TRUE(b.Get("V1.D").contains("--- Original Message ---\r\nOriginal body\r\n"));
 }
