@@ -117,7 +117,11 @@ TEST(RelayConfig, ZonesAreAddedMovedAndRemoved) {
     frmRelayConfig d(bbs.ctx);
     EXPECT_EQ(d.windowTitle(), "OSPRINE - Relay DB Configuration");
     EXPECT_EQ(d.findChild<QGroupBox*>("fraRelay")->title(), "Relay Databases");
+    EXPECT_EQ(d.findChild<QCheckBox*>("RelayEnable")->text(), "Enable");
+    EXPECT_EQ(d.findChild<QPushButton*>("cmdAdd")->toolTip(), "Add this relay database.");
+    EXPECT_EQ(d.findChild<QPushButton*>("cmdRemove")->toolTip(), "Remove the selected entry.");
     auto* text = d.findChild<QLineEdit*>("txtRelay");
+    EXPECT_EQ(text->toolTip(), "Enter the relay database hostname.");
     QTest::keyClicks(text, " c.ex;ample ");
     EXPECT_EQ(text->text(), " c.example ");
     d.findChild<QPushButton*>("cmdAdd")->click();

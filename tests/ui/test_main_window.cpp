@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -422,6 +423,7 @@ TEST_F(MainWindowTest, UpdatePromptStartsTheUtilityWithTheChosenType) {
     auto missing = AnswerBox();
     Action("mnuHelpUpdate")->trigger();
     EXPECT_EQ(missing->title, "ZRV Update");
+    EXPECT_EQ(missing->icon, QMessageBox::Information);
     EXPECT_EQ(missing->text, "ZRV Update is not installed.\r\nRe-install OSPRINE using the setup package, or\r\n"
                              "download it at \"https://www.osprine.example/zrvupdate/\"");
 
@@ -434,7 +436,16 @@ TEST_F(MainWindowTest, UpdatePromptStartsTheUtilityWithTheChosenType) {
     ASSERT_TRUE(prompt);
     auto* type = prompt->findChild<QComboBox*>("updatetype");
     EXPECT_EQ(type->currentIndex(), 2);
+    EXPECT_EQ(prompt->windowTitle(), "ZRV Update");
+    EXPECT_FALSE(prompt->isModal());
+    EXPECT_EQ(prompt->parentWidget(), window.get());
+    ASSERT_TRUE(prompt->findChild<QGroupBox*>());
+    EXPECT_EQ(prompt->findChild<QGroupBox*>()->title(), "Update Type");
+    ASSERT_EQ(type->count(), 3);
+    EXPECT_EQ(type->itemText(0), "Latest Build");
     EXPECT_EQ(type->itemText(1), "Unofficial and Official Releases");
+    EXPECT_EQ(type->itemText(2), "Official Releases");
+    EXPECT_EQ(prompt->TypeArgument(), "/TYPE=3");
     type->setCurrentIndex(0);
     prompt->cmdOK_Click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(Main("started.txt")); }, 5000));
