@@ -152,6 +152,11 @@ zarvinetmaillistlist::zarvinetmaillistlist(const QString& file, int index, QWidg
 }
 
 void zarvinetmaillistlist::cmdSave_Click() {
+    // Without a name the owner's address would be read as the list's name.
+    if (Trim(T(ListName_->text())).isEmpty()) {
+        QMessageBox::warning(this, windowTitle(), "The list name cannot be empty.");
+        return;
+    }
     // Words are separated by spaces; a name may have them (they become "_"),
     // an owner may not.
     for (QLineEdit* field : {ListName_, ListOwner_})

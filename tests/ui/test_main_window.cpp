@@ -334,6 +334,21 @@ TEST_F(MainWindowTest, StoredPositionIsUsedAndResetWindowForgetsIt) {
     EXPECT_EQ(cfg.mid(214, 2), Text("\x00\x00", 2));
 }
 
+TEST_F(MainWindowTest, AWindowLeftMinimisedStartsMinimisedAndItsRecordIsWrittenBack) {
+    WindowRecord stored;
+    stored.WindowTop = 1500;
+    stored.WindowLeft = 3000;
+    stored.WindowMinimized = 1;
+    WriteFileAtomic(Main("OSPRINE.DAT"), EncodeWindow(stored));
+    Start({"osprine"}, [](SettingsRecord& s) {
+        s.SaveWindowPos = 1;
+        s.MinToTray = 0;
+    });
+    EXPECT_TRUE(window->isMinimized());
+    window->mnuFileExit_Click();
+    EXPECT_EQ(ReadFileBytes(Main("OSPRINE.DAT")), Text("\xDC\x05\x00\x00\xB8\x0B\x00\x00\x01\x00\x00\x00", 12));
+}
+
 TEST(WindowPlacement, OffScreenPositionsAreCentred) {
     QTemporaryDir dir;
     SettingsRecord s;

@@ -319,4 +319,11 @@ TEST(MailingLists, FieldsCarryTheirToolTipsAndTheSubscribersFrame) {
     list.findChild<QLineEdit*>("ListOwner")->clear();
     list.cmdSave_Click();
     EXPECT_EQ(ReadFileBytes(file), "NEWS-R - a@x b@y\r\n");
+
+    // A list without a name is refused: its owner would become the name.
+    list.findChild<QLineEdit*>("ListName")->setText("  ");
+    auto box = AnswerBox();
+    list.cmdSave_Click();
+    EXPECT_EQ(box->text, "The list name cannot be empty.");
+    EXPECT_EQ(ReadFileBytes(file), "NEWS-R - a@x b@y\r\n");
 }
