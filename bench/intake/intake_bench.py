@@ -200,6 +200,7 @@ virtual_gid_maps = static:65534
 virtual_mailbox_limit = 0
 message_size_limit = 0
 maillog_file = {root}/maillog
+maillog_file_prefixes = {root}
 mynetworks = 127.0.0.0/8
 smtpd_recipient_restrictions = permit_mynetworks, reject
 """
