@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 
 QString BrowseForFolder(QWidget* parent, const QString& current) {
     const QString typed = current.trimmed();
@@ -13,5 +14,13 @@ QString BrowseForFolder(QWidget* parent, const QString& current) {
 
 void BrowseInto(QWidget* parent, QLineEdit* field) {
     const QString chosen = BrowseForFolder(parent, field->text());
-    if (!chosen.isEmpty()) field->setText(chosen);
+    if (chosen.isEmpty()) return;
+    // NET.9 separates its fields with spaces and stores a space as "_", so
+    // such a folder would come back as another path.
+    if (chosen.contains(' ')) {
+        QMessageBox::warning(parent, parent->windowTitle(),
+                             "The folder \"" + chosen + "\" cannot be used: its path contains a space.");
+        return;
+    }
+    field->setText(chosen);
 }

@@ -10,6 +10,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -304,6 +306,39 @@ TEST(NetworkDialog, BrowseAsksWithItsPromptAndCancelKeepsTheField) {
     d.findChild<QPushButton*>("cmdBrowse")->click();
     EXPECT_EQ(prompt, "Please select a folder.");
     EXPECT_EQ(Edit(d, "NetDir")->text(), bbs.spool);
+}
+
+TEST(NetworkDialog, BrowsePutsTheChosenFolderInTheFieldButNotOneWithASpace) {
+    NetBbs bbs;
+    zarvnetinet d(bbs.ctx);
+    auto choose = [&](const QString& folder) {
+        WhenModal([folder](QWidget* w) {
+            auto* chooser = qobject_cast<QFileDialog*>(w);
+            ASSERT_TRUE(chooser);
+            chooser->setDirectory(folder);   // no selection: the chooser answers its directory
+            static_cast<QDialog*>(chooser)->accept();
+        });
+    };
+    const QString plain = bbs.Path("OUT"), spaced = bbs.Path("MY OUT");
+    QDir().mkpath(plain);
+    QDir().mkpath(spaced);
+    choose(plain);
+    d.findChild<QPushButton*>("cmdBrowse")->click();
+    EXPECT_EQ(QFileInfo(Edit(d, "NetDir")->text()).canonicalFilePath(), QFileInfo(plain).canonicalFilePath());
+
+    const QString before = Edit(d, "NetDir")->text();
+    std::shared_ptr<BoxSeen> refusal;
+    WhenModal([&](QWidget* w) {
+        auto* chooser = qobject_cast<QFileDialog*>(w);
+        ASSERT_TRUE(chooser);
+        chooser->setDirectory(spaced);
+        refusal = AnswerBox();   // the refusal follows the chooser
+        static_cast<QDialog*>(chooser)->accept();
+    });
+    d.findChild<QPushButton*>("cmdBrowse")->click();
+    ASSERT_TRUE(refusal && refusal->seen);
+    EXPECT_TRUE(refusal->text.endsWith("cannot be used: its path contains a space.")) << refusal->text.toStdString();
+    EXPECT_EQ(Edit(d, "NetDir")->text(), before);
 }
 
 TEST(MailingLists, FieldsCarryTheirToolTipsAndTheSubscribersFrame) {
