@@ -233,12 +233,20 @@ void InboundServer::Feed(int16_t slot) {
         return;   // shutting down: the data stays unread
     Session& session = *sessions_[size_t(slot)];
     SessionSlot& record = slots_[size_t(slot)];
-    try {
+    DataEvent(slot, [&] {
         while (record.use == SlotUse::Open && !session.dialogue->Waiting() && !session.dialogue->Ended() &&
                session.socket->bytesAvailable() > 0 && session.socket->bytesToWrite() < kWriteBacklogLimit) {
             record.LastActivity = Now();
             session.dialogue->Receive(session.socket->readAll());
         }
+    });
+}
+
+// The dialogue's work for one slot: a fault ends that session, no reply.
+template <typename Work>
+void InboundServer::DataEvent(int16_t slot, Work work) {
+    try {
+        work();
     } catch (const std::exception& e) {
         LogError("sckAccept_DataArrival", kVersion, "frmMain", e.what());
         sckAccept_Close(slot);
@@ -313,7 +321,7 @@ void InboundServer::StartRelayTest(int16_t slot, std::function<void(bool)> done)
             if (current.relayTest)
                 current.relayTest->deleteLater();
             slots_[size_t(slot)].LastActivity = Now();
-            done(passed);
+            DataEvent(slot, [&] { done(passed); });
             Feed(slot);
         });
     test->setParent(this);
@@ -335,7 +343,7 @@ void InboundServer::SaveMessage(int16_t slot, const ReceivedMessage& message, st
                 if (!self->SessionAlive(slot, id))
                     return;
                 self->slots_[size_t(slot)].LastActivity = self->Now();
-                done(result);
+                self->DataEvent(slot, [&] { done(result); });
                 self->Feed(slot);
             },
             Qt::QueuedConnection);

@@ -70,6 +70,8 @@ private:
     void OpenSession(int16_t slot, QTcpSocket* socket, const Text& address);
     void sckAccept_DataArrival(int16_t slot);
     void Feed(int16_t slot);
+    template <typename Work>
+    void DataEvent(int16_t slot, Work work);
     void ResizeSlots();
     bool SessionAlive(int16_t slot, uint64_t id) const;
     void StartRelayTest(int16_t slot, std::function<void(bool)> done);

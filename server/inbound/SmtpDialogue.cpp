@@ -175,6 +175,7 @@ void SmtpDialogue::Data() {
     }
     Resets();
     slot_.DialogueState = SmtpState::ReceivingData;
+    lineScanned_ = 0;   // a new message: nothing of the buffer has been looked at
     Reply("354 Begin data transfer. Mark the end of the transfer with <CRLF>.<CRLF>");
 }
 
@@ -246,11 +247,14 @@ void SmtpDialogue::CollectData() {
     if (lf) {
         const qsizetype lineEnd = static_cast<const char*>(lf) - begin;
         const qsizetype searchFrom = std::max<qsizetype>(0, body.size() - 4);
-        if (lineEnd > 0 && begin[lineEnd - 1] == '\r') {
-            body.append(begin, lineEnd + 1);
-        } else {
-            body.append(begin, lineEnd);   // a bare LF ending the text counts as CR LF
+        // A bare LF that ends what has arrived so far ends a line and counts
+        // as CR LF; any other LF is part of the text as it came.
+        const bool bareLineEnd = lineEnd == buffer.size() - 1 && (lineEnd == 0 || begin[lineEnd - 1] != '\r');
+        if (bareLineEnd) {
+            body.append(begin, lineEnd);
             body.append(CRLF);
+        } else {
+            body.append(begin, lineEnd + 1);
         }
         buffer.remove(0, lineEnd + 1);
         lineScanned_ = buffer.size();

@@ -310,6 +310,31 @@ TEST_F(DialogueTest, ABareLineFeedEndingABlockCountsAsCrLf) {
     EXPECT_EQ(host.saved->message, "one");
 }
 
+TEST_F(DialogueTest, ALineFeedInsideABlockIsKeptAsItCame) {
+    // Only a bare LF that ends what has arrived stands for CR LF; the ones
+    // before it are message text, however the pieces were cut.
+    OpenTransaction();
+    Send("one\ntwo");
+    Send("\r\nthree\nfour\n");
+    Send(".\r\n");
+    ASSERT_TRUE(host.saved);
+    EXPECT_EQ(host.saved->message, "one\ntwo\r\nthree\nfour");
+    EXPECT_EQ(Finish(SaveResult::Saved), "250 Received data (19 bytes).\r\n");
+}
+
+TEST_F(DialogueTest, TextDroppedAfterAnEndMarkDoesNotHideTheNextMessagesEnd) {
+    OpenTransaction();
+    Send("first\r\n.\r\nQUIT NOW, unended");
+    Finish(SaveResult::Saved);
+    host.saved.reset();
+    Say("MAIL FROM:<a@b>");
+    Say("RCPT TO:<john.smith@bbs.example>");
+    Say("DATA");
+    Send("x\r\n.\r\n");
+    ASSERT_TRUE(host.saved);
+    EXPECT_EQ(host.saved->message, "x");
+}
+
 TEST_F(DialogueTest, TextAfterTheEndMarkInTheSameBlockIsDropped) {
     OpenTransaction();
     EXPECT_EQ(Send("body\r\n.\r\nQUIT\r\n"), "");

@@ -48,8 +48,16 @@ TEST_F(InboundServerTest, AWholeSessionFromGreetingToQuit) {
     EXPECT_EQ(log[2], "<-- 220 All transactions and IP addresses are logged.");
     EXPECT_EQ(log.last(), "Connection Terminated");
     const TextList window = install.WindowTexts();
-    EXPECT_EQ(window.first(), "Socket 1 Started By IP 127.0.0.1");
+    ASSERT_GE(window.size(), 5);
+    EXPECT_EQ(window[0], "Socket 1 Started By IP 127.0.0.1");
+    EXPECT_EQ(window[1], "[1] <-- " + *banner);
+    EXPECT_EQ(window[2], "[1] <-- 220 All transactions and IP addresses are logged.");
+    EXPECT_EQ(window[3], "[1] --> EHLO client.example");
+    EXPECT_EQ(window[4], "[1] <-- 250 Welcome client.example, pleased to meet you.");
     EXPECT_EQ(window.last(), "Socket 1 Closed");
+    const QRegularExpression stamp(R"(^\d\d:\d\d:\d\d : \S)");
+    for (const Text& line : install.window)
+        EXPECT_TRUE(stamp.match(QString::fromLatin1(line)).hasMatch()) << line.constData();
 }
 
 TEST_F(InboundServerTest, TheAcceptLockTakesOneConnectionPerTick) {
@@ -111,6 +119,22 @@ TEST_F(InboundServerTest, ABlockedAddressIsDroppedWithoutAWord) {
     EXPECT_FALSE(server->IsActive());
     EXPECT_EQ(install.LogTexts(1), TextList{"Connection Refused (Blocked IP) [127.0.0.1]"});
     EXPECT_EQ(install.WindowTexts(), TextList{"Connection Refused (Blocked IP)"});
+}
+
+TEST_F(InboundServerTest, ABlockedAddressFindingTheTableFullIsLoggedUnderSlotZero) {
+    // The address rule comes first: no "421", and the refusal is in the file.
+    StartServer(1);
+    auto a = Greeted();
+    install.List("ipconfig", "127.*.*.*");
+    Timer1();
+    TestClient b;
+    ASSERT_TRUE(b.Connect(Port()));
+    EXPECT_TRUE(b.WaitClosed());
+    EXPECT_EQ(b.ReadFor(0), "");
+    EXPECT_EQ(install.stats.BlockedIps, 1);
+    EXPECT_EQ(install.LogTexts(0), TextList{"Connection Refused (Blocked IP) [127.0.0.1]"});
+    EXPECT_FALSE(install.WindowTexts().contains("Connection Refused (No Available Socket)"));
+    EXPECT_EQ(a->Ask("NOOP"), Text("250 OK."));
 }
 
 TEST_F(InboundServerTest, WithIpAllowOnlyTheListIsWhoMayConnect) {
