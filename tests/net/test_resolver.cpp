@@ -22,7 +22,9 @@ class ResolverTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dns_ = new TestDnsServer({"--address=/listed.zone.test/127.0.0.2", "--local=/zone.test/",
-                                  "--host-record=named.test,127.0.0.9", "--local=/test/"});
+                                  "--host-record=named.test,127.0.0.9",
+                                  "--host-record=multi.test,127.0.0.21", "--host-record=multi.test,127.0.0.22",
+                                  "--local=/test/"});
         ASSERT_TRUE(dns_->Started()) << dns_->Output().toStdString();
     }
     static void TearDownTestSuite() {
@@ -54,6 +56,13 @@ TEST_F(ResolverTest, NameToAddressGivesTheDottedAddressOrEmptyText) {
     EXPECT_EQ(Lookup(r, " 4.3.2.1.listed.zone.test "), Text("127.0.0.2"));  // subdomains too, trimmed
     EXPECT_EQ(Lookup(r, "not-listed.zone.test"), Text(""));
     EXPECT_EQ(Lookup(r, ""), Text(""));
+}
+
+TEST_F(ResolverTest, ANameWithSeveralAddressesGivesOneOfThem) {
+    clsIPResolve r;
+    const auto answer = Lookup(r, "multi.test");
+    ASSERT_TRUE(answer);
+    EXPECT_TRUE(*answer == "127.0.0.21" || *answer == "127.0.0.22") << answer->constData();
 }
 
 TEST_F(ResolverTest, AddressToNameGivesTheHostName) {
