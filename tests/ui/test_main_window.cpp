@@ -349,6 +349,20 @@ TEST_F(MainWindowTest, AWindowLeftMinimisedStartsMinimisedAndItsRecordIsWrittenB
     EXPECT_EQ(ReadFileBytes(Main("OSPRINE.DAT")), Text("\xDC\x05\x00\x00\xB8\x0B\x00\x00\x01\x00\x00\x00", 12));
 }
 
+TEST_F(MainWindowTest, AWindowRecordThatCannotBeWrittenIsReported) {
+    QDir().mkpath(Main("OSPRINE.DAT"));   // a directory where the record belongs
+    Start({}, [](SettingsRecord& s) { s.SaveWindowPos = 1; });
+    EXPECT_TRUE(window->EventText().contains("Error: Error While Loading OSPRINE.DAT"));
+    window->findChild<QToolButton*>("picShrink")->click();
+    EXPECT_TRUE(window->EventText().contains("Error: Error While Saving OSPRINE.DAT"));
+    const Text log = ReadFileBytes(engine->Log().LogPath());
+    EXPECT_TRUE(log.contains("Error While Loading OSPRINE.DAT")) << log.toStdString();
+    EXPECT_TRUE(log.contains("Error While Saving OSPRINE.DAT"));
+    const Text errors = ReadFileBytes(Main("ZRVERROR.LOG"));
+    EXPECT_TRUE(errors.contains("LoadDat")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("SaveDat"));
+}
+
 TEST(WindowPlacement, OffScreenPositionsAreCentred) {
     QTemporaryDir dir;
     SettingsRecord s;
