@@ -5,6 +5,7 @@
 #include "server/ui/ServerConfigDialog.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -287,7 +288,8 @@ TEST(ServerConfig, AFaultWhileLoadingClosesTheDialogWithoutSaving) {
     // The session check is the one outside call the form makes while loading;
     // a throwing one stands in for a run-time fault there.
     bbs.ctx.IsActive = []() -> bool { throw std::runtime_error("session table unreadable"); };
-    QDir::setCurrent(bbs.MainDir());
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(bbs.MainDir());   // the error log is written to the working directory
     auto box = AnswerBox();
     frmServerConfig d(bbs.ctx);
     ASSERT_TRUE(box->seen);
@@ -298,4 +300,5 @@ TEST(ServerConfig, AFaultWhileLoadingClosesTheDialogWithoutSaving) {
     EXPECT_EQ(d.exec(), QDialog::Rejected);
     EXPECT_EQ(bbs.saves, 0);
     EXPECT_TRUE(ReadFileText(bbs.Path("ZRVERROR.LOG")).contains("frmServerConfig"));
+    QDir::setCurrent(previousDir);
 }
