@@ -652,3 +652,48 @@ TEST_F(ClientTest, TemporaryMailRefusalGoesOnWithoutReset)
     EXPECT_FALSE(commands.contains("RSET"));
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }
+
+TEST_F(ClientTest, RefusedAuthStepsGoOnWithoutAuthentication)
+{
+    b.settings.ClientAuth = 1;
+    b.settings.AuthUsername = "bob";
+    b.settings.AuthPassword = "pw";
+    for (const bool refuseUser : {false, true}) {
+        b.events.clear();
+        RawUpstream up({"220 hi\r\n"}, [refuseUser](const Text& line) -> TextList {
+            if (line == "AUTH LOGIN")
+                return {refuseUser ? "334 VXNlcm5hbWU6\r\n" : "454 4.7.0 not now\r\n"};
+            if (line == "Ym9i")
+                return {"454 4.7.0 not now\r\n"};
+            return Accepting(line);
+        });
+        UseUpstream(up.Port());
+        b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+        RunConnection();
+        ASSERT_TRUE(SpinUntil([&] { return up.Lines().contains("QUIT"); }, 5000));
+        const TextList expected = refuseUser
+            ? TextList{"EHLO bbs.example", "AUTH LOGIN", "Ym9i", "MAIL From:<writer@elsewhere.example>"}
+            : TextList{"EHLO bbs.example", "AUTH LOGIN", "MAIL From:<writer@elsewhere.example>"};
+        EXPECT_EQ(up.Lines().mid(0, expected.size()), expected);
+        EXPECT_EQ(b.Events().contains("[0] Username Sent."), refuseUser);
+        EXPECT_FALSE(b.Events().contains("[0] Password Sent."));
+        EXPECT_TRUE(b.Files().isEmpty()) << "delivered without authentication";
+    }
+}
+
+TEST_F(ClientTest, EveryAttemptSendsTheSameTransparentBody)
+{
+    Upstream up(QJsonObject{{"DATA_END", QJsonArray{"451 4.3.0 later"}}});
+    UseUpstream(up.Port());
+    b.Put("V1.D", QueuedMessage("far@remote.example", ".dot line\r\n"));
+    RunConnection();
+    ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
+    EXPECT_TRUE(b.Get("V1.D").endsWith("\r\n\r\n.dot line"));
+    RunConnection();
+    ASSERT_TRUE(SpinUntil([&] { return Commands(up).count("QUIT") == 2; }, 5000));
+    EXPECT_EQ(Commands(up).count("..dot line"), 2);
+    EXPECT_FALSE(Commands(up).contains("...dot line"));
+    ASSERT_EQ(up.Messages().size(), 1);
+    EXPECT_TRUE(up.Messages()[0].content.endsWith("\r\n\r\n.dot line\r\n"));
+    EXPECT_TRUE(b.Files().isEmpty());
+}
