@@ -33,10 +33,11 @@ bool SameTextBytes(std::string_view a, std::string_view b) {
 
 bool FieldEquals(std::string_view field, std::string_view wanted) {
     if (wanted.empty() || wanted.size() > field.size()) return false;
-    if (IsPaddingByte(field.front())) return SameTextBytes(TrimBytes(field), wanted);
+    if (IsFieldPadding(wanted.front()) || IsFieldPadding(wanted.back())) return false;
+    if (IsFieldPadding(field.front())) return SameTextBytes(TrimField(field), wanted);
     if (!SameTextBytes(field.substr(0, wanted.size()), wanted)) return false;
     for (char c : field.substr(wanted.size()))
-        if (!IsPaddingByte(c)) return false;
+        if (!IsFieldPadding(c)) return false;
     return true;
 }
 

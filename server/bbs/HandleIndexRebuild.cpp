@@ -66,7 +66,7 @@ std::optional<Text> IndexBody(const BbsConfig& bbs, int32_t autorespondUser, con
     if (!users.readable) return std::nullopt;
     Text body;
     for (int32_t i = 0; i < users.Count(); ++i) {
-        const Text handle = ViewText(TrimBytes(users.HandleField(i)));
+        const Text handle = ViewText(TrimField(users.HandleField(i)));
         if (handle.isEmpty() || users.SecurityLevel(i) < 1) continue;
         const int32_t user = i + 1;
         const Text own = IndexLine(handle, user, systemId, kind);

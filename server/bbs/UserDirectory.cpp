@@ -19,15 +19,15 @@ std::pair<std::string_view, std::string_view> FirstColumn(std::string_view line)
 }
 
 // The trimmed first column of an index line equals `wanted` (trimmed, not
-// empty), ignoring case. A line that starts with its handle, as nearly all
+// empty, without a comma), ignoring case. A line that starts with its handle, as nearly all
 // do, is told apart by a look at two bytes and one comparison.
 bool FirstColumnEquals(std::string_view line, std::string_view wanted) {
     const size_t n = wanted.size();
-    if (line.empty() || IsPaddingByte(line.front())) return SameTextBytes(TrimBytes(FirstColumn(line).first), wanted);
-    if (line.size() < n || (line.size() > n && line[n] != ',' && !IsPaddingByte(line[n]))) return false;
+    if (line.empty() || IsBlankByte(line.front())) return SameTextBytes(TrimBytes(FirstColumn(line).first), wanted);
+    if (line.size() < n || (line.size() > n && line[n] != ',' && !IsBlankByte(line[n]))) return false;
     if (!SameTextBytes(line.substr(0, n), wanted)) return false;
     for (size_t i = n; i < line.size() && line[i] != ','; ++i)
-        if (!IsPaddingByte(line[i])) return false;
+        if (!IsBlankByte(line[i])) return false;
     return true;
 }
 
@@ -89,6 +89,9 @@ int32_t FindHandle(const BbsConfig& bbs, const Text& name) {
 Text ScanHandlesUip(const BbsConfig& bbs, const Text& handle, int32_t userNumber) {
     const std::string_view wanted = TrimBytes(ByteView(handle));
     if (wanted.empty() && userNumber < 1) return {};
+    // A column never holds a comma: such a handle names no line, and must
+    // not match the first columns of a line as one.
+    if (wanted.find(',') != std::string_view::npos) return {};
     const std::optional<Text> index = ReadListFile(HandlesUipPath(bbs), "ScanHandlesUip", kModule);
     if (!index) return {};
     Text result;

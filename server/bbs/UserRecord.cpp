@@ -1,4 +1,5 @@
 #include "server/bbs/UserRecord.h"
+#include "server/bbs/ByteScan.h"
 #include <algorithm>
 #include <cstring>
 
@@ -52,12 +53,9 @@ void WriteLittleEndian(char* p, int size, int32_t value) {
 }
 
 // Text fields trimmed as every reader of the BBS's records does (a NUL, as
-// left by some editors, counts as padding too).
-Text TrimField(const char* p, int size) {
-    int end = size;
-    while (end > 0 && (p[end - 1] == ' ' || p[end - 1] == '\0')) --end;
-    return Trim(Text(p, end));
-}
+// left by some editors, counts as padding too), and exactly as the scans
+// of the whole user file compare them.
+Text TrimmedField(const char* p, int size) { return ViewText(TrimField(std::string_view(p, size_t(size)))); }
 
 }  // namespace
 
@@ -104,12 +102,12 @@ Text UserRecord::Handle() const { return UserHandleAt(bytes_.constData()); }
 
 Text UserRecord::AccessFlags() const {
     const UserField& f = kUserFields[kUserAccessFlagsField - 1];
-    return TrimField(bytes_.constData() + f.offset, f.size);
+    return TrimmedField(bytes_.constData() + f.offset, f.size);
 }
 
 int16_t UserRecord::SecurityLevel() const { return UserSecurityLevelAt(bytes_.constData()); }
 
-Text UserHandleAt(const char* record) { return TrimField(record, kUserHandleSize); }
+Text UserHandleAt(const char* record) { return TrimmedField(record, kUserHandleSize); }
 
 int16_t UserSecurityLevelAt(const char* record) {
     return static_cast<int16_t>(ReadLittleEndian(record + kUserSecurityLevelOffset, 2));

@@ -50,11 +50,13 @@ FoundUser ByHandleIndex(const ServerContext& ctx, const Text& local) {
     return n > 0 ? FoundUser{n, local} : FoundUser{};
 }
 
-// A record name of the user file, dots read as spaces; the mail is filed
-// under the user's handle, or the record name when the user has none.
-FoundUser ByRecordName(const ServerContext& ctx, const Text& local) {
-    if (!UserFileExists(ctx)) return {};
-    const int32_t n = FindHandle(ctx.bbs, StrReplace(local, ".", " "));
+// A record name of the user file, given with spaces for dots; the mail is
+// filed under the user's handle, or the record name when the user has none.
+FoundUser ByRecordName(const ServerContext& ctx, const Text& spaced) {
+    // A trimmed record name never equals a name with blanks at its ends,
+    // as a dot at either end of the local part leaves it.
+    if (!UserFileExists(ctx) || Trim(spaced) != spaced) return {};
+    const int32_t n = FindHandle(ctx.bbs, spaced);
     if (n < 1) return {};
     const Text handle = ScanHandlesUip(ctx.bbs, {}, n);
     return {n, handle.isEmpty() ? TrimmedName(ctx, n) : handle};
@@ -76,7 +78,11 @@ FoundUser ResolveUser(const ServerContext& ctx, const Text& address) {
     if (local.isEmpty() || (!UserFileExists(ctx) && !HandlesUipExists(ctx))) return {};
     if (IsFileRequest(ctx, local)) return FileRequestUser(ctx);
     local = ResolveAlias(ctx, local);
-    for (const auto step : {ByHandleIndex, ByRecordName, ByUserNumber, ByServiceName})
+    if (FoundUser found = ByHandleIndex(ctx, local); found.user > 0) return found;
+    // From the user file on, the local part is read with its dots as
+    // spaces, as record names are written ("5." is then user 5).
+    if (UserFileExists(ctx)) local = StrReplace(local, ".", " ");
+    for (const auto step : {ByRecordName, ByUserNumber, ByServiceName})
         if (FoundUser found = step(ctx, local); found.user > 0) return found;
     return {};
 }

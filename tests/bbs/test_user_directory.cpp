@@ -58,6 +58,22 @@ TEST_F(UserDirectoryTest, FindHandleIgnoresCaseAndPaddingButNeverMatchesAnEmptyS
     EXPECT_EQ(FindHandle(bbs.bbs, "john.smith"), 0);
     EXPECT_EQ(FindHandle(bbs.bbs, ""), 0);
     EXPECT_EQ(FindHandle(bbs.bbs, "   "), 0);
+    EXPECT_EQ(FindHandle(bbs.bbs, Text("ann\0", 4)), 0);   // a NUL pads fields, not names
+    // A field padded with NULs, or led by one, reads and compares as its text.
+    Text nulled = UserInstall::Records(kUsers);
+    nulled.replace(0, 40, Text("\0Sysop", 6).leftJustified(40, '\0'));
+    UserInstall::Write(bbs.Data("USERFILE.DAT"), nulled);
+    EXPECT_EQ(FindHandle(bbs.bbs, "sysop"), 1);
+    EXPECT_EQ(GetUser(bbs.bbs, 1).Handle(), "Sysop");
+}
+
+TEST_F(UserDirectoryTest, ScanHandlesUipWithNeitherHandleNorNumberReadsNothing) {
+    // An index that cannot be read shows whether it was read at all.
+    ASSERT_TRUE(QDir().mkpath(bbs.Main("HANDLES.UIP")));
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 0), "");
+    EXPECT_TRUE(bbs.ErrorLog().isEmpty());
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "ann", 0), "");
+    EXPECT_TRUE(bbs.ErrorLog().contains("ScanHandlesUip"));
 }
 
 TEST_F(UserDirectoryTest, FindHandleSearchesBeyondRecord32767) {
@@ -87,6 +103,10 @@ TEST_F(UserDirectoryTest, ScanHandlesUipBothWays) {
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 5), "ann");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 9), "");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 0), "");
+    // A comma or NUL is part of the name asked for, never a column end or padding.
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "jsmith,2", 0), "");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, Text("jsmith\0", 7), 0), "");
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, Text("\0ann", 4), 0), "");
     UserInstall::Write(bbs.Main("HANDLES.UIP"), "bo\r\nbobby,3\r\nbob\tx,4\r\nBOB \t,5\r\nbob,6\r\n");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "bob", 0), "5");   // padding after the handle, before the comma
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "bo", 0), "0");    // a line of one column

@@ -81,6 +81,30 @@ TEST_F(RecipientsTest, SpaceAndDotFormsFindTheSameHandle) {
     EXPECT_EQ(Found(" @x"), "0:");
 }
 
+TEST_F(RecipientsTest, TheUserFileIsSearchedWithDotsReadAsSpaces) {
+    EXPECT_EQ(Found("CAROL@x"), "6:Carol");
+    // A dot at either end leaves a blank that no trimmed record name has.
+    EXPECT_EQ(Found("carol.@x"), "0:");
+    EXPECT_EQ(Found(".carol@x"), "0:");
+    // The user-number step reads the same form: "5." is user 5, which
+    // CheckTo, reading the local part as given, does not accept.
+    settings.EmailUserNumber = 1;
+    EXPECT_EQ(Found("5.@x"), "5:5");
+    EXPECT_EQ(Found(".11@x"), "11:11");
+    EXPECT_EQ(Found("1.1@x"), "0:");
+    EXPECT_FALSE(CheckTo(ctx, "5.@x"));
+}
+
+TEST_F(RecipientsTest, ACommaOrNulInTheLocalPartNamesNoHandle) {
+    // Not the handle john.smith followed by its user number column.
+    EXPECT_FALSE(CheckTo(ctx, "john.smith,2@bbs.example"));
+    EXPECT_EQ(Found("john.smith,2@x"), "0:");
+    const Text withNul("bob\0@bbs.example", 16);
+    EXPECT_FALSE(CheckTo(ctx, withNul));
+    EXPECT_EQ(Found(withNul), "0:");
+    EXPECT_FALSE(CheckTo(ctx, Text("\0bob@bbs.example", 16)));
+}
+
 TEST_F(RecipientsTest, FindUserNamesAUserFileMatchByItsHandle) {
     UserInstall::Write(install.Main("HANDLES.UIP"), "mary,3,17,1\r\n");
     EXPECT_EQ(Found("mary jones"), "3:mary");
