@@ -140,14 +140,15 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
 bool Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message) {
     const QString spoolTmp = ctx_.bbs.SpoolTmpDir();
     const TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
-    if (WriteNewMessageFile(spoolTmp, pieces) == 0) {
+    const int n = WriteNewMessageFile(spoolTmp, pieces);
+    if (n == 0) {
         LogError("SaveMessage", kVersion, "modOSPRINE", "No hand-off file could be written in " + TextFromPath(spoolTmp));
         return false;
     }
     Count(PiecesLength(pieces));
-    // The spool holds at most 1000 files: the tosser starts now rather than
-    // on the next tick, so that a burst of mail does not fill it.
-    TossMessages(ctx_);
+    // The spool holds at most 1000 files: once many wait, the tosser starts
+    // now rather than on the next tick, so that a burst cannot fill it.
+    if (n >= kEarlyTossNumber) TossMessages(ctx_);
     return true;
 }
 

@@ -8,6 +8,9 @@
 #include <QObject>
 
 inline constexpr qsizetype kSpamScanLimit = 1048576;
+// A hand-off number from which the tosser is started at once (the 1000
+// names would last a burst of mail less than a second).
+inline constexpr int kEarlyTossNumber = 50;
 
 class Intake : public QObject, public MessageSaver {
     Q_OBJECT

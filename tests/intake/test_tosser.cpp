@@ -43,6 +43,11 @@ public:
         record = PathJoin(Layout().mainDir, "tosser-runs.txt");
         InstallTosser(mainDir, bbs.SpoolTmpDir(), record, sleepSeconds);
     }
+    // A tosser still at work would hold back the next test's start.
+    ~TosserInstall() {
+        WaitFor([&] { return !ScriptExists(); }, 5000);
+        QThread::msleep(100);
+    }
     void Waiting() const { EXPECT_TRUE(WriteFileAtomic(PathJoin(bbs.SpoolTmpDir(), "V7.D"), "x")); }
     TextList Runs() const { return ReadFileBytes(record).split('\n').mid(0, ReadFileBytes(record).count('\n')); }
     bool ScriptExists() const { return QFileInfo::exists(PathJoin(mainDir, "OSPRTOSS.BAT")); }
@@ -111,4 +116,17 @@ TEST(Tosser, OneAtATimeEvenBeforeItRaisesItsFlag) {
     bbs.Waiting();
     TossMessages(bbs.ctx);
     EXPECT_TRUE(WaitFor([&] { return bbs.Runs().size() == 2; }, 5000));
+}
+
+TEST(Tosser, ManyWaitingHandOffsStartItWithoutWaitingForTheTick) {
+    TosserInstall bbs(1);
+    const Text message = Mail("From: a@remote.example\r\nTo: darkstar@bbs.example\r\n");
+    ASSERT_EQ(bbs.Save(message, "darkstar@bbs.example"), SaveResult::Saved);
+    QThread::msleep(300);
+    EXPECT_TRUE(bbs.Runs().isEmpty());   // one file waits: the next tick will start it
+    for (int n = 2; n < kEarlyTossNumber; ++n)
+        ASSERT_TRUE(WriteFileAtomic(PathJoin(bbs.bbs.SpoolTmpDir(), MessageFileName(n)), "x"));
+    ASSERT_EQ(bbs.Save(message, "darkstar@bbs.example"), SaveResult::Saved);
+    EXPECT_TRUE(WaitFor([&] { return bbs.Runs().size() == 1; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return bbs.HandOffs().isEmpty(); }, 5000));
 }
