@@ -283,6 +283,21 @@ TEST_F(InboundServerTest, AMessageOverTheLimitEndsTheSession) {
     EXPECT_TRUE(saver.messages.isEmpty());
 }
 
+TEST_F(InboundServerTest, ACommandInSeveralSegmentsIsOneCommand) {
+    StartServer();
+    auto client = Greeted();
+    for (const char* piece : {"HE", "LO x", "\r", "\n"}) {
+        client->Send(piece);
+        RunEventsFor(50);
+    }
+    EXPECT_EQ(client->ReadLine(), Text("250 Welcome 127.0.0.1, pleased to meet you."));
+    // Two writes that the stack may send as one segment.
+    client->Socket().write("NO");
+    client->Socket().write("OP\r\n");
+    EXPECT_EQ(client->ReadLine(), Text("250 OK."));
+    EXPECT_EQ(client->ReadFor(100), "");
+}
+
 TEST_F(InboundServerTest, AnEndlessCommandLineEndsTheSession) {
     StartServer();
     auto client = Greeted();
