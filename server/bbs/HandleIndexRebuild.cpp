@@ -67,7 +67,9 @@ std::optional<Text> IndexBody(const BbsConfig& bbs, int32_t autorespondUser, con
     Text body;
     for (int32_t i = 0; i < users.Count(); ++i) {
         const Text handle = ViewText(TrimField(users.HandleField(i)));
-        if (handle.isEmpty() || users.SecurityLevel(i) < 1) continue;
+        // A line break inside a handle would forge further lines of the index.
+        if (handle.isEmpty() || users.SecurityLevel(i) < 1 || handle.contains('\r') || handle.contains('\n'))
+            continue;
         const int32_t user = i + 1;
         const Text own = IndexLine(handle, user, systemId, kind);
         body += own;

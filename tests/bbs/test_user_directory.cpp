@@ -162,6 +162,17 @@ TEST_F(UserDirectoryTest, RebuiltFidKeepsNamesAsStored) {
     EXPECT_EQ(UserInstall::Read(bbs.Main("FIDO/HANDLES.BAK")), "old\r\n");
 }
 
+TEST_F(UserDirectoryTest, AHandleWithALineBreakForgesNoIndexLine) {
+    bbs.WriteUsers({{"Sysop", 255, ""}, {"x\r\nann,1", 10, ""}, {"lf\nx", 10, ""}, {"ann", 10, ""}});
+    CreateHandlesUIP(bbs.bbs, 1, "");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("HANDLES.UIP")),
+              "system-daemon,SYSTEM-DAEMON,42,1\r\nsysop,1,42,1\r\nann,4,42,1\r\n");
+    QDir(bbs.Dir("MAIN")).mkpath("FIDO");
+    bbs.WriteNet(4, "NETDIR=" + TextFromPath(bbs.Dir("MAIN")) + "/FIDO\r\n");
+    CreateHandlesFID(bbs.bbs, 1, "");
+    EXPECT_EQ(UserInstall::Read(bbs.Main("FIDO/HANDLES.FID")), "Sysop,1,Sysop,42,1\r\nann,4,ann,42,1\r\n");
+}
+
 TEST_F(UserDirectoryTest, FidIndexStaysWithoutNetworkFourOrItsDirectory) {
     QDir(bbs.Dir("MAIN")).mkpath("FIDO");
     UserInstall::Write(bbs.Main("FIDO/HANDLES.FID"), "old\r\n");
