@@ -90,16 +90,16 @@ bool clsIPResolve::ParseDottedQuad(const Text& strIP, unsigned char bytes[4]) {
         return false;
     for (int i = 0; i < 4; ++i) {
         const Text part = Trim(parts[i]);
-        if (part.isEmpty() || part.size() > 3)
+        if (part.isEmpty())
             return false;
         int value = 0;
-        for (char c : part) {
+        for (char c : part) {   // leading zeros are allowed: "010" is 10
             if (c < '0' || c > '9')
                 return false;
             value = value * 10 + (c - '0');
+            if (value > 255)
+                return false;
         }
-        if (value > 255)
-            return false;
         bytes[i] = static_cast<unsigned char>(value);
     }
     return true;

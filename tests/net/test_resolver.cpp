@@ -88,6 +88,10 @@ TEST_F(ResolverTest, DottedQuadIsWrittenWithoutLeadingZeros) {
     unsigned char b[4];
     ASSERT_TRUE(clsIPResolve::ParseDottedQuad("010.000.0.1", b));
     EXPECT_EQ(clsIPResolve::DottedQuad(b), Text("10.0.0.1"));
+    ASSERT_TRUE(clsIPResolve::ParseDottedQuad("0010.0255.0.00001", b));
+    EXPECT_EQ(clsIPResolve::DottedQuad(b), Text("10.255.0.1"));
+    EXPECT_FALSE(clsIPResolve::ParseDottedQuad("1.2.3.0256", b));
+    EXPECT_FALSE(clsIPResolve::ParseDottedQuad("1.2.3.99999999999", b));
     ASSERT_TRUE(clsIPResolve::ParseDottedQuad("255.255.255.255", b));
     EXPECT_EQ(clsIPResolve::DottedQuad(b), Text("255.255.255.255"));
 }
