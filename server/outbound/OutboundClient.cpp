@@ -22,6 +22,12 @@ OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent)
     connect(&pop3_, &Pop3Login::finished, this, &OutboundClient::AfterLogin);
     connect(&sckConnect_, &QTcpSocket::connected, this, &OutboundClient::OnConnected);
     connect(&sckConnect_, &QTcpSocket::readyRead, this, &OutboundClient::sckConnect_DataArrival);
+    // A long message on a slow line: the reply's limit counts from the last
+    // progress of the send, not from its start.
+    connect(&sckConnect_, &QTcpSocket::bytesWritten, this, [this] {
+        if (replyLimit_.isActive())
+            replyLimit_.start();
+    });
     connect(&sckConnect_, &QTcpSocket::disconnected, this, &OutboundClient::sckConnect_Close);
     connect(&sckConnect_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) { OnSocketError(); });
 }

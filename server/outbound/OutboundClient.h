@@ -21,7 +21,8 @@ public:
         kAuth = 8, kAuthUser = 9, kAuthPassword = 10, kReset = 11, kClosed = 100,
     };
 
-    // How long the client waits. Reply limits as RFC 5321 sets them.
+    // How long the client waits. Reply limits as RFC 5321 sets them, each
+    // counted from the moment the command has gone out completely.
     struct Timeouts {
         int connectMs = 5000;         // then a pending connection counts as made
         int replyMs = 5 * 60 * 1000;  // greeting and each command's reply

@@ -66,12 +66,23 @@ public:
     // answered once, at its final ".").
     using Script = std::function<TextList(const Text& line)>;
 
-    RawUpstream(TextList greeting, Script script) : script_(std::move(script))
+    // With `slowReadBytes`, the server reads at most that many bytes every
+    // 50 ms, like one at the end of a slow line.
+    RawUpstream(TextList greeting, Script script, qint64 slowReadBytes = 0) : script_(std::move(script))
     {
         EXPECT_TRUE(server_.listen(QHostAddress::LocalHost));
-        QObject::connect(&server_, &QTcpServer::newConnection, [this, greeting] {
+        QObject::connect(&server_, &QTcpServer::newConnection, [this, greeting, slowReadBytes] {
             peer_ = server_.nextPendingConnection();
-            QObject::connect(peer_, &QTcpSocket::readyRead, [this] { Read(); });
+            if (slowReadBytes > 0) {
+                peer_->setReadBufferSize(slowReadBytes);
+                // A small window, so that the kernel does not take it all at once.
+                peer_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
+                auto* pace = new QTimer(peer_);
+                QObject::connect(pace, &QTimer::timeout, [this, slowReadBytes] { Read(slowReadBytes); });
+                pace->start(50);
+            } else {
+                QObject::connect(peer_, &QTcpSocket::readyRead, [this] { Read(); });
+            }
             Send(greeting);
         });
     }
@@ -86,12 +97,13 @@ public:
     }
 
 private:
-    void Read()
+    void Read(qint64 most = -1)
     {
-        buffer_ += peer_->readAll();
-        for (qsizetype end; (end = buffer_.indexOf("\r\n")) >= 0;) {
-            const Text line = buffer_.left(end);
-            buffer_.remove(0, end + 2);
+        buffer_ += most < 0 ? peer_->readAll() : peer_->read(most);
+        qsizetype start = 0;
+        for (qsizetype end; (end = buffer_.indexOf("\r\n", start)) >= 0;) {
+            const Text line = buffer_.mid(start, end - start);
+            start = end + 2;
             lines_.append(line);
             if (inData_ && line != ".")
                 continue;
@@ -100,6 +112,7 @@ private:
             inData_ = !reply.isEmpty() && reply.last().startsWith("354");
             Send(reply);
         }
+        buffer_.remove(0, start);
     }
     void Send(const TextList& chunks)
     {
@@ -695,5 +708,23 @@ TEST_F(ClientTest, EveryAttemptSendsTheSameTransparentBody)
     EXPECT_FALSE(Commands(up).contains("...dot line"));
     ASSERT_EQ(up.Messages().size(), 1);
     EXPECT_TRUE(up.Messages()[0].content.endsWith("\r\n\r\n.dot line\r\n"));
+    EXPECT_TRUE(b.Files().isEmpty());
+}
+
+TEST_F(ClientTest, ReplyLimitCountsFromTheLastProgressOfTheSend)
+{
+    // 24 MB through a server that takes 10 MB a second: the send lasts well
+    // over the limit after the body, yet its progress keeps it from running out.
+    OutboundClient::Timeouts t;
+    t.replyMs = 1500;
+    t.bodyReplyMs = 1200;
+    client.SetTimeouts(t);
+    RawUpstream up({"220 hi\r\n"}, Accepting, 512 * 1024);
+    UseUpstream(up.Port());
+    const Text line = Text(998, 'x') + "\r\n";
+    b.Put("V1.D", QueuedMessage("far@remote.example", line.repeated(24 * 1024)));
+    RunConnection();
+    EXPECT_FALSE(b.Events().contains("SMTP server did not reply in time.")) << b.Events().join("\n").constData();
+    EXPECT_TRUE(b.Events().contains("[0] --> 250 done"));
     EXPECT_TRUE(b.Files().isEmpty());
 }
