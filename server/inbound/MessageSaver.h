@@ -14,7 +14,7 @@ struct ReceivedMessage {
 };
 
 enum class SaveResult {
-    Saved,        // at least one copy handed on: "250 ... Message accepted for delivery."
+    Saved,        // at least one copy handed on: "250 Received data (N bytes)."
     NotSaved,     // deleted by a rule or nobody to hand it to: "Message was not saved."
     LocalError,   // a copy could not be stored: "451 Requested action aborted: local error in processing."
 };
