@@ -6,6 +6,7 @@
 #include "server/store/Headers.h"
 #include "tests/outbound/OutboundFixture.h"
 #include "tests/outbound/ScriptedServers.h"
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -510,6 +511,10 @@ TEST_F(ClientTest, PopBeforeSmtpLogsInFirst)
     EXPECT_EQ(up.Messages().size(), 1);
     for (const Text& e : b.Events())
         EXPECT_FALSE(e.contains("USER") || e.contains("PASS") || e.contains("+OK")) << e.constData();
+    EXPECT_EQ(b.LogTexts().mid(0, 3), (TextList{"Processing message file: V1.D",
+                                                "Outbound Socket Initiated To: 127.0.0.1",
+                                                "--> 220 upstream.test upstream ESMTP"}));
+    EXPECT_FALSE(ReadFileBytes(b.bbs.Path("OSPRINE.LOG")).contains("pop pw"));
 }
 
 TEST_F(ClientTest, PopLoginThatFailsDoesNotHoldDelivery)
@@ -727,4 +732,23 @@ TEST_F(ClientTest, ReplyLimitCountsFromTheLastProgressOfTheSend)
     EXPECT_FALSE(b.Events().contains("SMTP server did not reply in time.")) << b.Events().join("\n").constData();
     EXPECT_TRUE(b.Events().contains("[0] --> 250 done"));
     EXPECT_TRUE(b.Files().isEmpty());
+}
+
+TEST_F(ClientTest, SilentPopServerIsGivenUpAfterItsLimit)
+{
+    QTcpServer silentPop;   // accepts and never says a word
+    ASSERT_TRUE(silentPop.listen(QHostAddress::LocalHost));
+    Upstream up;
+    UseUpstream(up.Port());
+    b.settings.Pop3Before = 1;
+    b.settings.Pop3Host = "127.0.0.1";
+    b.settings.Pop3Port = int16_t(silentPop.serverPort());
+    b.settings.Pop3Username = "bob";
+    b.settings.Pop3Password = "pw";
+    b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+    QElapsedTimer took;
+    took.start();
+    RunConnection();
+    EXPECT_GE(took.elapsed(), 2900);   // the fixture's POP3 limit is 3 s
+    EXPECT_EQ(up.Messages().size(), 1);
 }
