@@ -1,7 +1,10 @@
 #include "server/shell/ConsoleFront.h"
 
 #include "server/shell/Engine.h"
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
 #include "server/store/Statistics.h"
+#include "server/store/Version.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -59,6 +62,7 @@ void ConsoleFront::OnSignal() {
         else stop = true;
     }
     if (!stop) return;
+    SaveDat();
     engine_.Shutdown();
     QCoreApplication::exit(0);
 }
@@ -78,9 +82,35 @@ void ConsoleFront::PrintCounters() {
     Print(stdout, line);
 }
 
+void ConsoleFront::LoadDat() {
+    const QString file = WindowPath(engine_.Bbs().MainDir());
+    if (engine_.Settings().SaveWindowPos != 1) {
+        RemoveFile(file);
+        return;
+    }
+    bool ok = false;
+    const Text bytes = ReadFileBytes(file, &ok);
+    if (!ok || bytes.size() < kWindowRecordSize) return;
+    engine_.Window() = DecodeWindow(bytes);
+    haveWindowRecord_ = true;
+}
+
+void ConsoleFront::SaveDat() {
+    const QString file = WindowPath(engine_.Bbs().MainDir());
+    if (engine_.Settings().SaveWindowPos != 1) {
+        RemoveFile(file);
+        return;
+    }
+    if (!haveWindowRecord_ || WriteFileAtomic(file, EncodeWindow(engine_.Window()))) return;
+    engine_.Log().ShowEvent("Error: Error While Saving OSPRINE.DAT");
+    engine_.Log().OsprineLog(0, "Error While Saving OSPRINE.DAT");
+    LogError("SaveDat", kVersion, "modOSPRINE", "Cannot write OSPRINE.DAT");
+}
+
 int RunConsoleFront(Engine& engine, const QStringList& arguments) {
     ConsoleFront front(engine);
     front.InstallSignalHandlers();
     if (!engine.Start(arguments)) return 1;
+    front.LoadDat();
     return QCoreApplication::exec();
 }

@@ -16,9 +16,15 @@ public:
     // Installs the signal handlers; call once before the event loop.
     bool InstallSignalHandlers();
     void PrintCounters();
+    // The window record without a window: removed while SaveWindowPos is
+    // off, kept as it was read while it is on (there is no screen position
+    // to take over, so none is made up).
+    void LoadDat();
+    void SaveDat();
 
 private:
     void OnSignal();
+    bool haveWindowRecord_ = false;
     Engine& engine_;
     QSocketNotifier* notifier_ = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "server/intake/NetworkSpool.h"
 #include "server/outbound/OutboundClient.h"
 #include "server/shell/Configuration.h"
+#include "server/shell/DailyMaintenance.h"
 #include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
@@ -172,10 +173,12 @@ void Engine::Timer2_Timer() {
                             kSupportAddress + ":\r\n" + fault);
         return;
     }
+    // Read right after the sessions' tick: a slot it has just timed out or
+    // cleared does not hold the maintenance back.
+    const bool busy = inbound_ && SessionBusy(*inbound_);
     if (outbound_) outbound_->SupervisionTick();
     TossMessages(ctx_);
-    if (settings_.DailyMaint == 1 && !IsActive() && Trim(settings_.LastMaintDate) != YyMmDd(QDate::currentDate()))
-        DailyMaintenance();
+    if (MaintenanceDue(settings_, busy, QDate::currentDate())) DailyMaintenance();
 }
 
 void Engine::Timer3_Timer() {

@@ -1,24 +1,26 @@
 #include "server/store/Headers.h"
 
+#include <QByteArrayView>
+#include <algorithm>
+
 namespace {
 const Text kAttachmentMark = "\r\nContent-Type: application";
 
-// Calls f(line) for each line of text; lines end at CR LF, lone CR or lone LF.
-// f returns false to stop.
+// Calls f(line) for each line of text; lines end at CR LF, lone CR or lone LF,
+// and a text that ends with a line end has one last empty line. The lines are
+// views into text, so walking a large message copies nothing. f returns false
+// to stop. With a mark, the text ends where the mark begins (it begins with
+// a line end).
 template <typename F>
-void ForEachLine(const Text& text, F f) {
+void ForEachLine(QByteArrayView text, F f, QByteArrayView mark = {}) {
     const qsizetype n = text.size();
     qsizetype from = 0;
-    while (from <= n) {
+    while (true) {
         qsizetype at = from;
         while (at < n && text[at] != '\r' && text[at] != '\n') ++at;
-        if (!f(text.mid(from, at - from))) return;
-        if (at >= n) return;
+        if (!f(text.sliced(from, at - from)) || at >= n) return;
+        if (!mark.isEmpty() && text.sliced(at).startsWith(mark)) return;
         from = at + ((text[at] == '\r' && at + 1 < n && text[at + 1] == '\n') ? 2 : 1);
-        if (from == n) {  // text ended with a line end: one last empty line
-            f(Text());
-            return;
-        }
     }
 }
 
@@ -28,41 +30,71 @@ Text FieldName(const Text& name) {
     return colon >= 0 ? n.left(colon) : n;
 }
 
-// The part of a line before its first ":", upper-cased, or a null text when
-// there is no ":" (a line without one never names a field).
-bool LineNames(const Text& line, const Text& upperName) {
-    const qsizetype colon = line.indexOf(':');
-    const Text key = colon >= 0 ? line.left(colon) : line;
-    return UCase(key) == upperName;
+unsigned char Upper(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) return u - 32;
+    return u;
 }
 
-bool IsContinuation(const Text& line) { return !line.isEmpty() && (line[0] == ' ' || line[0] == '\t'); }
+// True when the part of the line before its first ":" is the field name,
+// letter case ignored (and, for a reader, a TAB read as a space). A line
+// without ":" names no field, so a body line that holds only a word such as
+// "Subject" is never taken for one.
+bool LineNames(QByteArrayView line, const Text& upperName, bool tabAsSpace = false) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon != upperName.size()) return false;
+    for (qsizetype i = 0; i < colon; ++i) {
+        const char c = tabAsSpace && line[i] == '\t' ? ' ' : line[i];
+        if (Upper(c) != static_cast<unsigned char>(upperName[i])) return false;
+    }
+    return true;
+}
+
+bool IsContinuation(QByteArrayView line) { return !line.isEmpty() && (line[0] == ' ' || line[0] == '\t'); }
+
+bool IsBlank(QByteArrayView line) {
+    for (char c : line)
+        if (c != ' ' && c != '\t') return false;
+    return true;
+}
+
+// "Return-Path:" and "Received:" lines, compared on their first 12 and 9 characters.
+bool IsTraceLine(QByteArrayView line) {
+    const Text head = UCase(line.first(std::min<qsizetype>(line.size(), 12)).toByteArray());
+    return head.startsWith("RETURN-PATH:") || head.startsWith("RECEIVED:");
+}
+
 }  // namespace
 
 qsizetype AttachmentStart(const Text& message) { return message.indexOf(kAttachmentMark); }
 
 Text GetHeaderField(const Text& name, const Text& message) {
-    if (Trim(name).isEmpty() || Trim(message).isEmpty()) return {};
-    const qsizetype tail = AttachmentStart(message);
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    if (Trim(name).isEmpty() || std::all_of(message.begin(), message.end(), blank)) return {};
+    // Only the header is read, and nothing after the attachment mark: the
+    // walk stops at the end of the field or of the header.
     const Text upperName = UCase(FieldName(name));
     Text value;
     bool found = false;
-    ForEachLine(tail >= 0 ? message.left(tail) : message, [&](Text line) {
-        line.replace('\t', ' ');
+    ForEachLine(message, [&](QByteArrayView line) {
         if (found) {
-            if (!line.startsWith(' ')) return false;
-            value += line;
+            // A folded continuation starts with a space; TABs count as spaces.
+            if (!IsContinuation(line)) return false;
+            Text more = line.toByteArray();
+            more.replace('\t', ' ');
+            value += more;
             return true;
         }
-        if (Trim(line).isEmpty()) return false;
-        if (LineNames(line, upperName)) {
-            const qsizetype colon = line.indexOf(':');
-            value = colon >= 0 ? Trim(line.mid(colon + 1)) : Text();
+        if (IsBlank(line)) return false;
+        if (LineNames(line, upperName, true)) {
+            Text rest = line.sliced(upperName.size() + 1).toByteArray();
+            rest.replace('\t', ' ');
+            value = Trim(rest);
             found = true;
         }
         return true;
-    });
-    return found ? value : Text();
+    }, kAttachmentMark);
+    return value;
 }
 
 Text ChangeHeaderField(const Text& name, const Text& value, const Text& message, bool addIfMissing) {
@@ -70,26 +102,25 @@ Text ChangeHeaderField(const Text& name, const Text& value, const Text& message,
     const Text newValue = Trim(value);
     if (field.isEmpty()) return message;
     const qsizetype tail = AttachmentStart(message);
-    const Text head = tail >= 0 ? message.left(tail) : message;
-    const Text attachment = tail >= 0 ? message.mid(tail) : Text();
+    const QByteArrayView head(message.constData(), tail >= 0 ? tail : message.size());
     const Text upperName = UCase(field);
 
     Text out;
     out.reserve(head.size() + newValue.size() + field.size() + 8);
     enum { Searching, DroppingContinuation, Copying } state = Searching;
-    // The insertion point depends on whether the field exists anywhere, so
-    // a message without it is rebuilt in a second pass below.
-    bool foundAny = false;
-    ForEachLine(head, [&](const Text& line) {
+    bool found = false;
+    ForEachLine(head, [&](QByteArrayView line) {
         if (state == DroppingContinuation) {
             if (IsContinuation(line)) return true;
             state = Copying;
         }
         if (state == Searching && LineNames(line, upperName)) {
-            foundAny = true;
+            found = true;
             if (!newValue.isEmpty()) {
-                const qsizetype colon = line.indexOf(':');
-                out += Trim(line.left(colon >= 0 ? colon : line.size())) + ": " + newValue + CRLF;
+                out += Trim(line.first(upperName.size()).toByteArray());
+                out += ": ";
+                out += newValue;
+                out += CRLF;
             }
             state = DroppingContinuation;
             return true;
@@ -98,24 +129,24 @@ Text ChangeHeaderField(const Text& name, const Text& value, const Text& message,
         out += CRLF;
         return true;
     });
-    if (!foundAny && addIfMissing && !newValue.isEmpty()) {
+    // The insertion point depends on whether the field exists anywhere, so a
+    // message without it is rebuilt in a second pass.
+    if (!found && addIfMissing && !newValue.isEmpty()) {
         out.clear();
         bool inserted = false;
-        ForEachLine(head, [&](const Text& line) {
-            if (!inserted) {
-                const Text up = UCase(line.left(12));
-                const bool traceLine = up.startsWith("RETURN-PATH:") || up.startsWith("RECEIVED:");
-                if (!traceLine && !IsContinuation(line)) {
-                    out += field + ": " + newValue + CRLF;
-                    inserted = true;
-                }
+        ForEachLine(head, [&](QByteArrayView line) {
+            if (!inserted && !IsTraceLine(line) && !IsContinuation(line)) {
+                out += field + ": " + newValue + CRLF;
+                inserted = true;
             }
             out += line;
             out += CRLF;
             return true;
         });
     }
-    return StripTrailingCrLf(out) + attachment;
+    out = StripTrailingCrLf(out);
+    if (tail >= 0) out.append(message.constData() + tail, message.size() - tail);
+    return out;
 }
 
 Text GetPath(const Text& address) {

@@ -85,7 +85,13 @@ void CreateFile(const QString& file, bool overwrite) {
 void DeleteData(const QString& file) {
     const QString f = file.trimmed();
     if (f.isEmpty() || !FileExists(f)) return;
-    for (const Text& line : FileLines(ReadFileBytes(f)))
+    bool ok = true;
+    const Text bytes = ReadFileBytes(f, &ok);
+    if (!ok) {  // a file that cannot be read is never taken for an empty one
+        LogError("DeleteData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
+        return;
+    }
+    for (const Text& line : FileLines(bytes))
         if (!Explode("=", line, 2, 2)[1].isEmpty()) return;
     if (!QFile::remove(f)) LogError("DeleteData", kVersion, "modCommonFunctions", "Cannot delete " + TextFromPath(f));
 }

@@ -110,16 +110,34 @@ Text StrReplace(const Text& text, const Text& search, const Text& replacement, i
         out.append(text.constData() + from, text.size() - from);
         return out;
     }
-    Text r = text;
+    // Restart: each replacement is followed by a search from the start again.
+    // The text left of a replacement held no match before it, so the next
+    // match can only end inside or after the replacement; feeding the
+    // replacement back in front of the unread text finds it without scanning
+    // from the start, so the work stays linear in the text and replacements.
+    // A replacement that holds the search text would never end without a
+    // limit: then only the first match is replaced.
+    if (maxCount == 0 && replacement.contains(search)) maxCount = 1;
+    Text out;
+    out.reserve(text.size());
+    Text pending;                        // replacement text still to be read, reversed
+    qsizetype next = 0;                  // next unread byte of text
     int count = 0;
-    while (true) {
-        const qsizetype at = r.indexOf(search);
-        if (at < 0) break;
-        r.replace(at, search.size(), replacement);
+    while (!pending.isEmpty() || next < text.size()) {
+        if (!pending.isEmpty()) {
+            out.append(pending.back());
+            pending.chop(1);
+        } else {
+            out.append(text[next++]);
+        }
+        if (!out.endsWith(search)) continue;
+        out.chop(search.size());
+        for (qsizetype i = replacement.size() - 1; i >= 0; --i) pending.append(replacement[i]);
         if (maxCount > 0 && ++count >= maxCount) break;
-        if (maxCount == 0 && replacement.contains(search)) break;  // would never end
     }
-    return r;
+    for (qsizetype i = pending.size() - 1; i >= 0; --i) out.append(pending[i]);
+    out.append(text.constData() + next, text.size() - next);
+    return out;
 }
 
 Text ConvertCrLf(const Text& text) {
@@ -141,6 +159,7 @@ Text ConvertCrLf(const Text& text) {
 }
 
 Text StripTrailingCrLf(const Text& text) {
+    if (std::all_of(text.begin(), text.end(), IsBlank)) return {};
     qsizetype e = text.size();
     while (e >= 2 && text[e - 2] == '\r' && text[e - 1] == '\n') e -= 2;
     return text.left(e);

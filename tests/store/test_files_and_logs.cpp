@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimeZone>
+#include <ctime>
 #include <gtest/gtest.h>
 
 namespace {
@@ -122,4 +124,24 @@ TEST(Files, WildcardsIgnoreCase) {
     EXPECT_EQ(FindNameNoCase(dir.path(), "BT12.FLG"), "bt12.flg");
     EXPECT_EQ(ListFiles(dir.path(), "*.FLG"), QStringList{"bt12.flg"});
     EXPECT_EQ(ReadFileText(Write(dir, "n.txt", Text("ab\0cd", 5))), "ab");
+}
+
+TEST(Dates, ZoneOffsetSignAndMinutes) {
+    // POSIX zone rules need no zone database; east of UTC is "+".
+    const QByteArray previous = qgetenv("TZ");
+    const QDateTime summer(QDate(2006, 7, 11), QTime(12, 0), Qt::UTC);
+    const QDateTime winter(QDate(2006, 1, 11), QTime(12, 0), Qt::UTC);
+    auto offsetIn = [](const char* zone, const QDateTime& when) {
+        qputenv("TZ", zone);
+        tzset();
+        return GetTimeZoneOffset(when);
+    };
+    EXPECT_EQ(offsetIn("IST-5:30", summer), "+0530");
+    EXPECT_EQ(offsetIn("EST5EDT,M3.2.0,M11.1.0", summer), "-0400");
+    EXPECT_EQ(offsetIn("EST5EDT,M3.2.0,M11.1.0", winter), "-0500");
+    EXPECT_EQ(offsetIn("NST3:30", winter), "-0330");
+    EXPECT_EQ(offsetIn("UTC0", winter), "+0000");
+    if (previous.isNull()) qunsetenv("TZ");
+    else qputenv("TZ", previous);
+    tzset();
 }

@@ -67,3 +67,43 @@ TEST(GetPath, Forms) {
     EXPECT_EQ(GetPath("  Joe < joe@host > "), "joe@host");
     EXPECT_EQ(GetPath("nobody"), "");
 }
+
+TEST(GetHeaderField, ALineWithoutAColonNamesNoField) {
+    EXPECT_EQ(GetHeaderField("Subject", "Subject\r\nSubject: real\r\n\r\n"), "real");
+    const Text m = "A: 1\r\n\r\nSubject\r\nend\r\n";
+    EXPECT_EQ(ChangeHeaderField("Subject", "", m, false), "A: 1\r\n\r\nSubject\r\nend");
+    EXPECT_EQ(ChangeHeaderField("Subject", "x", m, false), "A: 1\r\n\r\nSubject\r\nend");
+}
+
+TEST(GetHeaderField, TabsReadAsSpacesAndBlankContinuations) {
+    EXPECT_EQ(GetHeaderField("X Y", "X\tY:\tv\r\n\r\n"), "v");
+    // A continuation is taken whole, even one of spaces only; the empty line ends it.
+    EXPECT_EQ(GetHeaderField("S", "S: a\r\n \t\r\n b\r\n\r\n c\r\n"), "a   b");
+    EXPECT_EQ(GetHeaderField("S", "S: a\n b\rT: c\r\n"), "a b");   // lone LF and CR end lines too
+}
+
+TEST(GetHeaderField, AnAttachmentMarkInTheHeaderEndsIt) {
+    const Text m = "A: 1\r\nContent-Type: application/zip\r\nB: 2\r\n\r\nbody\r\n";
+    EXPECT_EQ(GetHeaderField("A", m), "1");
+    EXPECT_EQ(GetHeaderField("B", m), "");
+    EXPECT_EQ(GetHeaderField("Content-Type", m), "");
+    // The mark must start with a line end: the first line is no attachment.
+    EXPECT_EQ(GetHeaderField("Content-Type", "Content-Type: application/zip\r\n\r\n"), "application/zip");
+}
+
+TEST(GetHeaderField, ALargeBodyIsNotRead) {
+    Text m = "Subject: s\r\n\r\n";
+    m += Text(8 << 20, 'x');
+    m += "\r\nSubject: late\r\n";
+    EXPECT_EQ(GetHeaderField("subject", m), "s");
+    const Text changed = ChangeHeaderField("X-New", "1", m, true);
+    EXPECT_TRUE(changed.startsWith("X-New: 1\r\nSubject: s\r\n\r\nxxx"));
+    EXPECT_EQ(changed.size(), m.size() + 10 - 2);   // the new line in, the last CR LF gone
+}
+
+TEST(ChangeHeaderField, ReplacingKeepsTheNameAsWrittenAndDropsTabContinuations) {
+    EXPECT_EQ(ChangeHeaderField(" SUBJECT: ", " new ", "subJect :old\r\n\tmore\r\nB: 2", false), "subJect :old\r\n\tmore\r\nB: 2");
+    EXPECT_EQ(ChangeHeaderField("subject", "new", "subJect:old\r\n\tmore\r\n more\r\nB: 2", false), "subJect: new\r\nB: 2");
+    EXPECT_EQ(ChangeHeaderField("To", "x", "", true), "To: x");
+    EXPECT_EQ(ChangeHeaderField("To", "x", "Received: a\r\nReturn-Path: b", true), "Received: a\r\nReturn-Path: b");
+}

@@ -75,3 +75,35 @@ TEST(Case, LatinOneLettersAndNumbers) {
     EXPECT_EQ(ConvertIntToBin(13), "1101");
     EXPECT_EQ(ConvertIntToBin(0), "0");
 }
+
+TEST(Explode, LimitOfOneAndBelow) {
+    EXPECT_EQ(Explode(",", "a,b,c", 1), TextList{"a,b,c"});
+    EXPECT_EQ(Explode(",", "a,b,c", -3), (TextList{"a", "b", "c"}));
+    EXPECT_EQ(Explode(",", "a,b,c", 2, 0), (TextList{"a", "b,c"}));
+    EXPECT_EQ(Explode("\r\n", "a\r\n\r\nb"), (TextList{"a", "", "b"}));
+}
+
+TEST(StrReplace, RestartFindsMatchesTheReplacementMakes) {
+    EXPECT_EQ(StrReplace("aabb", "ab", "", 0, false), "ab");
+    EXPECT_EQ(StrReplace("aabb", "ab", "", 0, true), "");
+    EXPECT_EQ(StrReplace("aabb", "ab", "", 1, true), "ab");
+    EXPECT_EQ(StrReplace("xaabby", "ab", "", 2, true), "xy");
+    EXPECT_EQ(StrReplace("a", "a", "aa", 3, true), "aaaa");
+    EXPECT_EQ(StrReplace("a b  c   d", "  ", " ", 0, true), "a b c d");
+    EXPECT_EQ(StrReplace("no match", "zz", "z", 0, true), "no match");
+    EXPECT_EQ(StrReplace("aaaa", "a", "b", -1), "bbbb");   // a negative count is no limit
+}
+
+TEST(StrReplace, RestartOnALongTextStaysLinear) {
+    // Collapsing a megabyte of one letter replaces half a million times.
+    EXPECT_EQ(StrReplace(Text(1 << 20, 'a'), "aa", "a", 0, true), "a");
+    const Text spaced = Text(1 << 20, ' ') + "x";
+    EXPECT_EQ(StrReplace(spaced, "  ", " ", 0, true), " x");
+}
+
+TEST(StripTrailingCrLf, ABlankTextGivesNothing) {
+    EXPECT_EQ(StripTrailingCrLf("   "), "");
+    EXPECT_EQ(StripTrailingCrLf(" \r\n"), "");
+    EXPECT_EQ(StripTrailingCrLf("a \r\n"), "a ");
+    EXPECT_EQ(StripTrailingCrLf("\r\n\r\r\n"), "");
+}

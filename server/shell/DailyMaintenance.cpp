@@ -1,0 +1,14 @@
+#include "server/shell/DailyMaintenance.h"
+
+#include "server/inbound/InboundServer.h"
+#include "server/store/Dates.h"
+
+bool SessionBusy(const InboundServer& inbound) {
+    for (int16_t slot = 1; slot <= inbound.HighestSlot(); ++slot)
+        if (inbound.Slot(slot).use == SlotUse::Open) return true;
+    return false;
+}
+
+bool MaintenanceDue(const SettingsRecord& settings, bool busy, const QDate& today) {
+    return !busy && settings.DailyMaint == 1 && Trim(settings.LastMaintDate) != YyMmDd(today);
+}
