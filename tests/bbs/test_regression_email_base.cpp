@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <sys/resource.h>
 
 namespace {
@@ -32,6 +33,14 @@ bool BodiesStayInsideTheBodyFile(const QString& dir) {
            entries[2].body.isEmpty();
 }
 
+// In a death-test child: 1 GB of address space, then the reader.
+[[noreturn]] void ReadWithLimitedMemory(const QString& dir) {
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = rlim_t(1) << 30;
+    setrlimit(RLIMIT_AS, &limit);
+    std::exit(BodiesStayInsideTheBodyFile(dir) ? 0 : 1);
+}
+
 }  // namespace
 
 TEST(EmailBaseRegression, ABodyLengthPastTheEndOfTheBodyFileReadsOnlyWhatIsThere) {
@@ -45,12 +54,6 @@ TEST(EmailBaseRegression, ABodyLengthPastTheEndOfTheBodyFileReadsOnlyWhatIsThere
     EXPECT_TRUE(BodiesStayInsideTheBodyFile(dir.path()));
 #else
     // With 1 GB of address space a reader that reserves the stated length fails.
-    EXPECT_EXIT(
-        {
-            const rlimit limit{1u << 30, 1u << 30};
-            setrlimit(RLIMIT_AS, &limit);
-            std::exit(BodiesStayInsideTheBodyFile(dir.path()) ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(ReadWithLimitedMemory(dir.path()), ::testing::ExitedWithCode(0), "");
 #endif
 }
