@@ -77,6 +77,26 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(struct.unpack_from("<h", cfg, 224)[0], 110)    # Pop3Port
         self.assertEqual(struct.unpack_from("<i", cfg, 242)[0], 2097152)
 
+    def test_window_record_follows_save_window_pos_without_a_window(self):
+        record = struct.pack("<iihh", 1200, -300, 1, 1)
+        with open(self.path("OSPRINE.DAT"), "wb") as f:
+            f.write(record)
+        server = Server(self.root)            # SaveWindowPos is 0 in a new settings file
+        self.assertTrue(wait_for(lambda: "Loaded" in server.log()))
+        self.assertTrue(wait_for(lambda: not os.path.exists(self.path("OSPRINE.DAT"))))
+        self.assertEqual(server.stop()[0], 0)
+
+        with open(self.path("OSPRINE.CFG"), "r+b") as f:
+            f.seek(214)                         # SaveWindowPos
+            f.write(struct.pack("<h", 1))
+        with open(self.path("OSPRINE.DAT"), "wb") as f:
+            f.write(record)
+        server = Server(self.root)
+        self.assertTrue(wait_for(lambda: server.log().count("Loaded") == 2))
+        self.assertEqual(server.stop()[0], 0)
+        with open(self.path("OSPRINE.DAT"), "rb") as f:
+            self.assertEqual(f.read(), record)    # kept as it was read: there is no window to move
+
     def run_broken(self, cwd):
         return subprocess.run([os.path.join(BIN, "osprine")], cwd=cwd, capture_output=True, timeout=20,
                               env=dict(os.environ, OSPRINE_HEADLESS="1"))
