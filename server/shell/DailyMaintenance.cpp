@@ -12,3 +12,12 @@ bool SessionBusy(const InboundServer& inbound) {
 bool MaintenanceDue(const SettingsRecord& settings, bool busy, const QDate& today) {
     return !busy && settings.DailyMaint == 1 && Trim(settings.LastMaintDate) != YyMmDd(today);
 }
+
+namespace {
+Text OnceADayLine(const QDateTime& now, const char* text) {
+    return TimeText(now) + " : " + UsDate(now.date()) + " : " + text;
+}
+}  // namespace
+
+Text DailyDisplayResetLine(const QDateTime& now) { return OnceADayLine(now, "Daily Display Reset."); }
+Text DailyMaintenanceLine(const QDateTime& now) { return OnceADayLine(now, "Daily Maintenance Performed"); }

@@ -3,7 +3,7 @@
 // session busy, once per calendar day, while setting DailyMaint is on.
 #include "server/store/Settings.h"
 
-#include <QDate>
+#include <QDateTime>
 
 class InboundServer;
 
@@ -11,3 +11,7 @@ class InboundServer;
 // a closed slot only waits to be cleared and holds nothing up.
 bool SessionBusy(const InboundServer& inbound);
 bool MaintenanceDue(const SettingsRecord& settings, bool busy, const QDate& today);
+
+// The event-window lines of the once-a-day events: time, date, text.
+Text DailyDisplayResetLine(const QDateTime& now);
+Text DailyMaintenanceLine(const QDateTime& now);

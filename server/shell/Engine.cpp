@@ -154,11 +154,11 @@ void Engine::DeleteTossBatch() { RemoveFile(PathJoin(bbs_.MainDir(), "OSPRTOSS.B
 void Engine::Timer1_Timer() {
     run_.AcceptLock = 0;
     if (inbound_) inbound_->AcceptPending();
-    const QDate today = QDate::currentDate();
-    if (today != lastDisplayDate_) {
-        lastDisplayDate_ = today;
+    const QDateTime now = QDateTime::currentDateTime();
+    if (now.date() != lastDisplayDate_) {
+        lastDisplayDate_ = now.date();
         emit dailyDisplayReset();
-        log_.ShowEvent(TimeText() + " : " + UsDate(today) + " : Daily Display Reset.");
+        log_.ShowEvent(DailyDisplayResetLine(now));
     }
 }
 
@@ -194,9 +194,9 @@ void Engine::DailyMaintenance() {
     const Text passthru = CreatePassThruString(ctx_);
     CreateHandlesUIP(bbs_, settings_.AutorespondUser, passthru);
     CreateHandlesFID(bbs_, settings_.AutorespondUser, "");
-    const QDate today = QDate::currentDate();
-    settings_.LastMaintDate = YyMmDd(today);
+    const QDateTime now = QDateTime::currentDateTime();
+    settings_.LastMaintDate = YyMmDd(now.date());
     SaveCfg();
-    log_.ShowEvent(TimeText() + " : " + UsDate(today) + " : Daily Maintenance Performed");
+    log_.ShowEvent(DailyMaintenanceLine(now));
     log_.OsprineLog(0, "Daily Maintenance Performed");
 }

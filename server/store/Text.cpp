@@ -143,18 +143,17 @@ Text StrReplace(const Text& text, const Text& search, const Text& replacement, i
 Text ConvertCrLf(const Text& text) {
     Text out;
     out.reserve(text.size() + text.size() / 32);
+    const char* p = text.constData();
     const qsizetype n = text.size();
+    qsizetype from = 0;
     for (qsizetype i = 0; i < n; ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out.append("\r\n");
-            if (i + 1 < n && text[i + 1] == '\n') ++i;
-        } else if (c == '\n') {
-            out.append("\r\n");
-        } else {
-            out.append(c);
-        }
+        if (p[i] != '\r' && p[i] != '\n') continue;
+        out.append(p + from, i - from);   // copy whole runs of text, not byte by byte
+        out.append("\r\n", 2);
+        if (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n') ++i;
+        from = i + 1;
     }
+    out.append(p + from, n - from);
     return out;
 }
 

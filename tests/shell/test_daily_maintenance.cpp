@@ -43,3 +43,9 @@ TEST_F(SessionBusyTest, APeerThatLeftHoldsNothingUp) {
     EXPECT_TRUE(RunEventsUntil([&] { return server->Slot(1).use != SlotUse::Open; }));
     EXPECT_FALSE(SessionBusy(*server));
 }
+
+TEST(OnceADayLines, TimeDateAndText) {
+    const QDateTime t(QDate(2006, 7, 1), QTime(0, 0, 5));
+    EXPECT_EQ(DailyDisplayResetLine(t), "00:00:05 : 07/01/2006 : Daily Display Reset.");
+    EXPECT_EQ(DailyMaintenanceLine(t), "00:00:05 : 07/01/2006 : Daily Maintenance Performed");
+}

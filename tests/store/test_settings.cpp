@@ -134,4 +134,11 @@ TEST(FormatKB, Boundaries) {
     EXPECT_EQ(FormatKB(1000000), "976.56MB");
     EXPECT_EQ(FormatKB(1000001), "0.95GB");
     EXPECT_EQ(FormatKB(2560), "2.5MB");
+    // Halves go to the even digit.
+    EXPECT_EQ(FormatKB(0.25f), "0.2KB");
+    EXPECT_EQ(FormatKB(0.75f), "0.8KB");
+    EXPECT_EQ(FormatKB(1152), "1.12MB");      // 1.125
+    EXPECT_EQ(FormatKB(1153), "1.13MB");
+    EXPECT_EQ(FormatKB(999.96f), "1000KB");
+    EXPECT_EQ(FormatKB(1024.0f * 1024 * 3), "3GB");
 }

@@ -38,6 +38,9 @@ TEST(StrReplace, CountsRestartsAndStopsOnItsOwnOutput) {
 
 TEST(ConvertCrLf, EveryLineEndBecomesCrLf) {
     EXPECT_EQ(ConvertCrLf("a\nb\rc\r\nd\n\re"), "a\r\nb\r\nc\r\nd\r\n\r\ne");
+    EXPECT_EQ(ConvertCrLf("\r\r\n\r"), "\r\n\r\n\r\n");
+    EXPECT_EQ(ConvertCrLf("plain"), "plain");
+    EXPECT_EQ(ConvertCrLf(""), "");
     EXPECT_EQ(StripTrailingCrLf("a\r\n\r\n"), "a");
     EXPECT_EQ(StripTrailingCrLf("a\r\n\n"), "a\r\n\n");
     EXPECT_EQ(StripTrailingBackslash("C:\\DIR\\\\"), "C:\\DIR");
