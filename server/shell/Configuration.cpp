@@ -16,7 +16,9 @@ void LoadError(EventLog& log, const Text& description) {
 
 LoadCfgResult LoadSettings(SettingsRecord& settings, BbsConfig& bbs, EventLog& log) {
     if (!FileExists("SYSPATHS.CFG")) return LoadCfgResult::NoSysPaths;
-    if (!GetSysPathsCfg(bbs.paths, QDir::current().filePath("SYSPATHS.CFG"))) return LoadCfgResult::NoSysPaths;
+    // A record that cannot be read stays as it was (the reader logs the
+    // fault): a reload keeps running, a first start finds no main directory.
+    GetSysPathsCfg(bbs.paths, QDir::current().filePath("SYSPATHS.CFG"));
     const QString mainDir = bbs.MainDir();
     if (!DirExists(mainDir)) return LoadCfgResult::InvalidMainDir;
     QDir::setCurrent(mainDir);

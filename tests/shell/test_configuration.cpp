@@ -133,3 +133,32 @@ TEST(WriteVersionRecord, OnlyTheServersFieldChanges) {
     EXPECT_EQ(after.mid(36, 15), "1.4.060711     ");
     EXPECT_EQ(after.mid(51), record.mid(51));
 }
+
+TEST_F(LoadCfgTest, AReloadThatCannotReadThePathsKeepsTheOnesItHas) {
+    ASSERT_EQ(Load(), LoadCfgResult::Ok);
+    const Text mainDir = bbs.paths.MainDir();
+    // A path file that exists but gives a read error (root reads any plain
+    // file, so the fault is staged with a link to a file the kernel refuses
+    // to read from its start).
+    const QString sysPaths = Main("SYSPATHS.CFG");
+    const Text saved = ReadFileBytes(sysPaths);
+    ASSERT_TRUE(QFile::remove(sysPaths));
+    ASSERT_TRUE(QFile::link("/proc/self/mem", sysPaths));
+    bool readable = true;
+    ReadFileBytes(sysPaths, &readable);
+    ASSERT_FALSE(readable);
+    EXPECT_EQ(Load(), LoadCfgResult::Ok);
+    EXPECT_EQ(bbs.paths.MainDir(), mainDir);
+    EXPECT_TRUE(ReadFileBytes("ZRVERROR.LOG").contains(" modZARV GetSysPathsCfg - "));
+    ASSERT_TRUE(QFile::remove(sysPaths));
+    ASSERT_TRUE(WriteFileAtomic(sysPaths, saved));
+
+    // A first start with such a file finds no main directory.
+    SysPathsRecord none;
+    bbs.paths = none;
+    ASSERT_TRUE(QFile::remove(sysPaths));
+    ASSERT_TRUE(QFile::link("/proc/self/mem", sysPaths));
+    EXPECT_EQ(Load(), LoadCfgResult::InvalidMainDir);
+    EXPECT_EQ(LoadCfgMessage(LoadCfgResult::InvalidMainDir, bbs),
+              " is an invalid directory! Check your path settings in ZConfig.");
+}
