@@ -52,11 +52,18 @@ class StatisticsTest(unittest.TestCase):
         stats = os.path.join(self.root, "OSPRSTAT.DAT")
         with open(stats, "wb") as f:
             f.write(struct.pack("<iiiififiiii", 5, 5, 0, 5, 1.0, 0, 0.0, 0, 0, 0, 0))
+        with open(stats, "rb") as f:
+            old = f.read()
         server = Server(self.root)
         self.assertTrue(server.wait_listening(self.port))
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=10) as client:
+            client.noop()
+        self.assertTrue(wait_for(lambda: "Connection Terminated" in server.log()))
+        with open(stats, "rb") as f:
+            self.assertEqual(f.read(), old)            # counting sessions leaves it alone
         server.proc.send_signal(signal.SIGUSR1)
         code, out, _ = server.stop()
-        self.assertIn("Total Connections: 0,", out)   # an old file is not read while SaveStats is 0
+        self.assertIn("Total Connections: 1,", out)   # an old file is not read while SaveStats is 0
         self.assertFalse(os.path.exists(stats))        # and is deleted at shut-down
 
     def test_nightly_maintenance_rebuilds_the_handle_index_once(self):
