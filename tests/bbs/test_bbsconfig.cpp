@@ -84,3 +84,20 @@ TEST(LoadNetCfg, FatalProblemsAndTheirMessages) {
     EXPECT_EQ(NetCfgMessage(NetCfgResult::InvalidSpoolDir, f.bbs),
               "/NOWHERE/AT/ALL is an invalid directory! Check your Internet configuration.");
 }
+
+TEST(LoadNetCfg, AReloadKeepsValuesTheFileNoLongerHolds) {
+    NetFixture f;
+    const Text spool = TextFromPath(f.root.filePath("SPOOL"));
+    QDir(f.root.path()).mkpath("SPOOL/tmp");   // an existing TMP in another case is used as it is
+    f.Net(9, "SYSTEMID=bbs.example\r\nNETDIR=" + spool + "\r\nREMOTE=a b " + TextFromPath(f.root.filePath("OUT")) + "\r\n");
+    ASSERT_EQ(ReadNetCfg(f.bbs), NetCfgResult::Ok);
+    f.Net(9, "# nothing but a comment\r\n");
+    ASSERT_EQ(ReadNetCfg(f.bbs), NetCfgResult::Ok);
+    EXPECT_EQ(f.bbs.systemId, "bbs.example");
+    EXPECT_EQ(f.bbs.spoolDir, UCase(spool));
+    EXPECT_EQ(f.bbs.QueueDir(), f.root.filePath("OUT"));
+    EXPECT_EQ(f.bbs.SpoolTmpDir(), f.root.filePath("SPOOL/tmp"));
+    EXPECT_FALSE(QDir(f.root.filePath("SPOOL/TMP")).exists());
+    // The SYSTEMID that GetSystemId reads is always the file's own.
+    EXPECT_EQ(GetSystemId(f.bbs), "");
+}
