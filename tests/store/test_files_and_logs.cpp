@@ -145,3 +145,21 @@ TEST(Dates, ZoneOffsetSignAndMinutes) {
     else qputenv("TZ", previous);
     tzset();
 }
+
+TEST(EventLog, NoRotationAtZeroAndTrailingLineEnds) {
+    QTemporaryDir dir;
+    int32_t maxSize = 0;
+    EventLog log(dir.path(), maxSize);
+    TextList shown;
+    log.SetSink([&](const Text& line) { shown.append(line); });
+    ASSERT_TRUE(WriteFileAtomic(log.LogPath(), Text(5000, 'x') + "\r\n"));
+    log.OsprineLog(3, "end\r\n");   // no header for an existing file, no rotation at 0
+    log.ShowEvent("a\r\rb");
+    EXPECT_FALSE(QFile::exists(dir.filePath("OSPRINE.OLD")));
+    const TextList lines = Explode("\r\n", ReadFileBytes(log.LogPath()));
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[1].mid(23), "      3  end");
+    EXPECT_EQ(lines[2].mid(23), "      3  ");
+    EXPECT_EQ(lines[1].left(23), lines[2].left(23));
+    EXPECT_EQ(shown, (TextList{"a", "", "b"}));
+}
