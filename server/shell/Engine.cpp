@@ -13,7 +13,9 @@
 #include "server/store/Files.h"
 #include "server/store/Version.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 constexpr const char* kErrorTitle = "OSPRINE - Error";
@@ -43,7 +45,9 @@ bool Engine::Start(const QStringList& arguments) {
     run_.ServerState = -2;
     run_.StartTime = QDateTime::currentDateTime();
     lastDisplayDate_ = QDate::currentDate();
-    SetErrorLogProgram("osprine");
+    // The error log names the program by its executable's name.
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    if (!program.isEmpty()) SetErrorLogProgram(QFile::encodeName(program));
 
     if (!LoadCfg() || !LoadNetCfg()) return false;
     GetStats();

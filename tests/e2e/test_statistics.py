@@ -66,6 +66,19 @@ class StatisticsTest(unittest.TestCase):
         self.assertIn("Total Connections: 1,", out)   # an old file is not read while SaveStats is 0
         self.assertFalse(os.path.exists(stats))        # and is deleted at shut-down
 
+    def test_a_statistics_file_that_cannot_be_written_is_an_error_log_line(self):
+        set_settings(self.root, SaveStats=1)
+        os.mkdir(os.path.join(self.root, "OSPRSTAT.DAT"))   # a directory cannot be replaced by the file
+        server = Server(self.root)
+        self.assertTrue(server.wait_listening(self.port))
+        code, _, _ = server.stop()
+        self.assertEqual(code, 0)
+        with open(os.path.join(self.root, "ZRVERROR.LOG"), "rb") as f:
+            lines = f.read().split(b"\r\n")
+        self.assertEqual(lines[-1], b"")
+        self.assertRegex(lines[0], rb"^(Mon|Tue|Wed|Thu|Fri|Sat|Sun) \d{4}-\d\d-\d\d \d\d:\d\d:\d\d "
+                                   rb"osprine v1\.4\.060711  frmMain PutStats - \S")
+
     def test_nightly_maintenance_rebuilds_the_handle_index_once(self):
         set_settings(self.root, DailyMaint=1, LastMaintDate="000000")
         server = Server(self.root)
