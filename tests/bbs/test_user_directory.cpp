@@ -118,7 +118,7 @@ TEST_F(UserDirectoryTest, ScanHandlesUipBothWays) {
 TEST_F(UserDirectoryTest, RebuiltUipListsListedUsersWithTheirExtraNames) {
     UserInstall::Write(bbs.Main("HANDLES.UIP"), "old,1,1,1\r\n");
     UserInstall::Write(bbs.Main("AUTORESP.CFG"), "Sales Desk,x\r\nnocomma\r\n ,empty name\r\nInfo,y,z\r\n");
-    CreateHandlesUIP(bbs.bbs, 5, "Web Master,2;ghost,3;late,9;x,0");
+    CreateHandlesUIP(bbs.bbs, 5, "Web Master,2; ,2;ghost,3;late,9;x,0");   // an empty name gets no line
     EXPECT_EQ(UserInstall::Read(bbs.Main("HANDLES.UIP")),
               "system-daemon,SYSTEM-DAEMON,42,1\r\n"
               "sysop,1,42,1\r\n"
