@@ -6,8 +6,19 @@
 #include "server/store/Version.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace {
+// Record 1 of a record file and the file's length; nothing past the record
+// is read, however long the file has grown.
+bool ReadRecord(const QString& path, int recordSize, Text& bytes, qint64& length) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    length = f.size();
+    bytes = f.read(recordSize);
+    return f.error() == QFileDevice::NoError;
+}
+
 void LoadError(EventLog& log, const Text& description) {
     log.ShowEvent("Error: Error While Loading OSPRINE.CFG");
     LogError("LoadCfg", kVersion, "modOSPRINE", description);
@@ -34,14 +45,13 @@ LoadCfgResult LoadSettings(SettingsRecord& settings, BbsConfig& bbs, EventLog& l
         }
         PutData("relaydb", kDefaultRelayDb, KeyedListPath(mainDir));
     }
-    bool ok = false;
-    const Text bytes = ReadFileBytes(file, &ok);
-    if (!ok) {
+    Text bytes;
+    qint64 length = 0;
+    if (!ReadRecord(file, kSettingsRecordSize, bytes, length)) {
         LoadError(log, "Cannot read OSPRINE.CFG");
         return LoadCfgResult::ReadError;
     }
     DecodeSettings(bytes, settings);
-    const qint64 length = bytes.size();
     UpgradeSettings(settings, length);
     if (length < kSettingsRelayDbBelow) PutData("relaydb", kDefaultRelayDb, KeyedListPath(mainDir));
     if (length < kSettingsRecordSize) SaveSettings(settings, bbs, log);
