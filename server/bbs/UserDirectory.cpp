@@ -19,8 +19,9 @@ std::pair<std::string_view, std::string_view> FirstColumn(std::string_view line)
 }
 
 // The trimmed first column of an index line equals `wanted` (trimmed, not
-// empty, without a comma), ignoring case. A line that starts with its handle, as nearly all
-// do, is told apart by a look at two bytes and one comparison.
+// empty, without a comma), ignoring case. A line that starts with its
+// handle, as nearly all do, is told apart by a look at two bytes and one
+// comparison.
 bool FirstColumnEquals(std::string_view line, std::string_view wanted) {
     const size_t n = wanted.size();
     if (line.empty() || IsBlankByte(line.front())) return SameTextBytes(TrimBytes(FirstColumn(line).first), wanted);
