@@ -6,26 +6,50 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QHash>
 
-QString ResolveDir(const Text& dir) {
-    const QString path = PathFromText(dir);
+namespace {
+// The directory on disk that the text names, its letter case found when the
+// stored case does not exist; "" when there is none.
+QString FindDirOnDisk(const QString& path) {
     if (path.isEmpty() || QFileInfo(path).isDir()) return path;
-    // The last answer is kept while it still names a directory, so the
-    // per-message lookups cost one stat rather than a directory walk.
-    static QHash<QString, QString> known;
-    const auto hit = known.constFind(path);
-    if (hit != known.constEnd() && QFileInfo(*hit).isDir()) return *hit;
-    // Directory texts are often upper-cased; find each component ignoring case.
     QString resolved = path.startsWith('/') ? QStringLiteral("/") : QString();
     for (const QString& part : path.split('/', Qt::SkipEmptyParts)) {
         const QString base = resolved.isEmpty() ? QStringLiteral(".") : resolved;
         const QString found = FindNameNoCase(base, part);
-        if (found.isEmpty()) return path;
+        if (found.isEmpty()) return {};
         resolved = PathJoin(resolved, found);
     }
-    known.insert(path, resolved);
-    return resolved;
+    return QFileInfo(resolved).isDir() ? resolved : QString();
+}
+
+// Found directories are kept for a second: they are asked for many times per
+// message, and a renamed directory is still seen a second later.
+QString FindDir(const Text& dir) {
+    struct Answer {
+        QString path;
+        qint64 until;
+    };
+    static QHash<Text, Answer> known;
+    static QElapsedTimer clock;
+    if (!clock.isValid()) clock.start();
+    const QString path = PathFromText(dir);
+    if (!path.startsWith('/')) return FindDirOnDisk(path);  // relative to a directory that can change
+    const qint64 now = clock.elapsed();
+    const auto hit = known.constFind(dir);
+    if (hit != known.constEnd() && hit->until > now) return hit->path;
+    const QString found = FindDirOnDisk(path);
+    if (found.isEmpty()) return found;
+    if (known.size() > 256) known.clear();  // directory texts come from a few configuration files
+    known.insert(dir, Answer{found, now + 1000});
+    return found;
+}
+}  // namespace
+
+QString ResolveDir(const Text& dir) {
+    const QString found = FindDir(dir);
+    return found.isEmpty() ? PathFromText(dir) : found;
 }
 
 QString BbsConfig::MainDir() const { return ResolveDir(paths.MainDir()); }
@@ -34,9 +58,8 @@ QString BbsConfig::TempDir() const { return ResolveDir(paths.TempDir()); }
 QString BbsConfig::MessageDir() const { return ResolveDir(paths.MessageDir()); }
 QString BbsConfig::SpoolDir() const { return ResolveDir(spoolDir); }
 QString BbsConfig::SpoolTmpDir() const {
-    const QString spool = SpoolDir();
-    const QString tmp = FindNameNoCase(spool, "TMP");
-    return PathJoin(spool, tmp.isEmpty() ? QStringLiteral("TMP") : tmp);
+    const QString tmp = FindDir(spoolDir + "/TMP");
+    return tmp.isEmpty() ? PathJoin(SpoolDir(), "TMP") : tmp;
 }
 QString BbsConfig::QueueDir() const { return ResolveDir(queueDir); }
 

@@ -11,6 +11,17 @@ Text Two(int n) { return Text::number(n).rightJustified(2, '0'); }
 Text DayName(const QDate& d) { return kDays[d.dayOfWeek() - 1]; }
 }  // namespace
 
+QDateTime Now() {
+    static time_t cachedSecond = -1;
+    static QDateTime cached;
+    const time_t second = time(nullptr);
+    if (second != cachedSecond) {
+        cachedSecond = second;
+        cached = QDateTime::fromSecsSinceEpoch(second);
+    }
+    return cached;
+}
+
 Text GetTimeZoneOffset(const QDateTime& when) {
     const time_t t = time_t(when.toSecsSinceEpoch());
     struct tm local {};

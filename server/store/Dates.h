@@ -3,11 +3,15 @@
 #include "server/store/Text.h"
 #include <QDateTime>
 
-Text GetTimeZoneOffset(const QDateTime& when = QDateTime::currentDateTime());  // "+0200"
-Text HeaderDate(const QDateTime& when = QDateTime::currentDateTime());  // "Tue, 11 Jul 2006 19:35:37 +0200"
+// The current local time, to the second. Built once per second: reading the
+// zone for every event line costs more than the line itself.
+QDateTime Now();
+
+Text GetTimeZoneOffset(const QDateTime& when = Now());  // "+0200"
+Text HeaderDate(const QDateTime& when = Now());  // "Tue, 11 Jul 2006 19:35:37 +0200"
 Text HeaderDateNoZone(const QDateTime& when);                          // without the offset
-Text LogStamp(const QDateTime& when = QDateTime::currentDateTime());    // "Tue 2006-07-11 19:35:37"
-Text TimeText(const QDateTime& when = QDateTime::currentDateTime());    // "19:35:37"
+Text LogStamp(const QDateTime& when = Now());    // "Tue 2006-07-11 19:35:37"
+Text TimeText(const QDateTime& when = Now());    // "19:35:37"
 Text UsDate(const QDate& date);                                         // "07/11/2006"
 Text YyMmDd(const QDate& date);                                         // "060711"
 

@@ -6,6 +6,9 @@
 #include "server/store/Version.h"
 
 #include <QFile>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 TextList Lines(const Text& text) { return Explode(CRLF, ConvertCrLf(text)); }
@@ -29,18 +32,29 @@ void EventLog::ShowEvent(const Text& text) {
 
 void EventLog::OsprineLog(int16_t slot, const Text& text) {
     const QString path = LogPath();
-    const qint64 length = FileLength(path);
-    if (maxLogSize_ > 0 && length > maxLogSize_) {
+    const QByteArray file = QFile::encodeName(path);
+    // One open, one status and one write per call: this runs for every
+    // command and reply of every session.
+    int fd = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    struct stat status {};
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && maxLogSize_ > 0 && status.st_size > maxLogSize_) {
+        ::close(fd);
         const QString old = PathJoin(mainDir_, "OSPRINE.OLD");
-        if (!RemoveFile(old) || !QFile::copy(path, old) || !QFile::remove(path)) {
+        if (!RemoveFile(old) || !QFile::copy(path, old) || !QFile::remove(path))
             LogError("OsprineLog", kVersion, "modOSPRINE", "Cannot rotate the event log to OSPRINE.OLD");
-        }
+        fd = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        status.st_size = fd >= 0 && ::fstat(fd, &status) == 0 ? status.st_size : 0;
+    }
+    if (fd < 0) {
+        LogError("OsprineLog", kVersion, "modOSPRINE", "Cannot open OSPRINE.LOG");
+        return;
     }
     Text out;
-    if (!QFile::exists(path)) out = FileHeader();
+    if (status.st_size == 0) out = FileHeader();
     const Text stamp = LogStamp();
     for (const Text& line : Lines(text)) out += FileLine(stamp, slot, line);
-    if (!AppendFile(path, out)) LogError("OsprineLog", kVersion, "modOSPRINE", "Cannot write OSPRINE.LOG");
+    const bool written = ::write(fd, out.constData(), size_t(out.size())) == out.size();
+    if (::close(fd) != 0 || !written) LogError("OsprineLog", kVersion, "modOSPRINE", "Cannot write OSPRINE.LOG");
 }
 
 void EventLog::Report(int16_t slot, const Text& text) {

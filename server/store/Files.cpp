@@ -5,6 +5,10 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QString PathJoin(const QString& dir, const QString& name) {
     if (dir.isEmpty()) return name;
@@ -70,14 +74,38 @@ QString FindNameNoCase(const QString& dir, const QString& name) {
 }
 
 Text ReadFileBytes(const QString& path, bool* ok) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        if (ok) *ok = false;
+    // Plain system calls: lists and records are read for every message.
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd < 0) {
+        if (ok) *ok = false;  // errno tells why, ENOENT for a missing file
         return {};
     }
-    Text bytes = f.readAll();
-    if (ok) *ok = f.error() == QFileDevice::NoError;
-    return bytes;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        if (ok) *ok = false;
+        errno = EISDIR;
+        return {};
+    }
+    Text bytes;
+    bytes.resize(qsizetype(status.st_size));
+    qsizetype filled = 0;
+    bool good = true;
+    while (true) {
+        if (filled == bytes.size()) bytes.resize(filled + 65536);  // the file grew meanwhile
+        const ssize_t n = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            good = n == 0;
+            break;
+        }
+        filled += n;
+    }
+    ::close(fd);
+    bytes.truncate(filled);
+    if (ok) *ok = good;
+    return good ? bytes : Text();
 }
 
 Text ReadFileText(const QString& path) {

@@ -5,6 +5,7 @@
 #include "server/store/Version.h"
 
 #include <QFile>
+#include <cerrno>
 
 namespace {
 // Lines of the file as read line by line: split at LF, a CR before it dropped.
@@ -31,11 +32,11 @@ bool KeyMatches(const Text& line, const Text& upperKey) {
 Text GetData(const Text& key, const QString& file) {
     const Text k = UCase(Trim(key));
     const QString f = file.trimmed();
-    if (k.isEmpty() || f.isEmpty() || !FileExists(f)) return {};
+    if (k.isEmpty() || f.isEmpty()) return {};
     bool ok = true;
     const Text bytes = ReadFileBytes(f, &ok);
     if (!ok) {
-        LogError("GetData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
+        if (errno != ENOENT) LogError("GetData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
         return {};
     }
     for (const Text& line : FileLines(bytes)) {
