@@ -127,8 +127,7 @@ Text GetNetEntry(const BbsConfig& bbs, int16_t network, const Text& key) {
     const Text k = UCase(Trim(key));
     if (network < 1 || k.isEmpty()) return {};
     const QString file = NetFile(bbs, network);
-    if (!FileExists(file)) return {};
-    Text value;
+    Text value;  // a missing file reads as empty: no line matches
     ForEachNetLine(file, [&](const Text& lineKey, const Text& lineValue) {
         if (lineKey != k) return true;
         value = Trim(lineValue);
