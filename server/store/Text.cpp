@@ -140,7 +140,26 @@ Text StrReplace(const Text& text, const Text& search, const Text& replacement, i
     return out;
 }
 
+namespace {
+// True when every CR is followed by LF and every LF follows a CR.
+bool LineEndsAreCrLf(const Text& text) {
+    const char* p = text.constData();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (p[i] == '\r') {
+            if (i + 1 >= n || p[i + 1] != '\n') return false;
+            ++i;
+        } else if (p[i] == '\n') {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
 Text ConvertCrLf(const Text& text) {
+    // Mail nearly always arrives with CR LF already: share it, copy nothing.
+    if (LineEndsAreCrLf(text)) return text;
     Text out;
     out.reserve(text.size() + text.size() / 32);
     const char* p = text.constData();
