@@ -229,6 +229,14 @@ void SmtpDialogue::Quit() {
     EndSession();
 }
 
+namespace {
+// A body grows by a quarter at a time instead of doubling, so a large
+// message leaves little slack; growing an unshared buffer reallocates in place.
+void GrowBody(Text& body, qsizetype needed) {
+    if (body.capacity() < needed) body.reserve(std::max(needed, body.capacity() + body.capacity() / 4));
+}
+}  // namespace
+
 // Data collection. Every complete line goes into Body at once; the end mark
 // is looked for only in the new text and the four bytes before it, so a
 // message costs time linear in its size however it is cut into pieces.
@@ -250,6 +258,7 @@ void SmtpDialogue::CollectData() {
         // A bare LF that ends what has arrived so far ends a line and counts
         // as CR LF; any other LF is part of the text as it came.
         const bool bareLineEnd = lineEnd == buffer.size() - 1 && (lineEnd == 0 || begin[lineEnd - 1] != '\r');
+        GrowBody(body, body.size() + lineEnd + 2);
         if (bareLineEnd) {
             body.append(begin, lineEnd);
             body.append(CRLF);
