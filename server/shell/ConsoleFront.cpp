@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -28,8 +29,10 @@ void Print(FILE* stream, const QByteArray& text) {
 }
 }  // namespace
 
-ConsoleFront::ConsoleFront(Engine& engine, QObject* parent) : QObject(parent), engine_(engine) {
-    connect(&engine_, &Engine::eventLine, this, [](const QByteArray& line) { Print(stdout, line); });
+ConsoleFront::ConsoleFront(Engine& engine, QObject* parent)
+    : QObject(parent), engine_(engine), interactive_(::isatty(STDOUT_FILENO) == 1) {
+    if (!interactive_) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    connect(&engine_, &Engine::eventLine, this, &ConsoleFront::ShowLine);
     connect(&engine_, &Engine::messageBox, this,
             [](const QByteArray& title, const QByteArray& text) { Print(stderr, title + ": " + text); });
     connect(&engine_, &Engine::fatalError, this, [](const QByteArray& title, const QByteArray& text) {
@@ -38,7 +41,23 @@ ConsoleFront::ConsoleFront(Engine& engine, QObject* parent) : QObject(parent), e
     });
 }
 
-ConsoleFront::~ConsoleFront() = default;
+ConsoleFront::~ConsoleFront() { std::fflush(stdout); }
+
+// On a terminal every line shows at once; into a pipe or a file the lines of
+// one burst leave together when the event loop comes round again.
+void ConsoleFront::ShowLine(const QByteArray& line) {
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    if (interactive_) {
+        std::fflush(stdout);
+    } else if (!flushPending_) {
+        flushPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            flushPending_ = false;
+            std::fflush(stdout);
+        });
+    }
+}
 
 bool ConsoleFront::InstallSignalHandlers() {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return false;

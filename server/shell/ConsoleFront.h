@@ -24,8 +24,11 @@ public:
 
 private:
     void OnSignal();
+    void ShowLine(const QByteArray& line);
     bool haveWindowRecord_ = false;
     Engine& engine_;
+    bool interactive_;
+    bool flushPending_ = false;
     QSocketNotifier* notifier_ = nullptr;
 };
 
