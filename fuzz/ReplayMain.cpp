@@ -3,17 +3,32 @@
 // That is how the saved corpora run as an ordinary test in every build.
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
+// The input under way, named when a target aborts on it.
+const char* current = "";
+
+extern "C" void NameTheInput(int) {
+    const char* text = "\nreplay aborted on input: ";
+    (void)!write(2, text, std::strlen(text));
+    (void)!write(2, current, std::strlen(current));
+    (void)!write(2, "\n", 1);
+    std::signal(SIGABRT, SIG_DFL);
+    std::raise(SIGABRT);
+}
+
 std::vector<std::filesystem::path> Inputs(int argc, char** argv) {
     std::vector<std::filesystem::path> files;
     for (int i = 1; i < argc; ++i) {
@@ -36,8 +51,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no inputs\n");
         return 2;
     }
+    std::signal(SIGABRT, NameTheInput);
     const auto start = std::chrono::steady_clock::now();
     for (const auto& file : files) {
+        current = file.c_str();
         std::ifstream in(file, std::ios::binary);
         if (!in) {
             std::fprintf(stderr, "cannot read %s\n", file.c_str());
