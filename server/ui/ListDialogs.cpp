@@ -23,18 +23,18 @@ ListDialog::ListDialog(UiContext& ctx, const ListMember& member, QWidget* parent
     // Every list dialog, TWIT.LST's too, keeps "OSPRDATA.DAT" only while a list holds entries.
     CreateFile(ctx.KeyedList(), false);
 
-    ListSpec spec;
-    spec.caption = [name = QString::fromLatin1(member.frameName)](int n) { return name + " (" + QString::number(n) + ")"; };
-    spec.newEntry = [&member] { return member.newEntry; };
-    spec.limit = member.limit;
-    spec.line = [&ctx, &member](const Text& entry) { return member.line(ctx, EntryColumns(member, entry)); };
-    spec.load = [&ctx, &member] { return LoadEntries(ctx, member); };
-    spec.save = [&ctx, &member](const TextList& entries) { SaveEntries(ctx, member, entries); };
-    spec.edit = [&ctx, &member](QWidget* parent, int index) {
+    ListDescription description;
+    description.caption = [name = QString::fromLatin1(member.frameName)](int n) { return name + " (" + QString::number(n) + ")"; };
+    description.newEntry = [&member] { return member.newEntry; };
+    description.limit = member.limit;
+    description.line = [&ctx, &member](const Text& entry) { return member.line(ctx, EntryColumns(member, entry)); };
+    description.load = [&ctx, &member] { return LoadEntries(ctx, member); };
+    description.save = [&ctx, &member](const TextList& entries) { SaveEntries(ctx, member, entries); };
+    description.edit = [&ctx, &member](QWidget* parent, int index) {
         ListEditDialog edit(ctx, member, index, parent);
         edit.exec();
     };
-    frame_ = new ListFrame(std::move(spec), this);
+    frame_ = new ListFrame(std::move(description), this);
 
     auto* close = new QPushButton("Close");
     close->setObjectName("cmdClose");

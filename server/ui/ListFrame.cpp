@@ -17,7 +17,7 @@ QPushButton* Button(const char* name, const char* caption) {
 
 }  // namespace
 
-ListFrame::ListFrame(ListSpec spec, QWidget* parent) : QGroupBox(parent), spec_(std::move(spec)) {
+ListFrame::ListFrame(ListDescription description, QWidget* parent) : QGroupBox(parent), description_(std::move(description)) {
     setObjectName("fraList");
     lstEntries_ = new QListWidget;
     lstEntries_->setObjectName("lstEntries");
@@ -54,7 +54,7 @@ Text ListFrame::NumberedLine(int index, int count, const Text& line) {
 }
 
 void ListFrame::Reload() {
-    entries_ = spec_.load();
+    entries_ = description_.load();
     Refill();
     Select(0);
 }
@@ -63,13 +63,13 @@ void ListFrame::Refill() {
     busy_ = true;
     lstEntries_->clear();
     const int n = Count();
-    for (int i = 0; i < n; ++i) lstEntries_->addItem(Q(NumberedLine(i + 1, n, spec_.line(entries_[i]))));
-    setTitle(spec_.caption(n));
+    for (int i = 0; i < n; ++i) lstEntries_->addItem(Q(NumberedLine(i + 1, n, description_.line(entries_[i]))));
+    setTitle(description_.caption(n));
     cmdEdit_->setEnabled(n >= 1);
     cmdDelete_->setEnabled(n >= 1);
     cmdMoveUp_->setEnabled(n >= 2);
     cmdMoveDown_->setEnabled(n >= 2);
-    cmdInsert_->setEnabled(n < spec_.limit);
+    cmdInsert_->setEnabled(n < description_.limit);
     busy_ = false;
 }
 
@@ -80,24 +80,24 @@ void ListFrame::Select(int position) {
 }
 
 void ListFrame::SaveAndShow(const TextList& entries, int select) {
-    spec_.save(entries);
-    entries_ = spec_.load();
+    description_.save(entries);
+    entries_ = description_.load();
     Refill();
     Select(select < Count() ? select : Count() - 1);
 }
 
 void ListFrame::cmdInsert_Click() {
-    if (Count() >= spec_.limit) return;
+    if (Count() >= description_.limit) return;
     TextList entries = entries_;
-    entries.append(spec_.newEntry());
+    entries.append(description_.newEntry());
     SaveAndShow(entries, int(entries.size()) - 1);
 }
 
 void ListFrame::cmdEdit_Click() {
     const int position = Selected();
     if (position < 0) return;
-    spec_.edit(this, position + 1);
-    entries_ = spec_.load();
+    description_.edit(this, position + 1);
+    entries_ = description_.load();
     Refill();
     Select(position < Count() ? position : Count() - 1);
 }

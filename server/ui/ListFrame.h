@@ -2,7 +2,7 @@
 // The list part shared by every list dialog: a frame with the numbered
 // entry lines and the Insert, Edit, Delete, Move Up and Move Down buttons.
 // What differs between the lists (storage, line format, limit, new entry,
-// edit dialog) comes in a ListSpec. Every change is saved at once.
+// edit dialog) comes in a ListDescription. Every change is saved at once.
 #include "server/store/Text.h"
 
 #include <QGroupBox>
@@ -11,7 +11,7 @@
 class QListWidget;
 class QPushButton;
 
-struct ListSpec {
+struct ListDescription {
     std::function<QString(int count)> caption;            // the frame caption
     std::function<Text()> newEntry;
     int limit = 0;
@@ -24,7 +24,7 @@ struct ListSpec {
 class ListFrame : public QGroupBox {
     Q_OBJECT
 public:
-    explicit ListFrame(ListSpec spec, QWidget* parent = nullptr);
+    explicit ListFrame(ListDescription description, QWidget* parent = nullptr);
 
     void Reload();                    // load, refill, select the first entry
     int Count() const { return int(entries_.size()); }
@@ -47,7 +47,7 @@ private:
     void Select(int position);
     void Move(int from, int to);
 
-    ListSpec spec_;
+    ListDescription description_;
     TextList entries_;
     QListWidget* lstEntries_;
     QPushButton *cmdInsert_, *cmdEdit_, *cmdDelete_, *cmdMoveUp_, *cmdMoveDown_;

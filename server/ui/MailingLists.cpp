@@ -79,18 +79,18 @@ zarvinetmaillist::zarvinetmaillist(const QString& spoolDir, QWidget* parent) : Q
     const QString file = ListservPath(spoolDir);
     if (!FileExists(file)) WriteLinesVia(file, file + ".TMP", {});
 
-    ListSpec spec;
-    spec.caption = [](int) { return QString("Mailing List Entries"); };
-    spec.newEntry = [] { return Text("NEWLIST"); };
-    spec.limit = kMaxLists;
-    spec.line = [](const Text& line) { return line; };
-    spec.load = [file] { return NonBlank(ReadLines(file)); };
-    spec.save = [file](const TextList& lines) { WriteLinesVia(file, file + ".TMP", NonBlank(lines)); };
-    spec.edit = [file](QWidget* parent, int index) {
+    ListDescription description;
+    description.caption = [](int) { return QString("Mailing List Entries"); };
+    description.newEntry = [] { return Text("NEWLIST"); };
+    description.limit = kMaxLists;
+    description.line = [](const Text& line) { return line; };
+    description.load = [file] { return NonBlank(ReadLines(file)); };
+    description.save = [file](const TextList& lines) { WriteLinesVia(file, file + ".TMP", NonBlank(lines)); };
+    description.edit = [file](QWidget* parent, int index) {
         zarvinetmaillistlist list(file, index, parent);
         list.exec();
     };
-    frame_ = new ListFrame(std::move(spec));
+    frame_ = new ListFrame(std::move(description));
     auto* close = Button("cmdClose", "Close");
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     auto* buttons = new QHBoxLayout;
@@ -121,18 +121,18 @@ zarvinetmaillistlist::zarvinetmaillistlist(const QString& file, int index, QWidg
     form->addRow("List Name:", ListName_);
     form->addRow("List Owner:", ListOwner_);
 
-    ListSpec spec;
-    spec.caption = [](int) { return QString("Subscribers"); };
-    spec.newEntry = [] { return Text("user@address"); };
-    spec.limit = kMaxSubscribers;
-    spec.line = [](const Text& address) { return address; };
-    spec.load = [this] { return subscribers_; };
-    spec.save = [this](const TextList& entries) { subscribers_ = NonBlank(entries); };
-    spec.edit = [this](QWidget* parent, int i) {
+    ListDescription description;
+    description.caption = [](int) { return QString("Subscribers"); };
+    description.newEntry = [] { return Text("user@address"); };
+    description.limit = kMaxSubscribers;
+    description.line = [](const Text& address) { return address; };
+    description.load = [this] { return subscribers_; };
+    description.save = [this](const TextList& entries) { subscribers_ = NonBlank(entries); };
+    description.edit = [this](QWidget* parent, int i) {
         zarvinetmaillistedit edit(subscribers_, i, parent);
         edit.exec();
     };
-    frame_ = new ListFrame(std::move(spec));
+    frame_ = new ListFrame(std::move(description));
     frame_->setObjectName("fraSubscribers");
 
     auto* save = Button("cmdSave", "Save");

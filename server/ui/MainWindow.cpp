@@ -497,7 +497,8 @@ void frmMain::mnuSettingsZarvInet_Click() {
 }
 
 void frmMain::mnuHelpUpdate_Click() {
-    const QString program = FindUpdateProgram(engine_.Bbs().MainDir(), QCoreApplication::applicationDirPath());
+    const QString besideUs = programDir_.isNull() ? QCoreApplication::applicationDirPath() : programDir_;
+    const QString program = FindUpdateProgram(engine_.Bbs().MainDir(), besideUs);
     if (program.isEmpty()) {
         QMessageBox::information(this, "ZRV Update", UpdateMissingText());
         return;

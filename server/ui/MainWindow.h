@@ -24,6 +24,9 @@ public:
     ~frmMain() override;
 
     UiContext& Ui() { return ui_; }
+    // Where the update utility is looked for after the BBS main directory:
+    // beside this program unless set otherwise.
+    void SetProgramDir(const QString& dir) { programDir_ = dir; }
 
     // Start-up steps that belong to the window.
     void LoadDat();
@@ -95,4 +98,5 @@ private:
     bool dialogOpen_ = false;
     bool exitRequested_ = false;
     bool unloaded_ = false;
+    QString programDir_;
 };

@@ -180,18 +180,18 @@ void zarvnetinet::done(int result) {
 zarvnetinetremote::zarvnetinetremote(UiContext& ctx, const Text& systemId, QWidget* parent) : QDialog(parent) {
     setObjectName("zarvnetinetremote");
     setWindowTitle("ZARV - Network Configuration - Remote Systems");
-    ListSpec spec;
-    spec.caption = [](int n) { return "Remote Entries (" + QString::number(n) + ")"; };
-    spec.newEntry = [systemId] { return NewRemoteEntry(systemId); };
-    spec.limit = 200;
-    spec.line = RemoteListLine;
-    spec.load = [&ctx] { return RemoteEntries(ReadLines(Net9Path(ctx.bbs))); };
-    spec.save = [&ctx](const TextList& entries) { SaveRemoteEntries(ctx.bbs, entries); };
-    spec.edit = [&ctx](QWidget* parent, int index) {
+    ListDescription description;
+    description.caption = [](int n) { return "Remote Entries (" + QString::number(n) + ")"; };
+    description.newEntry = [systemId] { return NewRemoteEntry(systemId); };
+    description.limit = 200;
+    description.line = RemoteListLine;
+    description.load = [&ctx] { return RemoteEntries(ReadLines(Net9Path(ctx.bbs))); };
+    description.save = [&ctx](const TextList& entries) { SaveRemoteEntries(ctx.bbs, entries); };
+    description.edit = [&ctx](QWidget* parent, int index) {
         zarvnetinetremoteedit edit(ctx, index, parent);
         edit.exec();
     };
-    frame_ = new ListFrame(std::move(spec));
+    frame_ = new ListFrame(std::move(description));
     auto* clients = new QGroupBox("Clients");
     clients->setObjectName("fraClients");
     auto* inner = new QVBoxLayout(clients);

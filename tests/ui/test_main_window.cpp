@@ -449,6 +449,7 @@ TEST_F(MainWindowTest, CloseBoxMinimisesWithCloseToTaskbarAndExitEndsTheServer) 
 
 TEST_F(MainWindowTest, UpdatePromptStartsTheUtilityWithTheChosenType) {
     Start();
+    window->SetProgramDir(bbs.Layout().tempDir);  // the build's own ZRVUpdate must not be found
     auto missing = AnswerBox();
     Action("mnuHelpUpdate")->trigger();
     EXPECT_EQ(missing->title, "ZRV Update");
