@@ -143,6 +143,9 @@ Text ChangeHeaderField(const Text& name, const Text& value, const Text& message,
             out += CRLF;
             return true;
         });
+        // Nothing but trace and continuation lines: the field goes last
+        // rather than being dropped.
+        if (!inserted) out += field + ": " + newValue + CRLF;
     }
     out = StripTrailingCrLf(out);
     if (tail >= 0) out.append(message.constData() + tail, message.size() - tail);

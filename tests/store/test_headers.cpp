@@ -105,5 +105,10 @@ TEST(ChangeHeaderField, ReplacingKeepsTheNameAsWrittenAndDropsTabContinuations) 
     EXPECT_EQ(ChangeHeaderField(" SUBJECT: ", " new ", "subJect :old\r\n\tmore\r\nB: 2", false), "subJect :old\r\n\tmore\r\nB: 2");
     EXPECT_EQ(ChangeHeaderField("subject", "new", "subJect:old\r\n\tmore\r\n more\r\nB: 2", false), "subJect: new\r\nB: 2");
     EXPECT_EQ(ChangeHeaderField("To", "x", "", true), "To: x");
-    EXPECT_EQ(ChangeHeaderField("To", "x", "Received: a\r\nReturn-Path: b", true), "Received: a\r\nReturn-Path: b");
+}
+
+TEST(ChangeHeaderField, AddsAfterTraceLinesWhenNothingElseFollows) {
+    EXPECT_EQ(ChangeHeaderField("Date", "x", "Received: a\r\n\tby b", true), "Received: a\r\n\tby b\r\nDate: x");
+    EXPECT_EQ(ChangeHeaderField("Date", "x", " ", true), " \r\nDate: x");
+    EXPECT_EQ(ChangeHeaderField("To", "x", "Received: a\r\nReturn-Path: b", true), "Received: a\r\nReturn-Path: b\r\nTo: x");
 }
