@@ -230,7 +230,7 @@ class Upstream:
             await asyncio.sleep(15)
         if to.startswith("drop") and session.peer not in self.behaviour:
             self.behaviour[session.peer] = "dropped"
-            session.transport.close()
+            server.transport.close()
             return "421 closing"
         self.received.append(envelope.content)
         return "250 OK"
