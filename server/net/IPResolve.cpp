@@ -121,6 +121,7 @@ quint64 clsIPResolve::StartQuery(Answer done) {
     query.done = std::move(done);
     query.limit = new QTimer(this);
     query.limit->setSingleShot(true);
+    query.limit->setTimerType(Qt::PreciseTimer);
     connect(query.limit, &QTimer::timeout, this, [this, id] { Finish(id, Text()); });
     query.limit->start(std::max(0, timeLimitMs_));
     queries_.insert(id, std::move(query));

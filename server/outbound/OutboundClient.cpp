@@ -17,6 +17,7 @@ OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent)
 {
     connectWait_.setSingleShot(true);
     replyLimit_.setSingleShot(true);
+    replyLimit_.setTimerType(Qt::PreciseTimer);  // a coarse timer may end a limit early
     connect(&connectWait_, &QTimer::timeout, this, &OutboundClient::OnConnectWaitOver);
     connect(&replyLimit_, &QTimer::timeout, this, &OutboundClient::OnReplyTimeout);
     connect(&pop3_, &Pop3Login::finished, this, &OutboundClient::AfterLogin);

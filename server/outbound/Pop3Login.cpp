@@ -3,6 +3,7 @@
 Pop3Login::Pop3Login(QObject* parent) : QObject(parent)
 {
     limit_.setSingleShot(true);
+    limit_.setTimerType(Qt::PreciseTimer);  // a coarse timer may end a limit early
     connect(&limit_, &QTimer::timeout, this, &Pop3Login::Finish);
     connect(&socket_, &QTcpSocket::readyRead, this, &Pop3Login::OnDataArrival);
     connect(&socket_, &QTcpSocket::disconnected, this, &Pop3Login::Finish);
