@@ -749,6 +749,7 @@ TEST_F(ClientTest, SilentPopServerIsGivenUpAfterItsLimit)
     QElapsedTimer took;
     took.start();
     RunConnection();
-    EXPECT_GE(took.elapsed(), 2900);   // the fixture's POP3 limit is 3 s
+    // The fixture's POP3 limit is 3 s; a coarse timer may fire up to 5% early.
+    EXPECT_GE(took.elapsed(), 2850);
     EXPECT_EQ(up.Messages().size(), 1);
 }
