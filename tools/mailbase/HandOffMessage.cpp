@@ -1,5 +1,6 @@
 #include "tools/mailbase/HandOffMessage.h"
 
+#include "server/intake/EmailBaseWriter.h"
 #include "server/store/Headers.h"
 
 namespace {
@@ -21,11 +22,6 @@ Text BodyAfter(const Text& text, qsizetype start) {
     return body;
 }
 
-// Characters `from` to `to` (counted from 1) of `s`, trimmed.
-Text Chars(const Text& s, int from, int to) { return Trim(s.mid(from - 1, to - from + 1)); }
-
-Text TwoDigits(int n) { return Text::number(n).rightJustified(2, '0'); }
-
 }  // namespace
 
 HandOffMessage ParseHandOff(const Text& file) {
@@ -43,22 +39,6 @@ HandOffMessage ParseHandOff(const Text& file) {
 }
 
 Text EmailDateText(const Text& date, const QDateTime& now) {
-    const Text d = Trim(date);
-    const Text weekday = Chars(d, 1, 3);
-    Text day = Chars(d, 6, 7), month = Chars(d, 9, 11), year = Chars(d, 13, 16);
-    Text hour = Chars(d, 18, 19), minute = Chars(d, 21, 22), second = Chars(d, 24, 25);
-    Text zone = Chars(d, 27, 31);
-    if (day.isEmpty() || month.isEmpty() || year.isEmpty()) {
-        day = TwoDigits(now.date().day());
-        month = TwoDigits(now.date().month());
-        year = Text::number(now.date().year());
-    }
-    if (hour.isEmpty() || minute.isEmpty() || second.isEmpty()) {
-        hour = TwoDigits(now.time().hour());
-        minute = TwoDigits(now.time().minute());
-        second = TwoDigits(now.time().second());
-    }
-    if (zone.isEmpty()) zone = "0";
-    return (weekday + " " + month + " " + day + ", " + year + " " + hour + ":" + minute + ":" + second + " " + zone)
-        .left(40);
+    // The server's own normaliser, cut to the record's field.
+    return NormaliseDateText(date, now).left(40);
 }
