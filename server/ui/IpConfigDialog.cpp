@@ -1,4 +1,5 @@
 #include "server/ui/IpConfigDialog.h"
+#include "server/ui/Buttons.h"
 
 #include "server/store/KeyedList.h"
 #include "server/ui/IpPatterns.h"
@@ -13,17 +14,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
-
-namespace {
-
-QPushButton* Button(const char* name, const char* caption, const char* tip = "") {
-    auto* b = new QPushButton(QString::fromLatin1(caption));
-    b->setObjectName(name);
-    b->setToolTip(QString::fromLatin1(tip));
-    return b;
-}
-
-}  // namespace
 
 frmIpConfig::frmIpConfig(UiContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     setObjectName("frmIpConfig");

@@ -1,4 +1,5 @@
 #include "server/ui/ListFrame.h"
+#include "server/ui/Buttons.h"
 
 #include "server/ui/Latin1.h"
 
@@ -6,16 +7,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-
-QPushButton* Button(const char* name, const char* caption) {
-    auto* b = new QPushButton(QString::fromLatin1(caption));
-    b->setObjectName(name);
-    return b;
-}
-
-}  // namespace
 
 ListFrame::ListFrame(ListDescription description, QWidget* parent) : QGroupBox(parent), description_(std::move(description)) {
     setObjectName("fraList");

@@ -1,4 +1,5 @@
 #include "server/ui/MailingLists.h"
+#include "server/ui/Buttons.h"
 
 #include "server/store/Files.h"
 #include "server/ui/KeyFilter.h"
@@ -34,12 +35,6 @@ TextList NonBlank(const TextList& lines) {
     for (const Text& l : lines)
         if (!Trim(l).isEmpty()) kept.append(l);
     return kept;
-}
-
-QPushButton* Button(const char* name, const char* caption) {
-    auto* b = new QPushButton(QString::fromLatin1(caption));
-    b->setObjectName(name);
-    return b;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "server/ui/NetworkDialogs.h"
+#include "server/ui/Buttons.h"
 
 #include "server/store/Files.h"
 #include "server/ui/FolderBrowse.h"
@@ -29,13 +30,6 @@ QLineEdit* NamedEdit(const char* name, const char* tip = "") {
     e->setObjectName(name);
     e->setToolTip(QString::fromLatin1(tip));
     return e;
-}
-
-QPushButton* Button(const char* name, const char* caption, const char* tip = "") {
-    auto* b = new QPushButton(QString::fromLatin1(caption));
-    b->setObjectName(name);
-    b->setToolTip(QString::fromLatin1(tip));
-    return b;
 }
 
 // A directory field with its browse button beside it.

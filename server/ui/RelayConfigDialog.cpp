@@ -1,4 +1,5 @@
 #include "server/ui/RelayConfigDialog.h"
+#include "server/ui/Buttons.h"
 
 #include "server/store/KeyedList.h"
 #include "server/ui/KeyFilter.h"
@@ -12,17 +13,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-
-QPushButton* Button(const char* name, const char* caption, const char* tip = "") {
-    auto* b = new QPushButton(QString::fromLatin1(caption));
-    b->setObjectName(name);
-    b->setToolTip(QString::fromLatin1(tip));
-    return b;
-}
-
-}  // namespace
 
 frmRelayConfig::frmRelayConfig(UiContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     setObjectName("frmRelayConfig");
