@@ -8,3 +8,19 @@ inline QPushButton* Button(const char* name, const char* caption, const char* ti
     if (*tip) b->setToolTip(QString::fromLatin1(tip));
     return b;
 }
+
+#include <QDialog>
+#include <QDialogButtonBox>
+
+// OK ("cmdOK") runs the dialog's handler; Cancel ("cmdCancel") rejects it.
+template <typename Dialog>
+QDialogButtonBox* OkCancelButtons(Dialog* dialog, void (Dialog::*onOk)()) {
+    auto* buttons = new QDialogButtonBox;
+    auto* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
+    ok->setObjectName("cmdOK");
+    auto* cancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
+    cancel->setObjectName("cmdCancel");
+    QObject::connect(ok, &QPushButton::clicked, dialog, onOk);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    return buttons;
+}

@@ -180,13 +180,7 @@ zarvinetmaillistedit::zarvinetmaillistedit(TextList& subscribers, int index, QWi
     InstallKeyFilter(Address_, KeyRules::Refuse(" "));
     auto* form = new QFormLayout(frame);
     form->addRow("Address:", Address_);
-    auto* buttons = new QDialogButtonBox;
-    auto* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
-    ok->setObjectName("cmdOK");
-    auto* cancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-    cancel->setObjectName("cmdCancel");
-    connect(ok, &QPushButton::clicked, this, &zarvinetmaillistedit::cmdOK_Click);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = OkCancelButtons(this, &zarvinetmaillistedit::cmdOK_Click);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame);
     layout->addWidget(buttons);

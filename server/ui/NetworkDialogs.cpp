@@ -252,13 +252,7 @@ zarvnetinetremoteedit::zarvnetinetremoteedit(UiContext& ctx, int index, QWidget*
     dial->setCurrentIndex(std::max(0, int(std::find(std::begin(kDialModes), std::end(kDialModes), r.dialMode) - kDialModes) % 4));
     form->addRow(Caption("Automatic Dial-Out:", dial), dial);
 
-    auto* buttons = new QDialogButtonBox;
-    auto* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
-    ok->setObjectName("cmdOK");
-    auto* cancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-    cancel->setObjectName("cmdCancel");
-    connect(ok, &QPushButton::clicked, this, &zarvnetinetremoteedit::cmdOK_Click);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = OkCancelButtons(this, &zarvnetinetremoteedit::cmdOK_Click);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame);
     layout->addWidget(buttons);

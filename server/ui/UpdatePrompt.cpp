@@ -1,4 +1,5 @@
 #include "server/ui/UpdatePrompt.h"
+#include "server/ui/Buttons.h"
 
 #include "server/ui/HelpPages.h"
 
@@ -35,13 +36,7 @@ frmUpdate::frmUpdate(QString program, QString mainDir, QWidget* parent)
     auto* frame = new QGroupBox("Update Type");
     auto* inner = new QVBoxLayout(frame);
     inner->addWidget(updatetype_);
-    auto* buttons = new QDialogButtonBox;
-    auto* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
-    ok->setObjectName("cmdOK");
-    auto* cancel = buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-    cancel->setObjectName("cmdCancel");
-    connect(ok, &QPushButton::clicked, this, &frmUpdate::cmdOK_Click);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = OkCancelButtons(this, &frmUpdate::cmdOK_Click);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame);
     layout->addWidget(buttons);
