@@ -29,6 +29,8 @@ int Run(int argc, char** argv, Front front) {
 
 int main(int argc, char** argv) {
     if (Headless()) {
+        // The console needs no GLib integration; Qt's own event loop is lighter.
+        if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
         return Run<QCoreApplication>(argc, argv, [](QCoreApplication& app, Engine& engine, SingleInstance&) {
             return RunConsoleFront(engine, app.arguments());
         });

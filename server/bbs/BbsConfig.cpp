@@ -2,6 +2,7 @@
 
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
+#include "server/store/SettledFiles.h"
 #include "server/store/Version.h"
 
 #include <QDir>
@@ -107,7 +108,7 @@ QString NetFile(const BbsConfig& bbs, int network) { return PathJoin(bbs.DataDir
 // Calls f(upper-cased key, raw value) for each line of a network file.
 template <typename F>
 void ForEachNetLine(const QString& file, F f) {
-    const Text bytes = ReadFileBytes(file);
+    const Text bytes = ReadSettledFile(file);
     for (Text line : bytes.split('\n')) {
         if (line.endsWith('\r')) line.chop(1);
         const TextList kv = Explode("=", line, 2, 2);

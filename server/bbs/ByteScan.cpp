@@ -2,7 +2,8 @@
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Version.h"
-#include <QFileInfo>
+#include "server/store/SettledFiles.h"
+#include <cerrno>
 #include <array>
 
 namespace {
@@ -42,10 +43,10 @@ bool FieldEquals(std::string_view field, std::string_view wanted) {
 }
 
 std::optional<Text> ReadListFile(const QString& path, const char* procedure, const char* module) {
-    if (!QFileInfo::exists(path)) return Text();
     bool ok = false;
-    Text bytes = ReadFileBytes(path, &ok);
-    if (ok && !QFileInfo(path).isDir()) return bytes;
+    Text bytes = ReadSettledFile(path, &ok);
+    if (ok) return bytes;
+    if (errno == ENOENT) return Text();
     LogError(procedure, kVersion, module, "Cannot read " + TextFromPath(path));
     return std::nullopt;
 }

@@ -240,6 +240,8 @@ void InboundServer::Feed(int16_t slot) {
             session.dialogue->Receive(session.socket->readAll());
         }
     });
+    // The replies leave now, not on the loop's next pass: the client waits for them.
+    if (sessions_[size_t(slot)]) sessions_[size_t(slot)]->socket->flush();
 }
 
 // The dialogue's work for one slot: a fault ends that session, no reply.

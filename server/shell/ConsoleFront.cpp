@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QAbstractEventDispatcher>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -44,18 +45,19 @@ ConsoleFront::ConsoleFront(Engine& engine, QObject* parent)
 ConsoleFront::~ConsoleFront() { std::fflush(stdout); }
 
 // On a terminal every line shows at once; into a pipe or a file the lines of
-// one burst leave together when the event loop comes round again.
+// one burst leave together before the event loop waits again.
 void ConsoleFront::ShowLine(const QByteArray& line) {
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fputc('\n', stdout);
     if (interactive_) {
         std::fflush(stdout);
-    } else if (!flushPending_) {
-        flushPending_ = true;
-        QTimer::singleShot(0, this, [this] {
-            flushPending_ = false;
+    } else if (!flushHooked_) {
+        if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [] { std::fflush(stdout); });
+            flushHooked_ = true;
+        } else {
             std::fflush(stdout);
-        });
+        }
     }
 }
 

@@ -28,7 +28,7 @@ private:
     bool haveWindowRecord_ = false;
     Engine& engine_;
     bool interactive_;
-    bool flushPending_ = false;
+    bool flushHooked_ = false;
     QSocketNotifier* notifier_ = nullptr;
 };
 

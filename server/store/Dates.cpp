@@ -31,9 +31,38 @@ Text GetTimeZoneOffset(const QDateTime& when) {
     return Text(offsetMinutes < 0 ? "-" : "+") + Two(int(a / 60)) + Two(int(a % 60));
 }
 
-Text TimeText(const QDateTime& when) {
+namespace {
+Text FormatTime(const QDateTime& when) {
     const QTime t = when.time();
     return Two(t.hour()) + ":" + Two(t.minute()) + ":" + Two(t.second());
+}
+
+Text FormatLogStamp(const QDateTime& when) {
+    const QDate d = when.date();
+    return DayName(d) + " " + Text::number(d.year()) + "-" + Two(d.month()) + "-" + Two(d.day()) + " " +
+           FormatTime(when);
+}
+
+// Event lines are stamped many times a second with the same time: the text
+// is made once per second. (Comparing two local times would itself read the
+// time zone, which costs more than the text.)
+struct SecondText {
+    time_t second = -1;
+    Text text;
+};
+
+Text OfThisSecond(SecondText& kept, Text (*format)(const QDateTime&)) {
+    const time_t second = time(nullptr);
+    if (second != kept.second) kept = {second, format(Now())};
+    return kept.text;
+}
+}  // namespace
+
+Text TimeText(const QDateTime& when) { return FormatTime(when); }
+
+Text TimeText() {
+    static SecondText kept;
+    return OfThisSecond(kept, FormatTime);
 }
 
 Text HeaderDateNoZone(const QDateTime& when) {
@@ -44,9 +73,11 @@ Text HeaderDateNoZone(const QDateTime& when) {
 
 Text HeaderDate(const QDateTime& when) { return HeaderDateNoZone(when) + " " + GetTimeZoneOffset(when); }
 
-Text LogStamp(const QDateTime& when) {
-    const QDate d = when.date();
-    return DayName(d) + " " + Text::number(d.year()) + "-" + Two(d.month()) + "-" + Two(d.day()) + " " + TimeText(when);
+Text LogStamp(const QDateTime& when) { return FormatLogStamp(when); }
+
+Text LogStamp() {
+    static SecondText kept;
+    return OfThisSecond(kept, FormatLogStamp);
 }
 
 Text UsDate(const QDate& d) { return Two(d.month()) + "/" + Two(d.day()) + "/" + Text::number(d.year()); }

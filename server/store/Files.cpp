@@ -45,15 +45,16 @@ bool FileExists(const QString& path, bool wildcard) {
     const QString p = path.trimmed();
     if (p.isEmpty()) return false;
     if (wildcard || HasWildcard(p)) return SearchFinds(p, false);
-    const QFileInfo info(p);
-    return info.exists() && !info.isDir();
+    struct stat status {};
+    return ::stat(QFile::encodeName(p).constData(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
 bool DirExists(const QString& path, bool wildcard) {
     const QString p = path.trimmed();
     if (p.isEmpty()) return false;
     if (wildcard || HasWildcard(p)) return SearchFinds(p, true);
-    return QFileInfo(p).isDir();
+    struct stat status {};
+    return ::stat(QFile::encodeName(p).constData(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 QStringList ListFiles(const QString& dir, const QString& pattern) {
@@ -73,11 +74,12 @@ QString FindNameNoCase(const QString& dir, const QString& name) {
     return {};
 }
 
-Text ReadFileBytes(const QString& path, bool* ok) {
+Text ReadFileBytes(const QString& path, bool* ok, struct stat* opened) {
     // Plain system calls: lists and records are read for every message.
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    struct stat status {};
+    struct stat local {};
+    struct stat& status = opened ? *opened : local;
     if (fd < 0) {
         if (ok) *ok = false;  // errno tells why, ENOENT for a missing file
         return {};

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+struct stat;
+
 QString PathJoin(const QString& dir, const QString& name);
 QString PathFromText(const Text& bytes);       // a path stored in a BBS record
 Text TextFromPath(const QString& path);
@@ -19,7 +21,9 @@ QStringList ListFiles(const QString& dir, const QString& pattern);
 QString FindNameNoCase(const QString& dir, const QString& name);
 
 Text ReadFileText(const QString& path);        // cut at the first NUL; "" on failure
-Text ReadFileBytes(const QString& path, bool* ok = nullptr);
+// `opened`, when given, receives the status of the file as opened, before
+// its bytes were read.
+Text ReadFileBytes(const QString& path, bool* ok = nullptr, struct stat* opened = nullptr);
 // Replaces the file's content through a temporary file renamed into place.
 bool WriteFileAtomic(const QString& path, const Text& bytes);
 // The design's WriteFileText: keepExisting leaves an existing file alone.

@@ -2,6 +2,7 @@
 
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
+#include "server/store/SettledFiles.h"
 #include "server/store/Version.h"
 
 #include <QFile>
@@ -34,7 +35,7 @@ Text GetData(const Text& key, const QString& file) {
     const QString f = file.trimmed();
     if (k.isEmpty() || f.isEmpty()) return {};
     bool ok = true;
-    const Text bytes = ReadFileBytes(f, &ok);
+    const Text bytes = ReadSettledFile(f, &ok);
     if (!ok) {
         if (errno != ENOENT) LogError("GetData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
         return {};
