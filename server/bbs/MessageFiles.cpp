@@ -10,8 +10,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -69,16 +72,25 @@ bool RenameNoReplace(const QByteArray& from, const QByteArray& to, bool* nameTak
     return false;
 }
 
-// Writes all bytes, however the system splits the write.
-bool WriteAll(int fd, const Text& bytes) {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
+// Writes all pieces in as few calls as the system allows, however it splits them.
+bool WriteAll(int fd, const TextList& pieces) {
+    std::vector<iovec> parts;
+    parts.reserve(size_t(pieces.size()));
+    for (const Text& piece : pieces)
+        if (!piece.isEmpty()) parts.push_back({const_cast<char*>(piece.constData()), size_t(piece.size())});
+    size_t next = 0;
+    while (next < parts.size()) {
+        const int count = int(std::min<size_t>(parts.size() - next, IOV_MAX));
+        const ssize_t written = ::writev(fd, parts.data() + next, count);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
-        data += written;
-        left -= written;
+        // Step past what went out; a piece written in part keeps its rest.
+        size_t left = size_t(written);
+        while (next < parts.size() && left >= parts[next].iov_len) left -= parts[next++].iov_len;
+        if (left > 0) {
+            parts[next].iov_base = static_cast<char*>(parts[next].iov_base) + left;
+            parts[next].iov_len -= left;
+        }
     }
     return true;
 }
@@ -86,16 +98,16 @@ bool WriteAll(int fd, const Text& bytes) {
 // A new file holding the pieces, under a name no reader looks for.
 QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     static unsigned sequence = 0;
+    static const pid_t self = ::getpid();
     QByteArray path;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        path = QFile::encodeName(PathJoin(directory, QStringLiteral("osprine-%1-%2.tmp").arg(::getpid()).arg(++sequence)));
+        path = QFile::encodeName(PathJoin(directory, QStringLiteral("osprine-%1-%2.tmp").arg(self).arg(++sequence)));
         fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0 && errno != EEXIST) return {};  // a name left by an earlier run is skipped
     }
     if (fd < 0) return {};
-    bool ok = true;
-    for (const Text& piece : pieces) ok = ok && WriteAll(fd, piece);
+    bool ok = WriteAll(fd, pieces);
     ok = (::close(fd) == 0) && ok;
     if (ok) return path;
     ::unlink(path.constData());

@@ -5,6 +5,8 @@
 #include "server/store/Files.h"
 #include "server/store/Version.h"
 #include <QFile>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -56,17 +58,19 @@ int32_t UserCount(const BbsConfig& bbs) {
 
 UserRecord GetUser(const BbsConfig& bbs, int32_t userNumber, bool* failed) {
     if (failed) *failed = true;
-    QFile file(UserFilePath(bbs));
+    const QString path = UserFilePath(bbs);
     Text fault;
+    // One open and one positioned read: a record is fetched for every recipient.
+    const int fd = userNumber < 1 ? -1 : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (userNumber < 1) {
         fault = "Bad record number " + NumText(userNumber);
-    } else if (!file.open(QIODevice::ReadOnly)) {
-        fault = "File not found: " + TextFromPath(file.fileName());
-    } else if (!file.seek(qint64(userNumber - 1) * kUserRecordSize)) {
-        fault = "Bad record number " + NumText(userNumber);
+    } else if (fd < 0) {
+        fault = "File not found: " + TextFromPath(path);
     } else {
-        const Text bytes = file.read(kUserRecordSize);
-        if (bytes.size() == kUserRecordSize) {
+        Text bytes(kUserRecordSize, '\0');
+        const ssize_t got = ::pread(fd, bytes.data(), size_t(kUserRecordSize), off_t(userNumber - 1) * kUserRecordSize);
+        ::close(fd);
+        if (got == kUserRecordSize) {
             if (failed) *failed = false;
             return UserRecord::Decode(bytes);
         }

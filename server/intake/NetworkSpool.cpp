@@ -4,13 +4,13 @@
 #include "server/bbs/UserDirectory.h"
 #include "server/inbound/Recipients.h"
 #include "server/intake/EmailBaseWriter.h"
+#include "server/intake/TosserProcess.h"
 #include "server/net/Base64.h"
 #include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Version.h"
 
-#include <QProcess>
 
 namespace {
 
@@ -68,19 +68,7 @@ Text ShellQuote(const Text& word) { return "'" + Text(word).replace("'", "'\\''"
 
 // The last tosser started by this server, so that a second one is not
 // started in the moment before the first has raised its "BT*.FLG" flag.
-qint64 gTosserPid = 0;
-
-bool TosserRunning() {
-    if (gTosserPid <= 0) return false;
-    // A process that ended may linger as a zombie; it counts as gone.
-    const Text stat = ReadFileBytes(QStringLiteral("/proc/%1/stat").arg(gTosserPid));
-    const qsizetype close = stat.lastIndexOf(')');
-    if (close < 0 || close + 2 >= stat.size() || stat[close + 2] == 'Z') {
-        gTosserPid = 0;
-        return false;
-    }
-    return true;
-}
+pid_t gTosserPid = 0;
 
 }  // namespace
 
@@ -135,7 +123,7 @@ Text TosserScript(const QString& mainDir, const QDateTime& now) {
 }
 
 void TossMessages(const ServerContext& ctx) {
-    if (TosserRunning()) return;  // the cheapest test first: this runs after every hand-off
+    if (TosserShellRunning(gTosserPid)) return;  // the cheapest test first: this runs after every hand-off
     const QString mainDir = ctx.bbs.MainDir();
     if (!ListFiles(mainDir, QStringLiteral("BT*.FLG")).isEmpty()) return;
     if (ListFiles(ctx.bbs.SpoolTmpDir(), QStringLiteral("*.D")).isEmpty()) return;
@@ -146,15 +134,8 @@ void TossMessages(const ServerContext& ctx) {
         LogError("TossMessages", kVersion, "modOSPRINE", "Cannot write " + TextFromPath(script));
         return;
     }
-    QProcess sh;
-    sh.setProgram(QStringLiteral("/bin/sh"));
-    sh.setArguments({script});
-    sh.setWorkingDirectory(mainDir);
-    sh.setStandardInputFile(QProcess::nullDevice());
-    sh.setStandardOutputFile(QProcess::nullDevice());
-    sh.setStandardErrorFile(QProcess::nullDevice());
-    qint64 pid = 0;
-    if (!sh.startDetached(&pid)) {
+    const pid_t pid = StartTosserShell(script, mainDir);
+    if (pid == 0) {
         LogError("TossMessages", kVersion, "modOSPRINE", "Cannot start /bin/sh " + TextFromPath(script));
         return;
     }
