@@ -35,11 +35,11 @@ QString FindDir(const Text& dir) {
     static QHash<Text, Answer> known;
     static QElapsedTimer clock;
     if (!clock.isValid()) clock.start();
-    const QString path = PathFromText(dir);
-    if (!path.startsWith('/')) return FindDirOnDisk(path);  // relative to a directory that can change
     const qint64 now = clock.elapsed();
     const auto hit = known.constFind(dir);
     if (hit != known.constEnd() && hit->until > now) return hit->path;
+    const QString path = PathFromText(dir);
+    if (!path.startsWith('/')) return FindDirOnDisk(path);  // relative to a directory that can change
     const QString found = FindDirOnDisk(path);
     if (found.isEmpty()) return found;
     if (known.size() > 256) known.clear();  // directory texts come from a few configuration files

@@ -11,8 +11,17 @@
 #include <unistd.h>
 
 namespace {
-TextList Lines(const Text& text) { return Explode(CRLF, ConvertCrLf(text)); }
+TextList Lines(const Text& text) {
+    // Nearly every event is one line: no need to normalise and split it.
+    if (!text.contains('\r') && !text.contains('\n')) return {text};
+    return Explode(CRLF, ConvertCrLf(text));
+}
 }  // namespace
+
+void EventLog::SetMainDir(const QString& dir) {
+    mainDir_ = dir;
+    logFile_ = QFile::encodeName(LogPath());
+}
 
 QString EventLog::LogPath() const { return PathJoin(mainDir_, "OSPRINE.LOG"); }
 
@@ -31,14 +40,14 @@ void EventLog::ShowEvent(const Text& text) {
 }
 
 void EventLog::OsprineLog(int16_t slot, const Text& text) {
-    const QString path = LogPath();
-    const QByteArray file = QFile::encodeName(path);
+    const QByteArray& file = logFile_;
     // One open, one status and one write per call: this runs for every
     // command and reply of every session.
     int fd = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     struct stat status {};
     if (fd >= 0 && ::fstat(fd, &status) == 0 && maxLogSize_ > 0 && status.st_size > maxLogSize_) {
         ::close(fd);
+        const QString path = LogPath();
         const QString old = PathJoin(mainDir_, "OSPRINE.OLD");
         if (!RemoveFile(old) || !QFile::copy(path, old) || !QFile::remove(path))
             LogError("OsprineLog", kVersion, "modOSPRINE", "Cannot rotate the event log to OSPRINE.OLD");

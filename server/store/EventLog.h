@@ -11,8 +11,8 @@ public:
     // The face shows a message box (console: "title: text" on standard error).
     using BoxSink = std::function<void(const Text& title, const Text& text)>;
 
-    EventLog(QString mainDir, const int32_t& maxLogSize) : mainDir_(std::move(mainDir)), maxLogSize_(maxLogSize) {}
-    void SetMainDir(const QString& dir) { mainDir_ = dir; }
+    EventLog(QString mainDir, const int32_t& maxLogSize) : maxLogSize_(maxLogSize) { SetMainDir(mainDir); }
+    void SetMainDir(const QString& dir);
     void SetSink(Sink sink) { sink_ = std::move(sink); }
     void SetBoxSink(BoxSink sink) { boxSink_ = std::move(sink); }
     void MessageBox(const Text& title, const Text& text) const { if (boxSink_) boxSink_(title, text); }
@@ -30,6 +30,7 @@ public:
 
 private:
     QString mainDir_;
+    QByteArray logFile_;   // the path as the system takes it, made once
     const int32_t& maxLogSize_;
     Sink sink_;
     BoxSink boxSink_;

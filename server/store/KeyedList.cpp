@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <cstring>
 
 namespace {
 // Lines of the file as read line by line: split at LF, a CR before it dropped.
@@ -40,9 +41,19 @@ Text GetData(const Text& key, const QString& file) {
         if (errno != ENOENT) LogError("GetData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
         return {};
     }
-    for (const Text& line : FileLines(bytes)) {
-        const TextList parts = Explode("=", line, 2, 2);
-        if (UCase(Trim(parts[0])) == k) return parts[1];
+    // Read in place, line by line: the file is searched for every message.
+    const char* data = bytes.constData();
+    qsizetype from = 0;
+    while (from < bytes.size()) {
+        qsizetype at = bytes.indexOf('\n', from);
+        if (at < 0) at = bytes.size();
+        qsizetype end = at;
+        if (end > from && data[end - 1] == '\r') --end;
+        const void* equals = std::memchr(data + from, '=', size_t(end - from));
+        const qsizetype keyEnd = equals ? static_cast<const char*>(equals) - data : end;
+        const Text key = Trim(Text::fromRawData(data + from, keyEnd - from));
+        if (key.size() == k.size() && UCase(key) == k) return keyEnd < end ? bytes.mid(keyEnd + 1, end - keyEnd - 1) : Text();
+        from = at + 1;
     }
     return {};
 }

@@ -26,6 +26,10 @@ TEST(KeyedList, KeysIgnoreCaseAndSpacesValuesAreKeptWhole) {
     EXPECT_EQ(GetData("aliases", f), "sales,12");
     EXPECT_EQ(GetData("missing", f), "");
     EXPECT_EQ(GetData("aliases", dir.filePath("none.dat")), "");
+    const QString g = Write(dir, "OTHER.DAT", "domains\r\nno key here\r\nrelaydb=a=b\r\n subjectfilter\t=last");
+    EXPECT_EQ(GetData("domains", g), "");           // a key without "=" has an empty value
+    EXPECT_EQ(GetData("relaydb", g), "a=b");
+    EXPECT_EQ(GetData("SUBJECTFILTER", g), "last");  // the last line needs no line end
     EXPECT_FALSE(QFile::exists(dir.filePath("none.dat")));
 }
 
