@@ -1,10 +1,10 @@
 #include "server/bbs/ByteScan.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
-#include "server/store/Version.h"
 #include "server/store/SettledFiles.h"
-#include <cerrno>
+#include "server/store/Version.h"
 #include <array>
+#include <cerrno>
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <QFile>
 #include <vector>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
-#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/uio.h>

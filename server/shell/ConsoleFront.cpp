@@ -6,9 +6,9 @@
 #include "server/store/Statistics.h"
 #include "server/store/Version.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QAbstractEventDispatcher>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>

@@ -10,9 +10,9 @@ QDateTime Now();
 Text GetTimeZoneOffset(const QDateTime& when = Now());  // "+0200"
 Text HeaderDate(const QDateTime& when = Now());  // "Tue, 11 Jul 2006 19:35:37 +0200"
 Text HeaderDateNoZone(const QDateTime& when);                          // without the offset
-Text LogStamp(const QDateTime& when);           // "Tue 2006-07-11 19:35:37"
+Text LogStamp(const QDateTime& when);            // "Tue 2006-07-11 19:35:37"
 Text LogStamp();                                 // of Now()
-Text TimeText(const QDateTime& when);           // "19:35:37"
+Text TimeText(const QDateTime& when);            // "19:35:37"
 Text TimeText();                                 // of Now()
 Text UsDate(const QDate& date);                                         // "07/11/2006"
 Text YyMmDd(const QDate& date);                                         // "060711"

@@ -11,5 +11,5 @@
 // (ENOENT for a missing file).
 Text ReadSettledFile(const QString& path, bool* ok = nullptr);
 
-// Forgets every copy (for tests and after the server writes a file itself).
+// Forgets every copy (for tests).
 void ForgetSettledFiles();
