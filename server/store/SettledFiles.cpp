@@ -16,7 +16,7 @@ namespace {
 // afresh every time until it has been quiet for this long.
 constexpr qint64 kQuietNanoseconds = 1'000'000'000;
 constexpr qint64 kLargestKept = 4 * 1024 * 1024;
-constexpr qsizetype kMostKept = 32;
+constexpr qsizetype kMostKept = 16;   // the server reads a handful of such files
 
 struct Status {
     dev_t device = 0;
