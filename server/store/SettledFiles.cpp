@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -26,6 +28,10 @@ struct Status {
     timespec changed {};
 
     static Status Of(const struct stat& s) { return {s.st_dev, s.st_ino, s.st_size, s.st_mtim, s.st_ctim}; }
+    static Status Of(const struct statx& s) {
+        return {makedev(s.stx_dev_major, s.stx_dev_minor), s.stx_ino, off_t(s.stx_size),
+                {s.stx_mtime.tv_sec, s.stx_mtime.tv_nsec}, {s.stx_ctime.tv_sec, s.stx_ctime.tv_nsec}};
+    }
     bool operator==(const Status& o) const {
         return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
                modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
@@ -57,8 +63,10 @@ bool Quiet(const Status& s) {
 Text ReadSettledFile(const QString& path, bool* ok) {
     const QByteArray name = QFile::encodeName(path);
     QHash<QByteArray, Copy>& copies = Copies();
-    struct stat now {};
-    if (::stat(name.constData(), &now) == 0) {
+    // Forced to the file's own status: a network file system must not answer
+    // from its attribute cache, or an edit could go unseen for seconds.
+    struct statx now {};
+    if (::statx(AT_FDCWD, name.constData(), AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &now) == 0) {
         const auto kept = copies.constFind(name);
         if (kept != copies.constEnd() && kept->status == Status::Of(now)) {
             if (ok) *ok = true;
