@@ -11,7 +11,6 @@
 #include "server/store/Files.h"
 #include "server/store/Version.h"
 
-
 namespace {
 
 Text RTrimSpaces(Text s) {

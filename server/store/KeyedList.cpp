@@ -52,7 +52,8 @@ Text GetData(const Text& key, const QString& file) {
         const void* equals = std::memchr(data + from, '=', size_t(end - from));
         const qsizetype keyEnd = equals ? static_cast<const char*>(equals) - data : end;
         const Text key = Trim(Text::fromRawData(data + from, keyEnd - from));
-        if (key.size() == k.size() && UCase(key) == k) return keyEnd < end ? bytes.mid(keyEnd + 1, end - keyEnd - 1) : Text();
+        if (key.size() == k.size() && UCase(key) == k)
+            return keyEnd < end ? bytes.mid(keyEnd + 1, end - keyEnd - 1) : Text();
         from = at + 1;
     }
     return {};
