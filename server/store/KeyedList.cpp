@@ -7,22 +7,29 @@
 
 #include <QFile>
 #include <cerrno>
-#include <cstring>
 
 namespace {
-// Lines of the file as read line by line: split at LF, a CR before it dropped.
-TextList FileLines(const Text& bytes) {
-    TextList lines;
-    if (bytes.isEmpty()) return lines;
+// Calls f(line) for each line as read line by line: split at LF, a CR before
+// it dropped; the lines are views into the bytes. f returns false to stop.
+template <typename F>
+void ForEachLine(const Text& bytes, F f) {
     qsizetype from = 0;
     while (from < bytes.size()) {
         qsizetype at = bytes.indexOf('\n', from);
         if (at < 0) at = bytes.size();
         qsizetype end = at;
         if (end > from && bytes[end - 1] == '\r') --end;
-        lines.append(bytes.mid(from, end - from));
+        if (!f(QByteArrayView(bytes.constData() + from, end - from))) return;
         from = at + 1;
     }
+}
+
+TextList FileLines(const Text& bytes) {
+    TextList lines;
+    ForEachLine(bytes, [&](QByteArrayView line) {
+        lines.append(line.toByteArray());
+        return true;
+    });
     return lines;
 }
 
@@ -41,22 +48,17 @@ Text GetData(const Text& key, const QString& file) {
         if (errno != ENOENT) LogError("GetData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
         return {};
     }
-    // Read in place, line by line: the file is searched for every message.
-    const char* data = bytes.constData();
-    qsizetype from = 0;
-    while (from < bytes.size()) {
-        qsizetype at = bytes.indexOf('\n', from);
-        if (at < 0) at = bytes.size();
-        qsizetype end = at;
-        if (end > from && data[end - 1] == '\r') --end;
-        const void* equals = std::memchr(data + from, '=', size_t(end - from));
-        const qsizetype keyEnd = equals ? static_cast<const char*>(equals) - data : end;
-        const Text key = Trim(Text::fromRawData(data + from, keyEnd - from));
-        if (key.size() == k.size() && UCase(key) == k)
-            return keyEnd < end ? bytes.mid(keyEnd + 1, end - keyEnd - 1) : Text();
-        from = at + 1;
-    }
-    return {};
+    // Read in place: the file is searched for every message.
+    Text value;
+    ForEachLine(bytes, [&](QByteArrayView line) {
+        const qsizetype equals = line.indexOf('=');
+        const QByteArrayView name = equals < 0 ? line : line.first(equals);
+        const Text trimmed = Trim(Text::fromRawData(name.data(), name.size()));
+        if (trimmed.size() != k.size() || UCase(trimmed) != k) return true;
+        if (equals >= 0) value = line.sliced(equals + 1).toByteArray();
+        return false;
+    });
+    return value;
 }
 
 void PutData(const Text& key, const Text& value, const QString& file) {
