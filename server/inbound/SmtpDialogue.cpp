@@ -267,7 +267,11 @@ void SmtpDialogue::CollectData() {
         }
         buffer.remove(0, lineEnd + 1);
         lineScanned_ = buffer.size();
-        const qsizetype mark = body.indexOf("\r\n.\r\n", searchFrom);
+        // memmem: many times faster than QByteArray::indexOf on a long body.
+        static constexpr char kEndMark[] = "\r\n.\r\n";
+        const void* found = memmem(body.constData() + searchFrom, size_t(body.size() - searchFrom), kEndMark,
+                                   sizeof kEndMark - 1);
+        const qsizetype mark = found ? static_cast<const char*>(found) - body.constData() : -1;
         if (mark >= 0) {
             buffer.clear();   // text after the end mark is dropped
             EndOfData(mark);

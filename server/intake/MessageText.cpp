@@ -2,6 +2,8 @@
 
 #include "server/store/Headers.h"
 
+#include <cstring>
+
 namespace {
 
 bool IsBlankLine(QByteArrayView line) {
@@ -53,16 +55,6 @@ QByteArrayView HeaderBlock(const Text& message) {
 
 namespace {
 
-// Every CR is followed by LF and every LF follows a CR: nothing to convert.
-bool AllCrLf(QByteArrayView text) {
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        if (text[i] == '\r' && (i + 1 >= n || text[i + 1] != '\n')) return false;
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) return false;
-    }
-    return true;
-}
-
 QByteArrayView WithoutTrailingCrLf(QByteArrayView text) {
     while (text.endsWith("\r\n")) text.chop(2);
     return text;
@@ -71,7 +63,17 @@ QByteArrayView WithoutTrailingCrLf(QByteArrayView text) {
 // The bytes of the message itself, not copied; see MessageText.
 Text Borrowed(QByteArrayView text) { return QByteArray::fromRawData(text.data(), text.size()); }
 
-bool NeedsUnstuffing(const Text& text) { return text.startsWith("..") || text.contains("\n.."); }
+// A line that begins with "..": looked for line by line with memchr, which
+// is many times faster on a long message than a search for the three bytes.
+bool NeedsUnstuffing(const Text& text) {
+    if (text.startsWith("..")) return true;
+    const char* const end = text.constData() + text.size();
+    for (const char* at = text.constData(); (at = static_cast<const char*>(std::memchr(at, '\n', size_t(end - at))));) {
+        ++at;
+        if (end - at >= 2 && at[0] == '.' && at[1] == '.') return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -95,7 +97,7 @@ MessageText SplitMessage(const Text& message) {
         if (end == from) {
             m.hasBody = true;
             const QByteArrayView rest = text.sliced(NextLine(text, end));
-            if (AllCrLf(rest)) {
+            if (LineEndsAreCrLf(rest)) {
                 m.body = Borrowed(WithoutTrailingCrLf(rest));
             } else {
                 m.body.reserve(rest.size() + rest.size() / 32 + 16);  // growth would double the peak

@@ -31,6 +31,7 @@ Text StrPad(const Text& text, int width, const Text& pad = " ", PadMode mode = P
 Text StrReplace(const Text& text, const Text& search, const Text& replacement, int maxCount = 0, bool restart = false);
 
 Text ConvertCrLf(const Text& text);          // every line end becomes CR LF
+bool LineEndsAreCrLf(QByteArrayView text);   // every CR before an LF, every LF after a CR
 Text StripTrailingCrLf(const Text& text);
 Text StripTrailingBackslash(const Text& path);
 Text GetFileBasename(const Text& path);      // last component after "\" or "/"

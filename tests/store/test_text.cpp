@@ -41,6 +41,9 @@ TEST(ConvertCrLf, EveryLineEndBecomesCrLf) {
     EXPECT_EQ(ConvertCrLf("\r\r\n\r"), "\r\n\r\n\r\n");
     EXPECT_EQ(ConvertCrLf("plain"), "plain");
     EXPECT_EQ(ConvertCrLf(""), "");
+    for (const char* crLf : {"", "a\r\nb", "\r\n\r\n", "no line end"}) EXPECT_TRUE(LineEndsAreCrLf(crLf)) << crLf;
+    for (const char* mixed : {"\n", "a\r", "\r\r\n", "a\n\r", "\r\n\n", "\ra\n"})
+        EXPECT_FALSE(LineEndsAreCrLf(mixed)) << mixed;
     EXPECT_EQ(StripTrailingCrLf("a\r\n\r\n"), "a");
     EXPECT_EQ(StripTrailingCrLf("a\r\n\n"), "a\r\n\n");
     EXPECT_EQ(StripTrailingBackslash("C:\\DIR\\\\"), "C:\\DIR");
