@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -142,21 +145,29 @@ Text StrReplace(const Text& text, const Text& search, const Text& replacement, i
 }
 
 bool LineEndsAreCrLf(QByteArrayView text) {
-    // Found with memchr, which reads many bytes at a time: messages are long
-    // and their lines few by comparison. Every LF has a CR before it, and
-    // with as many CRs as LFs no CR stands alone.
-    if (text.isEmpty()) return true;
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
-    qsizetype pairs = 0;
-    for (const char* at = begin; (at = static_cast<const char*>(std::memchr(at, '\n', size_t(end - at)))); ++at) {
-        if (at == begin || at[-1] != '\r') return false;
-        ++pairs;
+    // The line ends are right when the LFs stand exactly one place after the
+    // CRs. Sixteen bytes are compared at a time where the processor can:
+    // messages are long, and this runs over every one.
+    const char* p = text.data();
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+    unsigned carry = 0;   // 1 when the byte before the block is a CR
+#ifdef __SSE2__
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const unsigned crs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, cr)));
+        const unsigned lfs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lf)));
+        if (lfs != (((crs << 1) | carry) & 0xFFFFu)) return false;
+        carry = crs >> 15;
     }
-    qsizetype returns = 0;
-    for (const char* at = begin; (at = static_cast<const char*>(std::memchr(at, '\r', size_t(end - at)))); ++at)
-        if (++returns > pairs) return false;
-    return true;
+#endif
+    for (; i < n; ++i) {
+        const bool isLf = p[i] == '\n';
+        if (isLf != (carry == 1)) return false;
+        carry = p[i] == '\r' ? 1 : 0;
+    }
+    return carry == 0;
 }
 
 Text ConvertCrLf(const Text& text) {

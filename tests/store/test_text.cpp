@@ -1,6 +1,7 @@
 #include "server/store/Text.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 TEST(Explode, MinimumCountPadsWithEmptyPieces) {
     const TextList parts = Explode(",", "word", 11, 11);
@@ -34,6 +35,26 @@ TEST(StrReplace, CountsRestartsAndStopsOnItsOwnOutput) {
     EXPECT_EQ(StrReplace("xAx", "a", "b"), "xAx");  // case-sensitive
     // A replacement holding the search text does not loop forever.
     EXPECT_EQ(StrReplace("a", "a", "aa", 0, true), "aa");
+}
+
+TEST(ConvertCrLf, TheLineEndTestAgreesWithALineByLineReadingAtEveryLengthAndOffset) {
+    // The test reads many bytes at a time: line ends across block edges.
+    const auto byHand = [](const Text& t) {
+        for (qsizetype i = 0; i < t.size(); ++i) {
+            if (t[i] == '\r' && (i + 1 == t.size() || t[i + 1] != '\n')) return false;
+            if (t[i] == '\n' && (i == 0 || t[i - 1] != '\r')) return false;
+        }
+        return true;
+    };
+    std::mt19937 random(7);
+    const char alphabet[] = {'a', '\r', '\n', 'b'};
+    for (int round = 0; round < 20000; ++round) {
+        Text t;
+        const int length = int(random() % 70);
+        for (int i = 0; i < length; ++i) t += alphabet[random() % 4];
+        if (round % 2 == 0) t = ConvertCrLf(t);   // half of them right, to reach the end
+        ASSERT_EQ(LineEndsAreCrLf(t), byHand(t)) << t.toPercentEncoding().constData();
+    }
 }
 
 TEST(ConvertCrLf, EveryLineEndBecomesCrLf) {
