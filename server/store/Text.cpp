@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
