@@ -9,11 +9,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -105,6 +108,28 @@ bool WriteAll(int fd, const TextList& pieces) {
     return true;
 }
 
+// The temporary name of a message file: the writer's process id and a sequence number.
+QString TemporaryName(pid_t writer, unsigned sequence) {
+    return QStringLiteral("osprine-%1-%2.tmp").arg(writer).arg(sequence);
+}
+
+// The process id in a temporary name, or 0 when the name is not one.
+pid_t WriterOfTemporary(std::string_view name) {
+    constexpr std::string_view prefix = "osprine-", suffix = ".tmp";
+    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) return 0;
+    name = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const auto Digits = [](std::string_view part) {
+        return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const size_t dash = name.find('-');
+    if (dash == std::string_view::npos || !Digits(name.substr(0, dash)) || !Digits(name.substr(dash + 1))) return 0;
+    int32_t pid = 0;
+    const auto [end, fault] = std::from_chars(name.data(), name.data() + dash, pid);
+    return fault == std::errc() && pid > 0 ? pid_t(pid) : 0;
+}
+
+bool ProcessGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
 // A new file holding the pieces, under a name no reader looks for.
 QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     static unsigned sequence = 0;
@@ -112,7 +137,7 @@ QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     QByteArray path;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        path = QFile::encodeName(PathJoin(directory, QStringLiteral("osprine-%1-%2.tmp").arg(self).arg(++sequence)));
+        path = QFile::encodeName(PathJoin(directory, TemporaryName(self, ++sequence)));
         fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0 && errno != EEXIST) return {};  // a name left by an earlier run is skipped
     }
@@ -156,4 +181,19 @@ int WriteNewMessageFile(const QString& directory, const TextList& pieces) {
     }
     ::unlink(temp.constData());
     return 0;
+}
+
+int RemoveStaleMessageTemporaries(const QString& directory) {
+    DIR* dir = ::opendir(QFile::encodeName(directory).constData());
+    if (!dir) return 0;
+    std::vector<QByteArray> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t writer = WriterOfTemporary(entry->d_name);
+        if (writer != 0 && writer != ::getpid() && ProcessGone(writer)) stale.push_back(entry->d_name);
+    }
+    ::closedir(dir);
+    int removed = 0;
+    for (const QByteArray& name : stale)
+        if (::unlink(QFile::encodeName(PathJoin(directory, QFile::decodeName(name))).constData()) == 0) ++removed;
+    return removed;
 }

@@ -24,3 +24,8 @@ int WriteNewMessageFile(const QString& directory, const TextList& pieces);
 inline int WriteNewMessageFile(const QString& directory, const Text& content) {
     return WriteNewMessageFile(directory, TextList{content});
 }
+
+// Removes the temporary files that a server which ended in the middle of a
+// write left in the directory: those named for a process that is gone.
+// Returns how many were removed.
+int RemoveStaleMessageTemporaries(const QString& directory);

@@ -1,5 +1,7 @@
 #include "server/shell/Engine.h"
 
+#include "server/bbs/MessageFiles.h"
+
 #include "server/bbs/UserDirectory.h"
 #include "server/inbound/InboundServer.h"
 #include "server/inbound/Recipients.h"
@@ -53,6 +55,7 @@ bool Engine::Start(const QStringList& arguments) {
     GetStats();
     WriteVersionRecord(bbs_.MainDir());
     DeleteTossBatch();
+    RemoveUnfinishedFiles();
 
     intake_ = std::make_unique<Intake>(ctx_);
     inbound_ = std::make_unique<InboundServer>(ctx_, *intake_);
@@ -154,6 +157,17 @@ void Engine::PutStats() {
 }
 
 void Engine::DeleteTossBatch() { RemoveFile(PathJoin(bbs_.MainDir(), "OSPRTOSS.BAT")); }
+
+// A server that ended in the middle of writing a message file leaves it under
+// its temporary name; the message was never acknowledged, so it is litter.
+void Engine::RemoveUnfinishedFiles() {
+    const QString temp = bbs_.TempDir();
+    for (const QString& dir : {bbs_.SpoolTmpDir(), bbs_.QueueDir(), temp, PathJoin(temp, "OSPRSCAN")}) {
+        if (dir.isEmpty()) continue;
+        if (const int removed = RemoveStaleMessageTemporaries(dir); removed > 0)
+            log_.OsprineLog(0, "Removed " + Text::number(removed) + " unfinished file(s) from " + TextFromPath(dir));
+    }
+}
 
 void Engine::Timer1_Timer() {
     run_.AcceptLock = 0;

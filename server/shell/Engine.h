@@ -68,6 +68,7 @@ private:
     void GetStats();
     void PutStats();
     void DeleteTossBatch();
+    void RemoveUnfinishedFiles();
     void Fatal(const Text& text);
 
     SettingsRecord settings_;

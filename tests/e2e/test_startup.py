@@ -51,6 +51,23 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(texts[0], "--- OSPRINE v1.4.060711 Loaded")
         self.assertEqual(texts[-1], "--- OSPRINE Unloaded")
 
+    def test_files_left_unfinished_by_an_ended_server_are_removed_at_start(self):
+        ended = subprocess.Popen(["true"])
+        ended.wait()
+        spool_tmp = self.path(os.path.join("SPOOL", "TMP"))
+        unfinished = os.path.join(spool_tmp, "osprine-%d-12.tmp" % ended.pid)
+        alive = os.path.join(spool_tmp, "osprine-%d-13.tmp" % os.getpid())   # a writer that still runs
+        for name in (unfinished, alive):
+            with open(name, "wb") as f:
+                f.write(b"Return-Path: <half@a.message>\r\n")
+        server = Server(self.root)
+        self.assertTrue(wait_for(lambda: "Loaded" in server.log()), server.stop())
+        code, _, err = server.stop()
+        self.assertEqual(code, 0, err)
+        self.assertFalse(os.path.exists(unfinished))
+        self.assertTrue(os.path.exists(alive))
+        self.assertIn("      0  Removed 1 unfinished file(s) from %s\r\n" % spool_tmp, server.log())
+
     def test_second_start_in_the_same_directory_ends_quietly(self):
         first = Server(self.root)
         self.assertTrue(wait_for(lambda: "Loaded" in first.log()))
