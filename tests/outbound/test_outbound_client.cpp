@@ -30,6 +30,16 @@ protected:
 
     void UseUpstream(quint16 port) { b.settings.ClientPort = int16_t(port); }   // the record keeps 16 bits
 
+    // POP3 before SMTP against the given server and account.
+    void UsePop3(const Text& host, quint16 port, const Text& user, const Text& password)
+    {
+        b.settings.Pop3Before = 1;
+        b.settings.Pop3Host = host;
+        b.settings.Pop3Port = int16_t(port);
+        b.settings.Pop3Username = user;
+        b.settings.Pop3Password = password;
+    }
+
     // One outbound tick and the connection it starts, up to the supervision
     // tick that returns the client to idle.
     void RunConnection()
@@ -500,11 +510,7 @@ TEST_F(ClientTest, PopBeforeSmtpLogsInFirst)
     Pop3Server pop;
     Upstream up;
     UseUpstream(up.Port());
-    b.settings.Pop3Before = 1;
-    b.settings.Pop3Host = " 127.0.0.1 ";
-    b.settings.Pop3Port = int16_t(pop.Port());
-    b.settings.Pop3Username = " bob ";
-    b.settings.Pop3Password = "pop pw";
+    UsePop3(" 127.0.0.1 ", pop.Port(), " bob ", "pop pw");
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     RunConnection();
     EXPECT_EQ(pop.Received(), "USER bob\r\nPASS pop pw\r\nQUIT\r\n");
@@ -525,11 +531,7 @@ TEST_F(ClientTest, PopLoginThatFailsDoesNotHoldDelivery)
     probe.close();
     Upstream up;
     UseUpstream(up.Port());
-    b.settings.Pop3Before = 1;
-    b.settings.Pop3Host = "127.0.0.1";
-    b.settings.Pop3Port = int16_t(closedPort);
-    b.settings.Pop3Username = "bob";
-    b.settings.Pop3Password = "pw";
+    UsePop3("127.0.0.1", closedPort, "bob", "pw");
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     RunConnection();
     EXPECT_EQ(up.Messages().size(), 1);
@@ -740,11 +742,7 @@ TEST_F(ClientTest, SilentPopServerIsGivenUpAfterItsLimit)
     ASSERT_TRUE(silentPop.listen(QHostAddress::LocalHost));
     Upstream up;
     UseUpstream(up.Port());
-    b.settings.Pop3Before = 1;
-    b.settings.Pop3Host = "127.0.0.1";
-    b.settings.Pop3Port = int16_t(silentPop.serverPort());
-    b.settings.Pop3Username = "bob";
-    b.settings.Pop3Password = "pw";
+    UsePop3("127.0.0.1", silentPop.serverPort(), "bob", "pw");
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     QElapsedTimer took;
     took.start();

@@ -59,12 +59,16 @@ TEST(KeyedList, DeleteDataOnlyWhenEveryValueIsEmpty) {
     EXPECT_EQ(ListRows("a,1;b", 2), (QList<TextList>{{"a", "1"}, {"b", ""}}));
 }
 
-TEST(EventLog, HeaderColumnsAndLineSplitting) {
+// An event log in a temporary main directory whose window lines are kept.
+struct EventLogTest : ::testing::Test {
     QTemporaryDir dir;
     int32_t maxSize = 0;
-    EventLog log(dir.path(), maxSize);
+    EventLog log{dir.path(), maxSize};
     TextList shown;
-    log.SetSink([&](const Text& line) { shown.append(line); });
+    EventLogTest() { log.SetSink([this](const Text& line) { shown.append(line); }); }
+};
+
+TEST_F(EventLogTest, HeaderColumnsAndLineSplitting) {
     log.OsprineLog(7, "one\ntwo");
     log.ShowEvent("one\ntwo");
     EXPECT_EQ(shown, (TextList{"one", "two"}));
@@ -150,12 +154,7 @@ TEST(Dates, ZoneOffsetSignAndMinutes) {
     tzset();
 }
 
-TEST(EventLog, NoRotationAtZeroAndTrailingLineEnds) {
-    QTemporaryDir dir;
-    int32_t maxSize = 0;
-    EventLog log(dir.path(), maxSize);
-    TextList shown;
-    log.SetSink([&](const Text& line) { shown.append(line); });
+TEST_F(EventLogTest, NoRotationAtZeroAndTrailingLineEnds) {
     ASSERT_TRUE(WriteFileAtomic(log.LogPath(), Text(5000, 'x') + "\r\n"));
     log.OsprineLog(3, "end\r\n");   // no header for an existing file, no rotation at 0
     log.ShowEvent("a\r\rb");
