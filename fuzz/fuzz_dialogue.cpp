@@ -5,6 +5,13 @@
 #include "server/inbound/SmtpDialogue.h"
 #include "server/intake/Intake.h"
 
+#include "server/intake/MessageText.h"
+#include "server/store/Files.h"
+
+#include <QDir>
+#include <QSet>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 
 namespace {
@@ -21,6 +28,7 @@ struct LoopHost : DialogueHost {
         queued.push_back([this, done = std::move(done)] { done(relayPasses); });
     }
     void SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) override {
+        Remember(message);
         intake.SaveMessage(message, [this, done = std::move(done)](SaveResult result) {
             queued.push_back([done, result] { done(result); });
         });
@@ -34,8 +42,44 @@ struct LoopHost : DialogueHost {
         }
     }
 
+    // The header lines a stored copy may hold because the message had them
+    // (dot-stuffing undone, split at any line end as the intake splits them),
+    // and the exact Return-Path lines of the envelopes handed on.
+    void Remember(const ReceivedMessage& message) {
+        Text head = HeaderBlock(message.message).toByteArray();
+        head.replace("\r\n", "\n").replace('\r', '\n');
+        for (Text line : head.split('\n')) {
+            if (line.startsWith("..")) line.remove(0, 1);
+            ownLines.insert(line);
+        }
+        returnPaths.insert("Return-Path: <" + Trim(message.returnPath) + ">");
+    }
+
+    // Every header line of every hand-off file came from the message's own
+    // header, or is a trace line or a rewrite of the intake: nothing the
+    // envelope or the dialogue could smuggle in.
+    void CheckHandOffs(const QString& dir) const {
+        static const char* const kIntakeLines[] = {"Received: from ", "\tby ", "\tfor <", "To: <", "Date: ",
+                                                   "Subject: ", "From: ", "reply-to: "};
+        for (const QString& name : QDir(dir).entryList({"V*.D"}, QDir::Files)) {
+            const Text file = ReadFileBytes(PathJoin(dir, name));
+            const Text head = file.left(file.indexOf("\r\n\r\n"));
+            for (const Text& line : head.split('\n')) {
+                const Text bare = line.endsWith('\r') ? line.chopped(1) : line;
+                bool known = ownLines.contains(bare) || returnPaths.contains(bare);
+                for (const char* prefix : kIntakeLines) known = known || bare.startsWith(prefix);
+                if (!known || bare.contains('\r')) {
+                    std::fprintf(stderr, "hand-off header line of unknown origin: %s\n", bare.constData());
+                    std::abort();
+                }
+            }
+        }
+    }
+
     Intake& intake;
     bool relayPasses;
+    QSet<Text> ownLines;
+    QSet<Text> returnPaths;
     qsizetype sent = 0;
     bool ended = false;
     std::deque<std::function<void()>> queued;
@@ -72,6 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         host.RunQueued();
     }
     host.RunQueued();
+    host.CheckHandOffs(install.bbs.SpoolTmpDir());
     install.ResetOutputs();
     return 0;
 }

@@ -71,7 +71,7 @@ private:
 };
 
 InboundServer::InboundServer(ServerContext& ctx, MessageSaver& saver, QObject* parent)
-    : QObject(parent), ctx_(ctx), saver_(saver), clock_(&MonotonicMs) {
+    : QObject(parent), ctx_(ctx), saver_(saver), zones_(ctx), clock_(&MonotonicMs) {
     ResizeSlots();
     connect(&listener_, &QTcpServer::newConnection, this, &InboundServer::sckListen_ConnectionRequest);
 }
@@ -314,7 +314,7 @@ void InboundServer::StartRelayTest(int16_t slot, std::function<void(bool)> done)
     Session& session = *sessions_[size_t(slot)];
     const uint64_t id = session.id;
     auto* test = new RelayTest(
-        ctx_, slot, slots_[size_t(slot)].PeerAddress, relayQueryLimitMs_,
+        ctx_, zones_, slot, slots_[size_t(slot)].PeerAddress, relayQueryLimitMs_,
         [this, slot, id] { return SessionAlive(slot, id); },
         [this, slot, id, done = std::move(done)](bool passed) {
             if (!SessionAlive(slot, id))

@@ -5,6 +5,7 @@
 // Each session's conversation is an SmtpDialogue.
 #include "server/bbs/ServerContext.h"
 #include "server/inbound/MessageSaver.h"
+#include "server/inbound/RelayZones.h"
 #include "server/inbound/SessionSlot.h"
 #include "server/net/IPResolve.h"
 
@@ -58,7 +59,12 @@ public:
     // Monotonic milliseconds; tests may move time on.
     void SetClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
     // Longest wait for one block-list zone's answer (milliseconds).
-    void SetRelayQueryLimit(int ms) { relayQueryLimitMs_ = ms; }
+    void SetRelayQueryLimit(int ms) {
+        relayQueryLimitMs_ = ms;
+        zones_.SetQueryLimit(ms);
+    }
+    // The health of the block-list zones (checked by the engine).
+    RelayZones& Zones() { return zones_; }
 
 private:
     struct Session;
@@ -82,6 +88,7 @@ private:
     ServerContext& ctx_;
     MessageSaver& saver_;
     QTcpServer listener_;
+    RelayZones zones_;
     std::vector<SessionSlot> slots_;
     std::vector<std::unique_ptr<Session>> sessions_;
     std::function<int64_t()> clock_;

@@ -17,6 +17,7 @@ enum class SaveResult {
     Saved,        // at least one copy handed on: "250 Received data (N bytes)."
     NotSaved,     // deleted by a rule or nobody to hand it to: "Message was not saved."
     LocalError,   // a copy could not be stored: "451 Requested action aborted: local error in processing."
+    TooManyHops,  // the header shows a mail loop: "554 Too many hops: mail loop."
 };
 
 class MessageSaver {

@@ -18,8 +18,14 @@ bool UnfitForIndex(const Text& handle) {
 }  // namespace
 
 void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& address) {
-    const Text local = Trim(Explode("@", address, 2, 2)[0]);
-    if (local.isEmpty() || userNumber < 1 || UnfitForIndex(local)) return;
+    if (Trim(Explode("@", address, 2, 2)[0]).isEmpty() || userNumber < 1) return;
+    // Only a user the nightly rebuild lists is learned, under the name the
+    // rebuild writes: a locked-out user (level below 1) stays unreachable,
+    // and nothing the client typed goes into the index.
+    const UserRecord user = GetUser(ctx.bbs, userNumber);
+    if (!user.IsListed()) return;
+    const Text local = StrReplace(LCase(user.Handle()), " ", ".");
+    if (UnfitForIndex(local)) return;
     const Text systemId = Trim(GetNetEntry(ctx.bbs, 1, "SYSTEMID"));
     const QString path = HandlesUipPath(ctx.bbs);
     Text content;

@@ -31,8 +31,9 @@ bool CheckFilterExemption(const ServerContext& ctx, const Text& address, int col
 // The list exists in "LISTSERV.LST"; `members` receives its member addresses,
 // trimmed and lower-cased, the first member at index 0.
 bool FindMaillist(const ServerContext& ctx, const Text& listName, TextList& members);
-// Makes the address's local part (as typed) the one handle of the user in
-// "HANDLES.UIP", replacing every line the user had.
+// Makes the user's handle, written as the nightly rebuild writes it, the one
+// handle line of the user in "HANDLES.UIP", replacing every line the user
+// had; nothing for a user the rebuild would leave out.
 void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& address);
 // The "passthru" rows to add to the handle index: name "," user number, joined by ";".
 Text CreatePassThruString(const ServerContext& ctx);

@@ -1,5 +1,6 @@
 #include "server/inbound/RelayTest.h"
 
+#include "server/inbound/RelayZones.h"
 #include "server/net/IPResolve.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
@@ -7,9 +8,9 @@
 
 #include <exception>
 
-RelayTest::RelayTest(ServerContext& ctx, int16_t slot, const Text& address, int queryLimitMs,
+RelayTest::RelayTest(ServerContext& ctx, RelayZones& zones, int16_t slot, const Text& address, int queryLimitMs,
                      std::function<bool()> alive, std::function<void(bool passed)> done)
-    : ctx_(ctx), slot_(slot), address_(Trim(address)), queryLimitMs_(queryLimitMs), alive_(std::move(alive)),
+    : ctx_(ctx), zones_(zones), slot_(slot), address_(Trim(address)), queryLimitMs_(queryLimitMs), alive_(std::move(alive)),
       done_(std::move(done)) {}
 
 RelayTest::~RelayTest() = default;
@@ -22,7 +23,7 @@ void RelayTest::Start() {
     Guarded([this] {
         ctx_.log.Report(slot_, "Relay Blocker is checking " + address_);
         reversed_ = ReversedName(address_);
-        zones_ = Explode(";", GetData("relaydb", ctx_.KeyedList()));
+        zoneRows_ = Explode(";", GetData("relaydb", ctx_.KeyedList()));
         NextZone();
     });
 }
@@ -43,19 +44,19 @@ Text RelayTest::ReversedName(const Text& address) {
     return Trim(p[3]) + "." + Trim(p[2]) + "." + Trim(p[1]) + "." + Trim(p[0]);
 }
 
-bool RelayTest::IsListing(const Text& answer) {
-    return !answer.isEmpty() && !answer.startsWith("127.255.255.");
-}
-
 void RelayTest::NextZone() {
-    while (next_ < zones_.size()) {
+    while (next_ < zoneRows_.size()) {
         if (!alive_()) {
             Finish(true);
             return;
         }
-        const Text zone = LCase(Trim(zones_[next_++]));
+        const Text zone = LCase(Trim(zoneRows_[next_++]));
         if (zone.isEmpty())
             continue;
+        if (!zones_.InService(zone)) {
+            ctx_.log.Report(slot_, "* " + zone + " - out of service, not asked");
+            continue;
+        }
         if (!resolver_) {
             resolver_ = std::make_unique<clsIPResolve>();
             resolver_->SetTimeLimit(queryLimitMs_);
@@ -72,11 +73,17 @@ void RelayTest::Answered(const Text& zone, const Text& answer) {
         Finish(true);
         return;
     }
-    if (IsListing(Trim(answer))) {
+    const Text address = Trim(answer);
+    if (RelayZones::IsListing(address)) {
         ctx_.log.Report(slot_, "* " + zone + " - failed");
         Finish(false);
         return;
     }
+    // Outside 127.0.0.0/8 no list answers: a resolver that makes up
+    // addresses for unknown names. It passes, and the sysop hears of it.
+    if (RelayZones::IsForeign(address) && zones_.ReportForeignNow(zone))
+        ctx_.log.ReportServer("Block list " + zone + " answered " + address +
+                              ", outside 127.0.0.0/8: no listing, the client passes.");
     ctx_.log.Report(slot_, "* " + zone + " - passed");
     NextZone();
 }

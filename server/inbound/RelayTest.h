@@ -1,20 +1,22 @@
 #pragma once
-// The DNS block-list test of one client address: each zone of "relaydb" is
-// asked in turn for the reversed address; an answer means "listed". Each
-// zone's step is reported in the event window and the event log.
+// The DNS block-list test of one client address: each zone of "relaydb"
+// that is in service is asked in turn for the reversed address; an answer
+// inside 127.0.0.0/8 means "listed". Each zone's step is reported in the
+// event window and the event log.
 #include "server/bbs/ServerContext.h"
 #include <QObject>
 #include <functional>
 #include <memory>
 
 class clsIPResolve;
+class RelayZones;
 
 class RelayTest : public QObject {
     Q_OBJECT
 public:
     // `alive` says whether the session still waits for the answer; the test
     // stops (passed) once it does not. `done` is called once, later.
-    RelayTest(ServerContext& ctx, int16_t slot, const Text& address, int queryLimitMs,
+    RelayTest(ServerContext& ctx, RelayZones& zones, int16_t slot, const Text& address, int queryLimitMs,
               std::function<bool()> alive, std::function<void(bool passed)> done);
     ~RelayTest() override;
 
@@ -22,8 +24,6 @@ public:
 
     // "1.2.3.4" -> "4.3.2.1".
     static Text ReversedName(const Text& address);
-    // Answers in 127.255.255.0/24 are a zone's own error signals, not listings.
-    static bool IsListing(const Text& answer);
 
 private:
     void NextZone();
@@ -33,13 +33,14 @@ private:
     void Guarded(Step step);
 
     ServerContext& ctx_;
+    RelayZones& zones_;
     int16_t slot_;
     Text address_;
     Text reversed_;
     int queryLimitMs_;
     std::function<bool()> alive_;
     std::function<void(bool)> done_;
-    TextList zones_;
+    TextList zoneRows_;
     qsizetype next_ = 0;
     std::unique_ptr<clsIPResolve> resolver_;
     bool finished_ = false;

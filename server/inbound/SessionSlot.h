@@ -28,6 +28,7 @@ struct SessionSlot {
     int16_t ErrorCount = 0;
     Text Sender;
     Text Recipients;                // accepted addresses joined by ","
+    int RecipientCount = 0;         // how many addresses Recipients holds
     Text Body;                      // the message being received
     bool BodyDiscarded = false;     // the message went over MaxMailSize: drop what follows
     int16_t IdleTimeout = kDefaultIdleTimeout;
@@ -42,6 +43,7 @@ struct SessionSlot {
         ErrorCount = 0;
         Sender.clear();
         Recipients.clear();
+        RecipientCount = 0;
         IdleTimeout = kDefaultIdleTimeout;
         PeerAddress = peer;
     }

@@ -12,54 +12,96 @@ namespace {
 const Text kBadSequence = "503 Unexpected command or sequence of commands.";
 const Text kNotImplemented = "502 Not implemented.";
 const Text kOk = "250 OK.";
+const Text kSyntaxError = "501 Syntax error in parameters or arguments.";
 constexpr int16_t kDataIdleTimeout = 600;
 constexpr int16_t kQuitIdleTimeout = 60;
 
 Text Quoted(const Text& s) { return '"' + s + '"'; }
+
+// A line fit to be a command: no NUL, and no CR that a peer could use to
+// smuggle a second line into a stored header or a log line.
+bool HasForbiddenByte(const Text& line) { return line.contains('\0') || line.contains('\r'); }
+
+// The line as the event log shows it: the forbidden bytes made visible.
+Text Shown(const Text& line) {
+    Text shown = line;
+    for (char& c : shown)
+        if (c == '\0' || c == '\r') c = '?';
+    return shown;
+}
 
 }  // namespace
 
 void SmtpDialogue::Receive(const Text& data) {
     if (ended_)
         return;
-    if (waiting_) {
-        held_ += data;
-        return;
-    }
+    // Input that arrives while a command's work is pending waits its turn.
     slot_.LineBuffer += data;
     Process();
 }
 
+// Takes command lines off the buffer, one at a time, until the dialogue
+// has to wait, ends, or has no complete line left. A line ends at LF (CR LF
+// or a bare LF), wherever the stream was cut, so a line can never hold one.
 void SmtpDialogue::Process() {
-    if (ended_ || waiting_)
+    // An answer that comes back at once (an intake without a scan) resumes
+    // this loop, not a second one.
+    if (processing_)
         return;
-    if (slot_.DialogueState == SmtpState::ReceivingData) {
-        CollectData();
-        return;
-    }
-    // Everything received up to a line break at its very end is one command
-    // line: the dialogue expects one command at a time, never a pipeline.
+    processing_ = true;
     Text& buffer = slot_.LineBuffer;
-    qsizetype end = buffer.size();
-    if (buffer.endsWith("\r\n"))
-        end -= 2;
-    else if (buffer.endsWith('\n'))
-        end -= 1;
-    const bool complete = end < buffer.size();
-    if (end > kMaxLineLength) {
-        buffer.clear();
-        Reply("500 Line too long.");
-        EndSession();
-        return;
+    qsizetype start = 0;   // the next unread byte; consumed bytes go at the end
+    while (!ended_ && !waiting_) {
+        if (slot_.DialogueState == SmtpState::ReceivingData) {
+            buffer.remove(0, start);
+            start = 0;
+            CollectData();
+            if (slot_.DialogueState == SmtpState::ReceivingData)
+                break;
+            continue;
+        }
+        const char* begin = buffer.constData();
+        const qsizetype from = std::max(start, lineScanned_);
+        const void* lf = memchr(begin + from, '\n', size_t(buffer.size() - from));
+        if (!lf) {
+            lineScanned_ = buffer.size();
+            if (buffer.size() - start > kMaxLineLength)
+                LineTooLong();
+            break;
+        }
+        const qsizetype next = static_cast<const char*>(lf) - begin + 1;
+        qsizetype end = next - 1;
+        if (end > start && begin[end - 1] == '\r')
+            --end;
+        const Text line = buffer.mid(start, end - start);
+        start = next;
+        lineScanned_ = next;
+        if (line.size() > kMaxLineLength) {
+            LineTooLong();
+            break;
+        }
+        Command(line);
     }
-    if (!complete)
-        return;
-    const Text line = buffer.left(end);
-    buffer.clear();
-    Command(line);
+    if (!ended_) {
+        buffer.remove(0, start);
+        lineScanned_ = std::max<qsizetype>(0, lineScanned_ - start);
+    }
+    processing_ = false;
+}
+
+void SmtpDialogue::LineTooLong() {
+    slot_.LineBuffer.clear();
+    lineScanned_ = 0;
+    Reply("500 Line too long.");
+    EndSession();
 }
 
 void SmtpDialogue::Command(const Text& line) {
+    if (HasForbiddenByte(line)) {
+        ctx_.log.Report(slotNumber_, "--> " + Shown(line));
+        SequenceRule(kSyntaxError);
+        return;
+    }
     const TextList pieces = Explode(" ", line, 2, 2);
     const Text command = UCase(pieces[0]);
     const Text& argument = pieces[1];
@@ -108,7 +150,6 @@ void SmtpDialogue::Helo(const Text& command, const Text& argument) {
 
 void SmtpDialogue::Greet(const Text& command, const Text& argument) {
     slot_.IdleTimeout = kDefaultIdleTimeout;
-    slot_.LineBuffer.clear();
     slot_.DialogueState = SmtpState::Greeted;
     Resets();
     ClearEnvelope();
@@ -117,18 +158,27 @@ void SmtpDialogue::Greet(const Text& command, const Text& argument) {
 }
 
 void SmtpDialogue::Mail(const Text& argument) {
+    const Text sender = GetPath(argument);
+    if (sender.size() > kMaxPathLength) {
+        SequenceRule(kSyntaxError);
+        return;
+    }
     if (slot_.DialogueState != SmtpState::Greeted) {
         SequenceRule(kBadSequence);
         return;
     }
     Resets();
     slot_.DialogueState = SmtpState::HaveSender;
-    slot_.Sender = GetPath(argument);
+    slot_.Sender = sender;
     Reply("250 Sender " + Quoted(slot_.Sender) + " OK...");
 }
 
 void SmtpDialogue::Rcpt(const Text& argument) {
     const Text address = GetPath(argument);
+    if (address.size() > kMaxPathLength) {
+        SequenceRule(kSyntaxError);
+        return;
+    }
     bool to = false;
     bool toKnown = false;
     if (ctx_.settings.AutoVerify == 1) {
@@ -145,6 +195,11 @@ void SmtpDialogue::Rcpt(const Text& argument) {
     }
     if (slot_.DialogueState != SmtpState::HaveSender && slot_.DialogueState != SmtpState::HaveRecipients) {
         SequenceRule(kBadSequence);
+        return;
+    }
+    // Neither a refusal nor an acceptance: the error count stays as it is.
+    if (slot_.RecipientCount >= kMaxRecipients) {
+        Reply("452 Too many recipients.");
         return;
     }
     const bool domain = CheckDomain(ctx_, address);
@@ -164,7 +219,9 @@ void SmtpDialogue::Rcpt(const Text& argument) {
     }
     Resets();
     slot_.DialogueState = SmtpState::HaveRecipients;
-    slot_.Recipients = slot_.Recipients.isEmpty() ? address : slot_.Recipients + "," + address;
+    if (!slot_.Recipients.isEmpty()) slot_.Recipients += ',';
+    slot_.Recipients += address;
+    ++slot_.RecipientCount;
     Reply("250 Recipient " + Quoted(address) + " OK...");
 }
 
@@ -180,7 +237,6 @@ void SmtpDialogue::Data() {
 }
 
 void SmtpDialogue::Rset() {
-    slot_.LineBuffer.clear();
     if (slot_.DialogueState != SmtpState::Connected)
         slot_.DialogueState = SmtpState::Greeted;
     Resets();
@@ -237,13 +293,16 @@ void GrowBody(Text& body, qsizetype needed) {
 }
 }  // namespace
 
-// Data collection. Every complete line goes into Body at once; the end mark
-// is looked for only in the new text and the four bytes before it, so a
-// message costs time linear in its size however it is cut into pieces.
+// Data collection. Every complete line goes into Body at once, exactly as
+// it came; only CR LF "." CR LF ends the message, however the stream is cut
+// (a bare LF is text, so a "." LF line cannot end it early). The end mark is
+// looked for only in the new text and the four bytes before it, so a message
+// costs time linear in its size.
 void SmtpDialogue::CollectData() {
     Text& buffer = slot_.LineBuffer;
     if (slot_.BodyDiscarded) {
         buffer.clear();
+        lineScanned_ = 0;
         return;
     }
     Text& body = slot_.Body;
@@ -255,16 +314,8 @@ void SmtpDialogue::CollectData() {
     if (lf) {
         const qsizetype lineEnd = static_cast<const char*>(lf) - begin;
         const qsizetype searchFrom = std::max<qsizetype>(0, body.size() - 4);
-        // A bare LF that ends what has arrived so far ends a line and counts
-        // as CR LF; any other LF is part of the text as it came.
-        const bool bareLineEnd = lineEnd == buffer.size() - 1 && (lineEnd == 0 || begin[lineEnd - 1] != '\r');
-        GrowBody(body, body.size() + lineEnd + 2);
-        if (bareLineEnd) {
-            body.append(begin, lineEnd);
-            body.append(CRLF);
-        } else {
-            body.append(begin, lineEnd + 1);
-        }
+        GrowBody(body, body.size() + lineEnd + 1);
+        body.append(begin, lineEnd + 1);
         buffer.remove(0, lineEnd + 1);
         lineScanned_ = buffer.size();
         // memmem: many times faster than QByteArray::indexOf on a long body.
@@ -274,6 +325,7 @@ void SmtpDialogue::CollectData() {
         const qsizetype mark = found ? static_cast<const char*>(found) - body.constData() : -1;
         if (mark >= 0) {
             buffer.clear();   // text after the end mark is dropped
+            lineScanned_ = 0;
             EndOfData(mark);
             return;
         }
@@ -314,6 +366,7 @@ void SmtpDialogue::MessageSaved(SaveResult result, qsizetype length) {
     case SaveResult::Saved: Reply(received); break;
     case SaveResult::NotSaved: Reply(received + " Message was not saved."); break;
     case SaveResult::LocalError: Reply("451 Requested action aborted: local error in processing."); break;
+    case SaveResult::TooManyHops: Reply("554 Too many hops: mail loop."); break;
     }
     ClearEnvelope();
 }
@@ -323,6 +376,7 @@ void SmtpDialogue::AbortData(const Text& reply) {
     slot_.Body.squeeze();
     slot_.BodyDiscarded = true;
     slot_.LineBuffer.clear();
+    lineScanned_ = 0;
     Reply(reply);
     EndSession();
 }
@@ -357,20 +411,17 @@ void SmtpDialogue::UnknownCommand() {
 void SmtpDialogue::ClearEnvelope() {
     slot_.Sender.clear();
     slot_.Recipients.clear();
+    slot_.RecipientCount = 0;
     slot_.Body.clear();
     slot_.BodyDiscarded = false;
 }
 
 void SmtpDialogue::EndSession() {
     ended_ = true;
-    held_.clear();
     host_.EndSession();
 }
 
 void SmtpDialogue::Resume() {
-    if (ended_ || held_.isEmpty())
-        return;
-    Text held;
-    held.swap(held_);
-    Receive(held);
+    if (!ended_)
+        Process();
 }

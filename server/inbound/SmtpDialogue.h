@@ -25,12 +25,17 @@ class SmtpDialogue {
 public:
     // Longest command line; longer ones end the session with "500 Line too long.".
     static constexpr qsizetype kMaxLineLength = 65536;
+    // Longest MAIL or RCPT path (RFC 5321, 4.5.3.1.3); longer ones get 501.
+    static constexpr qsizetype kMaxPathLength = 256;
+    // Accepted recipients of one message (RFC 5321's minimum); more get 452.
+    static constexpr int kMaxRecipients = 100;
 
     SmtpDialogue(ServerContext& ctx, SessionSlot& slot, int16_t slotNumber, DialogueHost& host)
         : ctx_(ctx), slot_(slot), slotNumber_(slotNumber), host_(host) {}
 
-    // Takes the bytes the peer sent. While the dialogue waits for the block-list
-    // test or the intake, input is kept and handled, in order, afterwards.
+    // Takes the bytes the peer sent, one command line at a time, one reply
+    // each. While the dialogue waits for the block-list test or the intake,
+    // input is kept and handled, in order, afterwards.
     void Receive(const Text& data);
     // Waiting for the block-list test or the intake to answer.
     bool Waiting() const { return waiting_; }
@@ -38,6 +43,7 @@ public:
 
 private:
     void Process();
+    void LineTooLong();
     void Command(const Text& line);
     void Helo(const Text& command, const Text& argument);
     void Greet(const Text& command, const Text& argument);
@@ -69,6 +75,6 @@ private:
     DialogueHost& host_;
     bool waiting_ = false;
     bool ended_ = false;
-    Text held_;
+    bool processing_ = false;
     qsizetype lineScanned_ = 0;   // leading bytes of LineBuffer known to hold no line feed
 };

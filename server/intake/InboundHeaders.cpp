@@ -57,6 +57,10 @@ Text FixInboundHeaders(const Text& head, const QDateTime& now) {
     return h;
 }
 
+Text RemoveForgedTrackingHeaders(const Text& head) {
+    return RemoveHeaderFields(head, {kProcessedHeader, kAttemptsHeader, kStatusHeader});
+}
+
 Text ReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost, const QDateTime& now) {
     return "Received: from " + Trim(sendingHost) + CRLF + "\tby " + GetSystemId(ctx.bbs) + " (OSPRINE v" + kVersion +
            ")" + CRLF + "\tfor <" + Trim(GetPath(GetHeaderField("To", head))) + ">; " + HeaderDate(now) + CRLF;

@@ -15,6 +15,15 @@ Text ReceivedHeader(const ServerContext& ctx, const Text& head, const Text& send
 // The header block with the "Received:" lines in front.
 Text AddReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost);
 
+// The header block without any tracking header of the outbound queue (every
+// one, in any letter case): a sender's forged stamp or status would steer
+// the queue if the message were forwarded to the Internet.
+Text RemoveForgedTrackingHeaders(const Text& head);
+
+// A message whose header holds this many "Received:" lines is going round
+// in a loop and is refused.
+inline constexpr int kMaxHops = 50;
+
 inline constexpr int kMaxCarbonCopyLookups = 1000;
 
 // The recipients widened by the local addresses of the To, Cc and Bcc

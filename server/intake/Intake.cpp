@@ -26,6 +26,11 @@ void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(Save
     if (!DirExists(spoolTmp) && !QDir().mkpath(spoolTmp))
         LogError("SaveMessage", kVersion, "modOSPRINE", "Cannot create " + TextFromPath(spoolTmp));
     LogArrival(message);
+    if (const int hops = CountHeaderFields(HeaderBlock(message.message), "Received"); hops >= kMaxHops) {
+        ctx_.log.Report(message.slot, "Email has " + NumText(hops) + " Received lines (a mail loop). Message refused.");
+        done(SaveResult::TooManyHops);
+        return;
+    }
 
     const Text firstRecipient = GetPath(message.recipients);
     const bool scan = message.message.size() < kSpamScanLimit && ctx_.settings.SpamAssassin == 1 &&
@@ -83,7 +88,7 @@ Text Intake::FilterVerdict(const Text& firstRecipient, const Text& head) {
 SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text) {
     const int16_t slot = envelope.slot;
     MessageText message = SplitMessage(text);
-    message.head = FixInboundHeaders(message.head);
+    message.head = FixInboundHeaders(RemoveForgedTrackingHeaders(message.head));
     if (Trim(GetHeaderField("To", message.head)).isEmpty())
         return Deleted(slot, "Email contains an invalid TO header. Message deleted.");
     if (Trim(GetHeaderField("From", message.head)).isEmpty())
@@ -97,13 +102,9 @@ SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text
     UndoDotStuffing(message.body);
 
     bool handedOn = false;
-    QSet<Text> done;
+    QSet<Text> done;   // destinations that have their copy
     for (const Text& entry : Explode(",", recipients)) {
-        // A recipient named twice gets one copy, not one per RCPT.
-        const Text key = LCase(Trim(entry));
-        if (!key.isEmpty() && done.contains(key)) continue;
-        done.insert(key);
-        if (!Deliver(envelope, entry, message, &handedOn)) {
+        if (!Deliver(envelope, entry, message, done, &handedOn)) {
             // The sender is told to try again; copies stored so far stay.
             return SaveResult::LocalError;
         }
@@ -111,7 +112,8 @@ SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text
     return handedOn ? SaveResult::Saved : SaveResult::NotSaved;
 }
 
-bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const MessageText& message, bool* handedOn) {
+bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const MessageText& message,
+                     QSet<Text>& done, bool* handedOn) {
     const int16_t slot = envelope.slot;
     const Text recipient = LCase(Trim(entry));
     const Text local = NormalisedLocalPart(recipient);
@@ -120,17 +122,24 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
                                   " -- ");
         return true;
     }
+    const bool fileRequest = ctx_.settings.AllowFreq == 1 && UCase(local) == "SYSOP**F";
+    const RecipientCopy copy = fileRequest ? RecipientCopy{} : RewriteRecipient(ctx_, recipient, local, message.head);
+    // One copy per destination, however many spellings of it the envelope holds.
+    const Text destination = copy.userNumber > 0 ? "#" + NumText(copy.userNumber) : LCase(local);
+    if (done.contains(destination)) return true;
+    done.insert(destination);
+
     ctx_.log.Report(slot, "Email received: " + LCase(GetPath(GetHeaderField("From", message.head))) + " --> " +
                               recipient);
+    if (!copy.event.isEmpty()) ctx_.log.Report(slot, copy.event);
 
-    if (ctx_.settings.AllowFreq == 1 && UCase(local) == "SYSOP**F") {
+    if (fileRequest) {
         if (!AnswerFileRequest(ctx_, slot, message.head)) return false;
         *handedOn = true;
         Count(message.head.size() + 2 + message.body.size() + message.tail.size());
         return true;
     }
 
-    const RecipientCopy copy = RewriteRecipient(ctx_, slot, recipient, local, message.head);
     const Text forward = CheckForwarding(ctx_, copy.userNumber);
     const bool stored = forward.isEmpty() ? HandOff(envelope, copy, message) : Forward(envelope, copy, forward, message);
     *handedOn = *handedOn || stored;

@@ -6,6 +6,7 @@
 #include "server/intake/MessageText.h"
 #include "server/intake/RecipientCopy.h"
 #include <QObject>
+#include <QSet>
 
 inline constexpr qsizetype kSpamScanLimit = 1048576;
 // A hand-off number from which the tosser is started at once (the 1000
@@ -30,7 +31,10 @@ private:
     // The event of a header or subject filter that deletes the message, or "".
     Text FilterVerdict(const Text& firstRecipient, const Text& head);
     // Hands one recipient's copy on; false on a local fault.
-    bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message, bool* handedOn);
+    // Files the copy of one recipient entry, unless its destination (user
+    // number, else local part) is in `done` already.
+    bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message, QSet<Text>& done,
+                 bool* handedOn);
     bool HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message);
     bool Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
                  const MessageText& message);

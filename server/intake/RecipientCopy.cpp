@@ -30,9 +30,8 @@ TextList MessagePieces(const Text& head, const MessageText& message) {
 
 }  // namespace
 
-RecipientCopy RewriteRecipient(const ServerContext& ctx, int16_t slot, const Text& recipient, const Text& local,
-                               const Text& head) {
-    RecipientCopy copy{0, head};
+RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, const Text& local, const Text& head) {
+    RecipientCopy copy{0, head, {}};
     const Text systemId = GetSystemId(ctx.bbs);
 
     const Text aliases = GetData("aliases", ctx.KeyedList());
@@ -46,7 +45,7 @@ RecipientCopy RewriteRecipient(const ServerContext& ctx, int16_t slot, const Tex
             const Text name = IsNumeric(target) ? LCase(Dotted(Trim(GetUser(ctx.bbs, ValLong(target)).Handle())))
                                                 : LCase(Dotted(target));
             copy.head = SetTo(copy.head, "<" + name + "@" + systemId + ">");
-            ctx.log.Report(slot, "Aliased recipient changed to: " + ToAddress(copy.head));
+            copy.event = "Aliased recipient changed to: " + ToAddress(copy.head);
             return copy;
         }
     }
@@ -61,9 +60,14 @@ RecipientCopy RewriteRecipient(const ServerContext& ctx, int16_t slot, const Tex
             copy.userNumber = user;
             const Text name = LCase(Dotted(Trim(GetUser(ctx.bbs, user).Handle())));
             copy.head = SetTo(copy.head, "<" + name + "@" + systemId + ">");
-            ctx.log.Report(slot, "Numeric recipient changed to: " + ToAddress(copy.head));
+            copy.event = "Numeric recipient changed to: " + ToAddress(copy.head);
+            return copy;
         }
     }
+    // Anybody else (the postmaster, a pass-through name, a user known by
+    // record name) gets the copy filed for the address the envelope named:
+    // the BBS files by the first To line, which the sender wrote.
+    if (ToAddress(copy.head) != recipient) copy.head = SetTo(copy.head, "<" + recipient + ">");
     return copy;
 }
 

@@ -7,12 +7,13 @@
 struct RecipientCopy {
     int32_t userNumber = 0;  // 0 unless an alias, handle or user number named the user
     Text head;               // the header block of this copy
+    Text event;              // the rewrite to report, or ""
 };
 
 // `recipient` is the trimmed, lower-cased address; `local` its local part
-// with spaces as dots. Logs the rewrites.
-RecipientCopy RewriteRecipient(const ServerContext& ctx, int16_t slot, const Text& recipient, const Text& local,
-                               const Text& head);
+// with spaces as dots. Every copy's To line names its envelope recipient
+// (or the user an alias or number stands for).
+RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, const Text& local, const Text& head);
 
 // The hand-off file's content: Return-Path, the trace lines, the message
 // without its trailing line ends, CR LF, the attachment tail likewise, CR LF,

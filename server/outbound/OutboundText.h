@@ -1,11 +1,8 @@
 #pragma once
 // Text steps that turn a queue file into what is sent upstream.
-#include "server/store/Text.h"
+#include "server/store/Headers.h"
 #include <QDateTime>
 
-inline constexpr const char* kProcessedHeader = "X-OSPRINE-Processed";
-inline constexpr const char* kAttemptsHeader = "X-OSPRINE-Attempts";
-inline constexpr const char* kStatusHeader = "X-OSPRINE-Status";
 inline constexpr const char* kReturnedStatus = "RETURNED";
 
 // A queue file's text split at its attachment section (from the first

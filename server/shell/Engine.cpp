@@ -68,6 +68,7 @@ bool Engine::Start(const QStringList& arguments) {
     timer3_.start();
     if (settings_.SmtpClient == 1) timer4_.start();
     inbound_->OpenListenPort();
+    inbound_->Zones().CheckZones();
     TossMessages(ctx_);
     UpdateStats();
     emit stateChanged();
@@ -135,6 +136,10 @@ void Engine::ApplySettings() {
 }
 
 bool Engine::IsActive() const { return inbound_ && inbound_->IsActive(); }
+
+QHash<Text, Text> Engine::ZonesOutOfService() const {
+    return inbound_ ? inbound_->Zones().OutOfService() : QHash<Text, Text>();
+}
 
 bool Engine::OutboundConnected() const { return outbound_ && outbound_->IsConnected(); }
 

@@ -4,6 +4,7 @@
 // widgets; the window front and the console front show what it reports.
 #include "server/bbs/ServerContext.h"
 
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -35,6 +36,8 @@ public:
     // The menu's BBS-network reload after the network dialog.
     bool IsActive() const;
     void UpdateStats();
+    // Block-list zones out of service, with the reason of each.
+    QHash<Text, Text> ZonesOutOfService() const;
 
     ServerContext& Context() { return ctx_; }
     SettingsRecord& Settings() { return settings_; }

@@ -152,6 +152,39 @@ Text ChangeHeaderField(const Text& name, const Text& value, const Text& message,
     return out;
 }
 
+Text RemoveHeaderFields(const Text& head, const TextList& names) {
+    TextList upperNames;
+    for (const Text& name : names) upperNames.append(UCase(FieldName(name)));
+    const auto named = [&](QByteArrayView line) {
+        return std::any_of(upperNames.begin(), upperNames.end(),
+                           [&](const Text& upper) { return LineNames(line, upper, true); });
+    };
+    Text out;
+    out.reserve(head.size());
+    bool dropping = false;
+    ForEachLine(head, [&](QByteArrayView line) {
+        if (dropping && IsContinuation(line)) return true;
+        dropping = named(line);
+        if (!dropping) {
+            out += line;
+            out += CRLF;
+        }
+        return true;
+    });
+    return StripTrailingCrLf(out) + (head.endsWith('\n') ? CRLF : "");
+}
+
+int CountHeaderFields(QByteArrayView head, const Text& name) {
+    const Text upperName = UCase(FieldName(name));
+    int count = 0;
+    ForEachLine(head, [&](QByteArrayView line) {
+        if (IsBlank(line)) return false;
+        if (LineNames(line, upperName, true)) ++count;
+        return true;
+    });
+    return count;
+}
+
 Text GetPath(const Text& address) {
     Text t = Trim(address);
     if (!t.contains('@')) return {};

@@ -3,6 +3,7 @@
 // message, lines ended by CR LF; the attachment section (from the first
 // CR LF + "Content-Type: application") is set aside and returned unchanged.
 #include "server/store/Text.h"
+#include <QByteArrayView>
 
 // Position of the attachment section, or -1.
 qsizetype AttachmentStart(const Text& message);
@@ -10,3 +11,14 @@ qsizetype AttachmentStart(const Text& message);
 Text GetHeaderField(const Text& name, const Text& message);
 Text ChangeHeaderField(const Text& name, const Text& value, const Text& message, bool addIfMissing);
 Text GetPath(const Text& address);
+
+// The outbound queue's tracking headers. Only this server writes them.
+inline constexpr const char* kProcessedHeader = "X-OSPRINE-Processed";
+inline constexpr const char* kAttemptsHeader = "X-OSPRINE-Attempts";
+inline constexpr const char* kStatusHeader = "X-OSPRINE-Status";
+
+// The header block without the named fields (letter case ignored), their
+// continuation lines included.
+Text RemoveHeaderFields(const Text& head, const TextList& names);
+// How many lines of the header (up to its first blank line) name the field.
+int CountHeaderFields(QByteArrayView head, const Text& name);

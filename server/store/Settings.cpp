@@ -6,7 +6,7 @@
 #include <variant>
 
 const char* const kDefaultRelayDb =
-    "zen.spamhaus.org;bl.spamcop.net;dnsbl.sorbs.net;b.barracudacentral.org;psbl.surriel.com";
+    "zen.spamhaus.org;bl.spamcop.net;b.barracudacentral.org;psbl.surriel.com;bl.mailspike.net";
 
 namespace {
 using Int16Field = int16_t SettingsRecord::*;

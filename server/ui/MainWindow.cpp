@@ -66,7 +66,7 @@ frmMain::frmMain(Engine& engine, QWidget* parent)
     : QMainWindow(parent),
       engine_(engine),
       ui_{engine.Settings(), engine.Bbs(), [&engine] { engine.SaveCfg(); }, [&engine] { return engine.LoadCfg(); },
-          [&engine] { return engine.IsActive(); }} {
+          [&engine] { return engine.IsActive(); }, [&engine] { return engine.ZonesOutOfService(); }} {
     setObjectName("frmMain");
     setWindowTitle("OSPRINE");
     setWindowIcon(AppIcon());

@@ -90,7 +90,13 @@ void frmRelayConfig::Reload(int select) {
     const Text value = GetData("relaydb", ctx_.KeyedList());
     zones_ = value.isEmpty() ? TextList() : Explode(";", value);
     lstRelay_->clear();
-    for (const Text& z : zones_) lstRelay_->addItem(Q(z));
+    const QHash<Text, Text> out = ctx_.ZonesOutOfService ? ctx_.ZonesOutOfService() : QHash<Text, Text>();
+    for (const Text& z : zones_) {
+        // A zone that failed its check is named so, with the reason as its tip.
+        const auto reason = out.find(LCase(Trim(z)));
+        auto* item = new QListWidgetItem(Q(reason == out.end() ? z : z + " (out of service)"), lstRelay_);
+        if (reason != out.end()) item->setToolTip(Q("Not asked until the next daily check: " + *reason + "."));
+    }
     if (!zones_.isEmpty()) lstRelay_->setCurrentRow(std::clamp(select, 0, int(zones_.size()) - 1));
     busy_ = false;
     RefreshStates();

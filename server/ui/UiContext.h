@@ -5,6 +5,7 @@
 #include "server/bbs/BbsConfig.h"
 #include "server/store/Settings.h"
 
+#include <QHash>
 #include <QString>
 #include <functional>
 
@@ -14,6 +15,7 @@ struct UiContext {
     std::function<void()> SaveCfg;
     std::function<bool()> LoadCfg;
     std::function<bool()> IsActive;   // at least one inbound session is busy
+    std::function<QHash<Text, Text>()> ZonesOutOfService;   // block-list zone -> why
 
     QString KeyedList() const { return KeyedListPath(bbs.MainDir()); }
 };

@@ -49,8 +49,8 @@ def log_texts(server, slot):
 class Client:
     """A plain SMTP client: one line out, one reply line in."""
 
-    def __init__(self, port, timeout=10):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    def __init__(self, port, timeout=10, source="127.0.0.1"):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0))
         self.buffer = b""
 
     def send(self, data):
@@ -189,9 +189,12 @@ class SessionTest(InboundTestCase):
         c = self.client()
         c.ask("HELO x")
         c.ask("MAIL FROM:<a@b.example>")
-        self.assertEqual(c.ask("RCPT TO:<Carol.White@bbs.example>"), '250 Recipient "Carol.White@bbs.example" OK...')
+        # A locked-out user (security level 0) is not made reachable.
+        self.assertEqual(c.ask("RCPT TO:<Locked Out@bbs.example>"), "550 Unknown user. (Locked Out@bbs.example)")
+        self.assertEqual(c.ask("RCPT TO:<Carol White@bbs.example>"), '250 Recipient "Carol White@bbs.example" OK...')
+        # Learned in the form the nightly rebuild writes, not as typed.
         with open(os.path.join(self.root, "HANDLES.UIP"), "rb") as f:
-            self.assertEqual(f.read(), b"system-daemon,SYSTEM-DAEMON,1,1\r\nCarol.White,9,1,1\r\n")
+            self.assertEqual(f.read(), b"system-daemon,SYSTEM-DAEMON,1,1\r\ncarol.white,9,1,1\r\n")
 
     def test_vrfy_names_the_user(self):
         c = self.client()

@@ -1,6 +1,8 @@
 """The DNS block-list test of the real osprine against a real DNS server:
-dnsmasq on a loopback port, started here, serving test zones only. The
-client is 127.0.0.1, so each zone is asked for "1.0.0.127." + zone."""
+dnsmasq on a loopback port, started here, serving test zones only. Every
+zone in service lists the test address 127.0.0.2 and not 127.0.0.1, as
+RFC 5782 asks; listed clients connect from 127.0.0.3, others from 127.0.0.1
+or 127.0.0.4 (all of 127.0.0.0/8 is this machine)."""
 import socket
 import subprocess
 import time
@@ -23,9 +25,15 @@ class Dnsmasq:
             "/usr/sbin/dnsmasq", "--no-daemon", "--keep-in-foreground", "--port=%d" % self.port,
             "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv", "--no-hosts",
             "--conf-file=/dev/null", "--pid-file=",
-            "--address=/1.0.0.127.listed.test/127.0.0.2",
+            "--address=/2.0.0.127.clean.test/127.0.0.2",
+            "--address=/2.0.0.127.listed.test/127.0.0.2", "--address=/3.0.0.127.listed.test/127.0.0.2",
+            "--address=/2.0.0.127.refusing.test/127.0.0.2",
             "--address=/1.0.0.127.refusing.test/127.255.255.254",
-            "--local=/clean.test/", "--local=/listed.test/", "--local=/refusing.test/",
+            # A zone shut down and wildcarded: it lists everybody.
+            "--address=/wild.test/127.0.0.2",
+            # A resolver that makes up an address for a name that does not exist.
+            "--address=/2.0.0.127.hijacked.test/127.0.0.2", "--address=/4.0.0.127.hijacked.test/198.51.100.7",
+            "--local=/clean.test/", "--local=/listed.test/", "--local=/refusing.test/", "--local=/hijacked.test/",
             "--server=/silent.test/127.0.0.1#%d" % silent_port,
         ], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if not wait_for(self.ready, 5):
@@ -73,22 +81,22 @@ class BlockListTest(unittest.TestCase):
         self.addCleanup(self.server.stop)
         self.assertTrue(self.server.wait_listening(self.port) and wait_for(lambda: base.listening(self.port)))
 
-    def client(self):
-        c = base.Client(self.port, timeout=30)
+    def client(self, source="127.0.0.1"):
+        c = base.Client(self.port, timeout=30, source=source)
         self.addCleanup(c.close)
         c.greeting()
         return c
 
     def test_a_listed_client_is_refused(self):
         self.start("clean.test; Listed.TEST ;refusing.test")
-        c = self.client()
+        c = self.client("127.0.0.3")
         self.assertEqual(c.ask("EHLO spammer.example"),
                          "421 spammer.example is listed as an open relay. Ending session.")
         self.assertTrue(c.closed())
         log = base.log_texts(self.server, 1)
         start = log.index("--> EHLO spammer.example")
         self.assertEqual(log[start + 1:start + 5], [
-            "Relay Blocker is checking 127.0.0.1", "* clean.test - passed", "* listed.test - failed",
+            "Relay Blocker is checking 127.0.0.3", "* clean.test - passed", "* listed.test - failed",
             "<-- 421 spammer.example is listed as an open relay. Ending session."])
 
     def test_a_client_on_no_list_is_welcomed(self):
@@ -98,6 +106,24 @@ class BlockListTest(unittest.TestCase):
         log = base.log_texts(self.server, 1)
         self.assertIn("* clean.test - passed", log)
         self.assertIn("* refusing.test - passed", log)
+
+    def test_zones_that_list_everybody_or_answer_outside_loopback_list_nobody(self):
+        self.start("wild.test;hijacked.test;listed.test")
+        self.assertTrue(wait_for(lambda: "Block list wild.test is out of service" in self.server.log()))
+        for _ in range(2):
+            c = self.client("127.0.0.4")
+            self.assertEqual(c.ask("HELO me"), "250 Welcome 127.0.0.4, pleased to meet you.")
+            c.close()
+            time.sleep(1.1)   # the next connection's turn at the accept lock
+        log = self.server.log()
+        self.assertIn("  Block list wild.test is out of service: it answers for 127.0.0.1 (127.0.0.2), "
+                      "so it would list every address.\r\n", log)
+        self.assertEqual(log.count("  Block list hijacked.test answered 198.51.100.7, outside 127.0.0.0/8: "
+                                   "no listing, the client passes.\r\n"), 1)
+        self.assertNotIn("Block list hijacked.test is out of service", log)
+        slot = base.log_texts(self.server, 1)
+        self.assertEqual(slot.count("* wild.test - out of service, not asked"), 2)
+        self.assertEqual(slot.count("* hijacked.test - passed"), 2)
 
     def test_a_zone_that_never_answers_passes_within_ten_seconds(self):
         self.start("silent.test;clean.test")

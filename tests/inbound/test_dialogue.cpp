@@ -138,7 +138,7 @@ TEST_F(DialogueTest, AutoVerifyLearnsAUserNameAsAHandleInAnyState) {
     // Before HELO the command is refused, but the name is learned all the same.
     EXPECT_EQ(Say("RCPT TO:<Mary.Jones@anywhere.example>"),
               "503 Unexpected command or sequence of commands.\r\n");
-    EXPECT_TRUE(ReadFileText(PathJoin(install.MainDir(), "HANDLES.UIP")).contains("Mary.Jones,3,"));
+    EXPECT_TRUE(ReadFileText(PathJoin(install.MainDir(), "HANDLES.UIP")).contains("mary.jones,3,"));
     install.settings.AutoVerify = 0;
     Say("HELO x");
     Say("MAIL FROM:<a@b>");
@@ -250,10 +250,40 @@ TEST_F(DialogueTest, TextArrivingInPiecesWaitsForItsLineBreak) {
     EXPECT_EQ(Send("OP"), "");
     EXPECT_EQ(Send("\r\n"), "250 OK.\r\n");
     EXPECT_EQ(Send("NOOP\n"), "250 OK.\r\n");
-    // Everything up to the line break at the end of what arrived is one line,
-    // split into command and argument at its first space.
-    EXPECT_EQ(Send("NOOP now\r\nNOOP\r\n"), "250 OK.\r\n");
-    EXPECT_EQ(Send("NOOP\r\nNOOP\r\n"), "500 Unknown command.\r\n");
+    // Every line is a command of its own with a reply of its own, however
+    // the stream is cut.
+    EXPECT_EQ(Send("NOOP now\r\nRSET\nNOOP\r\nNO"), "250 OK.\r\n250 OK.\r\n250 OK.\r\n");
+    EXPECT_EQ(Send("OP\r\n"), "250 OK.\r\n");
+}
+
+// Line breaks in one write cannot smuggle header lines into a path: each
+// line is a command. A CR or NUL inside a line, or a path longer than
+// RFC 5321 allows, is a syntax error and counts as a refusal.
+TEST_F(DialogueTest, NoCommandOrPathHoldsALineBreakOrNul) {
+    Say("HELO x");
+    EXPECT_EQ(Send("MAIL FROM:<:x\r\nTo: evil@bbs.example\r\nSubject: y@z>\r\n"),
+              "250 Sender \"\" OK...\r\n500 Unknown command.\r\n500 Unknown command.\r\n");
+    Say("RSET");
+    const Text syntax = "501 Syntax error in parameters or arguments.\r\n";
+    EXPECT_EQ(Say("MAIL FROM:<a\rTo: evil@bbs.example>"), syntax);
+    EXPECT_EQ(Say(Text("MAIL FROM:<a@b\0c>", 18)), syntax);
+    EXPECT_EQ(Say("MAIL FROM:<" + Text(257 - 10, 'a') + "@b.example>"), syntax);
+    EXPECT_EQ(slot.ErrorCount, 13);
+    EXPECT_EQ(Say("MAIL FROM:<" + Text(256 - 10, 'a') + "@b.example>").left(12), "250 Sender \"");
+    EXPECT_EQ(Say("RCPT TO:<" + Text(257 - 12, 'j') + "@bbs.example>"), syntax);
+    EXPECT_TRUE(install.LogTexts(3).contains("--> MAIL FROM:<a?To: evil@bbs.example>"));
+}
+
+TEST_F(DialogueTest, TheHundredAndFirstRecipientIsTooMany) {
+    Say("HELO x");
+    Say("MAIL FROM:<a@b.example>");
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(Say("RCPT TO:<john.smith@bbs.example>").left(3), "250");
+    EXPECT_EQ(Say("RCPT TO:<john.smith@bbs.example>"), "452 Too many recipients.\r\n");
+    EXPECT_EQ(Say("RCPT TO:<nobody@bbs.example>"), "452 Too many recipients.\r\n");
+    EXPECT_EQ(slot.ErrorCount, 0);   // not refusals: no session end for them
+    Say("RSET");
+    Say("MAIL FROM:<a@b.example>");
+    EXPECT_EQ(Say("RCPT TO:<john.smith@bbs.example>").left(3), "250");
 }
 
 TEST_F(DialogueTest, AnOverlongCommandLineEndsTheSession) {
@@ -302,24 +332,28 @@ TEST_F(DialogueTest, ALongLineArrivingByteByByteCostsLinearTime) {
     EXPECT_EQ(host.saved->message.size(), 1000000);
 }
 
-TEST_F(DialogueTest, ABareLineFeedEndingABlockCountsAsCrLf) {
+// Only CR LF "." CR LF ends the data, wherever the stream is cut: a bare
+// "." LF line is text, so commands smuggled behind it stay text too.
+TEST_F(DialogueTest, OnlyCrLfDotCrLfEndsTheData) {
     OpenTransaction();
     Send("one\n");
     Send(".\n");
+    Send("two\r\n.\nMAIL FROM:<x@y.example>\r\n");
+    EXPECT_FALSE(host.saved);
+    Send(".\r\n");
     ASSERT_TRUE(host.saved);
-    EXPECT_EQ(host.saved->message, "one");
+    EXPECT_EQ(host.saved->message, "one\n.\ntwo\r\n.\nMAIL FROM:<x@y.example>");
 }
 
 TEST_F(DialogueTest, ALineFeedInsideABlockIsKeptAsItCame) {
-    // Only a bare LF that ends what has arrived stands for CR LF; the ones
-    // before it are message text, however the pieces were cut.
+    // A bare LF is message text as it came, however the pieces were cut.
     OpenTransaction();
     Send("one\ntwo");
     Send("\r\nthree\nfour\n");
-    Send(".\r\n");
+    Send("end\r\n.\r\n");
     ASSERT_TRUE(host.saved);
-    EXPECT_EQ(host.saved->message, "one\ntwo\r\nthree\nfour");
-    EXPECT_EQ(Finish(SaveResult::Saved), "250 Received data (19 bytes).\r\n");
+    EXPECT_EQ(host.saved->message, "one\ntwo\r\nthree\nfour\nend");
+    EXPECT_EQ(Finish(SaveResult::Saved), "250 Received data (23 bytes).\r\n");
 }
 
 TEST_F(DialogueTest, TextDroppedAfterAnEndMarkDoesNotHideTheNextMessagesEnd) {

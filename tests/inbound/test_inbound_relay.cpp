@@ -3,6 +3,7 @@
 // for "1.0.0.127." + zone. "silent.test" is forwarded to a port where
 // nothing answers.
 #include "server/inbound/RelayTest.h"
+#include "server/inbound/RelayZones.h"
 #include "tests/inbound/InboundServerFixture.h"
 #include "tests/net/test_resolver_dns.h"
 
@@ -120,11 +121,15 @@ TEST_F(InboundRelayTest, ASessionThatEndsDuringTheTestStopsIt) {
 TEST(RelayNames, ReversedAddressAndErrorAnswers) {
     EXPECT_EQ(RelayTest::ReversedName("192.168.5.7"), "7.5.168.192");
     EXPECT_EQ(RelayTest::ReversedName(" 10. 0 .0.1"), "1.0.0.10");
-    EXPECT_TRUE(RelayTest::IsListing("127.0.0.2"));
-    EXPECT_TRUE(RelayTest::IsListing("127.255.254.1"));
-    EXPECT_FALSE(RelayTest::IsListing("127.255.255.0"));
-    EXPECT_FALSE(RelayTest::IsListing("127.255.255.255"));
-    EXPECT_FALSE(RelayTest::IsListing(""));
+    EXPECT_TRUE(RelayZones::IsListing("127.0.0.2"));
+    EXPECT_TRUE(RelayZones::IsListing("127.255.254.1"));
+    EXPECT_FALSE(RelayZones::IsListing("127.255.255.0"));
+    EXPECT_FALSE(RelayZones::IsListing("127.255.255.255"));
+    EXPECT_FALSE(RelayZones::IsListing(""));
+    // A made-up answer outside 127.0.0.0/8 is no listing.
+    EXPECT_FALSE(RelayZones::IsListing("198.51.100.7"));
+    EXPECT_TRUE(RelayZones::IsForeign("198.51.100.7"));
+    EXPECT_FALSE(RelayZones::IsForeign("127.0.0.2"));
 }
 
 }  // namespace

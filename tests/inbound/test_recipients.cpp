@@ -251,6 +251,7 @@ TEST_F(RecipientsTest, MailingListMembers) {
 }
 
 TEST_F(RecipientsTest, VerifiedUserReplacesEveryLineOfTheUser) {
+    // The line written is the rebuild's, whatever the client typed.
     AddVerifiedUser(ctx, 5, " Bobby.B@elsewhere ");
     EXPECT_EQ(Handles(),
               "system-daemon,SYSTEM-DAEMON,17,1\r\n"
@@ -258,21 +259,24 @@ TEST_F(RecipientsTest, VerifiedUserReplacesEveryLineOfTheUser) {
               "john.smith,2,17,1\r\n"
               "robot,7,17,1\r\n"
               "8,8,17,1\r\n"
-              "Bobby.B,5,17,1\r\n");
-    EXPECT_EQ(Found("bobby.b@x"), "5:bobby.b");
+              "bob,5,17,1\r\n");
+    EXPECT_EQ(Found("bob@x"), "5:bob");
     EXPECT_FALSE(QFile::exists(install.Dir("TEMP") + "/HANDLES.TMP"));
 }
 
 TEST_F(RecipientsTest, VerifiedUserStartsAMissingIndex) {
     QFile::remove(install.Main("HANDLES.UIP"));
     install.WriteNet(1, "SYSTEMID= 0017 \r\n");
-    AddVerifiedUser(ctx, 3, "Mary.Jones");
-    EXPECT_EQ(Handles(), "system-daemon,SYSTEM-DAEMON,0017,1\r\nMary.Jones,3,0017,1\r\n");
+    AddVerifiedUser(ctx, 3, "Mary Jones");
+    EXPECT_EQ(Handles(), "system-daemon,SYSTEM-DAEMON,0017,1\r\nmary.jones,3,0017,1\r\n");
 }
 
-TEST_F(RecipientsTest, VerifiedUserIgnoresNamesThatWouldBreakTheIndex) {
+TEST_F(RecipientsTest, VerifiedUserIgnoresUsersTheRebuildLeavesOut) {
     const Text before = Handles();
-    for (const Text& address : {Text("a,1@x"), Text("a\r\nb@x"), Text(" @x"), Text("")})
+    // User 4 has security level 0: locked out, never listed, never learned.
+    for (const Text& address : {Text("anything@x"), Text("a,1@x"), Text("a\r\nb@x")})
+        AddVerifiedUser(ctx, 4, address);
+    for (const Text& address : {Text(" @x"), Text("")})
         AddVerifiedUser(ctx, 5, address);
     AddVerifiedUser(ctx, 0, "zero@x");
     EXPECT_EQ(Handles(), before);

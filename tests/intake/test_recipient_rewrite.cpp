@@ -42,17 +42,27 @@ TEST(Rewrite, UserNumberOnlyWhenSwitchedOnAndInRange) {
     EXPECT_EQ(ToLine(bbs.HandOff(0)), "To: <darkstar@bbs.example>");
     EXPECT_TRUE(bbs.Logged("Numeric recipient changed to: darkstar@bbs.example"));
     ASSERT_EQ(bbs.Save(Mail(kHeaders), "99@bbs.example"), SaveResult::Saved);
-    EXPECT_EQ(ToLine(bbs.HandOff(1)), "To: Someone <someone@else.example>");
+    EXPECT_EQ(ToLine(bbs.HandOff(1)), "To: <99@bbs.example>");
     bbs.settings.EmailUserNumber = 0;
     ASSERT_EQ(bbs.Save(Mail(kHeaders), "4@bbs.example"), SaveResult::Saved);
-    EXPECT_EQ(ToLine(bbs.HandOff(2)), "To: Someone <someone@else.example>");
+    EXPECT_EQ(ToLine(bbs.HandOff(2)), "To: <4@bbs.example>");
 }
 
-TEST(Rewrite, PassThroughNameKeepsTheMessagesOwnTo) {
+// The BBS files a copy by its first To line: a sender's To line that names
+// somebody else must not decide where the postmaster's or a pass-through
+// name's copy goes. One that names the recipient stays as written.
+TEST(Rewrite, EveryCopyIsFiledForItsEnvelopeRecipient) {
     IntakeInstall bbs;
     bbs.List("passthru", "guest,0,0");
     ASSERT_EQ(bbs.Save(Mail(kHeaders), "guest@bbs.example"), SaveResult::Saved);
-    EXPECT_EQ(ToLine(bbs.HandOff()), "To: Someone <someone@else.example>");
+    EXPECT_EQ(ToLine(bbs.HandOff(0)), "To: <guest@bbs.example>");
+    ASSERT_EQ(bbs.Save(Mail("From: a@remote.example\r\nTo: <mary.jones@bbs.example>\r\n"), "postmaster@bbs.example"),
+              SaveResult::Saved);
+    EXPECT_EQ(ToLine(bbs.HandOff(1)), "To: <postmaster@bbs.example>");
+    EXPECT_TRUE(bbs.HandOff(1).contains("\tfor <postmaster@bbs.example>; "));
+    ASSERT_EQ(bbs.Save(Mail("From: a@remote.example\r\nTo: The Guest <GUEST@bbs.example>\r\n"), "guest@bbs.example"),
+              SaveResult::Saved);
+    EXPECT_EQ(ToLine(bbs.HandOff(2)), "To: The Guest <GUEST@bbs.example>");
 }
 
 TEST(CarbonCopies, HeaderRecipientsComeFirstAndUnknownOnesAreDropped) {

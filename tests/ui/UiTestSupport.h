@@ -30,6 +30,7 @@ struct UiBbs {
     SettingsRecord settings;
     BbsConfig bbs;
     bool active = false;
+    QHash<Text, Text> zonesOutOfService;
     int saves = 0;
     // SaveCfg and the tail of LoadCfg (read, upgrade, range checks) on the real file.
     UiContext ctx{settings, bbs,
@@ -41,7 +42,8 @@ struct UiBbs {
                       ApplyRangeChecks(settings);
                       return true;
                   },
-                  [this] { return active; }};
+                  [this] { return active; },
+                  [this] { return zonesOutOfService; }};
 
     UiBbs() {
         bbs.paths.fields[0] = dir.path().toLatin1();

@@ -114,8 +114,13 @@ TEST(RelayConfig, ZonesAreAddedMovedAndRemoved) {
     UiBbs bbs;
     bbs.settings.RelayEnable = 1;
     PutData("relaydb", "a.example;b.example", bbs.KeyedList());
+    bbs.zonesOutOfService.insert("b.example", "it lists every address");
     frmRelayConfig d(bbs.ctx);
     EXPECT_EQ(d.windowTitle(), "OSPRINE - Relay DB Configuration");
+    auto* list = d.findChild<QListWidget*>("lstRelay");
+    EXPECT_EQ(list->item(0)->text(), "a.example");
+    EXPECT_EQ(list->item(1)->text(), "b.example (out of service)");
+    EXPECT_EQ(list->item(1)->toolTip(), "Not asked until the next daily check: it lists every address.");
     EXPECT_EQ(d.findChild<QGroupBox*>("fraRelay")->title(), "Relay Databases");
     EXPECT_EQ(d.findChild<QCheckBox*>("RelayEnable")->text(), "Enable");
     EXPECT_EQ(d.findChild<QPushButton*>("cmdAdd")->toolTip(), "Add this relay database.");

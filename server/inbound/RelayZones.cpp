@@ -1,0 +1,90 @@
+#include "server/inbound/RelayZones.h"
+
+#include "server/net/IPResolve.h"
+#include "server/store/KeyedList.h"
+
+#include <QDeadlineTimer>
+
+namespace {
+
+constexpr int kDayMs = 24 * 60 * 60 * 1000;
+constexpr int64_t kHourMs = 60 * 60 * 1000;
+
+bool InLoopbackNet(const Text& answer) {
+    unsigned char bytes[4];
+    return clsIPResolve::ParseDottedQuad(answer, bytes) && bytes[0] == 127;
+}
+
+int64_t NowMs() { return QDeadlineTimer::current().deadline(); }
+
+}  // namespace
+
+RelayZones::RelayZones(ServerContext& ctx, QObject* parent)
+    : QObject(parent), ctx_(ctx), queryLimitMs_(clsIPResolve::kDefaultTimeLimitMs) {
+    daily_.setInterval(kDayMs);
+    connect(&daily_, &QTimer::timeout, this, &RelayZones::CheckZones);
+}
+
+RelayZones::~RelayZones() = default;
+
+bool RelayZones::IsListing(const Text& answer) {
+    return InLoopbackNet(answer) && !answer.startsWith("127.255.255.");
+}
+
+bool RelayZones::IsForeign(const Text& answer) { return !answer.isEmpty() && !InLoopbackNet(answer); }
+
+bool RelayZones::ReportForeignNow(const Text& zone) {
+    const int64_t now = NowMs();
+    auto last = foreignReported_.find(zone);
+    if (last != foreignReported_.end() && now - *last < kHourMs) return false;
+    foreignReported_.insert(zone, now);
+    return true;
+}
+
+void RelayZones::CheckZones() {
+    daily_.start();
+    if (ctx_.settings.RelayEnable != 1) return;
+    // A new round replaces one still under way; its late answers are ignored.
+    ++round_;
+    probes_.clear();
+    resolver_ = std::make_unique<clsIPResolve>();
+    resolver_->SetTimeLimit(queryLimitMs_);
+    for (const Text& row : Explode(";", GetData("relaydb", ctx_.KeyedList()))) {
+        const Text zone = LCase(Trim(row));
+        if (zone.isEmpty() || probes_.contains(zone)) continue;
+        probes_.insert(zone, Probe());
+        const uint64_t round = round_;
+        for (const bool testAddress : {true, false}) {
+            const Text name = (testAddress ? "2.0.0.127." : "1.0.0.127.") + zone;
+            resolver_->NameToAddress(name, [this, round, zone, testAddress](const Text& answer) {
+                Answered(round, zone, testAddress, Trim(answer));
+            });
+        }
+    }
+}
+
+void RelayZones::Answered(uint64_t round, const Text& zone, bool testAddress, const Text& answer) {
+    if (round != round_) return;
+    auto probe = probes_.find(zone);
+    if (probe == probes_.end()) return;
+    (testAddress ? probe->test : probe->loopback) = answer;
+    if (++probe->answers < 2) return;
+    const Probe done = *probe;
+    probes_.erase(probe);
+    Judge(zone, done);
+}
+
+void RelayZones::Judge(const Text& zone, const Probe& probe) {
+    Text reason;
+    if (IsListing(probe.loopback) || IsForeign(probe.loopback))
+        reason = "it answers for 127.0.0.1 (" + probe.loopback + "), so it would list every address";
+    else if (!IsListing(probe.test))
+        reason = probe.test.isEmpty() ? Text("it does not list the test address 127.0.0.2")
+                                      : "it answers " + probe.test + " for the test address 127.0.0.2";
+    if (reason.isEmpty()) {
+        if (outOfService_.remove(zone) > 0) ctx_.log.ReportServer("Block list " + zone + " is in service again.");
+        return;
+    }
+    outOfService_.insert(zone, reason);
+    ctx_.log.ReportServer("Block list " + zone + " is out of service: " + reason + ".");
+}
