@@ -108,6 +108,14 @@ bool WriteAll(int fd, const TextList& pieces) {
     return true;
 }
 
+bool SyncDirectory(const QString& directory) {
+    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 // The temporary name of a message file: the writer's process id and a sequence number.
 QString TemporaryName(pid_t writer, unsigned sequence) {
     return QStringLiteral("osprine-%1-%2.tmp").arg(writer).arg(sequence);
@@ -142,7 +150,9 @@ QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
         if (fd < 0 && errno != EEXIST) return {};  // a name left by an earlier run is skipped
     }
     if (fd < 0) return {};
-    bool ok = WriteAll(fd, pieces);
+    // On stable storage before it gets its name: a message file is what the
+    // server answers 250 for, and a power cut must not leave it empty.
+    bool ok = WriteAll(fd, pieces) && ::fdatasync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) return path;
     ::unlink(path.constData());
@@ -171,7 +181,13 @@ int WriteNewMessageFile(const QString& directory, const TextList& pieces) {
     // Another writer may take the chosen name meanwhile: try the next one.
     while (n != 0) {
         bool taken = false;
-        if (RenameNoReplace(temp, QFile::encodeName(PathJoin(directory, MessageFileName(n))), &taken)) return n;
+        if (RenameNoReplace(temp, QFile::encodeName(PathJoin(directory, MessageFileName(n))), &taken)) {
+            // The new name is durable only once its directory is.
+            if (SyncDirectory(directory)) return n;
+            Fault(directory + ": " + QString::fromLocal8Bit(std::strerror(errno)));
+            ::unlink(QFile::encodeName(PathJoin(directory, MessageFileName(n))).constData());
+            return 0;
+        }
         if (!taken) {
             Fault(PathJoin(directory, MessageFileName(n)) + ": " + QString::fromLocal8Bit(std::strerror(errno)));
             break;

@@ -18,8 +18,10 @@ QString MessageFileName(int n);
 int16_t GetNextMessageNumber(const QString& directory);
 
 // Writes the pieces, one after another, as a new file "V" + n + ".D" in the
-// directory with the lowest free n. Returns n, or 0 when no number is free
-// or the file could not be written (nothing is left behind then).
+// directory with the lowest free n. Returns n once the file and its name are
+// on stable storage (the file synced before its rename, the directory after
+// it), or 0 when no number is free or the file could not be written
+// (nothing is left behind then).
 int WriteNewMessageFile(const QString& directory, const TextList& pieces);
 inline int WriteNewMessageFile(const QString& directory, const Text& content) {
     return WriteNewMessageFile(directory, TextList{content});
