@@ -1,11 +1,13 @@
 #include "server/bbs/EmailRecord.h"
 
+#include "server/store/DurableFile.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Version.h"
 
 #include <QFile>
 #include <QtEndian>
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -27,24 +29,6 @@ Text ReadAt(const QString& path, qint64 offset, qint64 size) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || !f.seek(offset)) return {};
     return f.read(size);
-}
-
-bool WriteAt(const QString& path, qint64 offset, const Text& bytes, const char* procedure) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadWrite) || !f.seek(offset) || f.write(bytes) != bytes.size() || !f.flush()) {
-        Fault(procedure, path + ": " + f.errorString());
-        return false;
-    }
-    return true;
-}
-
-bool Append(const QString& path, const Text& bytes, const char* procedure) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append) || f.write(bytes) != bytes.size() || !f.flush()) {
-        Fault(procedure, path + ": " + f.errorString());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -122,18 +106,32 @@ QString SpoolNetPath(const QString& dataDir) { return dataDir + "/SPOOL.NET"; }
 bool AppendToEmailBase(const QString& messageDir, EmailRecord& record, const Text& body) {
     const QString bin = EmailBinPath(messageDir);
     const QString dat = EmailDatPath(messageDir);
-    QFile binFile(bin);
-    record.BodyPosition = int32_t(binFile.exists() ? binFile.size() + 1 : 1);
+    QString error;
+    qint64 start = 0;
+    // Body positions are 32-bit: the body file may not grow past them.
+    if (!AppendDurably(bin, body + CRLF, &start, &error, kEmailBinLimit)) {
+        Fault("WriteMessage", error);
+        return false;
+    }
+    record.BodyPosition = int32_t(start + 1);
     record.BodyLength = int32_t(body.size());
-    if (!Append(bin, body + CRLF, "WriteMessage")) return false;
     // A torn last record (a crash of some writer) is overwritten, not followed.
     const qint64 next = QFile(dat).size() / kEmailRecordSize * kEmailRecordSize;
-    return WriteAt(dat, next, EncodeEmailRecord(record), "WriteMessage");
+    if (!WriteDurablyAt(dat, next, EncodeEmailRecord(record), &error)) {
+        Fault("WriteMessage", error);
+        CutBackDurably(bin, start);   // the body of a message that is not filed
+        return false;
+    }
+    return true;
 }
 
 bool AppendToSpoolNet(const QString& dataDir, EmailRecord& record, const Text& body) {
+    if (body.size() > kEmailBinLimit) return false;
     record.BodyLength = int32_t(body.size());
-    return Append(SpoolNetPath(dataDir), EncodeEmailRecord(record) + body, "WriteMessage");
+    QString error;
+    if (AppendDurably(SpoolNetPath(dataDir), EncodeEmailRecord(record) + body, nullptr, &error)) return true;
+    Fault("WriteMessage", error);
+    return false;
 }
 
 QList<EmailEntry> ReadEmailBase(const QString& messageDir) {
@@ -182,16 +180,19 @@ int32_t GetSeqNum(const QString& dataDir, bool* failed) {
         return 0;
     }
     Text stored = f.read(4);
+    f.close();
     if (stored.size() < 4) stored = Text("\x01\0\0\0", 4);
-    int32_t next = qFromLittleEndian<int32_t>(stored.constData()) + 1;
+    // Counted wide, so that a damaged stored value cannot overflow.
+    int64_t next = int64_t(qFromLittleEndian<int32_t>(stored.constData())) + 1;
     if (next >= kSeqNumLimit || next < 1) next = 1;
     Text out(4, '\0');
-    qToLittleEndian<int32_t>(next, out.data());
-    if (!f.seek(0) || f.write(out) != 4 || !f.flush()) {
-        Fault("GetSeqNum", path + ": " + f.errorString());
+    qToLittleEndian<int32_t>(int32_t(next), out.data());
+    QString error;
+    if (!WriteDurablyAt(path, 0, out, &error)) {
+        Fault("GetSeqNum", error);
         if (failed) *failed = true;
     }
-    return next;
+    return int32_t(next);
 }
 
 void GetStatZrbsDat(const QString& dataDir, StatZrbsRecord& record, bool* failed) {
@@ -210,7 +211,9 @@ void GetStatZrbsDat(const QString& dataDir, StatZrbsRecord& record, bool* failed
 void PutStatZrbsDat(const QString& dataDir, const StatZrbsRecord& record, bool* failed) {
     Text b(kStatZrbsRecordSize, '\0');
     for (int i = 0; i < kStatZrbsRecordSize / 4; ++i) PutInt32(b, i * 4, record.values[i]);
-    const bool ok = WriteAt(dataDir + "/STATZRBS.DAT", 0, b, "PutStatZrbsDat");
+    QString error;
+    const bool ok = WriteDurablyAt(dataDir + "/STATZRBS.DAT", 0, b, &error);
+    if (!ok) Fault("PutStatZrbsDat", error);
     if (failed) *failed = !ok;
 }
 
@@ -219,8 +222,9 @@ bool CountEmailWritten(const QString& dataDir) {
     bool failed = false;
     GetStatZrbsDat(dataDir, r, &failed);
     if (failed) return false;  // never overwrite counters we could not read
-    r.AtOffset(68) += 1;
-    r.AtOffset(72) += 1;
+    // The counters stop at their largest value rather than overflow.
+    for (const int offset : {68, 72})
+        if (r.AtOffset(offset) < std::numeric_limits<int32_t>::max()) r.AtOffset(offset) += 1;
     PutStatZrbsDat(dataDir, r, &failed);
     return !failed;
 }

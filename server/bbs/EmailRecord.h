@@ -10,6 +10,8 @@
 inline constexpr int kEmailRecordSize = 582;
 inline constexpr int kStatZrbsRecordSize = 88;
 inline constexpr int32_t kSeqNumLimit = 4000000;
+// The longest "EMAIL.BIN": body positions in the records are 32-bit.
+inline constexpr qint64 kEmailBinLimit = 0x7fffffff;
 
 // Every field of the record, in file order. Text fields are trimmed when read
 // and space-filled (or cut) when written; the fields this server always writes
@@ -61,11 +63,13 @@ QString EmailBinPath(const QString& messageDir);
 QString SpoolNetPath(const QString& dataDir);
 
 // Files a message into the local e-mail base: the body and CR LF are appended
-// to "EMAIL.BIN" first, then the record (with BodyPosition and BodyLength set
-// here) is written as the next record of "EMAIL.DAT". A fault can leave an
-// orphan body but never a record pointing at a body that is not there.
+// to "EMAIL.BIN" and synced first, then the record (with BodyPosition and
+// BodyLength set here) is written and synced as the next record of
+// "EMAIL.DAT". On a fault both files are left as they were. The caller holds
+// the EmailBaseLock.
 bool AppendToEmailBase(const QString& messageDir, EmailRecord& record, const Text& body);
-// Appends record and body (BodyLength set here) to "SPOOL.NET" in one write.
+// Appends record and body (BodyLength set here) to "SPOOL.NET" in one
+// synced write; on a fault the file is cut back as it was.
 bool AppendToSpoolNet(const QString& dataDir, EmailRecord& record, const Text& body);
 
 // Readers for the BBS side and for checks: every complete entry in order.

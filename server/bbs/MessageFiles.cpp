@@ -1,10 +1,12 @@
 #include "server/bbs/MessageFiles.h"
 
+#include "server/store/DurableFile.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Version.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <vector>
 
 #include <algorithm>
@@ -108,14 +110,6 @@ bool WriteAll(int fd, const TextList& pieces) {
     return true;
 }
 
-bool SyncDirectory(const QString& directory) {
-    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 // The temporary name of a message file: the writer's process id and a sequence number.
 QString TemporaryName(pid_t writer, unsigned sequence) {
     return QStringLiteral("osprine-%1-%2.tmp").arg(writer).arg(sequence);
@@ -197,6 +191,18 @@ int WriteNewMessageFile(const QString& directory, const TextList& pieces) {
     }
     ::unlink(temp.constData());
     return 0;
+}
+
+bool ReplaceMessageFile(const QString& path, const Text& content) {
+    const QString directory = QFileInfo(path).absolutePath();
+    const QByteArray temp = WriteTemporary(directory, TextList{content});
+    if (temp.isEmpty() || ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0 ||
+        !SyncDirectory(directory)) {
+        Fault(path + ": " + QString::fromLocal8Bit(std::strerror(errno)));
+        if (!temp.isEmpty()) ::unlink(temp.constData());
+        return false;
+    }
+    return true;
 }
 
 int RemoveStaleMessageTemporaries(const QString& directory) {

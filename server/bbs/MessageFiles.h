@@ -23,6 +23,9 @@ int16_t GetNextMessageNumber(const QString& directory);
 // it), or 0 when no number is free or the file could not be written
 // (nothing is left behind then).
 int WriteNewMessageFile(const QString& directory, const TextList& pieces);
+// Replaces an existing message file by the content in one atomic step (the
+// content synced before the rename, the directory after it).
+bool ReplaceMessageFile(const QString& path, const Text& content);
 inline int WriteNewMessageFile(const QString& directory, const Text& content) {
     return WriteNewMessageFile(directory, TextList{content});
 }

@@ -1,5 +1,6 @@
 #include "server/intake/EmailBaseWriter.h"
 
+#include "server/bbs/EmailBaseLock.h"
 #include "server/bbs/EmailRecord.h"
 #include "server/bbs/MessageFiles.h"
 #include "server/bbs/UserDirectory.h"
@@ -113,6 +114,13 @@ bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& 
     const QDateTime now = QDateTime::currentDateTime();
     r.TimeWritten = LocalTimeWritten(now);
     r.DateText = NormaliseDateText(date, now);
+    // The BBS's tosser may be filing at the same moment: the number, the body
+    // position and the record slot are taken under the one lock.
+    const EmailBaseLock lock(ctx.bbs.MessageDir());
+    if (!lock.Held()) {
+        LogError("WriteMessage", kVersion, "modOSPRINE", lock.Error().toLocal8Bit());
+        return false;
+    }
     r.SeqNum = GetSeqNum(ctx.bbs.DataDir());
     bool stored;
     if (to.network == 0) {

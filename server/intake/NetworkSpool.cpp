@@ -72,7 +72,7 @@ pid_t gTosserPid = 0;
 }  // namespace
 
 bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Text& subjectText, const Text& bodyText,
-                      const QString& attachmentPath, bool returnNotice) {
+                      const QString& attachmentPath, bool returnNotice, const QString& replacing) {
     const Text to = LCase(Trim(recipient));
     const Text subject = Trim(subjectText);
     const Text body = RTrimSpaces(bodyText);
@@ -94,7 +94,8 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
     const Text message = ComposeInetMessage(ctx, now, n, to, subject, body, attach ? &attachment : nullptr, returnNotice);
 
     if (GetAddressDomain(to) != systemId) {
-        if (WriteNewMessageFile(queueDir, message) != 0) return true;
+        if (!replacing.isEmpty() ? ReplaceMessageFile(replacing, message) : WriteNewMessageFile(queueDir, message) != 0)
+            return true;
         LogError("WriteInetMessage", kVersion, "modOSPRINE", "No queue file could be written in " + TextFromPath(queueDir));
         return false;
     }
@@ -102,7 +103,10 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
     if (u <= 0) return true;
     Text forward = CheckForwarding(ctx, u);
     if (forward.isEmpty()) forward = Trim(GetUser(ctx.bbs, u).Handle());
-    return WriteMessage(ctx, u, forward, message, 0);
+    if (!WriteMessage(ctx, u, forward, message, 0)) return false;
+    if (!replacing.isEmpty() && !RemoveFile(replacing))
+        LogError("WriteInetMessage", kVersion, "modOSPRINE", "Cannot delete " + TextFromPath(replacing));
+    return true;
 }
 
 Text TosserScript(const QString& mainDir, const QDateTime& now) {

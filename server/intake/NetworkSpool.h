@@ -13,8 +13,12 @@
 // Returns false only when a local fault kept the message from being stored
 // (queue full, a write failed); a message that the rules drop (empty
 // recipient, subject or body, no such local user) counts as done.
+// `replacing` names a queue file the message takes the place of: in the
+// queue it replaces that file in one atomic step (a return notice when no
+// number is free), else the file is removed once the message is stored.
 bool WriteInetMessage(const ServerContext& ctx, const Text& to, const Text& subject, const Text& body,
-                      const QString& attachmentPath, bool returnNotice = false);
+                      const QString& attachmentPath, bool returnNotice = false,
+                      const QString& replacing = QString());
 
 // Starts the BBS's tosser (detached, through "OSPRTOSS.BAT") when hand-off
 // files wait in the spool's "TMP" and no "BT*.FLG" says a tosser is running.

@@ -14,10 +14,11 @@ void LogFault(const Text& description)
     LogError("ReturnMessage", kVersion, "modOSPRINE", description);
 }
 
-bool QueueNotice(const ServerContext& ctx, const Text& returned)
+bool QueueNotice(const ServerContext& ctx, const Text& returned, const QString& replacing = QString())
 {
     const Text sender = GetPath(GetHeaderField("From", returned));
-    return WriteInetMessage(ctx, sender, "Undeliverable Message", ReturnNoticeText(returned), QString(), true);
+    return WriteInetMessage(ctx, sender, "Undeliverable Message", ReturnNoticeText(returned), QString(), true,
+                            replacing);
 }
 
 }  // namespace
@@ -55,17 +56,11 @@ bool ReturnMessage(const ServerContext& ctx, const Text& fileName)
         LogFault("Cannot delete " + name);
         return false;
     }
-    // A full queue has no number for the notice until the returned message
-    // gives up its own; the message is queued again if the notice still fails.
-    if (!RemoveFile(path)) {
-        LogFault("Cannot delete " + name);
-        return false;
-    }
-    if (QueueNotice(ctx, text))
+    // A full queue has no number for the notice: it takes the returned
+    // message's own file in one atomic step, so that one of the two is
+    // always on the disk, whatever happens.
+    if (QueueNotice(ctx, text, path))
         return true;
-    // Back under a free number: a writer may have taken the old one meanwhile.
     LogFault("Cannot queue the return notice for " + name);
-    if (WriteNewMessageFile(dir, text) == 0)
-        LogFault("Cannot put back " + name);
     return false;
 }

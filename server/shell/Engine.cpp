@@ -157,7 +157,7 @@ void Engine::GetStats() {
 
 void Engine::PutStats() {
     const QString file = StatsPath(bbs_.MainDir());
-    const bool ok = settings_.SaveStats != 0 ? WriteFileAtomic(file, EncodeStats(stats_)) : RemoveFile(file);
+    const bool ok = settings_.SaveStats != 0 ? WriteFileAtomicUnsynced(file, EncodeStats(stats_)) : RemoveFile(file);
     if (!ok) LogError("PutStats", kVersion, "frmMain", "Cannot write OSPRSTAT.DAT");
 }
 

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -126,6 +127,17 @@ bool WriteFileAtomic(const QString& path, const Text& bytes) {
         return false;
     }
     return f.commit();
+}
+
+bool WriteFileAtomicUnsynced(const QString& path, const Text& bytes) {
+    const QString temp = path + QStringLiteral(".%1.tmp").arg(::getpid());
+    QFile f(temp);
+    bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    f.close();
+    ok = ok && f.error() == QFileDevice::NoError &&
+         ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) == 0;
+    if (!ok) QFile::remove(temp);
+    return ok;
 }
 
 bool WriteFileText(const QString& path, const Text& text, bool keepExisting) {

@@ -26,6 +26,10 @@ Text ReadFileText(const QString& path);        // cut at the first NUL; "" on fa
 Text ReadFileBytes(const QString& path, bool* ok = nullptr, struct stat* opened = nullptr);
 // Replaces the file's content through a temporary file renamed into place.
 bool WriteFileAtomic(const QString& path, const Text& bytes);
+// The same without waiting for the disk: for a record rewritten many times
+// a second (the traffic counters), where a power cut may cost the last
+// change but never leaves half a file.
+bool WriteFileAtomicUnsynced(const QString& path, const Text& bytes);
 // The design's WriteFileText: keepExisting leaves an existing file alone.
 bool WriteFileText(const QString& path, const Text& text, bool keepExisting);
 bool AppendFile(const QString& path, const Text& bytes);

@@ -1,6 +1,7 @@
 #include "tools/mailbase/Tosser.h"
 
 #include "server/bbs/BbsConfig.h"
+#include "server/bbs/EmailBaseLock.h"
 #include "server/store/Files.h"
 #include "tools/mailbase/HandOffDir.h"
 #include "tools/mailbase/Installation.h"
@@ -63,6 +64,13 @@ void CountEmailsWritten(const QString& dataDir, int32_t count) {
 // Files the batch and removes its hand-off files; the number filed.
 int FileBatch(const Installation& in, Batch batch, QSet<QString>& left, QString& error) {
     if (batch.files.isEmpty()) return 0;
+    // The server forwards into the same base: numbers, positions and slots
+    // are taken under the one lock. Busy: the files wait for the next run.
+    const EmailBaseLock lock(in.bbs.MessageDir());
+    if (!lock.Held()) {
+        error = lock.Error() + "; the files wait for the next run";
+        return 0;
+    }
     const QList<int32_t> seq = ReserveSeqNums(in.bbs.DataDir(), int(batch.mail.size()), &error);
     if (seq.isEmpty()) return 0;
     for (qsizetype i = 0; i < batch.mail.size(); ++i) batch.mail[i].record.SeqNum = seq[i];

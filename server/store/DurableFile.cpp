@@ -1,0 +1,112 @@
+#include "server/store/DurableFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString SystemError(const QString& path) { return path + ": " + QString::fromLocal8Bit(std::strerror(errno)); }
+
+// Every byte at the offset, however the system cuts the writes.
+bool WriteAllAt(int fd, const char* data, qint64 size, qint64 offset) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size_t(size), off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return true;
+}
+
+// Opens for writing; *created tells whether the file is new, so that its
+// directory is synced too.
+int OpenForWriting(const QString& path, bool* created) {
+    const QByteArray name = QFile::encodeName(path);
+    int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+    *created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        *created = fd >= 0;
+    }
+    return fd;
+}
+
+// Writes at the offset and syncs; on failure the file is cut back to `oldLength`.
+bool WriteAndSync(const QString& path, int fd, bool created, const Text& bytes, qint64 offset, qint64 oldLength,
+                  QString* error) {
+    bool ok = WriteAllAt(fd, bytes.constData(), bytes.size(), offset) && ::fdatasync(fd) == 0;
+    if (!ok) {
+        *error = SystemError(path);
+        if (::ftruncate(fd, off_t(oldLength)) == 0) ::fdatasync(fd);
+    }
+    if (::close(fd) != 0 && ok) {
+        *error = SystemError(path);
+        ok = false;
+    }
+    if (ok && created && !SyncDirectory(QFileInfo(path).absolutePath())) {
+        *error = SystemError(QFileInfo(path).absolutePath());
+        ok = false;
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool AppendDurably(const QString& path, const Text& bytes, qint64* start, QString* error, qint64 maxLength) {
+    bool created = false;
+    const int fd = OpenForWriting(path, &created);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        *error = SystemError(path);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    const qint64 length = st.st_size;
+    if (maxLength >= 0 && length + bytes.size() > maxLength) {
+        *error = path + ": the file would grow beyond " + QString::number(maxLength) + " bytes";
+        ::close(fd);
+        return false;
+    }
+    if (start) *start = length;
+    return WriteAndSync(path, fd, created, bytes, length, length, error);
+}
+
+bool WriteDurablyAt(const QString& path, qint64 offset, const Text& bytes, QString* error) {
+    bool created = false;
+    const int fd = OpenForWriting(path, &created);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        *error = SystemError(path);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    // Only what lay beyond the old end can be taken back; bytes written over
+    // are a whole record or counter, written by one call.
+    return WriteAndSync(path, fd, created, bytes, offset, std::max<qint64>(st.st_size, offset), error);
+}
+
+bool CutBackDurably(const QString& path, qint64 length) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::ftruncate(fd, off_t(length)) == 0 && ::fdatasync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool SyncDirectory(const QString& directory) {
+    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}

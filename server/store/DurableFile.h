@@ -1,0 +1,18 @@
+#pragma once
+// Writes into files that must be on stable storage before the server
+// answers for them (the BBS's e-mail base, spool and counters). Each call
+// syncs what it wrote; a call that fails leaves the file as it was (an
+// append is cut back to the old length) and says why in *error.
+#include "server/store/Text.h"
+#include <QString>
+
+// Appends the bytes and syncs them. *start receives the file's length before
+// the append (the new bytes' offset). With maxLength >= 0 an append that
+// would make the file longer than that is refused.
+bool AppendDurably(const QString& path, const Text& bytes, qint64* start, QString* error, qint64 maxLength = -1);
+// Writes the bytes at the offset and syncs them; the file is created when missing.
+bool WriteDurablyAt(const QString& path, qint64 offset, const Text& bytes, QString* error);
+// Cuts the file back to `length` and syncs it: the undo of an append.
+bool CutBackDurably(const QString& path, qint64 length);
+// Syncs a directory, so that a name made or changed in it survives a power cut.
+bool SyncDirectory(const QString& directory);
