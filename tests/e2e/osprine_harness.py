@@ -56,12 +56,14 @@ def port_open(port):
 class Server:
     """The real osprine in console mode, in the installation's main directory."""
 
-    def __init__(self, main_dir, env=None):
+    def __init__(self, main_dir, env=None, wrapper=()):
+        """`wrapper` is a command that runs osprine (strace, say)."""
         self.main_dir = main_dir
+        self.wrapped = bool(wrapper)
         self.loads_before = self.log().count(" Loaded\r\n")
         environment = dict(os.environ, OSPRINE_HEADLESS="1")
         environment.update(env or {})
-        self.proc = subprocess.Popen([os.path.join(BIN, "osprine")], cwd=main_dir, env=environment,
+        self.proc = subprocess.Popen([*wrapper, os.path.join(BIN, "osprine")], cwd=main_dir, env=environment,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def started(self):
@@ -81,7 +83,13 @@ class Server:
 
     def stop(self, timeout=10.0):
         if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
+            if self.wrapped:
+                # The server itself ends in order; its wrapper follows.
+                with open("/proc/%d/task/%d/children" % (self.proc.pid, self.proc.pid)) as f:
+                    for child in f.read().split():
+                        os.kill(int(child), signal.SIGTERM)
+            else:
+                self.proc.send_signal(signal.SIGTERM)
         try:
             out, err = self.proc.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:

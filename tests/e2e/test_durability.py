@@ -1,0 +1,119 @@
+"""What the real osprine answered 250 for is on stable storage: checked from
+an strace of the server, which the page cache cannot fool, and on a small
+file system that the test fills up."""
+import os
+import re
+import shutil
+import smtplib
+import subprocess
+import tempfile
+import unittest
+
+from osprine_harness import BIN, Server, make_bbs, remove, set_settings, wait_for
+from test_intake import email_records, put_list, read, start_server, write_handle_index
+from test_outbound import Upstream, queued
+
+CALL = re.compile(r'^\d+\s+(\w+)\((.*)\)\s+=\s+(-?\d+)')
+PATH = re.compile(r'"([^"]*)"')
+
+
+class Trace:
+    """The server's system calls in order, with the path behind each descriptor."""
+
+    def __init__(self, path):
+        self.calls = []   # (index, name, path or text, result)
+        paths = {}
+        with open(path, encoding="latin-1") as f:
+            for line in f:
+                m = CALL.match(line)
+                if not m:
+                    continue
+                name, args, result = m.group(1), m.group(2), int(m.group(3))
+                quoted = PATH.findall(args)
+                fd = args.split(",", 1)[0]
+                if name == "openat" and result >= 0:
+                    paths[result] = quoted[0]
+                    self.calls.append((name, quoted[0], result))
+                elif name in ("fsync", "fdatasync", "close", "write", "writev", "sendto", "sendmsg"):
+                    target = paths.get(int(fd)) if fd.isdigit() else None
+                    self.calls.append((name, target, quoted[0] if quoted else "", result))
+                elif name in ("renameat2", "rename", "unlink", "unlinkat"):
+                    self.calls.append((name, quoted[-1], quoted[0], result))
+
+    def index(self, predicate, start=0):
+        for i in range(start, len(self.calls)):
+            if predicate(self.calls[i]):
+                return i
+        return -1
+
+    def replies(self, text):
+        """The writes of a reply to a client (not its echo in the logs)."""
+        return [i for i, c in enumerate(self.calls) if c[0] in ("write", "writev", "sendto") and c[2].startswith(text)]
+
+    def synced_before(self, path, before, name="fdatasync"):
+        return any(c[0] == name and c[1] == path and c[3] == 0 for c in self.calls[:before])
+
+
+@unittest.skipUnless(shutil.which("strace"), "strace is not installed")
+class DurabilityAuditTest(unittest.TestCase):
+    def test_files_are_synced_before_the_reply_that_promises_them(self):
+        root, port = make_bbs()
+        self.addCleanup(remove, root)
+        open(os.path.join(root, "BTHOLD.FLG"), "wb").close()   # the tosser waits
+        write_handle_index(root)
+        put_list(root, "relaydb", "")
+        put_list(root, "mailforwarding", "mary jones,darkstar")
+        upstream = Upstream({"RCPT": ["550 5.1.1 no such user"]})
+        self.addCleanup(upstream.close)
+        set_settings(root, SmtpClient=1, ClientHost="127.0.0.1", ClientPort=upstream.port)
+        with open(os.path.join(root, "OUTBOUND", "V1.D"), "wb") as f:
+            f.write(queued("writer@elsewhere.example", "nobody@remote.example", "Lost words\r\n"))
+        trace = os.path.join(root, "strace.txt")
+        server = Server(root, wrapper=["strace", "-f", "-qq", "-s", "80", "-o", trace, "-e",
+                                       "trace=openat,fsync,fdatasync,close,write,writev,sendto,sendmsg,"
+                                       "rename,renameat2,unlink,unlinkat"])
+        try:
+            self.assertTrue(server.wait_listening(timeout=30))
+            with smtplib.SMTP("127.0.0.1", port, timeout=30) as s:
+                s.ehlo("client.example")
+                for to in ("john.smith@bbs.example", "mary.jones@bbs.example"):
+                    s.sendmail("a@remote.example", [to], b"From: a@remote.example\r\nTo: %s\r\n"
+                               b"Subject: durable\r\nDate: Tue, 11 Jul 2006 19:35:37 +0200\r\n\r\nkeep me\r\n" % to.encode())
+            # The first outbound tick returns V1.D: its notice takes V2.D.
+            queue = os.path.join(root, "OUTBOUND")
+            self.assertTrue(wait_for(lambda: os.listdir(queue) and not os.path.exists(os.path.join(queue, "V1.D")),
+                                     timeout=90))
+        finally:
+            server.stop()
+        t = Trace(trace)
+        spool = os.path.join(root, "SPOOL", "TMP")
+        replies = t.replies("250 Received data")
+        self.assertEqual(len(replies), 2)
+
+        # The hand-off file: synced under its temporary name, renamed, its
+        # directory synced, and all of it before the first 250.
+        rename = t.index(lambda c: c[0] == "renameat2" and c[1].startswith(spool + "/V"))
+        self.assertTrue(0 <= rename < replies[0])
+        temp = t.calls[rename][2]
+        self.assertTrue(t.synced_before(temp, rename), temp)
+        self.assertNotEqual(t.index(lambda c: c[0] == "fsync" and c[1] == spool, rename), -1)
+        self.assertLess(t.index(lambda c: c[0] == "fsync" and c[1] == spool, rename), replies[0])
+
+        # The forward into the e-mail base: the body synced, then the record, both before the second 250.
+        bin_path, dat_path = (os.path.join(root, "MSGS", n) for n in ("EMAIL.BIN", "EMAIL.DAT"))
+        body = t.index(lambda c: c[0] == "fdatasync" and c[1] == bin_path, replies[0])
+        record = t.index(lambda c: c[0] == "fdatasync" and c[1] == dat_path, replies[0])
+        self.assertTrue(replies[0] < body < record < replies[1], (body, record, replies))
+        self.assertEqual(email_records(dat_path)[0]["to_user"], "darkstar")
+
+        # The return notice is on the disk before the returned file goes.
+        notice = t.index(lambda c: c[0] == "renameat2" and c[1] == os.path.join(queue, "V2.D"))
+        gone = t.index(lambda c: c[0] in ("unlink", "unlinkat") and c[1] == os.path.join(queue, "V1.D"))
+        self.assertTrue(0 <= notice < gone)
+        self.assertTrue(t.synced_before(t.calls[notice][2], notice))
+        dir_sync = t.index(lambda c: c[0] == "fsync" and c[1] == queue, notice)
+        self.assertTrue(notice < dir_sync < gone)
+
+
+if __name__ == "__main__":
+    unittest.main()
