@@ -132,7 +132,12 @@ pid_t WriterOfTemporary(std::string_view name) {
 
 bool ProcessGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
-// A new file holding the pieces, under a name no reader looks for.
+void Fault(const QString& what) { LogError("WriteMessageFile", kVersion, "modOSPRINE", QFile::encodeName(what)); }
+
+QString SystemError(const QString& path) { return path + ": " + QString::fromLocal8Bit(std::strerror(errno)); }
+
+// A new file holding the pieces, under a name no reader looks for. A
+// failure is logged with the file and the system's reason, and leaves nothing.
 QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     static unsigned sequence = 0;
     static const pid_t self = ::getpid();
@@ -141,19 +146,21 @@ QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         path = QFile::encodeName(PathJoin(directory, TemporaryName(self, ++sequence)));
         fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) return {};  // a name left by an earlier run is skipped
+        if (fd < 0 && errno != EEXIST) break;  // a name left by an earlier run is skipped
     }
-    if (fd < 0) return {};
+    if (fd < 0) {
+        Fault(SystemError(QFile::decodeName(path)));
+        return {};
+    }
     // On stable storage before it gets its name: a message file is what the
     // server answers 250 for, and a power cut must not leave it empty.
     bool ok = WriteAll(fd, pieces) && ::fdatasync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) return path;
+    Fault(SystemError(QFile::decodeName(path)));
     ::unlink(path.constData());
     return {};
 }
-
-void Fault(const QString& what) { LogError("WriteMessageFile", kVersion, "modOSPRINE", QFile::encodeName(what)); }
 
 }  // namespace
 
@@ -168,22 +175,19 @@ int WriteNewMessageFile(const QString& directory, const TextList& pieces) {
     int n = FirstFree(used, 1);
     if (n == 0) return 0;
     const QByteArray temp = WriteTemporary(directory, pieces);
-    if (temp.isEmpty()) {
-        Fault(directory + ": " + QString::fromLocal8Bit(std::strerror(errno)));
-        return 0;
-    }
+    if (temp.isEmpty()) return 0;
     // Another writer may take the chosen name meanwhile: try the next one.
     while (n != 0) {
         bool taken = false;
         if (RenameNoReplace(temp, QFile::encodeName(PathJoin(directory, MessageFileName(n))), &taken)) {
             // The new name is durable only once its directory is.
             if (SyncDirectory(directory)) return n;
-            Fault(directory + ": " + QString::fromLocal8Bit(std::strerror(errno)));
+            Fault(SystemError(directory));
             ::unlink(QFile::encodeName(PathJoin(directory, MessageFileName(n))).constData());
             return 0;
         }
         if (!taken) {
-            Fault(PathJoin(directory, MessageFileName(n)) + ": " + QString::fromLocal8Bit(std::strerror(errno)));
+            Fault(SystemError(PathJoin(directory, MessageFileName(n))));
             break;
         }
         used[n] = true;
@@ -196,10 +200,10 @@ int WriteNewMessageFile(const QString& directory, const TextList& pieces) {
 bool ReplaceMessageFile(const QString& path, const Text& content) {
     const QString directory = QFileInfo(path).absolutePath();
     const QByteArray temp = WriteTemporary(directory, TextList{content});
-    if (temp.isEmpty() || ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0 ||
-        !SyncDirectory(directory)) {
-        Fault(path + ": " + QString::fromLocal8Bit(std::strerror(errno)));
-        if (!temp.isEmpty()) ::unlink(temp.constData());
+    if (temp.isEmpty()) return false;
+    if (::rename(temp.constData(), QFile::encodeName(path).constData()) != 0 || !SyncDirectory(directory)) {
+        Fault(SystemError(path));
+        ::unlink(temp.constData());
         return false;
     }
     return true;

@@ -117,3 +117,77 @@ class DurabilityAuditTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+def mount_small_fs(path, size):
+    """A tmpfs of `size` over the directory; False where mounting is not allowed."""
+    return subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%s" % size, "tmpfs", path],
+                          capture_output=True).returncode == 0
+
+
+class FullDiskTest(unittest.TestCase):
+    def setUp(self):
+        self.root, self.port = make_bbs()
+        self.addCleanup(remove, self.root)
+        self.spool = os.path.join(self.root, "SPOOL", "TMP")
+        open(os.path.join(self.root, "BTHOLD.FLG"), "wb").close()
+        write_handle_index(self.root)
+
+    def start_on_small_fs(self, directory):
+        if os.geteuid() != 0 or not mount_small_fs(directory, "256k"):
+            self.skipTest("mounting a small file system needs root")
+        self.addCleanup(subprocess.run, ["umount", "-l", directory])
+        self.server = start_server(self, self.root, self.port)
+        self.addCleanup(self.server.stop)
+
+    def fill(self, directory):
+        filler = os.path.join(directory, "filler")
+        with open(filler, "wb", buffering=0) as f:
+            try:
+                while True:
+                    f.write(b"x" * 4096)
+            except OSError:
+                pass
+        return filler
+
+    def test_a_full_disk_gets_451_leaves_nothing_and_the_retry_arrives_once(self):
+        self.start_on_small_fs(self.spool)
+        message = b"From: a@remote.example\r\nTo: john.smith@bbs.example\r\nSubject: s\r\n\r\n" + b"line\r\n" * 2000
+        filler = self.fill(self.spool)
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=30) as s:
+            s.ehlo("client.example")
+            with self.assertRaises(smtplib.SMTPDataError) as refused:
+                s.sendmail("a@remote.example", ["john.smith@bbs.example"], message)
+            self.assertEqual((refused.exception.smtp_code, refused.exception.smtp_error),
+                             (451, b"Requested action aborted: local error in processing."))
+            self.assertEqual(os.listdir(self.spool), ["filler"])   # nothing half-written
+            self.assertEqual(s.noop()[0], 250)                      # still serving
+            os.remove(filler)
+            s.sendmail("a@remote.example", ["john.smith@bbs.example"], message)
+        files = os.listdir(self.spool)
+        self.assertEqual(len(files), 1)
+        self.assertTrue(read(os.path.join(self.spool, files[0])).endswith(b"line\r\n" * 2000 + b"\r\n\r\n"))
+        errors = read(os.path.join(self.root, "ZRVERROR.LOG")).decode("latin-1")
+        self.assertRegex(errors, re.escape(self.spool) + r"/osprine-\d+-\d+\.tmp: No space left on device")
+
+    def test_a_full_e_mail_base_is_left_as_it_was(self):
+        msgs = os.path.join(self.root, "MSGS")
+        put_list(self.root, "mailforwarding", "mary jones,darkstar")
+        self.start_on_small_fs(msgs)
+        message = (b"From: a@remote.example\r\nTo: mary.jones@bbs.example\r\nSubject: s\r\n"
+                   b"Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n\r\n" + b"text\r\n" * 3000)
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=30) as s:
+            s.ehlo("client.example")
+            s.sendmail("a@remote.example", ["mary.jones@bbs.example"], message[:200] + b"\r\n")
+            filler = self.fill(msgs)
+            sizes = {n: os.path.getsize(os.path.join(msgs, n)) for n in ("EMAIL.BIN", "EMAIL.DAT")}
+            with self.assertRaises(smtplib.SMTPDataError) as refused:
+                s.sendmail("a@remote.example", ["mary.jones@bbs.example"], message)
+            self.assertEqual(refused.exception.smtp_code, 451)
+            self.assertEqual({n: os.path.getsize(os.path.join(msgs, n)) for n in sizes}, sizes)
+            os.remove(filler)
+            s.sendmail("a@remote.example", ["mary.jones@bbs.example"], message)
+        records = email_records(os.path.join(msgs, "EMAIL.DAT"))
+        self.assertEqual(len(records), 2)
+        body = read(os.path.join(msgs, "EMAIL.BIN"))[records[1]["position"] - 1:][:records[1]["length"]]
+        self.assertEqual(body, b"text\r\n" * 3000 + b"\r\n")
