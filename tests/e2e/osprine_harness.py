@@ -56,15 +56,17 @@ def port_open(port):
 class Server:
     """The real osprine in console mode, in the installation's main directory."""
 
-    def __init__(self, main_dir, env=None, wrapper=()):
-        """`wrapper` is a command that runs osprine (strace, say)."""
+    def __init__(self, main_dir, env=None, wrapper=(), stdout=subprocess.PIPE):
+        """`wrapper` is a command that runs osprine (strace, say). A test that
+        makes many events and never reads them passes stdout=DEVNULL: a full
+        pipe would hold the server up."""
         self.main_dir = main_dir
         self.wrapped = bool(wrapper)
         self.loads_before = self.log().count(" Loaded\r\n")
         environment = dict(os.environ, OSPRINE_HEADLESS="1")
         environment.update(env or {})
         self.proc = subprocess.Popen([*wrapper, os.path.join(BIN, "osprine")], cwd=main_dir, env=environment,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                     stdout=stdout, stderr=subprocess.PIPE)
 
     def started(self):
         return self.log().count(" Loaded\r\n") > self.loads_before
@@ -95,7 +97,7 @@ class Server:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             out, err = self.proc.communicate()
-        return self.proc.returncode, out.decode("latin-1"), err.decode("latin-1")
+        return self.proc.returncode, (out or b"").decode("latin-1"), err.decode("latin-1")
 
 
 def remove(path):

@@ -191,3 +191,36 @@ class FullDiskTest(unittest.TestCase):
         self.assertEqual(len(records), 2)
         body = read(os.path.join(msgs, "EMAIL.BIN"))[records[1]["position"] - 1:][:records[1]["length"]]
         self.assertEqual(body, b"text\r\n" * 3000 + b"\r\n")
+
+
+class ConcurrentWritersTest(unittest.TestCase):
+    def test_the_tosser_and_the_server_share_the_e_mail_base(self):
+        root, port = make_bbs()
+        self.addCleanup(remove, root)
+        write_handle_index(root)
+        put_list(root, "mailforwarding", "mary jones,darkstar")
+        put_list(root, "relaydb", "")
+        # The substitute tosser dawdles while it holds its body positions.
+        server = Server(root, stdout=subprocess.DEVNULL, env={"ZUUCP_PAUSE_MS": "100"})
+        self.addCleanup(server.stop)
+        self.assertTrue(server.wait_listening())
+
+        # Hand-off files for the tosser and forwards into the e-mail base, in turns.
+        with smtplib.SMTP("127.0.0.1", port, timeout=60) as s:
+            s.ehlo("client.example")
+            for i in range(240):
+                to, tag = ("john.smith@bbs.example", b"handoff") if i % 2 else ("mary.jones@bbs.example", b"forward")
+                s.sendmail("a@remote.example", [to],
+                           b"From: a@remote.example\r\nTo: %s\r\nSubject: %s-%d\r\n"
+                           b"Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n\r\nbody of %s-%d\r\n"
+                           % (to.encode(), tag, i, tag, i))
+        spool = os.path.join(root, "SPOOL", "TMP")
+        self.assertTrue(wait_for(lambda: not [n for n in os.listdir(spool) if n.upper().endswith(".D")], 30))
+        msgs = os.path.join(root, "MSGS")
+        records = email_records(os.path.join(msgs, "EMAIL.DAT"))
+        bodies = read(os.path.join(msgs, "EMAIL.BIN"))
+        self.assertEqual(len(records), 240)
+        for r in records:
+            body = bodies[r["position"] - 1:r["position"] - 1 + r["length"]]
+            self.assertEqual(body.rstrip(b"\r\n"), b"body of %s" % r["subject"].encode(), r["subject"])
+        self.assertEqual(len({r["seq"] for r in records}), 240)
