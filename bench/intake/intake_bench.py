@@ -1,5 +1,7 @@
 """Runs the intake scenarios against osprine, smtp-sink and aiosmtpd on each
-given file system and prints the figures. Usage: intake_bench.py BIN DIR..."""
+given file system and prints the figures. Usage: intake_bench.py BIN [NOSYNC_BIN] DIR...
+NOSYNC_BIN (a directory name ending in "-nosync/bin") holds an osprine built
+without syncs, run as "osprine-nosync" to show what durability costs."""
 import os
 import random
 import shutil
@@ -11,11 +13,15 @@ import tempfile
 import time
 
 BIN = sys.argv[1]
+NOSYNC_BIN = sys.argv[2] if len(sys.argv) > 2 and sys.argv[2].endswith("-nosync/bin") else None
+DIRS = sys.argv[3 if NOSYNC_BIN else 2:]
 # Directories are removed when every run is over: on a file system that is
 # slow to reuse recently freed inodes, a clean-up between runs would slow
 # down whichever server runs next.
 LEFT_FOR_LATER = []
-SCENARIOS = [("2000 x 4 KB", 2000, 4096), ("200 x 256 KB", 200, 256 * 1024), ("5 x 8 MB", 5, 8 * 1024 * 1024)]
+# Title, messages, bytes each, parallel sessions.
+SCENARIOS = [("2000 x 4 KB", 2000, 4096, 1), ("2000 x 4 KB, 4 sessions", 2000, 4096, 4),
+             ("200 x 256 KB", 200, 256 * 1024, 1), ("5 x 8 MB", 5, 8 * 1024 * 1024, 1)]
 USER = "darkstar"                     # user 4 of the test installation
 RECORD = 582
 
@@ -25,9 +31,16 @@ from aiosmtpd.controller import Controller
 directory, port = sys.argv[1], int(sys.argv[2])
 counter = itertools.count(1)
 class OneFilePerMessage:
+    # Durable before its 250, as a mail server must be: the file synced,
+    # then the directory that holds its name.
     async def handle_DATA(self, server, session, envelope):
         with open(os.path.join(directory, "%d.eml" % next(counter)), "wb") as f:
             f.write(envelope.original_content)
+            f.flush()
+            os.fsync(f.fileno())
+        folder = os.open(directory, os.O_RDONLY | os.O_DIRECTORY)
+        os.fsync(folder)
+        os.close(folder)
         return "250 OK"
 controller = Controller(OneFilePerMessage(), hostname="127.0.0.1", port=port, data_size_limit=0)
 controller.start()
@@ -71,10 +84,11 @@ def status_kb(pid, key):
     return 0
 
 
-def smtp_source(port, count, length):
-    """One session sending `count` messages; returns the seconds it took."""
+def smtp_source(port, count, length, sessions):
+    """`sessions` parallel sessions that stay connected sending `count`
+    messages in all; returns the seconds it took."""
     began = time.monotonic()
-    subprocess.run(["smtp-source", "-d", "-s", "1", "-m", str(count), "-l", str(length),
+    subprocess.run(["smtp-source", "-d", "-s", str(sessions), "-m", str(count), "-l", str(length),
                     "-f", "bench@remote.example", "-t", "%s@bbs.example" % USER, "127.0.0.1:%d" % port],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=600)
     return time.monotonic() - began
@@ -105,6 +119,7 @@ def tosser_done(root):
 
 class Osprine:
     name = "osprine"
+    bin = BIN
 
     def __init__(self, base):
         self.root = tempfile.mkdtemp(prefix="osprine-bench-intake-", dir=base)
@@ -121,7 +136,7 @@ class Osprine:
             f.write(b"relaydb=\r\n")                                 # no block-list lookups
         with open(os.path.join(self.root, "HANDLES.UIP"), "wb") as f:
             f.write(b"system-daemon,SYSTEM-DAEMON,1,1\r\n%s,4,1,1\r\n" % USER.encode())
-        self.proc = subprocess.Popen([os.path.join(BIN, "osprine")], cwd=self.root,
+        self.proc = subprocess.Popen([os.path.join(self.bin, "osprine")], cwd=self.root,
                                      env=dict(os.environ, OSPRINE_HEADLESS="1"),
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not wait_for(lambda: listening(self.port), 15):
@@ -143,6 +158,12 @@ class Osprine:
         LEFT_FOR_LATER.append(self.root)
 
 
+class OsprineNoSync(Osprine):
+    """Today's osprine without its syncs: the price of durability."""
+    name = "osprine-nosync"
+    bin = NOSYNC_BIN
+
+
 class SmtpSink:
     name = "smtp-sink"
 
@@ -162,7 +183,7 @@ class SmtpSink:
 
 
 class Aiosmtpd:
-    name = "aiosmtpd"
+    name = "aiosmtpd+fsync"
 
     def __init__(self, base):
         self.dir = tempfile.mkdtemp(prefix="aiosmtpd-bench-", dir=base)
@@ -266,10 +287,10 @@ def peers():
 ROUNDS = int(os.environ.get("BENCH_ROUNDS", "3"))
 
 
-def run_once(kind, base, count, length):
+def run_once(kind, base, count, length, sessions):
     server = kind(base)
     try:
-        seconds = smtp_source(server.port, count, length)
+        seconds = smtp_source(server.port, count, length, sessions)
         note = server.check(count)
     finally:
         server.stop()
@@ -281,22 +302,22 @@ def run_on(base):
     round: whoever runs after another's burst of file deletions finds the
     file system slower to create files, and the machine's pace drifts."""
     print("--- storage on %s (%d rounds; ratios of the medians)" % (base, ROUNDS))
-    for title, count, length in SCENARIOS:
-        kinds = peers() + [Osprine]
+    for title, count, length, sessions in SCENARIOS:
+        kinds = peers() + [Osprine] + ([OsprineNoSync] if NOSYNC_BIN else [])
         rates = {kind.name: [] for kind in kinds}
         for round_number in range(ROUNDS):
             order = kinds[round_number % len(kinds):] + kinds[:round_number % len(kinds)]
             for kind in order:
-                rate, note = run_once(kind, base, count, length)
+                rate, note = run_once(kind, base, count, length, sessions)
                 rates[kind.name].append(rate)
-                print("%-13s %-9s %8.0f msg/s %8.1f MB/s  %s" % (title, kind.name, rate,
+                print("%-24s %-14s %8.0f msg/s %8.1f MB/s  %s" % (title, kind.name, rate,
                                                                  rate * length / 1e6, note), flush=True)
         median = {name: sorted(r)[len(r) // 2] for name, r in rates.items()}
-        print("%-13s median:   %s" % (title, ", ".join("%s %.0f msg/s %.1f MB/s" % (name, rate, rate * length / 1e6)
+        print("%-24s median:   %s" % (title, ", ".join("%s %.0f msg/s %.1f MB/s" % (name, rate, rate * length / 1e6)
                                                          for name, rate in median.items())))
         ratios = ", ".join("osprine/%s %.2f" % (peer, median["osprine"] / rate)
                            for peer, rate in median.items() if peer != "osprine")
-        print("%-13s %s" % (title, ratios), flush=True)
+        print("%-24s %s" % (title, ratios), flush=True)
 
 
 def clean_up():
@@ -305,7 +326,7 @@ def clean_up():
 
 
 try:
-    for base in sys.argv[2:]:
+    for base in DIRS:
         run_on(base)
         clean_up()
 finally:

@@ -154,7 +154,7 @@ QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     }
     // On stable storage before it gets its name: a message file is what the
     // server answers 250 for, and a power cut must not leave it empty.
-    bool ok = WriteAll(fd, pieces) && ::fdatasync(fd) == 0;
+    bool ok = WriteAll(fd, pieces) && SyncFileData(fd);
     ok = (::close(fd) == 0) && ok;
     if (ok) return path;
     Fault(SystemError(QFile::decodeName(path)));

@@ -44,10 +44,10 @@ int OpenForWriting(const QString& path, bool* created) {
 // Writes at the offset and syncs; on failure the file is cut back to `oldLength`.
 bool WriteAndSync(const QString& path, int fd, bool created, const Text& bytes, qint64 offset, qint64 oldLength,
                   QString* error) {
-    bool ok = WriteAllAt(fd, bytes.constData(), bytes.size(), offset) && ::fdatasync(fd) == 0;
+    bool ok = WriteAllAt(fd, bytes.constData(), bytes.size(), offset) && SyncFileData(fd);
     if (!ok) {
         *error = SystemError(path);
-        if (::ftruncate(fd, off_t(oldLength)) == 0) ::fdatasync(fd);
+        if (::ftruncate(fd, off_t(oldLength)) == 0) SyncFileData(fd);
     }
     if (::close(fd) != 0 && ok) {
         *error = SystemError(path);
@@ -98,7 +98,7 @@ bool WriteDurablyAt(const QString& path, qint64 offset, const Text& bytes, QStri
 bool CutBackDurably(const QString& path, qint64 length) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    const bool ok = ::ftruncate(fd, off_t(length)) == 0 && ::fdatasync(fd) == 0;
+    const bool ok = ::ftruncate(fd, off_t(length)) == 0 && SyncFileData(fd);
     ::close(fd);
     return ok;
 }
@@ -106,7 +106,20 @@ bool CutBackDurably(const QString& path, qint64 length) {
 bool SyncDirectory(const QString& directory) {
     const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
+#ifdef OSPRINE_NO_FSYNC
+    const bool ok = true;
+#else
     const bool ok = ::fsync(fd) == 0;
+#endif
     ::close(fd);
     return ok;
+}
+
+bool SyncFileData(int fd) {
+#ifdef OSPRINE_NO_FSYNC
+    (void)fd;
+    return true;
+#else
+    return ::fdatasync(fd) == 0;
+#endif
 }
