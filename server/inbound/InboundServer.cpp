@@ -5,6 +5,7 @@
 #include "server/inbound/SmtpDialogue.h"
 #include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
+#include "server/store/KeyedList.h"
 #include "server/store/Version.h"
 
 #include <QElapsedTimer>
@@ -72,6 +73,9 @@ private:
 
 InboundServer::InboundServer(ServerContext& ctx, MessageSaver& saver, QObject* parent)
     : QObject(parent), ctx_(ctx), saver_(saver), zones_(ctx), clock_(&MonotonicMs) {
+    // The end-to-end tests shorten the session limit; nothing else sets this.
+    if (const int seconds = qEnvironmentVariableIntValue("OSPRINE_TEST_SESSION_LIMIT_S"); seconds > 0)
+        sessionLimitMs_ = int64_t(seconds) * 1000;
     ResizeSlots();
     connect(&listener_, &QTcpServer::newConnection, this, &InboundServer::sckListen_ConnectionRequest);
 }
@@ -104,15 +108,71 @@ void InboundServer::ResizeSlots() {
     sessions_.resize(slots_.size());
 }
 
-// A request the lock holds back stays pending in the listener until a later
-// AcceptPending; the lock lets one connection in per tick.
 void InboundServer::sckListen_ConnectionRequest() { AcceptPending(); }
 
+// Every pending connection is judged at once: a refusal is answered now and
+// costs no admission. One that will get a slot waits in admitted_ for the
+// accept lock, which lets one connection in per tick.
 void InboundServer::AcceptPending() {
-    if (ctx_.run.ServerState < 1 || ctx_.run.AcceptLock > 0)
+    if (ctx_.run.ServerState < 1)
         return;
-    if (QTcpSocket* socket = listener_.nextPendingConnection())
-        Accept(socket);
+    while (QTcpSocket* socket = listener_.nextPendingConnection())
+        Screen(socket);
+    while (ctx_.run.AcceptLock <= 0 && !admitted_.empty()) {
+        QPointer<QTcpSocket> socket = admitted_.front();
+        admitted_.pop_front();
+        if (socket && socket->state() == QAbstractSocket::ConnectedState)
+            Accept(socket);
+        else if (socket)
+            socket->deleteLater();   // it gave up waiting
+    }
+}
+
+void InboundServer::Screen(QTcpSocket* socket) {
+    socket->setParent(this);
+    const Text address = PeerAddressText(*socket);
+    const int16_t slot = GetFreeSocket();
+    if (!CheckUserIp(ctx_, address)) {
+        ctx_.log.ShowEvent(TimeText() + " : Connection Refused (Blocked IP)");
+        ctx_.log.OsprineLog(slot, "Connection Refused (Blocked IP) [" + address + "]");
+        Refuse(socket, Text());
+        ++ctx_.stats.BlockedIps;
+        ctx_.stats.UpdateStats();
+        return;
+    }
+    const int limit = MaxSessionsPerAddress();
+    if (limit > 0 && SessionsFrom(address) >= limit) {
+        ctx_.log.ShowEvent(TimeText() + " : Connection Refused (Too Many Connections From " + address + ")");
+        Refuse(socket, Text("421 Too many connections from your address.") + CRLF);
+        return;
+    }
+    if (FreeSlots() <= qsizetype(admitted_.size())) {
+        ctx_.log.ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
+        Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
+        return;
+    }
+    admitted_.push_back(socket);
+}
+
+int InboundServer::MaxSessionsPerAddress() const {
+    const Text value = Trim(GetData("maxperip", ctx_.KeyedList()));
+    return value.isEmpty() ? kDefaultMaxPerAddress : int(std::max<int32_t>(0, ValLong(value)));
+}
+
+int InboundServer::SessionsFrom(const Text& address) const {
+    int n = 0;
+    for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
+        if (slots_[size_t(slot)].use == SlotUse::Open && slots_[size_t(slot)].PeerAddress == address) ++n;
+    for (const QPointer<QTcpSocket>& waiting : admitted_)
+        if (waiting && PeerAddressText(*waiting) == address) ++n;
+    return n;
+}
+
+qsizetype InboundServer::FreeSlots() const {
+    qsizetype n = 0;
+    for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
+        if (slots_[size_t(slot)].use == SlotUse::Free) ++n;
+    return n;
 }
 
 void InboundServer::Accept(QTcpSocket* socket) {
@@ -124,15 +184,6 @@ void InboundServer::Accept(QTcpSocket* socket) {
         if (slot > 0)
             ctx_.run.AcceptLock = slot;
         address = PeerAddressText(*socket);
-
-        if (!CheckUserIp(ctx_, address)) {
-            ctx_.log.ShowEvent(TimeText() + " : Connection Refused (Blocked IP)");
-            ctx_.log.OsprineLog(slot, "Connection Refused (Blocked IP) [" + address + "]");
-            Refuse(socket, Text());
-            ++ctx_.stats.BlockedIps;
-            ctx_.stats.UpdateStats();
-            return;
-        }
         if (slot == 0) {
             ctx_.log.ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
             Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
@@ -236,8 +287,10 @@ void InboundServer::Feed(int16_t slot) {
     DataEvent(slot, [&] {
         while (record.use == SlotUse::Open && !session.dialogue->Waiting() && !session.dialogue->Ended() &&
                session.socket->bytesAvailable() > 0 && session.socket->bytesToWrite() < kWriteBacklogLimit) {
-            record.LastActivity = Now();
+            // Only progress restarts the idle clock: a byte now and then does not.
+            const uint64_t before = record.Progress;
             session.dialogue->Receive(session.socket->readAll());
+            if (record.Progress != before) record.LastActivity = Now();
         }
     });
     // The replies leave now, not on the loop's next pass: the client waits for them.
@@ -379,10 +432,17 @@ void InboundServer::Supervise(int16_t slot) {
     }
     if (record.use != SlotUse::Open)
         return;
-    // Silence is the peer's only while the server is not busy for it.
+    // Silence and age are the peer's only while the server is not busy for
+    // it: a message being filed is never cut off.
     const Session& session = *sessions_[size_t(slot)];
     if (session.dialogue->Waiting())
         return;
+    if (Now() - record.OpenedAt > sessionLimitMs_) {
+        ctx_.log.Report(slot, "<-- 421 Session time limit reached.");
+        SendMessage(slot, Text("421 Session time limit reached.") + CRLF);
+        sckAccept_Close(slot);
+        return;
+    }
     const int64_t idleSeconds = (Now() - record.LastActivity) / 1000;
     if (idleSeconds > record.IdleTimeout) {
         ctx_.log.Report(slot, "221 Timeout.");

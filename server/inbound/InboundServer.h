@@ -10,7 +10,9 @@
 #include "server/net/IPResolve.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QTcpServer>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -40,6 +42,9 @@ public:
     // Slots in use, for ActiveConnections.
     int32_t ActiveSlots() const;
 
+    // Sessions one client address may hold unless "maxperip" says otherwise.
+    static constexpr int kDefaultMaxPerAddress = 3;
+
     // Called right after Timer1 released AcceptLock: takes one connection
     // that the lock held back.
     void AcceptPending();
@@ -58,6 +63,9 @@ public:
 
     // Monotonic milliseconds; tests may move time on.
     void SetClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
+    // Longest session, whatever it sends (milliseconds).
+    static constexpr int64_t kSessionLimitMs = 30 * 60 * 1000;
+    void SetSessionLimit(int64_t ms) { sessionLimitMs_ = ms; }
     // Longest wait for one block-list zone's answer (milliseconds).
     void SetRelayQueryLimit(int ms) {
         relayQueryLimitMs_ = ms;
@@ -71,6 +79,13 @@ private:
     class Host;
 
     void sckListen_ConnectionRequest();
+    // Refuses a pending connection at once, or queues it for admission.
+    void Screen(QTcpSocket* socket);
+    // Setting "maxperip" of the keyed list (0: no limit).
+    int MaxSessionsPerAddress() const;
+    // Open sessions and queued connections of the address.
+    int SessionsFrom(const Text& address) const;
+    qsizetype FreeSlots() const;
     void Accept(QTcpSocket* socket);
     void Refuse(QTcpSocket* socket, const Text& reply);
     void OpenSession(int16_t slot, QTcpSocket* socket, const Text& address);
@@ -88,10 +103,12 @@ private:
     ServerContext& ctx_;
     MessageSaver& saver_;
     QTcpServer listener_;
+    std::deque<QPointer<QTcpSocket>> admitted_;   // connections waiting for their turn
     RelayZones zones_;
     std::vector<SessionSlot> slots_;
     std::vector<std::unique_ptr<Session>> sessions_;
     std::function<int64_t()> clock_;
     int relayQueryLimitMs_ = clsIPResolve::kDefaultTimeLimitMs;
+    int64_t sessionLimitMs_ = kSessionLimitMs;
     uint64_t nextSessionId_ = 1;
 };

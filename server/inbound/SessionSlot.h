@@ -23,6 +23,8 @@ inline constexpr int16_t kDefaultIdleTimeout = 120;
 struct SessionSlot {
     SlotUse use = SlotUse::Free;
     int64_t LastActivity = 0;       // monotonic milliseconds, meaningful while Open
+    int64_t OpenedAt = 0;           // monotonic milliseconds: the session's start
+    uint64_t Progress = 0;          // complete command lines and kilobytes of text received
     Text LineBuffer;                // received text not yet ended by a line break
     int16_t DialogueState = SmtpState::Connected;
     int16_t ErrorCount = 0;
@@ -38,6 +40,8 @@ struct SessionSlot {
     void Open(int64_t now, const Text& peer) {
         use = SlotUse::Open;
         LastActivity = now;
+        OpenedAt = now;
+        Progress = 0;
         LineBuffer.clear();
         DialogueState = SmtpState::Connected;
         ErrorCount = 0;

@@ -80,6 +80,7 @@ void SmtpDialogue::Process() {
             LineTooLong();
             break;
         }
+        ++slot_.Progress;
         Command(line);
     }
     if (!ended_) {
@@ -315,7 +316,9 @@ void SmtpDialogue::CollectData() {
         const qsizetype lineEnd = static_cast<const char*>(lf) - begin;
         const qsizetype searchFrom = std::max<qsizetype>(0, body.size() - 4);
         GrowBody(body, body.size() + lineEnd + 1);
+        const qsizetype kilobytesBefore = body.size() / 1024;
         body.append(begin, lineEnd + 1);
+        slot_.Progress += uint64_t(body.size() / 1024 - kilobytesBefore);
         buffer.remove(0, lineEnd + 1);
         lineScanned_ = buffer.size();
         // memmem: many times faster than QByteArray::indexOf on a long body.

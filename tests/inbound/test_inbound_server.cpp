@@ -100,12 +100,32 @@ TEST_F(InboundServerTest, AFullTableAnswers421AndLogsNothingToTheFile) {
     ASSERT_TRUE(c.Connect(Port()));
     EXPECT_EQ(c.ReadLine(), Text("421 No available sockets remaining."));
     EXPECT_TRUE(c.WaitClosed());
-    EXPECT_EQ(install.run.AcceptLock, 101);
+    EXPECT_EQ(install.run.AcceptLock, 0);   // a refusal uses up no admission
     EXPECT_TRUE(install.WindowTexts().contains("Connection Refused (No Available Socket)"));
     EXPECT_FALSE(install.LogFile().contains("Refused"));
     EXPECT_EQ(install.stats.TotalConnections, 2);
     // The sessions that hold the slots go on.
     EXPECT_EQ(a->Ask("NOOP"), Text("250 OK."));
+}
+
+// Three sessions per address; the fourth is refused at once, even while
+// the accept lock holds new sessions back, and costs nobody an admission.
+TEST_F(InboundServerTest, AnAddressHoldsAtMostThreeSessions) {
+    StartServer();
+    std::vector<std::unique_ptr<TestClient>> three;
+    for (int i = 0; i < 3; ++i) three.push_back(Greeted());
+    install.run.AcceptLock = 1;
+    TestClient fourth;
+    ASSERT_TRUE(fourth.Connect(Port()));
+    EXPECT_EQ(fourth.ReadLine(), Text("421 Too many connections from your address."));
+    EXPECT_TRUE(fourth.WaitClosed());
+    EXPECT_TRUE(install.WindowTexts().contains("Connection Refused (Too Many Connections From 127.0.0.1)"));
+    EXPECT_EQ(install.run.AcceptLock, 1);
+    install.List("maxperip", "0");   // no limit
+    TestClient fifth;
+    ASSERT_TRUE(fifth.Connect(Port()));
+    Timer1();
+    EXPECT_TRUE(fifth.ReadLine()->startsWith("220-"));
 }
 
 TEST_F(InboundServerTest, ABlockedAddressIsDroppedWithoutAWord) {
@@ -188,15 +208,41 @@ TEST_F(InboundServerTest, DuringDataASlowTransferIsNotCutWhileTextKeepsComing) {
     client->Ask("MAIL FROM:<a@b>");
     client->Ask("RCPT TO:<postmaster@bbs.example>");
     client->Ask("DATA");
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 2; ++i) {
         now += 500 * 1000;
-        client->Say("a line");
+        client->Say(Text(1022, 'x'));   // a kilobyte of text is progress
         RunEventsUntil([&] { return server->Slot(1).LastActivity == now; });
         Timer2();
     }
     now += 601 * 1000;
     Timer2();
     EXPECT_EQ(client->ReadLine(), Text("221 Timeout."));
+}
+
+// A trickle of bytes is no progress: only complete command lines and
+// kilobytes of text restart the idle clock, and no session outlasts its
+// time limit, whatever it sends.
+TEST_F(InboundServerTest, TricklersTimeOutAndNoSessionOutlastsItsLimit) {
+    StartServer();
+    auto trickler = Greeted();
+    auto talker = Greeted();
+    for (int i = 0; i < 2; ++i) {
+        now += 61 * 1000;
+        trickler->Send("N");
+        talker->Say("NOOP");
+        EXPECT_EQ(talker->ReadLine(), Text("250 OK."));
+        Timer2();
+    }
+    EXPECT_EQ(trickler->ReadLine(), Text("221 Timeout."));
+    for (int minute = 2; minute < 29; ++minute) {   // 29 min 2 s in all
+        now += 60 * 1000;
+        EXPECT_EQ(talker->Ask("NOOP"), Text("250 OK."));
+        Timer2();
+    }
+    now += 60 * 1000;
+    Timer2();
+    EXPECT_EQ(talker->ReadLine(), Text("421 Session time limit reached."));
+    EXPECT_TRUE(talker->WaitClosed());
 }
 
 TEST_F(InboundServerTest, APeerThatLeavesFreesItsSlotOnTheNextTick) {
