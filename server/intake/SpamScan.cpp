@@ -14,6 +14,9 @@ const Text kNoResults = "SpamAssassin Error: No results given.";
 const Text kCompleted = "SpamAssassin execution completed.";
 }  // namespace
 
+int SpamScan::running_ = 0;
+std::deque<QPointer<SpamScan>> SpamScan::waiting_;
+
 QString SpamScan::Program() { return QStringLiteral("spamassassin"); }
 
 QString SpamScan::ScratchDir(const ServerContext& ctx) {
@@ -28,7 +31,10 @@ QString SpamScan::ScratchDir(const ServerContext& ctx) {
 SpamScan* SpamScan::ExecuteSpamAssassin(const ServerContext& ctx, int16_t slot, const Text& message, Done done,
                                         QObject* parent) {
     auto* scan = new SpamScan(ctx, slot, message, std::move(done), parent);
-    scan->Start();
+    if (running_ < kMaxScanners)
+        scan->Start();
+    else
+        waiting_.push_back(scan);
     return scan;
 }
 
@@ -40,11 +46,32 @@ SpamScan::SpamScan(const ServerContext& ctx, int16_t slot, const Text& message, 
     connect(&timeout_, &QTimer::timeout, this, &SpamScan::OnTimeout);
     connect(&process_, &QProcess::finished, this, &SpamScan::OnFinished);
     connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart || finished_) return;
-        RemoveFile(input_);
-        RemoveFile(output_);  // opened for the scanner before it failed to start
+        if (error != QProcess::FailedToStart) return;
+        RemoveScratchFiles();  // the output was made for the scanner before it failed to start
+        Release();
         Finish(message_, kStartFailed);
     });
+}
+
+SpamScan::~SpamScan() {
+    process_.disconnect(this);
+    Release();
+}
+
+void SpamScan::Release() {
+    if (!holdsScanner_) return;
+    holdsScanner_ = false;
+    --running_;
+    while (running_ < kMaxScanners && !waiting_.empty()) {
+        const QPointer<SpamScan> next = waiting_.front();
+        waiting_.pop_front();
+        if (next) next->Start();
+    }
+}
+
+void SpamScan::RemoveScratchFiles() {
+    if (!input_.isEmpty()) RemoveFile(input_);
+    if (!output_.isEmpty()) RemoveFile(output_);
 }
 
 void SpamScan::Start() {
@@ -60,16 +87,33 @@ void SpamScan::Start() {
     }
     input_ = PathJoin(dir, MessageFileName(n));
     output_ = PathJoin(dir, QStringLiteral("R%1.D").arg(n));
+    // The output file is made here, new and never through a link; the
+    // scanner only appends to it.
+    if (!CreateExclusive(output_)) {
+        RemoveFile(input_);
+        input_.clear();
+        output_.clear();
+        Finish(message_, kNotFound);
+        return;
+    }
     // No shell: the scratch paths go to the scanner as its standard streams.
     process_.setStandardInputFile(input_);
-    process_.setStandardOutputFile(output_, QIODevice::Truncate);
+    process_.setStandardOutputFile(output_, QIODevice::Append);
     process_.setStandardErrorFile(QProcess::nullDevice());
+    holdsScanner_ = true;
+    ++running_;
     process_.start(Program(), {QStringLiteral("-D"), QStringLiteral("-t")});
     if (!finished_) timeout_.start();
 }
 
 void SpamScan::OnFinished() {
-    if (finished_) return;
+    Release();
+    if (finished_) {
+        // A scanner stopped for taking too long: its scratch files go with it.
+        RemoveScratchFiles();
+        deleteLater();
+        return;
+    }
     RemoveFile(input_);
     if (!QFileInfo::exists(output_)) {
         Finish(message_, kNoResults);
@@ -86,7 +130,8 @@ void SpamScan::OnFinished() {
 
 void SpamScan::OnTimeout() {
     if (finished_) return;
-    // The scratch files stay for the sysop to look at; the scanner is stopped.
+    // The message goes on unscanned; the scanner is stopped and its scratch
+    // files are removed when it has ended.
     Finish(message_, kTimeout);
     process_.kill();
 }
@@ -102,7 +147,9 @@ void SpamScan::Finish(const Text& result, const Text& event) {
         this,
         [this, result] {
             if (done_) done_(result);
-            deleteLater();
+            done_ = nullptr;
+            // A scanner still running ends this scan when it has gone.
+            if (process_.state() == QProcess::NotRunning) deleteLater();
         },
         Qt::QueuedConnection);
 }

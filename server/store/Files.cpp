@@ -129,6 +129,13 @@ bool WriteFileAtomic(const QString& path, const Text& bytes) {
     return f.commit();
 }
 
+bool CreateExclusive(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
 bool WriteFileAtomicUnsynced(const QString& path, const Text& bytes) {
     const QString temp = path + QStringLiteral(".%1.tmp").arg(::getpid());
     QFile f(temp);

@@ -24,6 +24,9 @@ Text ReadFileText(const QString& path);        // cut at the first NUL; "" on fa
 // `opened`, when given, receives the status of the file as opened, before
 // its bytes were read.
 Text ReadFileBytes(const QString& path, bool* ok = nullptr, struct stat* opened = nullptr);
+// Makes a new, empty file; false when the name exists already, even as a
+// link (which is never followed).
+bool CreateExclusive(const QString& path);
 // Replaces the file's content through a temporary file renamed into place.
 bool WriteFileAtomic(const QString& path, const Text& bytes);
 // The same without waiting for the disk: for a record rewritten many times
