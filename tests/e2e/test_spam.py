@@ -131,7 +131,7 @@ class StandInScannerTest(SpamTestCase):
         record = os.path.join(self.bin, "running")
         # Each copy notes how many copies run beside it (under a lock), works a while, then leaves.
         path = self.stand_in(
-            "exec 9>%s.lock\nflock 9; echo start >> %s; flock -u 9\nsleep 0.4\n"
+            "exec 9>%s.lock\nflock 9; echo start >> %s; flock -u 9\nsleep 1\n"
             "flock 9; echo end >> %s; flock -u 9\nprintf 'X-Scanned: yes\\r\\n'\ncat\n" % (record, record, record))
         put_list(self.root, "maxperip", "0")
         self.start(path=path)
