@@ -5,6 +5,7 @@
 #include "server/store/Files.h"
 #include "server/store/Headers.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 
 Text FreqInformation(const ServerContext& ctx, const Text& name, qint64 size) {
@@ -13,10 +14,15 @@ Text FreqInformation(const ServerContext& ctx, const Text& name, qint64 size) {
            Text::number(ctx.settings.MaxFreqSize);
 }
 
-bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head) {
+bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit) {
     const Text name = UCase(Trim(GetHeaderField("Subject", head)));
-    const QString path = GetFreqFile(ctx.bbs, name);
     const Text to = LCase(GetPath(GetHeaderField("Reply-To", head)));
+    if (!to.isEmpty() && !limit.Allow(to, QDeadlineTimer::current().deadline())) {
+        ctx.log.Report(slot, "File Request: " + name + " - Refused: " + Text::number(AnswerLimit::kPerHour) +
+                                 " answers to " + to + " within the hour");
+        return true;
+    }
+    const QString path = GetFreqFile(ctx.bbs, name);
     const Text subject = "File Request - " + name;
     const QFileInfo file(path);
     if (path.isEmpty() || !file.isFile()) {

@@ -2,11 +2,14 @@
 // Answers a file request by mail: the Subject names the file, the reply goes
 // to the Reply-To address with the file attached or a note why not.
 #include "server/bbs/ServerContext.h"
+#include "server/intake/AnswerLimit.h"
 
 // The four lines of the reply's information block, without a final line end.
 // `size` < 0 stands for a file that was not found.
 Text FreqInformation(const ServerContext& ctx, const Text& name, qint64 size);
 
-// Answers the request whose header block is `head`. Returns false only when
-// a local fault kept the reply from being stored.
-bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head);
+// Answers the request whose header block is `head`, unless `limit` says its
+// requester has had enough answers this hour (then nothing is queued and
+// the refusal is logged). Returns false only when a local fault kept the
+// reply from being stored.
+bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit);

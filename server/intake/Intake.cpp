@@ -134,7 +134,7 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
     if (!copy.event.isEmpty()) ctx_.log.Report(slot, copy.event);
 
     if (fileRequest) {
-        if (!AnswerFileRequest(ctx_, slot, message.head)) return false;
+        if (!AnswerFileRequest(ctx_, slot, message.head, answers_)) return false;
         *handedOn = true;
         Count(message.head.size() + 2 + message.body.size() + message.tail.size());
         return true;

@@ -3,6 +3,7 @@
 // BBS's tosser imports, or to a forwarding destination.
 #include "server/bbs/ServerContext.h"
 #include "server/inbound/MessageSaver.h"
+#include "server/intake/AnswerLimit.h"
 #include "server/intake/MessageText.h"
 #include "server/intake/RecipientCopy.h"
 #include <QObject>
@@ -30,9 +31,8 @@ private:
     SaveResult Deleted(int16_t slot, const Text& event);  // logs why
     // The event of a header or subject filter that deletes the message, or "".
     Text FilterVerdict(const Text& firstRecipient, const Text& head);
-    // Hands one recipient's copy on; false on a local fault.
     // Files the copy of one recipient entry, unless its destination (user
-    // number, else local part) is in `done` already.
+    // number, else local part) is in `done` already; false on a local fault.
     bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message, QSet<Text>& done,
                  bool* handedOn);
     bool HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message);
@@ -41,4 +41,5 @@ private:
     void Count(qsizetype length);
 
     ServerContext ctx_;
+    AnswerLimit answers_;   // file-request answers per requester and hour
 };

@@ -97,3 +97,24 @@ class FileRequestsOffTest(FreqTestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class FileRequestAbuseTest(FreqTestCase):
+    def test_requests_cannot_flood_a_requester(self):
+        message = (b"From: Requester <req@far.example>\r\nTo: SYSOP**F@bbs.example\r\n"
+                   b"Subject: exact.bin\r\n\r\nPlease.\r\n")
+        spellings = ["SYSOP**F@%sbbs.example" % (" " * i) for i in range(50)] + \
+                    ["%s@bbs.example" % s for s in ("sysop**f", "Sysop**F", " SYSOP**F")] * 16 + ["SYSOP**F@bbs.example"] * 2
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=60) as s:
+            s.ehlo("client.example")
+            s.mail("req@far.example")
+            for to in spellings[:100]:
+                self.assertEqual(s.rcpt(to)[0], 250)
+            self.assertEqual(s.data(message)[0], 250)
+            self.assertEqual(len(os.listdir(self.queue)), 1)   # one answer, however many spellings
+            for _ in range(10):
+                s.sendmail("req@far.example", ["SYSOP**F@bbs.example"], message)
+        # Ten answers to one address within the hour; the eleventh request queues none.
+        self.assertEqual(len(os.listdir(self.queue)), 10)
+        self.assertIn("  File Request: EXACT.BIN - Refused: 10 answers to req@far.example within the hour\r\n",
+                      self.server.log())
