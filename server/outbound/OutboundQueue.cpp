@@ -8,6 +8,7 @@
 #include "server/store/Files.h"
 #include "server/store/Headers.h"
 #include "server/store/Version.h"
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 
@@ -38,6 +39,19 @@ Text WithoutLeadingSpaces(const Text& text)
     while (i < text.size() && text[i] == ' ')
         ++i;
     return text.mid(i);
+}
+
+// The start of a queue file up to the end of its header block, or "" when
+// the header does not end within the first kHeaderPeek bytes.
+Text HeaderPrefix(const QString& path)
+{
+    constexpr qint64 kHeaderPeek = 64 * 1024;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const Text start = WithoutLeadingSpaces(file.read(kHeaderPeek));
+    const qsizetype end = start.indexOf("\r\n\r\n");
+    return end < 0 ? Text() : start.left(end + 2);
 }
 
 void LogFault(const Text& description)
@@ -109,6 +123,13 @@ OutboundQueue::Outcome OutboundQueue::TryLoad(const QString& name)
     const QString path = CurrentPath();
     if (!FileExists(path))
         return Outcome::Stop;
+    // A file that is not due is judged by its header alone: a long queue
+    // costs the scan its headers, not its bodies.
+    if (const Text head = HeaderPrefix(path); !head.isEmpty()) {
+        const Text stamp = Trim(GetHeaderField(kProcessedHeader, head));
+        if (JudgeQueueFile(stamp, ValLong(GetHeaderField(kAttemptsHeader, head)), clock_()) == QueueVerdict::NotDue)
+            return Outcome::Skipped;
+    }
     bool readOk = false;
     const Text raw = ReadFileBytes(path, &readOk);
     if (!readOk) {
