@@ -144,6 +144,8 @@ void InboundServer::Screen(QTcpSocket* socket) {
     if (limit > 0 && SessionsFrom(address) >= limit) {
         ctx_.log.ShowEvent(TimeText() + " : Connection Refused (Too Many Connections From " + address + ")");
         Refuse(socket, Text("421 Too many connections from your address.") + CRLF);
+        ++ctx_.stats.RefusedPerAddress;
+        ctx_.stats.UpdateStats();
         return;
     }
     if (FreeSlots() <= qsizetype(admitted_.size())) {
@@ -440,6 +442,8 @@ void InboundServer::Supervise(int16_t slot) {
     if (Now() - record.OpenedAt > sessionLimitMs_) {
         ctx_.log.Report(slot, "<-- 421 Session time limit reached.");
         SendMessage(slot, Text("421 Session time limit reached.") + CRLF);
+        ++ctx_.stats.SessionTimeLimits;
+        ctx_.stats.UpdateStats();
         sckAccept_Close(slot);
         return;
     }

@@ -200,6 +200,8 @@ void SmtpDialogue::Rcpt(const Text& argument) {
     }
     // Neither a refusal nor an acceptance: the error count stays as it is.
     if (slot_.RecipientCount >= kMaxRecipients) {
+        ++ctx_.stats.TooManyRecipients;
+        ctx_.stats.UpdateStats();
         Reply("452 Too many recipients.");
         return;
     }

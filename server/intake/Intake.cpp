@@ -28,6 +28,8 @@ void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(Save
     LogArrival(message);
     if (const int hops = CountHeaderFields(HeaderBlock(message.message), "Received"); hops >= kMaxHops) {
         ctx_.log.Report(message.slot, "Email has " + NumText(hops) + " Received lines (a mail loop). Message refused.");
+        ctx_.stats.TooManyHops += 1;
+        ctx_.stats.UpdateStats();
         done(SaveResult::TooManyHops);
         return;
     }

@@ -11,6 +11,9 @@
 #include "server/store/Files.h"
 #include "server/store/Version.h"
 
+#include <QElapsedTimer>
+#include <QFileInfo>
+
 namespace {
 
 Text RTrimSpaces(Text s) {
@@ -68,6 +71,32 @@ Text ShellQuote(const Text& word) { return "'" + Text(word).replace("'", "'\\''"
 // The last tosser started by this server, so that a second one is not
 // started in the moment before the first has raised its "BT*.FLG" flag.
 pid_t gTosserPid = 0;
+
+// A flag this old while no tosser of ours runs was most likely left by a
+// tosser that died; it is reported (once an hour), never removed: it may be
+// the BBS's own.
+constexpr qint64 kStaleFlagSeconds = 30 * 60;
+constexpr qint64 kStaleReportEveryMs = 60 * 60 * 1000;
+QString gHeldBy;                       // the stale flag that holds tossing back, or ""
+qint64 gLastStaleReport = -kStaleReportEveryMs;
+
+void CheckStaleFlag(const ServerContext& ctx, const QString& flag) {
+    const QFileInfo info(flag);
+    const qint64 age = info.lastModified().secsTo(QDateTime::currentDateTime());
+    if (age < kStaleFlagSeconds) {
+        gHeldBy.clear();
+        return;
+    }
+    gHeldBy = flag;
+    static QElapsedTimer clock;   // the hours between reports, on a clock that never jumps
+    if (!clock.isValid()) clock.start();
+    if (clock.elapsed() - gLastStaleReport < kStaleReportEveryMs) return;
+    gLastStaleReport = clock.elapsed();
+    const Text text = "Tossing is held: " + TextFromPath(flag) + " is " + Text::number(age / 60) +
+                      " minutes old and no tosser started by this server runs.";
+    ctx.log.ReportServer(text);
+    LogError("TossMessages", kVersion, "modOSPRINE", text);
+}
 
 }  // namespace
 
@@ -128,7 +157,11 @@ Text TosserScript(const QString& mainDir, const QDateTime& now) {
 void TossMessages(const ServerContext& ctx) {
     if (TosserShellRunning(gTosserPid)) return;  // the cheapest test first: this runs after every hand-off
     const QString mainDir = ctx.bbs.MainDir();
-    if (!ListFiles(mainDir, QStringLiteral("BT*.FLG")).isEmpty()) return;
+    if (const QStringList flags = ListFiles(mainDir, QStringLiteral("BT*.FLG")); !flags.isEmpty()) {
+        CheckStaleFlag(ctx, PathJoin(mainDir, flags.first()));
+        return;
+    }
+    gHeldBy.clear();
     if (ListFiles(ctx.bbs.SpoolTmpDir(), QStringLiteral("*.D")).isEmpty()) return;
     // Written through a temporary file: a shell still reading the previous
     // script keeps its own copy.
@@ -144,6 +177,8 @@ void TossMessages(const ServerContext& ctx) {
     }
     gTosserPid = pid;
 }
+
+QString TossingHeldBy() { return gHeldBy; }
 
 Text ConvertTo7Bit(const Text& text) {
     if (Trim(text).isEmpty()) return text;

@@ -25,6 +25,10 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& to, const Text& subj
 // Called at start-up and on every supervision tick.
 void TossMessages(const ServerContext& ctx);
 
+// The flag file that has held tossing back for more than 30 minutes while
+// no tosser started by this server runs, or "".
+QString TossingHeldBy();
+
 // Clears the top bit of every byte (233 becomes 105). Used line by line.
 Text ConvertTo7Bit(const Text& text);
 

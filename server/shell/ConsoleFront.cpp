@@ -98,7 +98,11 @@ void ConsoleFront::PrintCounters() {
                             ", KB Sent: " + FormatKB(s.KBSent) + ", Blocked IPs: " + QByteArray::number(s.BlockedIps) +
                             ", Blocked Relays: " + QByteArray::number(s.BlockedRelays) +
                             ", Blocked Subjects: " + QByteArray::number(s.BlockedSubjects) +
-                            ", Blocked Headers: " + QByteArray::number(s.BlockedHeaders);
+                            ", Blocked Headers: " + QByteArray::number(s.BlockedHeaders) +
+                            ", Refused Per Address: " + QByteArray::number(s.RefusedPerAddress) +
+                            ", Session Time Limits: " + QByteArray::number(s.SessionTimeLimits) +
+                            ", Too Many Recipients: " + QByteArray::number(s.TooManyRecipients) +
+                            ", Too Many Hops: " + QByteArray::number(s.TooManyHops);
     Print(stdout, line);
 }
 

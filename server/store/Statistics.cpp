@@ -52,6 +52,14 @@ void DecodeStats(const Text& b, Statistics& s) {
     s.BlockedSubjects = i32(40);
 }
 
+Text RefusalSummary(const Statistics& s) {
+    if (s.RefusedPerAddress == 0 && s.SessionTimeLimits == 0 && s.TooManyRecipients == 0 && s.TooManyHops == 0)
+        return {};
+    return "Refused: " + Text::number(s.RefusedPerAddress) + " per address, " + Text::number(s.SessionTimeLimits) +
+           " time limit, " + Text::number(s.TooManyRecipients) + " recipients, " + Text::number(s.TooManyHops) +
+           " loops";
+}
+
 QString StatsPath(const QString& mainDir) { return PathJoin(mainDir, "OSPRSTAT.DAT"); }
 
 namespace {

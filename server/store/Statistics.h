@@ -17,6 +17,14 @@ struct Statistics {
     int32_t BlockedRelays = 0;
     int32_t BlockedSubjects = 0;
     int32_t BlockedHeaders = 0;
+    // Refusals of abuse since the start, kept in memory only (the file's
+    // layout is the BBS family's): sessions over the per-address limit,
+    // sessions ended at their time limit, recipients past the hundredth,
+    // messages refused as mail loops.
+    int32_t RefusedPerAddress = 0;
+    int32_t SessionTimeLimits = 0;
+    int32_t TooManyRecipients = 0;
+    int32_t TooManyHops = 0;
 
     // Set by the shell: recomputes ActiveConnections, refreshes the display
     // and the file. Every part that changes a counter calls UpdateStats().
@@ -30,3 +38,5 @@ void DecodeStats(const Text& bytes, Statistics& s);   // needs 44 bytes, else no
 QString StatsPath(const QString& mainDir);
 // "0.5KB", "0.98MB", "0.95GB".
 Text FormatKB(float kb);
+// "Refused: 2 per address, 1 time limit, 0 recipients, 0 loops", or "" when all are 0.
+Text RefusalSummary(const Statistics& s);

@@ -1,5 +1,7 @@
 #include "server/ui/MainWindow.h"
 
+#include "server/intake/NetworkSpool.h"
+
 #include "server/shell/Engine.h"
 #include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
@@ -36,6 +38,9 @@
 #include <QVBoxLayout>
 
 namespace {
+
+const QColor kGreenLamp(30, 170, 60);
+
 
 constexpr qsizetype kEventWindowLimit = 65000;
 constexpr int kWindowHeight = 420;
@@ -89,7 +94,7 @@ frmMain::frmMain(Engine& engine, QWidget* parent)
         const char* name;
         QColor color;
         const char* tip;
-    } kLamps[] = {{"picStatusGreen", QColor(30, 170, 60), "Server is in Normal Operation Mode"},
+    } kLamps[] = {{"picStatusGreen", kGreenLamp, "Server is in Normal Operation Mode"},
                   {"picStatusYellow", QColor(230, 190, 30), "Server is in Offline Mode"},
                   {"picStatusRed", QColor(200, 40, 40), "Server is Stopped"}};
     for (const auto& l : kLamps) {
@@ -354,8 +359,9 @@ QString frmMain::StateWord() const {
 
 QString frmMain::TrayTip() const {
     const qint64 seconds = std::max<qint64>(0, engine_.Run().StartTime.secsTo(QDateTime::currentDateTime()));
+    const Text refused = RefusalSummary(engine_.Stats());
     return "OSPRINE - " + StateWord() + "\r\nActive Connections: " + QString::number(engine_.Stats().ActiveConnections) +
-           "\r\nUptime: " + Q(CalcUptime(seconds, true));
+           "\r\nUptime: " + Q(CalcUptime(seconds, true)) + (refused.isEmpty() ? QString() : "\r\n" + Q(refused));
 }
 
 void frmMain::BringToFront() {
@@ -458,6 +464,20 @@ void frmMain::PlaceWindow(const QStringList& arguments) {
 void frmMain::Timer1_Timer() {
     if (!isMinimized() && isVisible()) lastPos_ = QPointF(Twips(frameGeometry().left()), Twips(frameGeometry().top()));
     if (tray_->isVisible()) ModifyIcon(TrayTip(), -1);
+    ShowTossingState();
+}
+
+// A stale tosser flag holds the BBS's mail back: the green lamp goes dark
+// and the yellow one says why, until the flag is gone.
+void frmMain::ShowTossingState() {
+    const QString heldBy = TossingHeldBy();
+    if (heldBy == shownHeldBy_) return;
+    shownHeldBy_ = heldBy;
+    auto* green = findChild<QLabel*>("picStatusGreen");
+    auto* yellow = findChild<QLabel*>("picStatusYellow");
+    green->setPixmap(Lamp(heldBy.isEmpty() ? kGreenLamp : QColor(90, 90, 90)));
+    yellow->setToolTip(heldBy.isEmpty() ? QStringLiteral("Server is in Offline Mode")
+                                        : "Tossing is held by a stale flag: " + heldBy);
 }
 
 void frmMain::changeEvent(QEvent* event) {

@@ -78,6 +78,7 @@ private:
     QWidget* BuildStatistics();
     void ApplyShape();
     void Timer1_Timer();
+    void ShowTossingState();
     QSize ScreenTwips() const;
     QSize WindowTwips() const;
     QString StateWord() const;
@@ -99,4 +100,5 @@ private:
     bool exitRequested_ = false;
     bool unloaded_ = false;
     QString programDir_;
+    QString shownHeldBy_;   // the stale tosser flag the lamps show, or ""
 };

@@ -1,6 +1,8 @@
 """Abuse under load against the real osprine: attackers on other loopback
 addresses (127.0.0.2, 127.0.0.3; all of 127.0.0.0/8 is this machine) cannot
 lock a real client out."""
+import os
+import signal
 import socket
 import smtplib
 import time
@@ -62,6 +64,36 @@ class SlotsTest(unittest.TestCase):
                     break
                 rest += chunk
             self.assertTrue(rest.endswith(b"421 Session time limit reached.\r\n"), rest)
+
+        # The sysop sees the attack in the counters.
+        server.proc.send_signal(signal.SIGUSR1)
+        time.sleep(0.5)
+        _, out, _ = server.stop()
+        self.assertIn(", Refused Per Address: 44, Session Time Limits: 3, Too Many Recipients: 0, Too Many Hops: 0\n",
+                      out)
+
+
+class StaleFlagTest(unittest.TestCase):
+    def test_a_stale_tosser_flag_is_reported_and_still_holds_tossing(self):
+        root, port = make_bbs()
+        self.addCleanup(remove, root)
+        inbound.put_list(root, "relaydb", "")
+        flag = os.path.join(root, "BTHOLD.FLG")
+        open(flag, "wb").close()
+        old = time.time() - 31 * 60
+        os.utime(flag, (old, old))
+        server = Server(root)
+        self.addCleanup(server.stop)
+        self.assertTrue(server.wait_listening() and wait_for(lambda: inbound.listening(port)))
+        with smtplib.SMTP("127.0.0.1", port, timeout=30) as s:
+            s.sendmail("a@remote.example", ["sysop@bbs.example"], b"From: a@remote.example\r\nTo: sysop@bbs.example\r\n\r\nhi\r\n")
+        text = "Tossing is held: %s is 31 minutes old and no tosser started by this server runs." % flag
+        self.assertTrue(wait_for(lambda: text in server.log(), timeout=10))
+        time.sleep(3)   # three more ticks: still one report within the hour
+        self.assertEqual(server.log().count(text), 1)
+        with open(os.path.join(root, "ZRVERROR.LOG"), encoding="latin-1") as f:
+            self.assertEqual(f.read().count(text), 1)
+        self.assertEqual(len(os.listdir(os.path.join(root, "SPOOL", "TMP"))), 1)   # held, not lost
 
 
 if __name__ == "__main__":
