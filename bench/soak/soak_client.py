@@ -3,7 +3,8 @@
 Drives a running osprine on 127.0.0.1:PORT for a bounded time with a mix of
 sessions (normal mail, aborts in the middle of DATA, idle clients, garbage,
 lines without line ends, oversized messages, many recipients, connection
-floods), while an upstream SMTP server (aiosmtpd) takes the outbound queue
+floods from one address, clients that trickle a byte at a time, file-request
+storms), each kind from addresses of its own in 127.0.0.0/8, while an upstream SMTP server (aiosmtpd) takes the outbound queue
 and by turns refuses, stalls and drops. Prints what was sent and accepted.
 Writes the tokens of the accepted messages (token and number of accepted
 recipients, one pair a line) to the file given with --accepted.
@@ -26,8 +27,10 @@ DOMAIN = "bbs.example"
 class Conversation:
     """One SMTP client connection on a raw socket: any bytes may be sent."""
 
-    def __init__(self, port, timeout=30):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    def __init__(self, port, timeout=30, source=None):
+        # Real senders come from many addresses; each attack from one of its own.
+        source = source or "127.0.1.%d" % random.randint(1, 250)
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0))
         self.buffer = b""
 
     def reply(self):
@@ -62,6 +65,7 @@ class Load:
         self.sent = 0
         self.serial = 0
         self.errors = {}
+        self.greeting_waits = []   # seconds from connecting to the 220 of real senders
 
     def count(self, what, n=1):
         with self.lock:
@@ -108,9 +112,12 @@ class Load:
             self.count("accepted")
 
     def greeted(self):
+        began = time.monotonic()
         c = Conversation(self.port)
         if not c.reply().startswith(b"220"):
             raise ConnectionError("no greeting")
+        with self.lock:
+            self.greeting_waits.append(time.monotonic() - began)
         c.command(b"EHLO soak.example")
         return c
 
@@ -175,20 +182,47 @@ class Load:
         try:
             for _ in range(40):
                 try:
-                    conns.append(socket.create_connection(("127.0.0.1", self.port), timeout=5))
+                    conns.append(socket.create_connection(("127.0.0.1", self.port), timeout=5,
+                                                          source_address=("127.0.0.3", 0)))
                 except OSError:
                     self.count("flood refused")
             for s in conns:
                 try:
-                    s.recv(256)
+                    if s.recv(256).startswith(b"421 Too many connections from your address."):
+                        self.count("flood 421 per address")
                 except OSError:
                     pass
         finally:
             for s in conns:
                 s.close()
 
+    def trickle(self):
+        """A byte every few seconds, never a whole line: it holds a slot
+        only until its idle time-out."""
+        c = Conversation(self.port, timeout=200, source="127.0.0.2")
+        try:
+            c.reply()
+            while True:
+                c.sock.sendall(b"N")
+                time.sleep(5)
+        except OSError:
+            pass
+        c.close()
+
+    def freq_storm(self):
+        """A file request whose recipients are one address in many spellings."""
+        c = self.greeted()
+        c.command(b"MAIL FROM:<soak@remote.example>")
+        for i in range(100):
+            c.command(b"RCPT TO:<SYSOP**F@%s%s>" % (b" " * i, DOMAIN.encode()))
+        if c.command(b"DATA").startswith(b"354"):
+            c.sock.sendall(b"From: victim@far.example\r\nSubject: NOSUCH.ZIP\r\n\r\nplease\r\n.\r\n")
+            c.reply()
+        c.command(b"QUIT")
+        c.close()
+
     KINDS = [("normal", 70), ("abort_data", 5), ("idle", 2), ("garbage", 5), ("no_line_end", 4),
-             ("oversized", 4), ("many_rcpts", 5), ("flood", 2)]
+             ("oversized", 4), ("many_rcpts", 5), ("flood", 2), ("trickle", 2), ("freq_storm", 2)]
 
     def worker(self, deadline, max_sessions):
         names = [k for k, _ in self.KINDS]
@@ -263,7 +297,7 @@ def main():
     parser.add_argument("--workers", type=int, default=6)
     parser.add_argument("--max-mail", type=int, required=True)
     parser.add_argument("--queue", required=True)
-    parser.add_argument("--accepted", required=True)
+    parser.add_argument("--accepted", required=True, help="also FILE.verdict: whether real senders got in")
     parser.add_argument("--upstream-port", type=int, required=True)
     args = parser.parse_args()
 
@@ -296,7 +330,15 @@ def main():
     print("client-side errors:  %s" % (", ".join("%s %d" % kv for kv in sorted(load.errors.items())) or "none"))
     print("outbound queued:     %d (refused, stalled and dropped by turns)" % len(queued))
     print("outbound delivered:  %d" % len(upstream.received))
+    print("floods refused per address: %d connection(s)" % load.counts.get("flood 421 per address", 0))
+    waits = sorted(load.greeting_waits)
+    median = waits[len(waits) // 2] if waits else 0.0
+    print("real senders' greeting: median %.2f s, slowest %.2f s (%d sessions)"
+          % (median, waits[-1] if waits else 0.0, len(waits)))
     upstream.close()
+    # A real sender must get in while the server is under attack.
+    with open(args.accepted + ".verdict", "w") as f:
+        f.write("ok\n" if median < 5 else "greeting median %.2f s\n" % median)
 
 
 if __name__ == "__main__":

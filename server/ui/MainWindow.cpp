@@ -310,8 +310,10 @@ void frmMain::UpdateStatsDisplay() {
 
 namespace {
 
-// The icon's tip holds at most 63 bytes (64 with the terminating NUL).
-QString IconTip(const QString& tip) { return tip.left(63); }
+// The icon's tip holds at most 127 bytes (128 with the terminating NUL, the
+// notification area's limit): room for the refusals line after the state,
+// the connections and the uptime.
+QString IconTip(const QString& tip) { return tip.left(127); }
 
 }  // namespace
 

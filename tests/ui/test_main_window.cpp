@@ -2,6 +2,7 @@
 // event window, the tray tip, the window record, the re-configuration after
 // the settings dialog and the close request.
 #include "UiTestSupport.h"
+#include "server/intake/NetworkSpool.h"
 #include "server/shell/Engine.h"
 #include "server/store/KeyedList.h"
 #include "server/store/Statistics.h"
@@ -230,7 +231,7 @@ TEST_F(MainWindowTest, TrayTipTellsStateConnectionsAndUptime) {
     engine->Run().ServerState = 1;
 }
 
-TEST_F(MainWindowTest, TrayIconFollowsEveryStateAndItsTipHoldsSixtyThreeBytes) {
+TEST_F(MainWindowTest, TrayIconFollowsEveryStateAndItsTipHolds127Bytes) {
     Start({}, [](SettingsRecord& s) { s.MinToTray = 1; });
     engine->Run().ServerState = 0;
     EXPECT_TRUE(window->CheckIcon());
@@ -244,12 +245,18 @@ TEST_F(MainWindowTest, TrayIconFollowsEveryStateAndItsTipHoldsSixtyThreeBytes) {
     EXPECT_TRUE(window->CheckIcon());
     EXPECT_EQ(window->Tray()->toolTip(), "OSPRINE - Online");
 
-    EXPECT_TRUE(window->ModifyIcon(QString(70, 'x'), -1));
-    EXPECT_EQ(window->Tray()->toolTip(), QString(63, 'x'));
+    EXPECT_TRUE(window->ModifyIcon(QString(130, 'x'), -1));
+    EXPECT_EQ(window->Tray()->toolTip(), QString(127, 'x'));
     EXPECT_TRUE(window->RemoveIcon());
     EXPECT_FALSE(window->ModifyIcon("OSPRINE - Online", 101));   // nothing to modify
-    EXPECT_TRUE(window->AddIcon(QString(64, 'y'), 101));
-    EXPECT_EQ(window->Tray()->toolTip(), QString(63, 'y'));
+    EXPECT_TRUE(window->AddIcon(QString(128, 'y'), 101));
+    EXPECT_EQ(window->Tray()->toolTip(), QString(127, 'y'));
+    // Refusals of abuse follow the uptime, whole.
+    engine->Stats().RefusedPerAddress = 44;
+    engine->Stats().SessionTimeLimits = 3;
+    EXPECT_TRUE(window->TrayTip().endsWith("\r\nRefused: 44 per address, 3 time limit, 0 recipients, 0 loops"));
+    EXPECT_TRUE(window->ModifyIcon(window->TrayTip(), -1));
+    EXPECT_EQ(window->Tray()->toolTip(), window->TrayTip());
     EXPECT_FALSE(window->AddIcon("OSPRINE - Online", 101));      // already there
 }
 
@@ -264,6 +271,29 @@ public:
 };
 
 }  // namespace
+
+// A tosser flag left for more than half an hour holds the BBS's mail back:
+// the green lamp goes dark and the yellow one names the flag.
+TEST_F(MainWindowTest, AStaleTosserFlagShowsOnTheLamps) {
+    Start();
+    auto* green = window->findChild<QLabel*>("picStatusGreen");
+    auto* yellow = window->findChild<QLabel*>("picStatusYellow");
+    const qint64 lit = green->pixmap().cacheKey();
+    QFile flag(Main("BTHOLD.FLG"));
+    ASSERT_TRUE(flag.open(QIODevice::WriteOnly));
+    flag.close();
+    ASSERT_TRUE(flag.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(flag.setFileTime(QDateTime::currentDateTime().addSecs(-31 * 60), QFileDevice::FileModificationTime));
+    flag.close();
+    TossMessages(engine->Context());
+    QTest::qWait(1300);   // the window's one-second tick
+    EXPECT_NE(green->pixmap().cacheKey(), lit);
+    EXPECT_EQ(yellow->toolTip(), "Tossing is held by a stale flag: " + Main("BTHOLD.FLG"));
+    ASSERT_TRUE(QFile::remove(Main("BTHOLD.FLG")));
+    TossMessages(engine->Context());
+    QTest::qWait(1300);
+    EXPECT_EQ(yellow->toolTip(), "Server is in Offline Mode");
+}
 
 TEST_F(MainWindowTest, ViewLogOpensTheEventLogOnlyWhenItExists) {
     Start();
