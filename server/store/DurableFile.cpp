@@ -28,9 +28,10 @@ bool WriteAllAt(int fd, const char* data, qint64 size, qint64 offset) {
     return true;
 }
 
-// Opens for writing; *created tells whether the file is new, so that its
-// directory is synced too.
-int OpenForWriting(const QString& path, bool* created) {
+// Opens for writing; *created tells whether the file is new (so that its
+// directory is synced too), *length how long it is. -1 with *error set when
+// it cannot be opened.
+int OpenForWriting(const QString& path, bool* created, qint64* length, QString* error) {
     const QByteArray name = QFile::encodeName(path);
     int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
     *created = false;
@@ -38,6 +39,13 @@ int OpenForWriting(const QString& path, bool* created) {
         fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         *created = fd >= 0;
     }
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        *error = SystemError(path);
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    *length = st.st_size;
     return fd;
 }
 
@@ -64,14 +72,9 @@ bool WriteAndSync(const QString& path, int fd, bool created, const Text& bytes, 
 
 bool AppendDurably(const QString& path, const Text& bytes, qint64* start, QString* error, qint64 maxLength) {
     bool created = false;
-    const int fd = OpenForWriting(path, &created);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        *error = SystemError(path);
-        if (fd >= 0) ::close(fd);
-        return false;
-    }
-    const qint64 length = st.st_size;
+    qint64 length = 0;
+    const int fd = OpenForWriting(path, &created, &length, error);
+    if (fd < 0) return false;
     if (maxLength >= 0 && length + bytes.size() > maxLength) {
         *error = path + ": the file would grow beyond " + QString::number(maxLength) + " bytes";
         ::close(fd);
@@ -83,16 +86,12 @@ bool AppendDurably(const QString& path, const Text& bytes, qint64* start, QStrin
 
 bool WriteDurablyAt(const QString& path, qint64 offset, const Text& bytes, QString* error) {
     bool created = false;
-    const int fd = OpenForWriting(path, &created);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        *error = SystemError(path);
-        if (fd >= 0) ::close(fd);
-        return false;
-    }
+    qint64 length = 0;
+    const int fd = OpenForWriting(path, &created, &length, error);
+    if (fd < 0) return false;
     // Only what lay beyond the old end can be taken back; bytes written over
     // are a whole record or counter, written by one call.
-    return WriteAndSync(path, fd, created, bytes, offset, std::max<qint64>(st.st_size, offset), error);
+    return WriteAndSync(path, fd, created, bytes, offset, std::max(length, offset), error);
 }
 
 bool CutBackDurably(const QString& path, qint64 length) {
