@@ -43,12 +43,12 @@ struct LoopHost : DialogueHost {
     }
 
     // The header lines a stored copy may hold because the message had them
-    // (dot-stuffing undone, split at any line end as the intake splits them),
-    // and the exact Return-Path lines of the envelopes handed on.
+    // (its header block as the intake cuts it, dot-stuffing undone), and the
+    // exact Return-Path lines of the envelopes handed on.
     void Remember(const ReceivedMessage& message) {
-        Text head = HeaderBlock(message.message).toByteArray();
-        head.replace("\r\n", "\n").replace('\r', '\n');
+        const Text head = SplitMessage(message.message).head;
         for (Text line : head.split('\n')) {
+            if (line.endsWith('\r')) line.chop(1);
             if (line.startsWith("..")) line.remove(0, 1);
             ownLines.insert(line);
         }
@@ -67,7 +67,8 @@ struct LoopHost : DialogueHost {
             for (const Text& line : head.split('\n')) {
                 const Text bare = line.endsWith('\r') ? line.chopped(1) : line;
                 bool known = ownLines.contains(bare) || returnPaths.contains(bare);
-                for (const char* prefix : kIntakeLines) known = known || bare.startsWith(prefix);
+                // A rewrite keeps the field name's letter case as the sender wrote it.
+                for (const char* prefix : kIntakeLines) known = known || UCase(bare).startsWith(UCase(prefix));
                 if (!known || bare.contains('\r')) {
                     std::fprintf(stderr, "hand-off header line of unknown origin: %s\n", bare.constData());
                     std::abort();
