@@ -134,8 +134,6 @@ bool ProcessGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
 void Fault(const QString& what) { LogError("WriteMessageFile", kVersion, "modOSPRINE", QFile::encodeName(what)); }
 
-QString SystemError(const QString& path) { return path + ": " + QString::fromLocal8Bit(std::strerror(errno)); }
-
 // A new file holding the pieces, under a name no reader looks for. A
 // failure is logged with the file and the system's reason, and leaves nothing.
 QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {

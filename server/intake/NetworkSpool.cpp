@@ -78,6 +78,7 @@ pid_t gTosserPid = 0;
 constexpr qint64 kStaleFlagSeconds = 30 * 60;
 constexpr qint64 kStaleReportEveryMs = 60 * 60 * 1000;
 QString gHeldBy;                       // the stale flag that holds tossing back, or ""
+QElapsedTimer gStaleClock;             // the hours between reports, on a clock that never jumps
 qint64 gLastStaleReport = -kStaleReportEveryMs;
 
 void CheckStaleFlag(const ServerContext& ctx, const QString& flag) {
@@ -88,10 +89,9 @@ void CheckStaleFlag(const ServerContext& ctx, const QString& flag) {
         return;
     }
     gHeldBy = flag;
-    static QElapsedTimer clock;   // the hours between reports, on a clock that never jumps
-    if (!clock.isValid()) clock.start();
-    if (clock.elapsed() - gLastStaleReport < kStaleReportEveryMs) return;
-    gLastStaleReport = clock.elapsed();
+    if (!gStaleClock.isValid()) gStaleClock.start();
+    if (gStaleClock.elapsed() - gLastStaleReport < kStaleReportEveryMs) return;
+    gLastStaleReport = gStaleClock.elapsed();
     const Text text = "Tossing is held: " + TextFromPath(flag) + " is " + Text::number(age / 60) +
                       " minutes old and no tosser started by this server runs.";
     ctx.log.ReportServer(text);

@@ -10,8 +10,6 @@
 
 namespace {
 
-QString SystemError(const QString& path) { return path + ": " + QString::fromLocal8Bit(std::strerror(errno)); }
-
 // Every byte at the offset, however the system cuts the writes.
 bool WriteAllAt(int fd, const char* data, qint64 size, qint64 offset) {
     while (size > 0) {
@@ -113,6 +111,8 @@ bool SyncDirectory(const QString& directory) {
     ::close(fd);
     return ok;
 }
+
+QString SystemError(const QString& path) { return path + ": " + QString::fromLocal8Bit(std::strerror(errno)); }
 
 bool SyncFileData(int fd) {
 #ifdef OSPRINE_NO_FSYNC

@@ -16,6 +16,8 @@ bool WriteDurablyAt(const QString& path, qint64 offset, const Text& bytes, QStri
 bool CutBackDurably(const QString& path, qint64 length);
 // Syncs a directory, so that a name made or changed in it survives a power cut.
 bool SyncDirectory(const QString& directory);
+// "path: " + the system's text for errno, for the error log.
+QString SystemError(const QString& path);
 // fdatasync(2) of an open file: true when its data is on stable storage.
 // Every sync of the server goes through here; a build made for measuring
 // the cost of durability (OSPRINE_NO_FSYNC, never a release) skips them.
