@@ -10,6 +10,12 @@
 
 namespace {
 constexpr int16_t kSocketSlot = 0;
+using S = OutboundClient::ClientState;
+
+Text OneLine(const Text& secret)
+{
+    return clsBase64::Encode(secret).replace("\r\n", "");
+}
 }  // namespace
 
 OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent)
@@ -23,8 +29,14 @@ OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent)
     connect(&pop3_, &Pop3Login::finished, this, &OutboundClient::AfterLogin);
     connect(&sckConnect_, &QTcpSocket::connected, this, &OutboundClient::OnConnected);
     connect(&sckConnect_, &QTcpSocket::readyRead, this, &OutboundClient::sckConnect_DataArrival);
+    connect(&sckConnect_, &QSslSocket::encrypted, this, &OutboundClient::OnEncrypted);
+    connect(&sckConnect_, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) { tlsErrors_ = errors; });
     // A long message on a slow line: the reply's limit counts from the last
     // progress of the send, not from its start.
+    connect(&sckConnect_, &QSslSocket::encryptedBytesWritten, this, [this] {
+        if (replyLimit_.isActive())
+            replyLimit_.start();
+    });
     connect(&sckConnect_, &QTcpSocket::bytesWritten, this, [this] {
         if (replyLimit_.isActive())
             replyLimit_.start();
@@ -45,7 +57,7 @@ bool OutboundClient::IsConnected() const
 
 bool OutboundClient::Busy() const
 {
-    return starting_ || state_ != kGreeting || sckConnect_.state() != QAbstractSocket::UnconnectedState;
+    return starting_ || state_ != S::Greeting || sckConnect_.state() != QAbstractSocket::UnconnectedState;
 }
 
 void OutboundClient::Close()
@@ -74,30 +86,35 @@ void OutboundClient::SendOutbound()
         return;
     // From here until the connection is made a second tick finds the client busy.
     starting_ = true;
+    tls_ = LoadTlsSettings(ctx_.KeyedList());
     if (s.Pop3Before == 1 && !Trim(s.Pop3Host).isEmpty() && !Trim(s.Pop3Username).isEmpty() &&
         !Trim(s.Pop3Password).isEmpty()) {
         ConnectPop3();
         return;
     }
-    AfterLogin();
+    AfterLogin(true);
 }
 
 void OutboundClient::ConnectPop3()
 {
     const SettingsRecord& s = ctx_.settings;
-    pop3_.Start(Trim(s.Pop3Host), quint16(s.Pop3Port), Trim(s.Pop3Username), Trim(s.Pop3Password),
-                timeouts_.pop3Ms);
+    Pop3Login::Account account{Trim(s.Pop3Host), quint16(s.Pop3Port), Trim(s.Pop3Username), Trim(s.Pop3Password),
+                               tls_.pop3, tls_.clientCaFile};
+    pop3_.Start(account, timeouts_.pop3Ms);
 }
 
-// The rest of SendOutbound, once the POP3 log-in (if any) is over.
-void OutboundClient::AfterLogin()
+// The rest of SendOutbound, once the POP3 log-in (if any) is over. A log-in
+// the POP3 server refused would make the upstream refuse the mail too: the
+// queue waits for the next tick.
+void OutboundClient::AfterLogin(bool loggedIn)
 {
-    if (ctx_.run.ServerState == -1) {
+    if (ctx_.run.ServerState == -1 || !loggedIn) {
+        if (!loggedIn)
+            ReportFault(pop3_.Failure());
         starting_ = false;
         return;
     }
-    state_ = kGreeting;
-    awaiting_ = false;
+    state_ = S::Greeting;
     queue_.Clear();
     queue_.Refresh();
     if (queue_.Count() > 0)
@@ -112,11 +129,24 @@ void OutboundClient::AfterLogin()
 void OutboundClient::ConnectUpstream()
 {
     const Text host = Trim(ctx_.settings.ClientHost);
+    const quint16 port = quint16(ctx_.settings.ClientPort);
     replies_.Clear();
+    extensions_ = {};
+    tlsErrors_.clear();
     connected_ = false;
     connectCounted_ = false;
     sckConnect_.abort();
-    sckConnect_.connectToHost(QString::fromLatin1(host), quint16(ctx_.settings.ClientPort));
+    if (tls_.client != TlsMode::None) {
+        QSslConfiguration config;
+        Text error;
+        if (!ClientTlsConfiguration(tls_.clientCaFile, config, error))
+            ReportFault("TLS: " + error + "; trusting the system's CAs only.");
+        sckConnect_.setSslConfiguration(config);
+    }
+    if (StartsEncrypted(tls_.client, port, kSubmissionsPort))
+        sckConnect_.connectToHostEncrypted(QString::fromLatin1(host), port);
+    else
+        sckConnect_.connectToHost(QString::fromLatin1(host), port);
     ctx_.log.ReportServer("Outbound Socket Initiated To: " + host);
     connectWait_.start(timeouts_.connectMs);
     replyLimit_.start(timeouts_.replyMs);   // the greeting's limit
@@ -151,13 +181,25 @@ void OutboundClient::OnConnectWaitOver()
 
 void OutboundClient::OnSocketError()
 {
-    if (state_ == kClosed)
+    if (state_ == S::Closed)
         return;
     if (!connected_) {
         ctx_.log.ReportServer("SMTP server host did not respond.");
         starting_ = false;
+    } else if (sckConnect_.error() == QAbstractSocket::SslHandshakeFailedError ||
+               (sckConnect_.mode() != QSslSocket::UnencryptedMode && !Encrypted())) {
+        const Text reason = tlsErrors_.isEmpty() ? sckConnect_.errorString().toLatin1() : TlsErrorsText(tlsErrors_);
+        ReportFault("TLS handshake with " + Trim(ctx_.settings.ClientHost) + " failed: " + reason);
     }
     sckConnect_Close();
+}
+
+// After STARTTLS the session starts over: EHLO again (RFC 3207). With
+// implicit TLS the greeting follows the handshake by itself.
+void OutboundClient::OnEncrypted()
+{
+    if (state_ == S::Handshake)
+        Enter(S::Ehlo);
 }
 
 // ---- The dialogue ----------------------------------------------------------
@@ -165,7 +207,7 @@ void OutboundClient::OnSocketError()
 void OutboundClient::sckConnect_DataArrival()
 {
     const Text data = sckConnect_.readAll();
-    if (ctx_.run.ServerState == -1 || state_ == kClosed)
+    if (ctx_.run.ServerState == -1 || state_ == S::Closed || state_ == S::Handshake)
         return;
     try {
         // A reply that overtakes our own send is not the answer to it.
@@ -194,15 +236,46 @@ void OutboundClient::HandleReply(const Text& line)
         return;
     replyLimit_.stop();
     ctx_.log.Report(kSocketSlot, "--> " + line);
-    if (GetReplyCode(line, 1) == 5) {
-        // The reset's reply concerns no message: the one in hand is untried.
-        if (state_ != kReset)
-            ReturnMessage(ctx_, queue_.CurrentFileName());
-        state_ = kQuit;
+    if (const std::optional<Text> refusal = SessionRefusal(code)) {
+        if (state_ == S::AuthPassword || state_ == S::AuthPlain)
+            ShowAuth("Authentication failed.");
+        ReportFault(*refusal + line + "; the messages stay queued.");
+        Enter(S::Quit);
+        return;
     }
-    for (int step = 0; step < 3; ++step)
-        if (Step(code))
-            return;
+    if (GetReplyCode(line, 1) == 5 && state_ != S::Ehlo) {
+        // The reset's reply concerns no message: the one in hand is untried.
+        if (state_ != S::Reset)
+            ReturnMessage(ctx_, queue_.CurrentFileName());
+        Enter(S::Quit);
+        return;
+    }
+    if (const std::optional<ClientState> next = Judge(code))
+        Enter(*next);
+}
+
+// A class-5 reply that speaks of the connection or the configuration, not of
+// the message in hand: the greeting, HELO after a refused EHLO, STARTTLS and
+// AUTH, and "authentication or TLS required" (530, RFC 4954) or "credentials
+// invalid" (535) to any command. The queue waits for the sysop.
+std::optional<Text> OutboundClient::SessionRefusal(int16_t code) const
+{
+    if (code == 530 || code == 535)
+        return Text("Upstream server refused the session: ");
+    if (code / 100 != 5)
+        return std::nullopt;
+    switch (state_) {
+    case S::Greeting:
+    case S::Helo:
+    case S::StartTls:
+    case S::Auth:
+    case S::AuthUser:
+    case S::AuthPassword:
+    case S::AuthPlain:
+        return Text("Upstream server refused the session: ");
+    default:
+        return std::nullopt;
+    }
 }
 
 bool OutboundClient::AuthWanted() const
@@ -211,145 +284,167 @@ bool OutboundClient::AuthWanted() const
     return s.ClientAuth == 1 && !Trim(s.AuthUsername).isEmpty() && !Trim(s.AuthPassword).isEmpty();
 }
 
-// One step of the state machine. True when the handling of the reply ends
-// (a command went out, or there is nothing to do).
-bool OutboundClient::Step(int16_t code)
+// Judges a reply in the state that waits for it; the state to enter next, or
+// nothing when the reply changes nothing.
+std::optional<OutboundClient::ClientState> OutboundClient::Judge(int16_t code)
 {
-    const LoadedMessage& message = queue_.Loaded();
     switch (state_) {
-    case kGreeting:
-        state_ = code == 220 ? kEhlo : kQuit;
-        return false;
-    case kEhlo:
-        if (!awaiting_) {
-            SendCommand("EHLO " + ctx_.bbs.systemId);
-            return true;
-        }
-        awaiting_ = false;
-        state_ = code == 250 ? (AuthWanted() ? kAuth : kMail) : kHelo;
-        return false;
-    case kHelo:
-        if (!awaiting_) {
-            SendCommand("HELO " + ctx_.bbs.systemId);
-            return true;
-        }
-        if (code == 250) {
-            awaiting_ = false;
-            state_ = AuthWanted() ? kAuth : kMail;
-        } else {
-            state_ = kQuit;
-        }
-        return false;
-    case kMail:
-        if (!awaiting_) {
-            SendCommand(IsReturnedMessage(message.text) ? Text("MAIL From:<>")
-                                                        : "MAIL From:<" + message.sender + ">");
-            return true;
-        }
-        if (code == 250) {
-            awaiting_ = false;
-            state_ = kRcpt;
-        } else {
-            GoToNextMessage(false);
-        }
-        return false;
-    case kRcpt:
-        if (!awaiting_) {
-            SendCommand("RCPT To:<" + message.recipient + ">");
-            return true;
-        }
-        if (code == 250) {
-            awaiting_ = false;
-            state_ = kData;
-        } else {
-            GoToNextMessage(true);
-        }
-        return false;
-    case kData:
-        if (!awaiting_) {
-            SendCommand("DATA");
-            return true;
-        }
-        if (code == 354) {
-            awaiting_ = false;
-            state_ = kBody;
-        } else {
-            GoToNextMessage(true);
-        }
-        return false;
-    case kBody:
-        if (!awaiting_) {
-            SendBody();
-            return true;
-        }
+    case S::Greeting:
+        return code == 220 ? S::Ehlo : S::Quit;
+    case S::Ehlo:
+        if (code != 250)
+            return S::Helo;   // RFC 821 servers, and a busy one
+        extensions_ = UpstreamExtensions::FromEhloReply(replies_.Lines());
+        return AfterHello();
+    case S::Helo:
+        if (code != 250)
+            return S::Quit;
+        extensions_ = {};
+        return AfterHello();
+    case S::StartTls:
+        if (code == 220)
+            return S::Handshake;
+        ReportFault("Upstream server refused STARTTLS; the messages stay queued.");
+        return S::Quit;
+    case S::Auth:
+        return code == 334 ? S::AuthUser : S::Mail;
+    case S::AuthUser:
+        return code == 334 ? S::AuthPassword : S::Mail;
+    case S::AuthPassword:
+    case S::AuthPlain:
+        ShowAuth(code == 235 ? "Authentication successful." : "Authentication failed.");
+        return S::Mail;
+    case S::Mail:
+        return code == 250 ? S::Rcpt : NextMessage(false);
+    case S::Rcpt:
+        return code == 250 ? S::Data : NextMessage(true);
+    case S::Data:
+        return code == 354 ? S::Body : NextMessage(true);
+    case S::Body:
         if (code == 250)
             queue_.DeleteCurrent();
-        GoToNextMessage(false);
-        return false;
-    case kQuit:
+        return NextMessage(false);
+    case S::Reset:
+        return S::Mail;
+    case S::Quit:
+    case S::Handshake:
+    case S::Closed:
+        break;
+    }
+    return std::nullopt;
+}
+
+// After a 250 to EHLO or HELO: TLS first when it is wanted and not yet on,
+// then authentication, then the first message.
+OutboundClient::ClientState OutboundClient::AfterHello()
+{
+    if (!Encrypted()) {
+        const bool offered = extensions_.startTls && TlsAvailable();
+        if (offered && (tls_.client == TlsMode::Auto || tls_.client == TlsMode::StartTls))
+            return S::StartTls;
+        if (tls_.client == TlsMode::StartTls || tls_.client == TlsMode::Implicit) {
+            ReportFault("Upstream server " + Trim(ctx_.settings.ClientHost) +
+                        " does not offer STARTTLS; the messages stay queued.");
+            return S::Quit;
+        }
+    }
+    return AuthWanted() ? FirstAuthState() : S::Mail;
+}
+
+// AUTH LOGIN when the server lists it or lists no AUTH at all, AUTH PLAIN
+// when it lists only that. Credentials never travel in clear text to a
+// server that offered STARTTLS.
+OutboundClient::ClientState OutboundClient::FirstAuthState()
+{
+    if (!Encrypted() && extensions_.startTls) {
+        ShowAuth("Authentication skipped: the server offers STARTTLS but TLS is off.");
+        return S::Mail;
+    }
+    if (extensions_.authLogin || !extensions_.authListed)
+        return S::Auth;
+    if (extensions_.authPlain)
+        return S::AuthPlain;
+    ShowAuth("Authentication skipped: the server offers neither LOGIN nor PLAIN.");
+    return S::Mail;
+}
+
+// After a message is finished: the next due one on the same connection, or
+// QUIT. An accepted MAIL left a transaction open: RSET ends it first.
+OutboundClient::ClientState OutboundClient::NextMessage(bool transactionOpen)
+{
+    if (queue_.AtLastPosition())
+        return S::Quit;
+    queue_.LoadOutboundMessage(queue_.Position() + 1);
+    if (queue_.Loaded().IsEmpty())
+        return S::Quit;
+    return transactionOpen ? S::Reset : S::Mail;
+}
+
+// Enters a state: sends the command whose reply the state waits for.
+void OutboundClient::Enter(ClientState next)
+{
+    state_ = next;
+    const LoadedMessage& message = queue_.Loaded();
+    switch (next) {
+    case S::Ehlo:
+        SendCommand("EHLO " + ctx_.bbs.systemId);
+        break;
+    case S::Helo:
+        SendCommand("HELO " + ctx_.bbs.systemId);
+        break;
+    case S::StartTls:
+        SendCommand("STARTTLS");
+        break;
+    case S::Handshake:
+        // Nothing the server said in clear text may be read as said in TLS.
+        replies_.Clear();
+        tlsErrors_.clear();
+        replyLimit_.start(timeouts_.replyMs);
+        sckConnect_.startClientEncryption();
+        break;
+    case S::Auth:
+        SendCommand("AUTH LOGIN");
+        break;
+    case S::AuthUser:
+        ShowAuth("Username Sent.");
+        SendSecret(Trim(ctx_.settings.AuthUsername));
+        break;
+    case S::AuthPassword:
+        ShowAuth("Password Sent.");
+        SendSecret(Trim(ctx_.settings.AuthPassword));
+        break;
+    case S::AuthPlain:
+        SendAuthPlain();
+        break;
+    case S::Mail:
+        SendCommand(IsReturnedMessage(message.text) ? Text("MAIL From:<>") : "MAIL From:<" + message.sender + ">");
+        break;
+    case S::Rcpt:
+        SendCommand("RCPT To:<" + message.recipient + ">");
+        break;
+    case S::Data:
+        SendCommand("DATA");
+        break;
+    case S::Body:
+        SendBody();
+        break;
+    case S::Reset:
+        SendCommand("RSET");
+        break;
+    case S::Quit:
         SendCommand("QUIT");
         sckConnect_Close();
-        return true;
-    case kAuth:
-        if (!awaiting_) {
-            SendCommand("AUTH LOGIN");
-            return true;
-        }
-        awaiting_ = false;
-        state_ = code == 334 ? kAuthUser : kMail;
-        return false;
-    case kAuthUser:
-        if (!awaiting_) {
-            ShowAuth("Username Sent.");
-            SendSecret(Trim(ctx_.settings.AuthUsername));
-            return true;
-        }
-        awaiting_ = false;
-        state_ = code == 334 ? kAuthPassword : kMail;
-        return false;
-    case kAuthPassword:
-        if (!awaiting_) {
-            ShowAuth("Password Sent.");
-            SendSecret(Trim(ctx_.settings.AuthPassword));
-            return true;
-        }
-        ShowAuth(code == 235 ? "Authentication successful." : "Authentication failed.");
-        awaiting_ = false;
-        state_ = kMail;
-        return false;
-    case kReset:
-        if (!awaiting_) {
-            SendCommand("RSET");
-            return true;
-        }
-        awaiting_ = false;
-        state_ = kMail;
-        return false;
-    default:
-        return true;
+        break;
+    case S::Greeting:
+    case S::Closed:
+        break;
     }
 }
 
-// After a message is finished: the next due one on the same connection, or QUIT.
-void OutboundClient::GoToNextMessage(bool transactionOpen)
-{
-    if (queue_.AtLastPosition()) {
-        state_ = kQuit;
-        return;
-    }
-    queue_.LoadOutboundMessage(queue_.Position() + 1);
-    if (queue_.Loaded().IsEmpty()) {
-        state_ = kQuit;
-        return;
-    }
-    awaiting_ = false;
-    // An accepted MAIL left a transaction open: end it before the next MAIL.
-    state_ = transactionOpen ? kReset : kMail;
-}
+// ---- Sending ----------------------------------------------------------------
 
 void OutboundClient::SendCommand(const Text& line)
 {
-    awaiting_ = true;
     ctx_.log.Report(kSocketSlot, "<-- " + line);
     SendClientMessage(line + CRLF, timeouts_.replyMs);
 }
@@ -357,14 +452,30 @@ void OutboundClient::SendCommand(const Text& line)
 // The user name and password travel in Base64 on one line and are never shown.
 void OutboundClient::SendSecret(const Text& secret)
 {
-    awaiting_ = true;
-    const Text encoded = clsBase64::Encode(secret).replace("\r\n", "");
-    SendClientMessage(encoded + CRLF, timeouts_.replyMs);
+    SendClientMessage(OneLine(secret) + CRLF, timeouts_.replyMs);
+}
+
+// RFC 4616: authorisation identity (empty), NUL, user name, NUL, password,
+// in Base64 on the command line; only the command word is shown.
+void OutboundClient::SendAuthPlain()
+{
+    const Text credentials = '\0' + Trim(ctx_.settings.AuthUsername) + '\0' + Trim(ctx_.settings.AuthPassword);
+    ctx_.log.Report(kSocketSlot, "<-- AUTH PLAIN");
+    ShowAuth("Username and Password Sent.");
+    SendClientMessage("AUTH PLAIN " + OneLine(credentials) + CRLF, timeouts_.replyMs);
 }
 
 void OutboundClient::ShowAuth(const Text& message)
 {
     ctx_.log.Report(kSocketSlot, message);
+}
+
+// A fault of the connection or of the configuration: the event window and
+// the error log both say it.
+void OutboundClient::ReportFault(const Text& text)
+{
+    ctx_.log.ReportServer(text);
+    LogError("SendOutbound", kVersion, "frmMain", text);
 }
 
 void OutboundClient::SendClientMessage(const Text& text, int replyLimitMs)
@@ -378,7 +489,6 @@ void OutboundClient::SendClientMessage(const Text& text, int replyLimitMs)
 void OutboundClient::SendBody()
 {
     const Text body = AddTransparencyDots(RemoveTrackingHeaders(queue_.Loaded().text));
-    awaiting_ = true;
     SendClientMessage(body + "\r\n.\r\n", timeouts_.bodyReplyMs);
     ctx_.log.Report(kSocketSlot, "<-- Sent " + NumText(body.size()) + " bytes.");
     ctx_.stats.TotalSent += 1;
@@ -390,7 +500,7 @@ void OutboundClient::SendBody()
 // in hand stays queued.
 void OutboundClient::OnReplyTimeout()
 {
-    if (state_ == kClosed)
+    if (state_ == S::Closed)
         return;
     ctx_.log.ReportServer("SMTP server did not reply in time.");
     sckConnect_Close();
@@ -399,21 +509,26 @@ void OutboundClient::OnReplyTimeout()
 // The connection has ended (either side). The supervision tick resets.
 void OutboundClient::sckConnect_Close()
 {
-    if (state_ == kClosed)
+    if (state_ == S::Closed)
         return;
-    state_ = kClosed;
+    state_ = S::Closed;
     starting_ = false;
     connectWait_.stop();
     replyLimit_.stop();
-    // Lets a QUIT just written go out before the close.
-    if (sckConnect_.state() != QAbstractSocket::UnconnectedState)
-        sckConnect_.disconnectFromHost();
+    // Lets a QUIT just written go out before the close. Over TLS it is only
+    // flushed: a close_notify right behind it makes some servers drop it,
+    // and the supervision tick's reset ends the connection anyway.
+    if (sckConnect_.state() != QAbstractSocket::UnconnectedState) {
+        sckConnect_.flush();
+        if (!Encrypted())
+            sckConnect_.disconnectFromHost();
+    }
     emit connectionEnded();
 }
 
 void OutboundClient::SupervisionTick()
 {
-    if (state_ != kClosed)
+    if (state_ != S::Closed)
         return;
     ctx_.log.ShowEvent(TimeText() + " : Socket 0 Closed");
     ctx_.log.OsprineLog(kSocketSlot, "Connection Terminated");
@@ -425,8 +540,7 @@ void OutboundClient::ResetClient()
     // First, while the state is still 100: dropping a connection that is
     // still closing reports its end once more, which is then ignored.
     sckConnect_.abort();
-    state_ = kGreeting;
-    awaiting_ = false;
+    state_ = S::Greeting;
     starting_ = false;
     queue_.Clear();
     replies_.Clear();

@@ -1,24 +1,34 @@
 #pragma once
 // The SMTP client that delivers the outbound queue through the one upstream
-// server (ClientHost:ClientPort), optionally after a POP3 log-in and with
-// AUTH LOGIN. Everything is driven by socket events and timers; no wait
+// server (ClientHost:ClientPort), optionally after a POP3 log-in, over TLS
+// when the upstream offers or the settings demand it, and with AUTH LOGIN or
+// AUTH PLAIN. Everything is driven by socket events and timers; no wait
 // blocks the event loop.
 #include "server/bbs/ServerContext.h"
+#include "server/net/Tls.h"
 #include "server/outbound/OutboundQueue.h"
 #include "server/outbound/Pop3Login.h"
 #include "server/outbound/ReplyReader.h"
+#include "server/outbound/UpstreamExtensions.h"
 #include <QObject>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
+#include <optional>
 
 class OutboundClient : public QObject {
     Q_OBJECT
 public:
-    // Client states. kReset ends an open mail transaction with RSET after a
-    // refused RCPT or DATA, before the next message's MAIL.
-    enum : int16_t {
-        kGreeting = 0, kEhlo = 1, kHelo = 2, kMail = 3, kRcpt = 4, kData = 5, kBody = 6, kQuit = 7,
-        kAuth = 8, kAuthUser = 9, kAuthPassword = 10, kReset = 11, kClosed = 100,
+    // Client states: each names the command sent on entering it and whose
+    // reply it waits for. The values are the ones the event log and the tests
+    // know; Reset ends an open mail transaction with RSET after a refused
+    // RCPT or DATA, before the next message's MAIL.
+    enum class ClientState : int16_t {
+        Greeting = 0, Ehlo = 1, Helo = 2, Mail = 3, Rcpt = 4, Data = 5, Body = 6, Quit = 7,
+        Auth = 8, AuthUser = 9, AuthPassword = 10, Reset = 11,
+        StartTls = 12,    // STARTTLS sent
+        Handshake = 13,   // TLS handshake after the upstream's 220 to STARTTLS
+        AuthPlain = 14,   // AUTH PLAIN with the credentials sent
+        Closed = 100,
     };
 
     // How long the client waits. Reply limits as RFC 5321 sets them, each
@@ -29,6 +39,9 @@ public:
         int bodyReplyMs = 10 * 60 * 1000;  // the reply after the message body
         int pop3Ms = 30 * 1000;       // the whole POP3 log-in
     };
+
+    // The SMTP port of implicit TLS (RFC 8314).
+    static constexpr quint16 kSubmissionsPort = 465;
 
     explicit OutboundClient(ServerContext& ctx, QObject* parent = nullptr);
     ~OutboundClient() override;
@@ -42,7 +55,8 @@ public:
     // Shut-down: drops the connection at once.
     void Close();
 
-    int16_t State() const { return state_; }
+    ClientState CurrentState() const { return state_; }
+    int16_t State() const { return int16_t(state_); }
     // Starting, in a dialogue, or waiting for the reset: a tick does nothing.
     bool Busy() const;
     void SetTimeouts(const Timeouts& timeouts) { timeouts_ = timeouts; }
@@ -55,39 +69,53 @@ private:
     // Starting a connection.
     void SendOutbound();
     void ConnectPop3();
+    void AfterLogin(bool loggedIn);
     void ConnectUpstream();
     void OnConnected();
     void OnConnectWaitOver();
     void OnSocketError();
+    void OnEncrypted();
     void CountConnection();
-    bool AuthWanted() const;
 
-    // The dialogue.
+    // The dialogue: each reply is judged in the state that waits for it, and
+    // the state it leads to is entered, which sends that state's command.
     void sckConnect_DataArrival();
     void sckConnect_Close();
     void HandleReply(const Text& line);
-    bool Step(int16_t code);
+    std::optional<Text> SessionRefusal(int16_t code) const;
+    std::optional<ClientState> Judge(int16_t code);
+    ClientState AfterHello();
+    ClientState FirstAuthState();
+    ClientState NextMessage(bool transactionOpen);
+    void Enter(ClientState next);
+
+    // Sending.
     void SendCommand(const Text& line);
-    void SendSecret(const Text& line);
+    void SendSecret(const Text& secret);
+    void SendAuthPlain();
     void SendClientMessage(const Text& text, int replyLimitMs);
     void SendBody();
-    void GoToNextMessage(bool transactionOpen);
-    void AfterLogin();
     void ShowAuth(const Text& message);
+    void ReportFault(const Text& text);
+
+    bool AuthWanted() const;
+    bool Encrypted() const { return sckConnect_.isEncrypted(); }
     void OnReplyTimeout();
     void ResetClient();
 
     ServerContext& ctx_;
     OutboundQueue queue_;
     Pop3Login pop3_;
-    QTcpSocket sckConnect_;
+    QSslSocket sckConnect_;
     QTimer connectWait_;
     QTimer replyLimit_;
     ReplyReader replies_;
     Timeouts timeouts_;
+    TlsSettings tls_;                 // read afresh for each connection
+    UpstreamExtensions extensions_;   // of the last EHLO reply
+    QList<QSslError> tlsErrors_;      // of the handshake under way
 
-    int16_t state_ = kGreeting;
-    bool awaiting_ = false;
+    ClientState state_ = ClientState::Greeting;
     bool starting_ = false;     // SendOutbound is between its first check and the connection
     bool connected_ = false;       // the upstream accepted the connection
     bool connectCounted_ = false;

@@ -13,7 +13,8 @@ bool ReplyReader::IsContinuation(const Text& line)
 void ReplyReader::Clear()
 {
     partial_.clear();
-    first_.reset();
+    lines_.clear();
+    done_.clear();
     overflowed_ = false;
 }
 
@@ -35,13 +36,13 @@ std::optional<Text> ReplyReader::Append(const Text& data)
             overflowed_ = true;
             return std::nullopt;
         }
-        if (!first_)
-            first_ = line;
+        if (lines_.size() < kMaxLines)
+            lines_.append(line);
         if (!IsContinuation(line)) {
-            const Text reply = *first_;
+            done_ = std::move(lines_);
+            lines_.clear();
             partial_.clear();
-            first_.reset();
-            return reply;
+            return done_.first();
         }
     }
     partial_.remove(0, lineStart);

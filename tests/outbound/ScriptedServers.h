@@ -137,12 +137,14 @@ private:
     ScriptedServer server_;
 };
 
-// The POP3 server; Lines() is what it read, in order.
+// The POP3 server; Received() is what it read, in order. `arguments` as
+// pop3_server.py takes them (--password, --cert, --key, --implicit).
 class Pop3Server {
     QTemporaryDir dir_;   // first: the server below uses it
 
 public:
-    Pop3Server() : server_("pop3_server.py", {"--record", dir_.filePath("pop3.txt")}) {}
+    explicit Pop3Server(const QStringList& arguments = {})
+        : server_("pop3_server.py", QStringList{"--record", dir_.filePath("pop3.txt")} + arguments) {}
     quint16 Port() const { return server_.Port(); }
     Text Received() const
     {

@@ -299,32 +299,71 @@ TEST_F(ClientTest, PermanentRcptRefusalReturnsTheMessageAndQuits)
     EXPECT_TRUE(notice.contains("--- Original Message ---\r\nLost words\r\n"));
 }
 
-TEST_F(ClientTest, PermanentEhloRefusalReturnsAndQuits)
+// Servers that know only RFC 821 refuse EHLO, some with a 5xx.
+TEST_F(ClientTest, RefusedEhloFallsBackToHelo)
 {
-    Upstream up(QJsonObject{{"EHLO", "502 5.5.1 not here"}});
-    UseUpstream(up.Port());
-    b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
-    RunConnection();
-    ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    EXPECT_EQ(Commands(up), (TextList{"EHLO bbs.example", "QUIT"}));
-    ASSERT_EQ(b.Files().size(), 1);
-    EXPECT_EQ(GetHeaderField("Subject", b.Get(b.Files().first())), "Undeliverable Message");
+    for (const char* refusal : {"421 4.3.2 busy", "502 5.5.1 not here"}) {
+        Upstream up(QJsonObject{{"EHLO", refusal}});
+        UseUpstream(up.Port());
+        b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+        RunConnection();
+        ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
+        const TextList commands = Commands(up);
+        ASSERT_GE(commands.size(), 3);
+        EXPECT_EQ(commands.mid(0, 3), (TextList{"EHLO bbs.example", "HELO bbs.example", "MAIL From:<writer@elsewhere.example>"}));
+        EXPECT_EQ(up.Messages().size(), 1) << refusal;
+        EXPECT_TRUE(b.Files().isEmpty());
+    }
 }
 
-TEST_F(ClientTest, TemporaryEhloRefusalFallsBackToHelo)
+// A refusal of the session (greeting, credentials, "TLS or authentication
+// required") is no verdict on the message: it stays queued, its attempt
+// counted, and the event window and error log say what the upstream answered.
+TEST_F(ClientTest, SessionRefusalsKeepTheQueue)
 {
-    Upstream up(QJsonObject{{"EHLO", "421 4.3.2 busy"}});
-    UseUpstream(up.Port());
-    b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
-    RunConnection();
-    ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    const TextList commands = Commands(up);
-    ASSERT_GE(commands.size(), 3);
-    EXPECT_EQ(commands.mid(0, 3), (TextList{"EHLO bbs.example", "HELO bbs.example", "MAIL From:<writer@elsewhere.example>"}));
-    EXPECT_EQ(up.Messages().size(), 1);
-    EXPECT_TRUE(b.Files().isEmpty());
+    const auto expectQueuedAfter = [this](const Text& reply) {
+        EXPECT_EQ(b.Files(), QStringList{"V1.D"}) << reply.constData();
+        EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", b.Get("V1.D")), "1");
+        const Text report = "Upstream server refused the session: " + reply + "; the messages stay queued.";
+        EXPECT_TRUE(b.Events().contains(report)) << b.Events().join("\n").constData();
+        EXPECT_TRUE(ReadFileBytes("ZRVERROR.LOG").contains(" SendOutbound - " + report));
+        ASSERT_TRUE(QFile::remove(b.QueuePath("V1.D")));
+        b.events.clear();
+    };
+    {
+        RawUpstream up({"554 no service here\r\n"}, Accepting);
+        UseUpstream(up.Port());
+        b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+        RunConnection();
+        ASSERT_TRUE(SpinUntil([&] { return up.Lines().contains("QUIT"); }, 5000));
+        EXPECT_EQ(up.Lines(), TextList{"QUIT"});
+        expectQueuedAfter("554 no service here");
+    }
+    {
+        RawUpstream up({"220 hi\r\n"}, [](const Text& line) -> TextList {
+            return line.startsWith("MAIL") ? TextList{"530 5.7.0 Must issue a STARTTLS command first\r\n"} : Accepting(line);
+        });
+        UseUpstream(up.Port());
+        b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+        RunConnection();
+        ASSERT_TRUE(SpinUntil([&] { return up.Lines().contains("QUIT"); }, 5000));
+        EXPECT_FALSE(up.Lines().contains("RCPT To:<far@remote.example>"));
+        expectQueuedAfter("530 5.7.0 Must issue a STARTTLS command first");
+    }
+    {
+        Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "right"}}}});
+        UseUpstream(up.Port());
+        b.settings.ClientAuth = 1;
+        b.settings.AuthUsername = "bob";
+        b.settings.AuthPassword = "wrong";
+        b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+        RunConnection();
+        ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
+        EXPECT_FALSE(Commands(up).contains("MAIL From:<writer@elsewhere.example>"));
+        EXPECT_TRUE(b.Events().contains("[0] Authentication failed."));
+        expectQueuedAfter("535 5.7.8 Authentication credentials invalid");
+    }
 }
-
 TEST_F(ClientTest, AuthLoginSucceeds)
 {
     Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "secret pw"}}}});
@@ -390,22 +429,6 @@ TEST_F(ClientTest, AuthLoginTemporaryFailureGoesOnWithoutIt)
     EXPECT_EQ(log[failed + 1], "<-- MAIL From:<writer@elsewhere.example>");
     EXPECT_TRUE(Commands(up).contains("MAIL From:<writer@elsewhere.example>"));
     EXPECT_EQ(up.Messages().size(), 1);
-}
-
-TEST_F(ClientTest, AuthLoginRefusedReturnsTheMessage)
-{
-    Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "right"}}}});
-    UseUpstream(up.Port());
-    b.settings.ClientAuth = 1;
-    b.settings.AuthUsername = "bob";
-    b.settings.AuthPassword = "wrong";
-    b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
-    RunConnection();
-    ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    EXPECT_TRUE(b.Events().contains("[0] --> 535 5.7.8 Authentication credentials invalid"));
-    EXPECT_FALSE(Commands(up).contains("MAIL From:<writer@elsewhere.example>"));
-    ASSERT_EQ(b.Files().size(), 1);
-    EXPECT_EQ(GetHeaderField("X-OSPRINE-Status", b.Get(b.Files().first())), "RETURNED");
 }
 
 TEST_F(ClientTest, NoAuthWithoutAPassword)
@@ -513,7 +536,8 @@ TEST_F(ClientTest, PopBeforeSmtpLogsInFirst)
     UsePop3(" 127.0.0.1 ", pop.Port(), " bob ", "pop pw");
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     RunConnection();
-    EXPECT_EQ(pop.Received(), "USER bob\r\nPASS pop pw\r\nQUIT\r\n");
+    // "auto": CAPA asks whether the server offers STLS; this one does not.
+    EXPECT_EQ(pop.Received(), "CAPA\r\nUSER bob\r\nPASS pop pw\r\nQUIT\r\n");
     EXPECT_EQ(up.Messages().size(), 1);
     for (const Text& e : b.Events())
         EXPECT_FALSE(e.contains("USER") || e.contains("PASS") || e.contains("+OK")) << e.constData();
@@ -614,18 +638,6 @@ TEST_F(ClientTest, RefusedGreetingQuits)
     EXPECT_EQ(up.Lines(), TextList{"QUIT"});
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
     EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", b.Get("V1.D")), "1");
-}
-
-TEST_F(ClientTest, PermanentlyRefusedGreetingReturnsTheMessage)
-{
-    RawUpstream up({"554 no service here\r\n"}, Accepting);
-    UseUpstream(up.Port());
-    b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
-    RunConnection();
-    ASSERT_TRUE(SpinUntil([&] { return up.Lines().contains("QUIT"); }, 5000));
-    EXPECT_EQ(up.Lines(), TextList{"QUIT"});
-    ASSERT_EQ(b.Files(), QStringList{"V2.D"});   // the notice, written while V1.D was still there
-    EXPECT_EQ(GetHeaderField("Subject", b.Get("V2.D")), "Undeliverable Message");
 }
 
 TEST_F(ClientTest, RefusedHeloQuits)

@@ -10,13 +10,17 @@ Script keys (all optional): "EHLO", "HELO", "MAIL", "RCPT", "DATA" and
 "DATA_END" give the replies to those commands, either one reply for every
 use or a list used in turn (null = the normal reply); "auth" = {"user",
 "password", "failure"} offers AUTH LOGIN and accepts that pair, answering
-other pairs with "failure" (default: aiosmtpd's own 535); "silent" = true
+other pairs with "failure" (default: aiosmtpd's own 535), offering LOGIN
+only unless "auth_exclude" names other mechanisms to leave out; "tls" =
+{"cert", "key", "implicit"} serves TLS from the first byte (implicit) or
+offers STARTTLS and requires it before MAIL and AUTH; "silent" = true
 accepts connections and never says anything.
 """
 import argparse
 import asyncio
 import base64
 import json
+import ssl
 import sys
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
@@ -155,16 +159,28 @@ async def main():
     script = Script(config)
     loop = asyncio.get_running_loop()
 
+    tls = config.get("tls")
+    context = None
+    if tls:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(tls["cert"], tls["key"])
+    implicit = bool(tls and tls.get("implicit"))
+
     if config.get("silent"):
         server = await asyncio.start_server(lambda r, w: silent_client(r, w, recorder), "127.0.0.1", args.port)
     else:
         kwargs = {"hostname": "upstream.test", "ident": "upstream ESMTP"}
         if "auth" in config:
-            kwargs.update(authenticator=make_authenticator(config["auth"]), auth_require_tls=False,
-                          auth_exclude_mechanism=["PLAIN"])
+            # Over STARTTLS aiosmtpd offers AUTH only once TLS is on; implicit
+            # TLS is on from the start, which aiosmtpd cannot see.
+            kwargs.update(authenticator=make_authenticator(config["auth"]),
+                          auth_require_tls=bool(tls) and not implicit,
+                          auth_exclude_mechanism=config["auth"].get("auth_exclude", ["PLAIN"]))
+        if tls and not implicit:
+            kwargs.update(tls_context=context, require_starttls=True)
         handler = Handler(script, recorder)
         server = await loop.create_server(lambda: RecordingSMTP(handler, script, recorder, **kwargs),
-                                          "127.0.0.1", args.port)
+                                          "127.0.0.1", args.port, ssl=context if implicit else None)
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
     await server.serve_forever()
 

@@ -1,0 +1,55 @@
+#pragma once
+// TLS for the three connections that may use it: the SMTP client to the
+// upstream server, the POP3 log-in, and inbound sessions (STARTTLS). The
+// settings live in the keyed list file beside the server's other lists.
+#include "server/store/Text.h"
+#include <QList>
+#include <QSslConfiguration>
+#include <QSslError>
+
+// How a client connection uses TLS.
+enum class TlsMode {
+    Auto,      // implicit TLS on the protocol's TLS port, else STARTTLS when offered
+    StartTls,  // STARTTLS (STLS) is required
+    Implicit,  // TLS from the first byte
+    None,      // clear text
+};
+
+// The keyed-list keys and their values.
+struct TlsSettings {
+    TlsMode client = TlsMode::Auto;   // "clienttls"
+    QString clientCaFile;             // "clienttlsca": further CAs to trust (PEM)
+    TlsMode pop3 = TlsMode::Auto;     // "pop3tls"
+    QString serverCertFile;           // "servertlscert" (PEM)
+    QString serverKeyFile;            // "servertlskey" (PEM)
+
+    static constexpr const char* kClientKey = "clienttls";
+    static constexpr const char* kClientCaKey = "clienttlsca";
+    static constexpr const char* kPop3Key = "pop3tls";
+    static constexpr const char* kServerCertKey = "servertlscert";
+    static constexpr const char* kServerKeyKey = "servertlskey";
+};
+
+// Reads the TLS keys of the keyed list file `keyedList`.
+TlsSettings LoadTlsSettings(const QString& keyedList);
+
+// "auto", "starttls", "implicit" or "none" (any case, blanks ignored); an
+// absent or unknown value is "auto".
+TlsMode ParseTlsMode(const Text& value);
+Text TlsModeName(TlsMode mode);
+// Whether a connection in `mode` to `port` starts encrypted; `tlsPort` is the
+// protocol's port for implicit TLS (465 for SMTP, 995 for POP3).
+bool StartsEncrypted(TlsMode mode, quint16 port, quint16 tlsPort);
+
+// The client side: the system's CA store plus the certificates of `caFile`
+// (none when empty). False, with the reason, when the file cannot be read or
+// holds no certificate.
+bool ClientTlsConfiguration(const QString& caFile, QSslConfiguration& out, Text& error);
+// The server side: certificate chain and private key from PEM files. False,
+// with the reason, when either is not set or does not load.
+bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out,
+                            Text& error);
+// The verification errors of a handshake as one line.
+Text TlsErrorsText(const QList<QSslError>& errors);
+// Whether this Qt has a TLS backend at all.
+bool TlsAvailable();
