@@ -6,10 +6,13 @@
 #include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
+#include "server/net/Tls.h"
 #include "server/store/Version.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QSslCipher>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 #include <exception>
@@ -65,6 +68,8 @@ public:
     void SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) override {
         server_.SaveMessage(slot_, message, std::move(done));
     }
+    bool TlsOffered() const override { return server_.TlsOffered(slot_); }
+    void StartTls() override { server_.StartTls(slot_); }
 
 private:
     InboundServer& server_;
@@ -92,6 +97,7 @@ InboundServer::~InboundServer() {
 
 void InboundServer::OpenListenPort() {
     listener_.close();
+    ReloadTls();
     if (!IsActive())
         ResizeSlots();
     if (!listener_.listen(QHostAddress::AnyIPv4, quint16(ctx_.settings.Port))) {
@@ -101,6 +107,51 @@ void InboundServer::OpenListenPort() {
 }
 
 void InboundServer::CloseListener() { listener_.close(); }
+
+void InboundServer::ReloadTls() {
+    const TlsSettings keys = LoadTlsSettings(ctx_.KeyedList());
+    Text error;
+    tlsActive_ = ServerTlsConfiguration(keys.serverCertFile, keys.serverKeyFile, serverTls_, error);
+    listener_.SetTlsCapable(tlsActive_);
+    const bool configured = !keys.serverCertFile.isEmpty() || !keys.serverKeyFile.isEmpty();
+    const Text report = tlsActive_ ? "Inbound TLS active: STARTTLS offered with " + keys.serverCertFile.toLatin1() + "."
+                        : configured ? "Inbound TLS not active: " + error + "."
+                                     : Text();
+    if (report == tlsReport_)
+        return;
+    tlsReport_ = report;
+    if (report.isEmpty())
+        return;
+    ctx_.log.ReportServer(report);
+    if (!tlsActive_)
+        LogError("ReloadTls", kVersion, "frmMain", report);
+}
+
+bool InboundServer::TlsOffered(int16_t slot) const {
+    const Session* session = sessions_[size_t(slot)].get();
+    const auto* socket = session ? qobject_cast<const QSslSocket*>(session->socket) : nullptr;
+    return tlsActive_ && socket && socket->mode() == QSslSocket::UnencryptedMode;
+}
+
+// The 220 goes out in clear text; whatever the peer sent behind STARTTLS is
+// dropped unread, so no command slips in from before the handshake.
+void InboundServer::StartTls(int16_t slot) {
+    auto* socket = qobject_cast<QSslSocket*>(sessions_[size_t(slot)]->socket);
+    socket->flush();
+    socket->readAll();
+    const uint64_t id = sessions_[size_t(slot)]->id;
+    connect(socket, &QSslSocket::encrypted, this, [this, slot, id, socket] {
+        if (SessionAlive(slot, id))
+            ctx_.log.Report(slot, "TLS started: " + socket->sessionCipher().protocolString().toLatin1() + " " +
+                                      socket->sessionCipher().name().toLatin1());
+    });
+    connect(socket, &QSslSocket::errorOccurred, this, [this, slot, id, socket](QAbstractSocket::SocketError error) {
+        if (SessionAlive(slot, id) && error == QAbstractSocket::SslHandshakeFailedError)
+            ctx_.log.Report(slot, "TLS handshake failed: " + socket->errorString().toLatin1());
+    });
+    socket->setSslConfiguration(serverTls_);
+    socket->startServerEncryption();
+}
 
 void InboundServer::ResizeSlots() {
     sessions_.clear();

@@ -6,12 +6,13 @@
 #include "server/bbs/ServerContext.h"
 #include "server/inbound/MessageSaver.h"
 #include "server/inbound/RelayZones.h"
+#include "server/inbound/SessionListener.h"
 #include "server/inbound/SessionSlot.h"
 #include "server/net/IPResolve.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QTcpServer>
+#include <QSslConfiguration>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -74,6 +75,13 @@ public:
     // The health of the block-list zones (checked by the engine).
     RelayZones& Zones() { return zones_; }
 
+    // Loads the certificate and key the keyed list names for STARTTLS; a
+    // change in what loads, or why not, is reported. Called when the
+    // listener opens and whenever the settings are re-read.
+    void ReloadTls();
+    // STARTTLS is offered to new sessions.
+    bool TlsActive() const { return tlsActive_; }
+
 private:
     struct Session;
     class Host;
@@ -98,13 +106,18 @@ private:
     void StartRelayTest(int16_t slot, std::function<void(bool)> done);
     void SaveMessage(int16_t slot, const ReceivedMessage& message, std::function<void(SaveResult)> done);
     void Supervise(int16_t slot);
+    bool TlsOffered(int16_t slot) const;
+    void StartTls(int16_t slot);
     int64_t Now() const { return clock_(); }
 
     ServerContext& ctx_;
     MessageSaver& saver_;
-    QTcpServer listener_;
+    SessionListener listener_;
     std::deque<QPointer<QTcpSocket>> admitted_;   // connections waiting for their turn
     RelayZones zones_;
+    QSslConfiguration serverTls_;
+    bool tlsActive_ = false;
+    Text tlsReport_;   // what was last said about inbound TLS
     std::vector<SessionSlot> slots_;
     std::vector<std::unique_ptr<Session>> sessions_;
     std::function<int64_t()> clock_;

@@ -82,6 +82,10 @@ void SmtpDialogue::Process() {
         }
         ++slot_.Progress;
         Command(line);
+        if (discardInput_) {
+            discardInput_ = false;
+            start = buffer.size();
+        }
     }
     if (!ended_) {
         buffer.remove(0, start);
@@ -126,6 +130,7 @@ void SmtpDialogue::Command(const Text& line) {
     else if (command == "TURN") { Resets(); Reply("550 NOPE."); }
     else if (command == "QUIT") Quit();
     else if (command == "SEND" || command == "SOML" || command == "SAML") { Resets(); Reply(kNotImplemented); }
+    else if (command == "STARTTLS" && host_.TlsOffered()) StartTls(argument);
     else UnknownCommand();
 }
 
@@ -155,7 +160,11 @@ void SmtpDialogue::Greet(const Text& command, const Text& argument) {
     Resets();
     ClearEnvelope();
     const Text name = command == "EHLO" ? Trim(argument) : Trim(slot_.PeerAddress);
-    Reply("250 Welcome " + name + ", pleased to meet you.");
+    const Text welcome = "Welcome " + name + ", pleased to meet you.";
+    if (command == "EHLO" && host_.TlsOffered())
+        Reply("250-" + welcome + CRLF + "250 STARTTLS");
+    else
+        Reply("250 " + welcome);
 }
 
 void SmtpDialogue::Mail(const Text& argument) {
@@ -280,6 +289,21 @@ void SmtpDialogue::Expn(const Text& argument) {
         out += line + CRLF;
     }
     host_.SendMessage(out);
+}
+
+// RFC 3207: after the handshake the session starts over, as if just
+// connected; commands pipelined behind STARTTLS are dropped unread.
+void SmtpDialogue::StartTls(const Text& argument) {
+    if (!Trim(argument).isEmpty()) {
+        SequenceRule(kSyntaxError);
+        return;
+    }
+    Resets();
+    Reply("220 Ready to start TLS");
+    slot_.DialogueState = SmtpState::Connected;
+    ClearEnvelope();
+    discardInput_ = true;
+    host_.StartTls();
 }
 
 void SmtpDialogue::Quit() {

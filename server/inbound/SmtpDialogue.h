@@ -1,6 +1,7 @@
 #pragma once
 // The server side of the SMTP conversation on one session slot: bytes in,
-// replies out. It knows RFC 821's commands only (EHLO is answered like HELO).
+// replies out. It knows RFC 821's commands (EHLO is answered like HELO) and
+// STARTTLS (RFC 3207) when the session can offer it.
 // The socket, the block-list test and the intake are reached through a
 // DialogueHost, so the dialogue runs the same with or without a network.
 #include "server/bbs/ServerContext.h"
@@ -19,6 +20,11 @@ public:
     virtual void CheckRelayTest(std::function<void(bool passed)> done) = 0;
     // Hands a received message on; `done` comes later.
     virtual void SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) = 0;
+    // A certificate is loaded and the session is not encrypted yet.
+    virtual bool TlsOffered() const { return false; }
+    // Starts the TLS handshake behind the reply just sent. What the peer sent
+    // before it is never read: it came in clear text.
+    virtual void StartTls() {}
 };
 
 class SmtpDialogue {
@@ -54,6 +60,7 @@ private:
     void Vrfy(const Text& argument);
     void Expn(const Text& argument);
     void Quit();
+    void StartTls(const Text& argument);
 
     void CollectData();
     void EndOfData(qsizetype markPosition);
@@ -76,5 +83,6 @@ private:
     bool waiting_ = false;
     bool ended_ = false;
     bool processing_ = false;
+    bool discardInput_ = false;   // STARTTLS: what follows it in the buffer came in clear text
     qsizetype lineScanned_ = 0;   // leading bytes of LineBuffer known to hold no line feed
 };

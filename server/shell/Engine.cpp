@@ -206,6 +206,7 @@ void Engine::Timer2_Timer() {
 
 void Engine::Timer3_Timer() {
     if (LoadCfg()) LoadNetCfg();
+    if (inbound_) inbound_->ReloadTls();
     emit stateChanged();
 }
 
