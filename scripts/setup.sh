@@ -3,7 +3,8 @@
 # Build: Qt 6, c-ares, GoogleTest, CMake. Tests: real SMTP clients and
 # servers (swaks, Python smtplib/aiosmtpd, Postfix tools), dnsmasq for the
 # block-list tests, SpamAssassin, Xvfb for window screenshots, clang for the
-# fuzz targets; strace for the durability audit.
+# fuzz targets; strace for the durability audit; openssl to make the TLS
+# tests' certificates, ca-certificates for the store the client trusts.
 set -euo pipefail
 
 packages=(
@@ -12,7 +13,7 @@ packages=(
   libc-ares-dev libgtest-dev googletest
   python3 python3-aiosmtpd swaks dnsmasq-base
   spamassassin xvfb xauth clang libclang-rt-14-dev
-  postfix strace
+  postfix strace openssl ca-certificates
 )
 
 missing=()

@@ -81,6 +81,8 @@ public:
     void ReloadTls();
     // STARTTLS is offered to new sessions.
     bool TlsActive() const { return tlsActive_; }
+    // What was last said about it; empty when no certificate is configured.
+    const Text& TlsReport() const { return tlsReport_; }
 
 private:
     struct Session;

@@ -122,6 +122,7 @@ bool Engine::LoadNetCfg() {
 }
 
 void Engine::ApplySettings() {
+    if (inbound_) inbound_->ReloadTls();
     if (!IsActive() && inbound_) {
         inbound_->CloseListener();
         inbound_->OpenListenPort();
@@ -133,6 +134,12 @@ void Engine::ApplySettings() {
     }
     if (settings_.SaveStats == 0) RemoveFile(StatsPath(bbs_.MainDir()));
     UpdateStats();
+}
+
+Text Engine::InboundTlsState() {
+    if (!inbound_) return Text();
+    inbound_->ReloadTls();
+    return inbound_->TlsReport();
 }
 
 bool Engine::IsActive() const { return inbound_ && inbound_->IsActive(); }

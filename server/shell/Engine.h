@@ -38,6 +38,8 @@ public:
     void UpdateStats();
     // Block-list zones out of service, with the reason of each.
     QHash<Text, Text> ZonesOutOfService() const;
+    // Loads the inbound certificate afresh; what the server says about it.
+    Text InboundTlsState();
 
     ServerContext& Context() { return ctx_; }
     SettingsRecord& Settings() { return settings_; }

@@ -118,16 +118,25 @@ Text ReadFileText(const QString& path) {
     return bytes;
 }
 
-bool WriteFileAtomic(const QString& path, const Text& bytes) {
+namespace {
+bool SaveFile(const QString& path, const Text& bytes, bool secret) {
     QSaveFile f(path);
     f.setDirectWriteFallback(false);
     if (!f.open(QIODevice::WriteOnly)) return false;
+    if (secret && !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        f.cancelWriting();
+        return false;
+    }
     if (f.write(bytes) != bytes.size()) {
         f.cancelWriting();
         return false;
     }
     return f.commit();
 }
+}  // namespace
+
+bool WriteFileAtomic(const QString& path, const Text& bytes) { return SaveFile(path, bytes, false); }
+bool WriteSecretFileAtomic(const QString& path, const Text& bytes) { return SaveFile(path, bytes, true); }
 
 bool CreateExclusive(const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -29,6 +29,9 @@ Text ReadFileBytes(const QString& path, bool* ok = nullptr, struct stat* opened 
 bool CreateExclusive(const QString& path);
 // Replaces the file's content through a temporary file renamed into place.
 bool WriteFileAtomic(const QString& path, const Text& bytes);
+// The same for a file that holds passwords: readable by its owner only,
+// from the first byte on.
+bool WriteSecretFileAtomic(const QString& path, const Text& bytes);
 // The same without waiting for the disk: for a record rewritten many times
 // a second (the traffic counters), where a power cut may cost the last
 // change but never leaves half a file.

@@ -89,13 +89,13 @@ void PutData(const Text& key, const Text& value, const QString& file) {
         out = newLine + CRLF;
     }
     // A temporary file renamed into place: readers never see half a list.
-    if (!WriteFileAtomic(f, out)) LogError("PutData", kVersion, "modCommonFunctions", "Cannot write " + TextFromPath(f));
+    if (!WriteSecretFileAtomic(f, out)) LogError("PutData", kVersion, "modCommonFunctions", "Cannot write " + TextFromPath(f));
 }
 
 void CreateFile(const QString& file, bool overwrite) {
     const QString f = file.trimmed();
     if (f.isEmpty() || (QFile::exists(f) && !overwrite)) return;
-    if (!WriteFileAtomic(f, Text())) LogError("CreateFile", kVersion, "modCommonFunctions", "Cannot create " + TextFromPath(f));
+    if (!WriteSecretFileAtomic(f, Text())) LogError("CreateFile", kVersion, "modCommonFunctions", "Cannot create " + TextFromPath(f));
 }
 
 void DeleteData(const QString& file) {

@@ -151,5 +151,5 @@ QString WindowPath(const QString& mainDir) { return PathJoin(mainDir, "OSPRINE.D
 QString KeyedListPath(const QString& mainDir) { return PathJoin(mainDir, "OSPRDATA.DAT"); }
 
 bool WriteSettingsFile(const QString& mainDir, const SettingsRecord& r) {
-    return WriteFileAtomic(SettingsPath(mainDir), EncodeSettings(r));
+    return WriteSecretFileAtomic(SettingsPath(mainDir), EncodeSettings(r));
 }

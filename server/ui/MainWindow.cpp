@@ -71,7 +71,8 @@ frmMain::frmMain(Engine& engine, QWidget* parent)
     : QMainWindow(parent),
       engine_(engine),
       ui_{engine.Settings(), engine.Bbs(), [&engine] { engine.SaveCfg(); }, [&engine] { return engine.LoadCfg(); },
-          [&engine] { return engine.IsActive(); }, [&engine] { return engine.ZonesOutOfService(); }} {
+          [&engine] { return engine.IsActive(); }, [&engine] { return engine.ZonesOutOfService(); },
+          [&engine] { return engine.InboundTlsState(); }} {
     setObjectName("frmMain");
     setWindowTitle("OSPRINE");
     setWindowIcon(AppIcon());

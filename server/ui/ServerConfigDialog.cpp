@@ -1,11 +1,15 @@
 #include "server/ui/ServerConfigDialog.h"
 
+#include "server/net/Tls.h"
 #include "server/store/ErrorLog.h"
+#include "server/store/KeyedList.h"
 #include "server/store/Version.h"
 #include "server/ui/KeyFilter.h"
 #include "server/ui/Latin1.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -31,6 +35,16 @@ QGroupBox* Frame(const char* title, const char* name, QLayout* layout) {
 }
 
 Text Cut(const QString& s) { return Trim(T(s)).left(kTextWidth); }
+
+// The client TLS modes as the dialog offers them, in this order.
+const std::pair<TlsMode, const char*> kTlsModes[] = {
+    {TlsMode::Auto, "Automatic (TLS when offered)"},
+    {TlsMode::StartTls, "STARTTLS required"},
+    {TlsMode::Implicit, "Implicit TLS"},
+    {TlsMode::None, "None (clear text)"},
+};
+const char* const kTlsFileKeys[] = {TlsSettings::kClientCaKey, TlsSettings::kServerCertKey, TlsSettings::kServerKeyKey};
+const char* const kTlsModeKeys[] = {TlsSettings::kClientKey, TlsSettings::kPop3Key};
 
 }  // namespace
 
@@ -102,6 +116,34 @@ QCheckBox* frmServerConfig::AddCheck(QLayout* layout, const char* name, const ch
     return box;
 }
 
+QComboBox* frmServerConfig::AddTlsMode(QGridLayout* grid, const char* key, const char* caption, const char* tip) {
+    auto* label = new QLabel(QString::fromLatin1(caption));
+    label->setObjectName(QString("lbl") + key);
+    auto* choice = new QComboBox;
+    choice->setObjectName(key);
+    choice->setToolTip(QString::fromLatin1(tip));
+    for (const auto& [mode, text] : kTlsModes) choice->addItem(QString::fromLatin1(text), int(mode));
+    label->setBuddy(choice);
+    const int row = grid->rowCount();
+    grid->addWidget(label, row, 0);
+    grid->addWidget(choice, row, 1, 1, 2);
+    return choice;
+}
+
+QLineEdit* frmServerConfig::AddFile(QGridLayout* grid, const char* key, const char* caption, const char* tip) {
+    QLineEdit* edit = AddText(grid, key, caption, tip, false);
+    auto* browse = new QPushButton("...");
+    browse->setObjectName(QString("cmdBrowse") + key);
+    browse->setToolTip("Choose the file.");
+    grid->addWidget(browse, grid->rowCount() - 1, 2);
+    connect(browse, &QPushButton::clicked, this, [this, edit, caption] {
+        const QString file = QFileDialog::getOpenFileName(this, QString::fromLatin1(caption), edit->text(),
+                                                          "PEM files (*.pem *.crt *.key);;All files (*)");
+        if (!file.isEmpty()) edit->setText(file);
+    });
+    return edit;
+}
+
 void frmServerConfig::BuildServerPage(QWidget* page) {
     auto* inbound = new QGridLayout;
     AddText(inbound, "Port", "SMTP Listening Port:", "The port that OSPRN will listen for incoming SMTP connections.", true);
@@ -131,8 +173,18 @@ void frmServerConfig::BuildServerPage(QWidget* page) {
              "If enabled, OSPRINE will execute SpamAssassin for spam checking. SpamAssassin must be installed properly "
              "for this to work.");
 
+    auto* tls = new QGridLayout;
+    AddFile(tls, TlsSettings::kServerCertKey, "Certificate File:",
+            "The server's certificate (PEM), followed by any intermediate certificates. With a key, senders may use STARTTLS.");
+    AddFile(tls, TlsSettings::kServerKeyKey, "Private Key File:", "The certificate's private key (PEM, not encrypted).");
+    auto* state = new QLabel;
+    state->setObjectName("lblTlsState");
+    state->setWordWrap(true);
+    tls->addWidget(state, tls->rowCount(), 0, 1, 3);
+
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Frame("SMTP Server (Inbound)", "fraInbound", inbound));
+    layout->addWidget(Frame("Encryption (STARTTLS)", "fraServerTls", tls));
     layout->addWidget(Frame("Options", "fraOptions", options));
     layout->addWidget(Frame("Advanced Options", "fraAdvanced", advanced));
     layout->addStretch();
@@ -166,8 +218,16 @@ void frmServerConfig::BuildClientPage(QWidget* page) {
     AddText(pop3, "Pop3Password", "Password:", "The password to use when connecting to your ISP POP3 server.", false)
         ->setEchoMode(QLineEdit::Password);
 
-    clientFrames_ = {Frame("SMTP Client (Outbound)", "fraOutbound", outbound), Frame("SMTP Authentication", "fraAuth", auth),
-                     Frame("POP3 Before SMTP", "fraPop3", pop3)};
+    auto* tls = new QGridLayout;
+    AddTlsMode(tls, TlsSettings::kClientKey, "SMTP Encryption:",
+               "Automatic: implicit TLS on port 465, else STARTTLS whenever the server offers it.");
+    AddFile(tls, TlsSettings::kClientCaKey, "Extra CA File:",
+            "Certificates (PEM) to trust besides the system's, for a private SMTP or POP3 server.");
+    AddTlsMode(tls, TlsSettings::kPop3Key, "POP3 Encryption:",
+               "Automatic: implicit TLS on port 995, else STLS whenever the server offers it.");
+
+    clientFrames_ = {Frame("SMTP Client (Outbound)", "fraOutbound", outbound), Frame("Encryption (TLS)", "fraClientTls", tls),
+                     Frame("SMTP Authentication", "fraAuth", auth), Frame("POP3 Before SMTP", "fraPop3", pop3)};
     for (QGroupBox* frame : clientFrames_) layout->addWidget(frame);
     layout->addStretch();
 }
@@ -206,6 +266,29 @@ void frmServerConfig::BuildMiscPage(QWidget* page) {
 
 QLineEdit* frmServerConfig::Edit(const char* name) const { return findChild<QLineEdit*>(name); }
 QCheckBox* frmServerConfig::Check(const char* name) const { return findChild<QCheckBox*>(name); }
+QComboBox* frmServerConfig::Choice(const char* name) const { return findChild<QComboBox*>(name); }
+
+void frmServerConfig::LoadTlsKeys() {
+    const QString file = ctx_.KeyedList();
+    for (const char* key : kTlsModeKeys)
+        Choice(key)->setCurrentIndex(Choice(key)->findData(int(ParseTlsMode(GetData(key, file)))));
+    for (const char* key : kTlsFileKeys) Edit(key)->setText(Q(Trim(GetData(key, file))));
+    const Text state = ctx_.InboundTlsState ? ctx_.InboundTlsState() : Text();
+    findChild<QLabel*>("lblTlsState")->setText(state.isEmpty() ? QString("Inbound TLS not configured.") : Q(state));
+}
+
+// Only what changed is written: the keyed list also holds the other lists.
+void frmServerConfig::SaveTlsKeys() {
+    const QString file = ctx_.KeyedList();
+    for (const char* key : kTlsModeKeys) {
+        const auto mode = TlsMode(Choice(key)->currentData().toInt());
+        if (ParseTlsMode(GetData(key, file)) != mode) PutData(key, TlsModeName(mode), file);
+    }
+    for (const char* key : kTlsFileKeys) {
+        const Text value = Trim(T(Edit(key)->text()));
+        if (Trim(GetData(key, file)) != value) PutData(key, value, file);
+    }
+}
 
 // A text field and its label are enabled and disabled together.
 void frmServerConfig::SetField(const char* name, bool enabled) {
@@ -269,6 +352,7 @@ void frmServerConfig::Form_Load() {
             Edit(f.name)->setText(QString::number(f.small ? int(r.*f.small) : int(r.*f.large)));
         for (const TextField& f : kTexts) Edit(f.name)->setText(Q(Trim(r.*f.field)));
         for (const FlagField& f : kFlags) Check(f.name)->setChecked(r.*f.field == 1);
+        LoadTlsKeys();
         if (ctx_.IsActive && ctx_.IsActive()) {
             SetField("Port", false);
             SetField("MaxConnections", false);
@@ -339,6 +423,7 @@ void frmServerConfig::cmdOK_Click() {
     if (r.MaxConnections > 200) r.MaxConnections = 200;
     if (r.AutorespondUser < 1) r.AutorespondUser = 1;
 
+    SaveTlsKeys();
     if (ctx_.SaveCfg) ctx_.SaveCfg();
     if (ctx_.LoadCfg) ctx_.LoadCfg();
     accept();

@@ -8,6 +8,7 @@
 #include <QList>
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -31,6 +32,11 @@ private:
     void BuildMiscPage(QWidget* page);
     QLineEdit* AddText(class QGridLayout* grid, const char* name, const char* caption, const char* tip, bool digits);
     QCheckBox* AddCheck(class QLayout* layout, const char* name, const char* caption, const char* tip);
+    // The TLS settings of the keyed list: a mode choice, a file with a browse button.
+    QComboBox* AddTlsMode(class QGridLayout* grid, const char* key, const char* caption, const char* tip);
+    QLineEdit* AddFile(class QGridLayout* grid, const char* key, const char* caption, const char* tip);
+    void LoadTlsKeys();
+    void SaveTlsKeys();
 
     void Form_Load();
     void tbsOptions_Click(int index);
@@ -43,6 +49,7 @@ private:
     void SetField(const char* name, bool enabled);
     QLineEdit* Edit(const char* name) const;
     QCheckBox* Check(const char* name) const;
+    QComboBox* Choice(const char* name) const;
 
     UiContext& ctx_;
     QTabBar* tbsOptions_ = nullptr;

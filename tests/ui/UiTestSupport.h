@@ -31,6 +31,7 @@ struct UiBbs {
     BbsConfig bbs;
     bool active = false;
     QHash<Text, Text> zonesOutOfService;
+    Text tlsState;
     int saves = 0;
     // SaveCfg and the tail of LoadCfg (read, upgrade, range checks) on the real file.
     UiContext ctx{settings, bbs,
@@ -43,7 +44,8 @@ struct UiBbs {
                       return true;
                   },
                   [this] { return active; },
-                  [this] { return zonesOutOfService; }};
+                  [this] { return zonesOutOfService; },
+                  [this] { return tlsState; }};
 
     UiBbs() {
         bbs.paths.fields[0] = dir.path().toLatin1();

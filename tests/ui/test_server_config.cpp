@@ -2,9 +2,12 @@
 // what OK writes to "OSPRINE.CFG".
 #include "UiTestSupport.h"
 #include "server/store/Text.h"
+#include "server/store/KeyedList.h"
 #include "server/ui/ServerConfigDialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -254,6 +257,42 @@ TEST(ServerConfig, OkWritesTheWholeRecordByteForByte) {
     put16(218, 0); put16(220, 0); put16(222, 0); put16(224, 110); put16(226, 0); put16(228, 1); put16(230, 1);
     put32(232, 1); put16(236, 0); put32(238, 2097152); put32(242, 2097152); put16(246, 1); put16(248, 0);
     EXPECT_EQ(ReadFileBytes(SettingsPath(bbs.MainDir())).toHex(), expected.toHex());
+}
+
+// The TLS choices live in the keyed list beside the other lists, which OK
+// keeps; both files that hold passwords are for their owner's eyes only.
+TEST(ServerConfig, TlsChoicesLiveInTheKeyedList) {
+    UiBbs bbs;
+    PutData("relaydb", "bl.example", bbs.KeyedList());
+    PutData("clienttls", "Implicit", bbs.KeyedList());
+    PutData("servertlscert", "/etc/osprine/cert.pem", bbs.KeyedList());
+    bbs.tlsState = "Inbound TLS not active: no certificate and key files set.";
+    frmServerConfig d(bbs.ctx);
+    auto* clientTls = d.findChild<QComboBox*>("clienttls");
+    auto* pop3Tls = d.findChild<QComboBox*>("pop3tls");
+    ASSERT_TRUE(clientTls && pop3Tls);
+    QStringList modes;
+    for (int i = 0; i < clientTls->count(); ++i) modes << clientTls->itemText(i);
+    EXPECT_EQ(modes, (QStringList{"Automatic (TLS when offered)", "STARTTLS required", "Implicit TLS", "None (clear text)"}));
+    EXPECT_EQ(clientTls->currentText(), "Implicit TLS");
+    EXPECT_EQ(pop3Tls->currentText(), "Automatic (TLS when offered)");
+    EXPECT_EQ(Edit(d, "servertlscert")->text(), "/etc/osprine/cert.pem");
+    EXPECT_EQ(d.findChild<QLabel*>("lblTlsState")->text(), "Inbound TLS not active: no certificate and key files set.");
+    for (const char* browse : {"cmdBrowseclienttlsca", "cmdBrowseservertlscert", "cmdBrowseservertlskey"})
+        EXPECT_TRUE(d.findChild<QPushButton*>(browse)) << browse;
+
+    pop3Tls->setCurrentIndex(1);
+    Edit(d, "clienttlsca")->setText("  /etc/osprine/isp-ca.pem ");
+    Edit(d, "AuthPassword")->setText("secret");
+    ClickOk(d);
+    EXPECT_EQ(GetData("pop3tls", bbs.KeyedList()), "starttls");
+    EXPECT_EQ(GetData("clienttls", bbs.KeyedList()), "Implicit");   // unchanged, not rewritten
+    EXPECT_EQ(GetData("clienttlsca", bbs.KeyedList()), "/etc/osprine/isp-ca.pem");
+    EXPECT_EQ(GetData("relaydb", bbs.KeyedList()), "bl.example");
+    for (const QString& file : {SettingsPath(bbs.MainDir()), bbs.KeyedList()})
+        EXPECT_EQ(QFileInfo(file).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                             QFileDevice::ReadUser | QFileDevice::WriteUser)
+            << file.toStdString();
 }
 
 TEST(ServerConfig, ActiveSessionGreysPortAndConnectionsAndOkKeepsThem) {
