@@ -4,10 +4,13 @@
 #include "server/shell/ConsoleFront.h"
 #include "server/shell/Engine.h"
 #include "server/shell/SingleInstance.h"
+#include "server/store/Version.h"
 #include "server/ui/WindowFront.h"
 
 #include <QApplication>
 #include <QDir>
+#include <cstdio>
+#include <optional>
 
 namespace {
 bool Headless() {
@@ -23,11 +26,36 @@ int Run(int argc, char** argv, Front front) {
     if (instance.ActivateRunningCopy()) return 0;
     instance.Listen();
     Engine engine;
+    instance.SetCommandHandler([&engine](const QByteArray& command) { return engine.Control(command); });
     return front(app, engine, instance);
 }
 }  // namespace
 
+// Usage and version need neither an installation nor a display.
+std::optional<int> AnswerOptions(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a = argv[i];
+        if (a == "--version" || a == "-V") {
+            std::printf("OSPRINE v%s\n", kVersion);
+            return 0;
+        }
+        if (a == "--help" || a == "-h") {
+            std::printf("Usage: osprine [/RESETWINDOW]\n"
+                        "The SMTP server of one Zarvel BBS installation; start it in the BBS's main directory.\n\n"
+                        "  /RESETWINDOW  forget the saved window position (SaveWindowPos becomes 0)\n"
+                        "  --help        show this text\n"
+                        "  --version     show the version\n\n"
+                        "Without a display, or with OSPRINE_HEADLESS=1, it runs in the console: events go to\n"
+                        "standard output; SIGTERM or SIGINT stops it, SIGHUP reloads the settings, SIGUSR1\n"
+                        "prints the counters. osprinectl(8) changes settings and lists from the shell.\n");
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
 int main(int argc, char** argv) {
+    if (const std::optional<int> done = AnswerOptions(argc, argv)) return *done;
     if (Headless()) {
         // The console needs no GLib integration; Qt's own event loop is lighter.
         if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");

@@ -8,6 +8,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -68,7 +69,7 @@ bool ConsoleFront::InstallSignalHandlers() {
     action.sa_handler = HandleSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int s : {SIGTERM, SIGINT, SIGUSR1}) sigaction(s, &action, nullptr);
+    for (int s : {SIGTERM, SIGINT, SIGUSR1, SIGHUP}) sigaction(s, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     return true;
 }
@@ -79,6 +80,7 @@ void ConsoleFront::OnSignal() {
     bool stop = false;
     for (ssize_t i = 0; i < n; ++i) {
         if (codes[i] == SIGUSR1) PrintCounters();
+        else if (codes[i] == SIGHUP) engine_.Reload();
         else stop = true;
     }
     if (!stop) return;
@@ -87,24 +89,7 @@ void ConsoleFront::OnSignal() {
     QCoreApplication::exit(0);
 }
 
-void ConsoleFront::PrintCounters() {
-    const Statistics& s = engine_.Stats();
-    const QByteArray line = "Active Connections: " + QByteArray::number(s.ActiveConnections) +
-                            ", Total Connections: " + QByteArray::number(s.TotalConnections) +
-                            ", Incoming: " + QByteArray::number(s.TotalIncoming) +
-                            ", Outgoing: " + QByteArray::number(s.TotalOutgoing) +
-                            ", Received: " + QByteArray::number(s.TotalReceived) +
-                            ", Sent: " + QByteArray::number(s.TotalSent) + ", KB Received: " + FormatKB(s.KBReceived) +
-                            ", KB Sent: " + FormatKB(s.KBSent) + ", Blocked IPs: " + QByteArray::number(s.BlockedIps) +
-                            ", Blocked Relays: " + QByteArray::number(s.BlockedRelays) +
-                            ", Blocked Subjects: " + QByteArray::number(s.BlockedSubjects) +
-                            ", Blocked Headers: " + QByteArray::number(s.BlockedHeaders) +
-                            ", Refused Per Address: " + QByteArray::number(s.RefusedPerAddress) +
-                            ", Session Time Limits: " + QByteArray::number(s.SessionTimeLimits) +
-                            ", Too Many Recipients: " + QByteArray::number(s.TooManyRecipients) +
-                            ", Too Many Hops: " + QByteArray::number(s.TooManyHops);
-    Print(stdout, line);
-}
+void ConsoleFront::PrintCounters() { Print(stdout, CounterLines(engine_.Stats()).join(", ")); }
 
 void ConsoleFront::LoadDat() {
     const QString file = WindowPath(engine_.Bbs().MainDir());
@@ -112,11 +97,17 @@ void ConsoleFront::LoadDat() {
         RemoveFile(file);
         return;
     }
-    bool ok = false;
-    const Text bytes = ReadFileBytes(file, &ok);
-    if (!ok || bytes.size() < kWindowRecordSize) return;
+    // Without a screen the defaults are the record's own; a missing file
+    // is created with them, as the window does.
+    bool ok = QFileInfo::exists(file) || WriteFileAtomic(file, EncodeWindow(engine_.Window()));
+    const Text bytes = ok ? ReadFileBytes(file, &ok) : Text();
+    if (!ok || bytes.size() < kWindowRecordSize) {
+        engine_.Log().ShowEvent("Error: Error While Loading OSPRINE.DAT");
+        engine_.Log().OsprineLog(0, "Error While Loading OSPRINE.DAT");
+        LogError("LoadDat", kVersion, "modOSPRINE", "Cannot read OSPRINE.DAT");
+        return;
+    }
     engine_.Window() = DecodeWindow(bytes);
-    haveWindowRecord_ = true;
 }
 
 void ConsoleFront::SaveDat() {
@@ -125,7 +116,7 @@ void ConsoleFront::SaveDat() {
         RemoveFile(file);
         return;
     }
-    if (!haveWindowRecord_ || WriteFileAtomic(file, EncodeWindow(engine_.Window()))) return;
+    if (WriteFileAtomic(file, EncodeWindow(engine_.Window()))) return;
     engine_.Log().ShowEvent("Error: Error While Saving OSPRINE.DAT");
     engine_.Log().OsprineLog(0, "Error While Saving OSPRINE.DAT");
     LogError("SaveDat", kVersion, "modOSPRINE", "Cannot write OSPRINE.DAT");
@@ -135,6 +126,11 @@ int RunConsoleFront(Engine& engine, const QStringList& arguments) {
     ConsoleFront front(engine);
     front.InstallSignalHandlers();
     if (!engine.Start(arguments)) return 1;
+    // As the window does: "/RESETWINDOW" forgets the saved window position.
+    if (arguments.join(' ').toUpper().contains("/RESETWINDOW") && engine.Settings().SaveWindowPos == 1) {
+        engine.Settings().SaveWindowPos = 0;
+        engine.SaveCfg();
+    }
     front.LoadDat();
     return QCoreApplication::exec();
 }

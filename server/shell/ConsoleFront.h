@@ -25,7 +25,6 @@ public:
 private:
     void OnSignal();
     void ShowLine(const QByteArray& line);
-    bool haveWindowRecord_ = false;
     Engine& engine_;
     bool interactive_;
     bool flushHooked_ = false;

@@ -136,6 +136,27 @@ void Engine::ApplySettings() {
     UpdateStats();
 }
 
+bool Engine::Reload() {
+    if (run_.ServerState != 1 || !LoadCfg() || !LoadNetCfg()) return false;
+    ApplySettings();
+    log_.ShowEvent(TimeText() + " : Settings reloaded");
+    emit stateChanged();
+    return true;
+}
+
+QByteArray Engine::Control(const QByteArray& command) {
+    if (command == "stats") return CounterLines(stats_).join("\n") + "\nOK\n";
+    if (command == "reload")
+        return Reload() ? QByteArray("OK\n") : QByteArray("ERROR: the settings could not be reloaded\n");
+    if (command == "flush") {
+        if (settings_.SmtpClient != 1) return "ERROR: the SMTP client is off (SmtpClient = 0)\n";
+        if (OutboundConnected()) return "OK: a delivery is under way\n";
+        Timer4_Timer();
+        return "OK\n";
+    }
+    return "ERROR: unknown command\n";
+}
+
 Text Engine::InboundTlsState() {
     if (!inbound_) return Text();
     inbound_->ReloadTls();

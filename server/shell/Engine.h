@@ -40,6 +40,12 @@ public:
     QHash<Text, Text> ZonesOutOfService() const;
     // Loads the inbound certificate afresh; what the server says about it.
     Text InboundTlsState();
+    // SIGHUP and "osprinectl reload": the settings and the BBS's network
+    // files read now, then applied as after the settings dialog.
+    bool Reload();
+    // A control command of osprinectl ("flush", "reload", "stats"); the
+    // answer, one line each, ending "OK" or "ERROR: ...".
+    QByteArray Control(const QByteArray& command);
 
     ServerContext& Context() { return ctx_; }
     SettingsRecord& Settings() { return settings_; }

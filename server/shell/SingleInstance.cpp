@@ -3,17 +3,41 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
+#include <QTimer>
 
-SingleInstance::SingleInstance(const QString& workingDir, QObject* parent) : QObject(parent) {
+namespace {
+// A peer that says nothing is dropped after this long.
+constexpr int kPeerLimitMs = 5000;
+}  // namespace
+
+QString SingleInstance::NameFor(const QString& workingDir) {
     const QByteArray dir = QDir(workingDir).canonicalPath().toUtf8();
-    name_ = "osprine-" + QString::fromLatin1(QCryptographicHash::hash(dir, QCryptographicHash::Sha1).toHex().left(16));
+    return "osprine-" + QString::fromLatin1(QCryptographicHash::hash(dir, QCryptographicHash::Sha1).toHex().left(16));
+}
+
+SingleInstance::SingleInstance(const QString& workingDir, QObject* parent)
+    : QObject(parent), name_(NameFor(workingDir)) {
     connect(&server_, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = server_.nextPendingConnection()) {
             connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
-            emit activateRequested();
-            peer->disconnectFromServer();
+            connect(peer, &QLocalSocket::readyRead, this, [this, peer] { OnCommand(peer); });
+            QTimer::singleShot(kPeerLimitMs, peer, [peer] { peer->abort(); });
         }
     });
+}
+
+void SingleInstance::OnCommand(QLocalSocket* peer) {
+    if (!peer->canReadLine()) {
+        if (peer->bytesAvailable() > kMaxCommand) peer->abort();
+        return;
+    }
+    const QByteArray command = peer->readLine(kMaxCommand).trimmed();
+    if (command == "activate") {
+        emit activateRequested();
+    } else if (handler_) {
+        peer->write(handler_(command));
+    }
+    peer->disconnectFromServer();
 }
 
 bool SingleInstance::ActivateRunningCopy() {

@@ -83,3 +83,15 @@ Text FormatKB(float kb) {
     if (v <= 1000000) return Shortest(v / 1024, 2) + "MB";
     return Shortest(v / 1024 / 1024, 2) + "GB";
 }
+
+TextList CounterLines(const Statistics& s) {
+    const auto n = [](int32_t v) { return Text::number(v); };
+    return {"Active Connections: " + n(s.ActiveConnections), "Total Connections: " + n(s.TotalConnections),
+            "Incoming: " + n(s.TotalIncoming),                "Outgoing: " + n(s.TotalOutgoing),
+            "Received: " + n(s.TotalReceived),                "Sent: " + n(s.TotalSent),
+            "KB Received: " + FormatKB(s.KBReceived),         "KB Sent: " + FormatKB(s.KBSent),
+            "Blocked IPs: " + n(s.BlockedIps),                "Blocked Relays: " + n(s.BlockedRelays),
+            "Blocked Subjects: " + n(s.BlockedSubjects),      "Blocked Headers: " + n(s.BlockedHeaders),
+            "Refused Per Address: " + n(s.RefusedPerAddress), "Session Time Limits: " + n(s.SessionTimeLimits),
+            "Too Many Recipients: " + n(s.TooManyRecipients), "Too Many Hops: " + n(s.TooManyHops)};
+}

@@ -38,5 +38,7 @@ void DecodeStats(const Text& bytes, Statistics& s);   // needs 44 bytes, else no
 QString StatsPath(const QString& mainDir);
 // "0.5KB", "0.98MB", "0.95GB".
 Text FormatKB(float kb);
+// Every counter as "Name: value", in the order the console prints them.
+TextList CounterLines(const Statistics& s);
 // "Refused: 2 per address, 1 time limit, 0 recipients, 0 loops", or "" when all are 0.
 Text RefusalSummary(const Statistics& s);

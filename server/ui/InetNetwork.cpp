@@ -1,7 +1,7 @@
 #include "server/ui/InetNetwork.h"
 
 #include "server/store/Files.h"
-#include "server/ui/LineFiles.h"
+#include "server/lists/LineFiles.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include "server/ui/Buttons.h"
 
 #include "server/store/KeyedList.h"
-#include "server/ui/IpPatterns.h"
+#include "server/lists/IpPatterns.h"
 #include "server/ui/Latin1.h"
 
 #include <QGroupBox>

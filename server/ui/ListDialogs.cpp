@@ -1,5 +1,6 @@
 #include "server/ui/ListDialogs.h"
 
+#include "server/lists/ListEntry.h"
 #include "server/store/KeyedList.h"
 #include "server/ui/KeyFilter.h"
 #include "server/ui/Latin1.h"
@@ -27,9 +28,9 @@ ListDialog::ListDialog(UiContext& ctx, const ListMember& member, QWidget* parent
     description.caption = [name = QString::fromLatin1(member.frameName)](int n) { return name + " (" + QString::number(n) + ")"; };
     description.newEntry = [&member] { return member.newEntry; };
     description.limit = member.limit;
-    description.line = [&ctx, &member](const Text& entry) { return member.line(ctx, EntryColumns(member, entry)); };
-    description.load = [&ctx, &member] { return LoadEntries(ctx, member); };
-    description.save = [&ctx, &member](const TextList& entries) { SaveEntries(ctx, member, entries); };
+    description.line = [&ctx, &member](const Text& entry) { return member.line(ctx.bbs, EntryColumns(member, entry)); };
+    description.load = [&ctx, &member] { return LoadEntries(ctx.bbs, member); };
+    description.save = [&ctx, &member](const TextList& entries) { SaveEntries(ctx.bbs, member, entries); };
     description.edit = [&ctx, &member](QWidget* parent, int index) {
         ListEditDialog edit(ctx, member, index, parent);
         edit.exec();
@@ -84,7 +85,7 @@ ListEditDialog::ListEditDialog(UiContext& ctx, const ListMember& member, int ind
     : QDialog(parent), ctx_(ctx), member_(member), index_(index) {
     setObjectName(member.editForm);
     setWindowTitle(QString::fromLatin1(member.editTitle));
-    entries_ = LoadEntries(ctx, member);
+    entries_ = LoadEntries(ctx.bbs, member);
     const TextList columns = index >= 1 && index <= entries_.size() ? EntryColumns(member, entries_[index - 1]) : TextList();
 
     auto* frame = new QGroupBox(QString::fromLatin1(member.editFrameName) + QString::number(index) + " / " +
@@ -137,23 +138,11 @@ bool ListEditDialog::FieldsHoldNoSeparators() {
 }
 
 Text ListEditDialog::BuildEntry() const {
-    TextList columns(member_.columns);
-    for (const EditField& f : member_.fields) {
-        Text value;
-        if (f.kind == FieldKind::Check) {
-            value = findChild<QCheckBox*>(f.name)->isChecked() ? "1" : "0";
-        } else {
-            const Text typed = T(findChild<QLineEdit*>(f.name)->text());
-            switch (f.casing) {
-            case Casing::AsTyped: value = typed; break;
-            case Casing::Trimmed: value = Trim(typed); break;
-            case Casing::Lower: value = LCase(Trim(typed)); break;
-            case Casing::Number: value = NumText(ValLong(Trim(typed))); break;
-            }
-        }
-        columns[f.column] = value;
-    }
-    return columns.join(',');
+    TextList values;
+    for (const EditField& f : member_.fields)
+        values << (f.kind == FieldKind::Check ? Text(findChild<QCheckBox*>(f.name)->isChecked() ? "1" : "0")
+                                              : T(findChild<QLineEdit*>(f.name)->text()));
+    return BuildListEntry(member_, values);
 }
 
 void ListEditDialog::cmdOK_Click() {
@@ -172,7 +161,7 @@ void ListEditDialog::cmdOK_Click() {
     if (index_ >= 1 && index_ <= entries_.size()) {
         // A blank subject filter is stored empty, which removes the entry.
         entries_[index_ - 1] = Trim(entry).isEmpty() ? Text() : entry;
-        SaveEntries(ctx_, member_, entries_);
+        SaveEntries(ctx_.bbs, member_, entries_);
     }
     accept();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The list dialog and the edit dialog of the list-editor family, driven by
 // a member's description (ListMembers.h).
-#include "server/ui/ListMembers.h"
+#include "server/lists/ListMembers.h"
+#include "server/ui/UiContext.h"
 
 #include <QDialog>
 

@@ -5,7 +5,7 @@
 #include "server/ui/FolderBrowse.h"
 #include "server/ui/KeyFilter.h"
 #include "server/ui/Latin1.h"
-#include "server/ui/LineFiles.h"
+#include "server/lists/LineFiles.h"
 #include "server/ui/ListDialogs.h"
 #include "server/ui/ListFrame.h"
 

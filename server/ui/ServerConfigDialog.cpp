@@ -3,6 +3,7 @@
 #include "server/net/Tls.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
+#include "server/store/SettingsFields.h"
 #include "server/store/Version.h"
 #include "server/ui/KeyFilter.h"
 #include "server/ui/Latin1.h"
@@ -25,7 +26,6 @@
 
 namespace {
 
-constexpr int kTextWidth = 30;   // width of the record's text fields
 
 QGroupBox* Frame(const char* title, const char* name, QLayout* layout) {
     auto* box = new QGroupBox(QString::fromLatin1(title));
@@ -34,7 +34,7 @@ QGroupBox* Frame(const char* title, const char* name, QLayout* layout) {
     return box;
 }
 
-Text Cut(const QString& s) { return Trim(T(s)).left(kTextWidth); }
+Text Cut(const QString& s) { return Trim(T(s)).left(kSettingsTextWidth); }
 
 // The client TLS modes as the dialog offers them, in this order.
 const std::pair<TlsMode, const char*> kTlsModes[] = {
@@ -297,61 +297,18 @@ void frmServerConfig::SetField(const char* name, bool enabled) {
     if (auto* label = findChild<QLabel*>(QString("lbl") + name)) label->setEnabled(enabled);
 }
 
-namespace {
-
-// The record's fields as the dialog shows them.
-struct NumberField {
-    const char* name;
-    int16_t SettingsRecord::* small;
-    int32_t SettingsRecord::* large;
-};
-const NumberField kNumbers[] = {
-    {"Port", &SettingsRecord::Port, nullptr},
-    {"MaxConnections", &SettingsRecord::MaxConnections, nullptr},
-    {"ClientPort", &SettingsRecord::ClientPort, nullptr},
-    {"Pop3Port", &SettingsRecord::Pop3Port, nullptr},
-    {"MaxLogSize", nullptr, &SettingsRecord::MaxLogSize},
-    {"AutorespondUser", nullptr, &SettingsRecord::AutorespondUser},
-    {"MaxFreqSize", nullptr, &SettingsRecord::MaxFreqSize},
-    {"MaxMailSize", nullptr, &SettingsRecord::MaxMailSize},
-};
-
-struct TextField {
-    const char* name;
-    Text SettingsRecord::* field;
-};
-const TextField kTexts[] = {
-    {"ClientHost", &SettingsRecord::ClientHost},     {"AuthUsername", &SettingsRecord::AuthUsername},
-    {"AuthPassword", &SettingsRecord::AuthPassword}, {"Pop3Host", &SettingsRecord::Pop3Host},
-    {"Pop3Username", &SettingsRecord::Pop3Username}, {"Pop3Password", &SettingsRecord::Pop3Password},
-};
-
-struct FlagField {
-    const char* name;
-    int16_t SettingsRecord::* field;
-};
-const FlagField kFlags[] = {
-    {"VerifyUser", &SettingsRecord::VerifyUser},         {"AutoVerify", &SettingsRecord::AutoVerify},
-    {"EmailUserNumber", &SettingsRecord::EmailUserNumber}, {"CheckFlags", &SettingsRecord::CheckFlags},
-    {"AllowVrfy", &SettingsRecord::AllowVrfy},           {"AllowExpn", &SettingsRecord::AllowExpn},
-    {"AllowCarbonCopy", &SettingsRecord::AllowCarbonCopy}, {"SpamAssassin", &SettingsRecord::SpamAssassin},
-    {"SmtpClient", &SettingsRecord::SmtpClient},         {"ClientAuth", &SettingsRecord::ClientAuth},
-    {"Pop3Before", &SettingsRecord::Pop3Before},         {"DailyMaint", &SettingsRecord::DailyMaint},
-    {"AllowFreq", &SettingsRecord::AllowFreq},           {"CloseToTaskbar", &SettingsRecord::CloseToTaskbar},
-    {"SaveStats", &SettingsRecord::SaveStats},           {"SaveWindowPos", &SettingsRecord::SaveWindowPos},
-    {"ShowEventWindow", &SettingsRecord::ShowEventWindow}, {"MinToTray", &SettingsRecord::MinToTray},
-};
-
-}  // namespace
 
 void frmServerConfig::Form_Load() {
     try {
         pages_->setCurrentIndex(0);
         const SettingsRecord& r = ctx_.settings;
-        for (const NumberField& f : kNumbers)
-            Edit(f.name)->setText(QString::number(f.small ? int(r.*f.small) : int(r.*f.large)));
-        for (const TextField& f : kTexts) Edit(f.name)->setText(Q(Trim(r.*f.field)));
-        for (const FlagField& f : kFlags) Check(f.name)->setChecked(r.*f.field == 1);
+        for (const SettingsField& f : SettingsFields()) {
+            if (f.kind == SettingsField::Kind::Flag) {
+                if (QCheckBox* box = Check(f.name)) box->setChecked(r.*f.small == 1);
+            } else if (QLineEdit* edit = Edit(f.name)) {
+                edit->setText(Q(SettingsFieldText(r, f)));
+            }
+        }
         LoadTlsKeys();
         if (ctx_.IsActive && ctx_.IsActive()) {
             SetField("Port", false);
@@ -403,25 +360,23 @@ void frmServerConfig::SmtpClient_Click() {
 void frmServerConfig::AllowFreq_Click() { SetField("MaxFreqSize", Check("AllowFreq")->isChecked()); }
 
 void frmServerConfig::cmdOK_Click() {
+    // The controls never refuse: numbers are read leniently, texts cut.
     SettingsRecord& r = ctx_.settings;
-    for (const NumberField& f : kNumbers) {
+    for (const SettingsField& f : SettingsFields()) {
+        if (f.kind == SettingsField::Kind::Flag) {
+            if (QCheckBox* box = Check(f.name)) r.*f.small = box->isChecked() ? 1 : 0;
+            continue;
+        }
         QLineEdit* edit = Edit(f.name);
         // A greyed-out port or connection count keeps the record's value.
-        if (!edit->isEnabled() && (f.small == &SettingsRecord::Port || f.small == &SettingsRecord::MaxConnections))
+        if (!edit || (!edit->isEnabled() && (f.small == &SettingsRecord::Port || f.small == &SettingsRecord::MaxConnections)))
             continue;
         const Text typed = Trim(T(edit->text()));
-        if (f.small) r.*f.small = ValInteger(typed);
-        else r.*f.large = ValLong(typed);
+        if (f.kind == SettingsField::Kind::Small) r.*f.small = ValInteger(typed);
+        else if (f.kind == SettingsField::Kind::Large) r.*f.large = ValLong(typed);
+        else r.*f.text = Cut(edit->text());
     }
-    for (const TextField& f : kTexts) r.*f.field = Cut(Edit(f.name)->text());
-    for (const FlagField& f : kFlags) r.*f.field = Check(f.name)->isChecked() ? 1 : 0;
-
-    if (r.Port < 1) r.Port = 25;
-    if (r.ClientPort < 1) r.ClientPort = 25;
-    if (r.Pop3Port < 1) r.Pop3Port = 110;
-    if (r.MaxConnections < 1) r.MaxConnections = 1;
-    if (r.MaxConnections > 200) r.MaxConnections = 200;
-    if (r.AutorespondUser < 1) r.AutorespondUser = 1;
+    ApplyDialogChecks(r);
 
     SaveTlsKeys();
     if (ctx_.SaveCfg) ctx_.SaveCfg();

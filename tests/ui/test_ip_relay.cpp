@@ -2,7 +2,7 @@
 #include "UiTestSupport.h"
 #include "server/store/KeyedList.h"
 #include "server/ui/IpConfigDialog.h"
-#include "server/ui/IpPatterns.h"
+#include "server/lists/IpPatterns.h"
 #include "server/ui/RelayConfigDialog.h"
 
 #include <QCheckBox>

@@ -381,14 +381,14 @@ TEST(ListEditors, EveryMemberInsertsItsNewEntryAndStopsAtItsLimit) {
         // One below the limit Insert is offered; at the limit it is not.
         TextList entries;
         for (int i = 1; i < e.limit; ++i) entries << "e" + QByteArray::number(i);
-        SaveEntries(bbs.ctx, member, entries);
+        SaveEntries(bbs.bbs, member, entries);
         ListDialog d(bbs.ctx, member);
         EXPECT_TRUE(Button(d, "cmdInsert")->isEnabled());
         Button(d, "cmdInsert")->click();
         EXPECT_EQ(d.Frame()->Count(), e.limit);
         EXPECT_FALSE(Button(d, "cmdInsert")->isEnabled());
         d.Frame()->cmdInsert_Click();
-        EXPECT_EQ(LoadEntries(bbs.ctx, member).size(), e.limit);
+        EXPECT_EQ(LoadEntries(bbs.bbs, member).size(), e.limit);
     }
 }
 
@@ -422,7 +422,7 @@ TEST(ListEditors, EditFieldsCarryTheirCaptionsAndToolTips) {
     for (const Tip& t : tips) {
         SCOPED_TRACE(t.field);
         const ListMember& member = Member(t.form);
-        SaveEntries(bbs.ctx, member, {member.newEntry});
+        SaveEntries(bbs.bbs, member, {member.newEntry});
         ListEditDialog edit(bbs.ctx, member, 1);
         if (t.caption) {
             auto* box = edit.findChild<QCheckBox*>(t.field);

@@ -2,7 +2,7 @@
 // and the mailing-list editor.
 #include "UiTestSupport.h"
 #include "server/ui/InetNetwork.h"
-#include "server/ui/LineFiles.h"
+#include "server/lists/LineFiles.h"
 #include "server/ui/ListFrame.h"
 #include "server/ui/MailingLists.h"
 #include "server/ui/NetworkDialogs.h"

@@ -1,8 +1,9 @@
 #pragma once
 // The members of the list-editor family: what each list's pair of dialogs
-// shows and stores. One list dialog and one edit dialog serve them all.
+// shows and stores, and the rules an entry follows. One list dialog and one
+// edit dialog serve them all; osprinectl edits the same lists by the same rules.
 #include "server/store/Text.h"
-#include "server/ui/UiContext.h"
+#include "server/bbs/BbsConfig.h"
 
 #include <QList>
 
@@ -41,7 +42,7 @@ struct ListMember {
     Text newEntry;
     int limit;
     int columns;                // 1: the entry is one text, never split at ","
-    Text (*line)(const UiContext& ctx, const TextList& columns);
+    Text (*line)(const BbsConfig& bbs, const TextList& columns);
     QList<EditField> fields;
     OkCheck check;
 };
@@ -50,7 +51,7 @@ const QList<ListMember>& ListMembers();
 const ListMember* FindListMember(const QString& listForm);
 
 // Storage of a member: its keyed-list row or TWIT.LST.
-TextList LoadEntries(const UiContext& ctx, const ListMember& member);
-void SaveEntries(const UiContext& ctx, const ListMember& member, const TextList& entries);
+TextList LoadEntries(const BbsConfig& bbs, const ListMember& member);
+void SaveEntries(const BbsConfig& bbs, const ListMember& member, const TextList& entries);
 TextList EntryColumns(const ListMember& member, const Text& entry);
 QString TwitListPath(const BbsConfig& bbs);

@@ -1,42 +1,43 @@
-#include "server/ui/ListMembers.h"
+#include "server/lists/ListMembers.h"
 
 #include "server/bbs/UserDirectory.h"
 #include "server/inbound/Recipients.h"
 #include "server/store/Files.h"
 #include "server/store/KeyedList.h"
-#include "server/ui/LineFiles.h"
+#include "server/store/Settings.h"
+#include "server/lists/LineFiles.h"
 
 namespace {
 
 Text Column(const TextList& c, int i) { return i < c.size() ? Trim(c[i]) : Text(); }
 
-Text DomainLine(const UiContext&, const TextList& c) { return LCase(Column(c, 0)); }
+Text DomainLine(const BbsConfig&, const TextList& c) { return LCase(Column(c, 0)); }
 
-Text AliasLine(const UiContext&, const TextList& c) {
+Text AliasLine(const BbsConfig&, const TextList& c) {
     return StrPad(LCase(Column(c, 1)), 20) + " " + LCase(Column(c, 0));
 }
 
-Text ForwardingLine(const UiContext&, const TextList& c) {
+Text ForwardingLine(const BbsConfig&, const TextList& c) {
     return StrPad(LCase(Column(c, 0)), 20) + " " + LCase(Column(c, 1));
 }
 
-Text WholeLine(const UiContext&, const TextList& c) { return c.value(0); }
+Text WholeLine(const BbsConfig&, const TextList& c) { return c.value(0); }
 
-Text HeaderLine(const UiContext&, const TextList& c) { return StrPad(Column(c, 0) + ":", 15) + " " + Column(c, 1); }
+Text HeaderLine(const BbsConfig&, const TextList& c) { return StrPad(Column(c, 0) + ":", 15) + " " + Column(c, 1); }
 
-Text PassThruLine(const UiContext&, const TextList& c) {
+Text PassThruLine(const BbsConfig&, const TextList& c) {
     return StrPad(LCase(Column(c, 0)), 25) + (ValLong(Column(c, 1)) > 0 ? "*" : "");
 }
 
 // The user column names a BBS user by number or by handle.
-Text ExemptionLine(const UiContext& ctx, const TextList& c) {
+Text ExemptionLine(const BbsConfig& bbs, const TextList& c) {
     const Text user = Column(c, 0);
     if (IsNumeric(user)) {
         const int32_t number = ValLong(user);
-        const Text handle = number > 0 ? GetUser(ctx.bbs, number).Handle() : Text("***INVALID USER***");
+        const Text handle = number > 0 ? GetUser(bbs, number).Handle() : Text("***INVALID USER***");
         return StrPad(NumText(number), 6) + " " + handle;
     }
-    return StrPad(NumText(FindHandle(ctx.bbs, user)), 6) + " " + user;
+    return StrPad(NumText(FindHandle(bbs, user)), 6) + " " + user;
 }
 
 constexpr const char* kSep = ",;";
@@ -116,30 +117,30 @@ QString TwitListPath(const BbsConfig& bbs) {
     return PathJoin(dir, found.isEmpty() ? QStringLiteral("TWIT.LST") : found);
 }
 
-TextList LoadEntries(const UiContext& ctx, const ListMember& member) {
+TextList LoadEntries(const BbsConfig& bbs, const ListMember& member) {
     if (member.key.isEmpty()) {
         TextList lines;
-        for (const Text& line : ReadLines(TwitListPath(ctx.bbs)))
+        for (const Text& line : ReadLines(TwitListPath(bbs)))
             if (!Trim(line).isEmpty()) lines.append(line);
         return lines;
     }
-    const Text value = GetData(member.key, ctx.KeyedList());
+    const Text value = GetData(member.key, KeyedListPath(bbs.MainDir()));
     return value.isEmpty() ? TextList() : Explode(";", value);
 }
 
-void SaveEntries(const UiContext& ctx, const ListMember& member, const TextList& entries) {
+void SaveEntries(const BbsConfig& bbs, const ListMember& member, const TextList& entries) {
     if (member.key.isEmpty()) {
         TextList lines;
         for (const Text& e : entries)
             if (!Trim(e).isEmpty()) lines.append(e);
-        const QString path = TwitListPath(ctx.bbs);
+        const QString path = TwitListPath(bbs);
         WriteLinesVia(path, path + ".TMP", lines);
         return;
     }
     TextList kept;
     for (const Text& e : entries)
         if (!e.isEmpty()) kept.append(e);
-    PutData(member.key, kept.join(';'), ctx.KeyedList());
+    PutData(member.key, kept.join(';'), KeyedListPath(bbs.MainDir()));
 }
 
 TextList EntryColumns(const ListMember& member, const Text& entry) {

@@ -1,4 +1,4 @@
-#include "server/ui/LineFiles.h"
+#include "server/lists/LineFiles.h"
 
 #include "server/store/Files.h"
 

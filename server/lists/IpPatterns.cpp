@@ -1,4 +1,4 @@
-#include "server/ui/IpPatterns.h"
+#include "server/lists/IpPatterns.h"
 
 namespace {
 

@@ -1,0 +1,33 @@
+#include "osprinectl/Installation.h"
+#include "server/store/Files.h"
+#include <QDir>
+
+bool Installation::Load(const QString& directory, Text& why) {
+    dir = QDir(directory).absolutePath();
+    const QString sysPaths = QDir(dir).filePath("SYSPATHS.CFG");
+    if (!QFileInfo::exists(sysPaths)) {
+        why = "no BBS installation in " + dir.toLocal8Bit() + " (SYSPATHS.CFG is missing); give its main directory with -d";
+        return false;
+    }
+    // Relative paths in the BBS's files are relative to the main directory, as for the server.
+    QDir::setCurrent(dir);
+    if (!GetSysPathsCfg(bbs.paths, sysPaths) || !QFileInfo(MainDir()).isDir()) {
+        why = "SYSPATHS.CFG in " + dir.toLocal8Bit() + " names no main directory that exists";
+        return false;
+    }
+    GetMainCfg(bbs.main, MainDir());
+    netLoaded = ReadNetCfg(bbs) == NetCfgResult::Ok;
+    return true;
+}
+
+SettingsRecord Installation::LoadSettings() const {
+    SettingsRecord r;
+    bool ok = false;
+    const Text bytes = ReadFileBytes(SettingsPath(MainDir()), &ok);
+    if (ok) {
+        DecodeSettings(bytes, r);
+        UpgradeSettings(r, bytes.size());
+    }
+    ApplyRangeChecks(r);
+    return r;
+}

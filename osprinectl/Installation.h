@@ -1,0 +1,19 @@
+#pragma once
+// The BBS installation osprinectl works on, found as the server finds it:
+// SYSPATHS.CFG in the given directory names the main directory, which holds
+// OSPRINE.CFG and OSPRDATA.DAT; NET.9 names the outbound queue.
+#include "server/bbs/BbsConfig.h"
+#include "server/store/Settings.h"
+
+struct Installation {
+    QString dir;       // the directory osprinectl was pointed at (the server's working directory)
+    BbsConfig bbs;
+    bool netLoaded = false;   // NET.9 was read: the queue directory is known
+
+    QString MainDir() const { return bbs.MainDir(); }
+    QString KeyedList() const { return KeyedListPath(MainDir()); }
+    // False, with the reason, when `dir` holds no installation.
+    bool Load(const QString& directory, Text& why);
+    // The settings as the server holds them after loading OSPRINE.CFG.
+    SettingsRecord LoadSettings() const;
+};
