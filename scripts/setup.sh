@@ -4,7 +4,8 @@
 # servers (swaks, Python smtplib/aiosmtpd, Postfix tools), dnsmasq for the
 # block-list tests, SpamAssassin, Xvfb for window screenshots, clang for the
 # fuzz targets; strace for the durability audit; openssl to make the TLS
-# tests' certificates, ca-certificates for the store the client trusts.
+# tests' certificates, ca-certificates for the store the client trusts;
+# systemd and man-db for systemd-analyze's check of the unit and its pages.
 set -euo pipefail
 
 packages=(
@@ -13,7 +14,7 @@ packages=(
   libc-ares-dev libgtest-dev googletest
   python3 python3-aiosmtpd swaks dnsmasq-base
   spamassassin xvfb xauth clang libclang-rt-14-dev
-  postfix strace openssl ca-certificates
+  postfix strace openssl ca-certificates systemd man-db
 )
 
 missing=()

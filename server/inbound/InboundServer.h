@@ -35,6 +35,7 @@ public:
     void OpenListenPort();
     void CloseListener();
     bool IsListening() const { return listener_.isListening(); }
+    quint16 ListeningPort() const { return listener_.serverPort(); }
     // Shut-down: every session socket is closed, nothing is sent.
     void CloseAllSessions();
 

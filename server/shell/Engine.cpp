@@ -139,15 +139,20 @@ void Engine::ApplySettings() {
 bool Engine::Reload() {
     if (run_.ServerState != 1 || !LoadCfg() || !LoadNetCfg()) return false;
     ApplySettings();
-    log_.ShowEvent(TimeText() + " : Settings reloaded");
+    log_.ReportServer("Settings reloaded");
     emit stateChanged();
     return true;
 }
 
 QByteArray Engine::Control(const QByteArray& command) {
     if (command == "stats") return CounterLines(stats_).join("\n") + "\nOK\n";
-    if (command == "reload")
-        return Reload() ? QByteArray("OK\n") : QByteArray("ERROR: the settings could not be reloaded\n");
+    if (command == "reload") {
+        if (!Reload()) return "ERROR: the settings could not be reloaded\n";
+        if (inbound_ && inbound_->ListeningPort() != quint16(settings_.Port))
+            return "OK: Port " + QByteArray::number(settings_.Port) +
+                   " takes effect at a reload when no session is open\n";
+        return "OK\n";
+    }
     if (command == "flush") {
         if (settings_.SmtpClient != 1) return "ERROR: the SMTP client is off (SmtpClient = 0)\n";
         if (OutboundConnected()) return "OK: a delivery is under way\n";

@@ -56,7 +56,7 @@ def port_open(port):
 class Server:
     """The real osprine in console mode, in the installation's main directory."""
 
-    def __init__(self, main_dir, env=None, wrapper=(), stdout=subprocess.PIPE):
+    def __init__(self, main_dir, env=None, wrapper=(), stdout=subprocess.PIPE, args=()):
         """`wrapper` is a command that runs osprine (strace, say). A test that
         makes many events and never reads them passes stdout=DEVNULL: a full
         pipe would hold the server up."""
@@ -65,7 +65,7 @@ class Server:
         self.loads_before = self.log().count(" Loaded\r\n")
         environment = dict(os.environ, OSPRINE_HEADLESS="1")
         environment.update(env or {})
-        self.proc = subprocess.Popen([*wrapper, os.path.join(BIN, "osprine")], cwd=main_dir, env=environment,
+        self.proc = subprocess.Popen([*wrapper, os.path.join(BIN, "osprine"), *args], cwd=main_dir, env=environment,
                                      stdout=stdout, stderr=subprocess.PIPE)
 
     def started(self):

@@ -114,6 +114,21 @@ class StartupTest(unittest.TestCase):
         with open(self.path("OSPRINE.DAT"), "rb") as f:
             self.assertEqual(f.read(), record)    # kept as it was read: there is no window to move
 
+        # A missing record is created with the defaults, as the window does ...
+        os.remove(self.path("OSPRINE.DAT"))
+        server = Server(self.root)
+        self.assertTrue(wait_for(lambda: server.log().count("Loaded") == 3))
+        self.assertEqual(server.stop()[0], 0)
+        with open(self.path("OSPRINE.DAT"), "rb") as f:
+            self.assertEqual(f.read(), struct.pack("<iihh", 0, 0, 0, 0))
+        # ... and "/RESETWINDOW" turns SaveWindowPos off, which removes it.
+        server = Server(self.root, args=["/RESETWINDOW"])
+        self.assertTrue(wait_for(lambda: server.log().count("Loaded") == 4))
+        self.assertEqual(server.stop()[0], 0)
+        with open(self.path("OSPRINE.CFG"), "rb") as f:
+            self.assertEqual(struct.unpack_from("<h", f.read(), 214)[0], 0)
+        self.assertFalse(os.path.exists(self.path("OSPRINE.DAT")))
+
     def run_broken(self, cwd):
         return subprocess.run([os.path.join(BIN, "osprine")], cwd=cwd, capture_output=True, timeout=20,
                               env=dict(os.environ, OSPRINE_HEADLESS="1"))

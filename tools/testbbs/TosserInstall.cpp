@@ -25,6 +25,9 @@ QString FindTosserBinary(const QString& explicitPath) {
     if (!explicitPath.isEmpty()) return IsProgram(explicitPath) ? explicitPath : QString();
     const QString beside = PathJoin(ProgramDir(), kTosserName);
     if (IsProgram(beside)) return beside;
+    // The Debian package installs it under a name of its own.
+    const QString packaged = PathJoin(ProgramDir(), "osprine-tosser");
+    if (IsProgram(packaged)) return packaged;
     const QString bin = qEnvironmentVariable("OSPRINE_BIN");
     if (!bin.isEmpty() && IsProgram(PathJoin(bin, kTosserName))) return PathJoin(bin, kTosserName);
     return {};
