@@ -1,6 +1,9 @@
 #include "osprinectl/ListCommand.h"
 #include "osprinectl/Output.h"
+#include "server/lists/InetNetwork.h"
 #include "server/lists/IpPatterns.h"
+#include "server/lists/LineFiles.h"
+#include "server/lists/MailingListFile.h"
 #include "server/lists/ListEntry.h"
 #include "server/store/KeyedList.h"
 #include <functional>
@@ -16,7 +19,9 @@ const char* const kListHelp =
     "\"aliases\": the alias, then the user number or handle). The list editors' rules apply:\n"
     "no separators inside a column, digits where the editor takes digits only, each list's\n"
     "limit. \"delete\" and \"move\" find the row by its first column, ignoring letter case.\n"
-    "\"ipconfig\" is kept sorted, so its rows do not move.\n";
+    "\"ipconfig\" is kept sorted, so its rows do not move. \"listserv\" holds the mailing lists\n"
+    "of LISTSERV.LST, a row being \"NAME OWNER [SUBSCRIBER ...]\"; \"listserv:NAME\" holds the\n"
+    "subscribers of one. \"net9remote\" holds the remote systems of NET.9, ten fields a row.\n";
 
 namespace {
 
@@ -112,10 +117,96 @@ EditableList IpList(const Installation& inst) {
     return l;
 }
 
-QList<EditableList> Lists(const Installation& inst) {
+TextList NonBlank(const TextList& lines) {
+    TextList kept;
+    for (const Text& l : lines)
+        if (!Trim(l).isEmpty()) kept.append(l);
+    return kept;
+}
+
+EditableList MailingLists(const QString& file) {
+    EditableList l;
+    l.name = "listserv";
+    l.about = "mailing lists (LISTSERV.LST): name, owner, subscribers";
+    l.limit = kMaxMailingLists;
+    l.load = [file] { return NonBlank(ReadLines(file)); };
+    l.save = [file](const TextList& lines) { WriteLinesVia(file, file + ".TMP", NonBlank(lines)); };
+    l.firstColumn = [](const Text& entry) { return ParseMailingList(entry).name; };
+    l.accept = [](const Text& row, Text& entry, Text& why) {
+        const MailingList list = ParseMailingList(row);
+        if (list.name.isEmpty()) why = "the list name cannot be empty";
+        else if (list.subscribers.size() > kMaxSubscribers) why = "at most " + NumText(kMaxSubscribers) + " subscribers";
+        else if (row.contains('\r') || row.contains('\n')) why = "holds a line break";
+        entry = FormatMailingList(list);
+        return why.isEmpty();
+    };
+    return l;
+}
+
+// The subscribers of one mailing list, kept in its line.
+EditableList Subscribers(const QString& file, const Text& listName) {
+    EditableList l;
+    l.name = "listserv:" + listName.toLower();
+    l.about = "subscribers of one mailing list";
+    l.limit = kMaxSubscribers;
+    const auto find = [file, listName](TextList& lines) {
+        lines = NonBlank(ReadLines(file));
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            if (SameText(ParseMailingList(lines[i]).name, listName)) return i;
+        return qsizetype(-1);
+    };
+    l.load = [find] {
+        TextList lines;
+        const qsizetype at = find(lines);
+        return at < 0 ? TextList() : ParseMailingList(lines[at]).subscribers;
+    };
+    l.save = [file, find](const TextList& subscribers) {
+        TextList lines;
+        const qsizetype at = find(lines);
+        if (at < 0) return;
+        MailingList list = ParseMailingList(lines[at]);
+        list.subscribers = NonBlank(subscribers);
+        lines[at] = FormatMailingList(list);
+        WriteLinesVia(file, file + ".TMP", lines);
+    };
+    l.firstColumn = [](const Text& entry) { return Trim(entry); };
+    l.accept = [](const Text& row, Text& entry, Text& why) {
+        entry = Trim(row);
+        why = entry.isEmpty() ? Text("an address is needed") : SeparatorRefusal(entry, " ");
+        return why.isEmpty();
+    };
+    return l;
+}
+
+EditableList RemoteSystems(const Installation& inst) {
+    EditableList l;
+    l.name = "net9remote";
+    l.about = "remote systems of NET.9 (ten fields, \"-\" for an empty one)";
+    l.load = [&inst] { return RemoteEntries(ReadLines(Net9Path(inst.bbs))); };
+    l.save = [&inst](const TextList& entries) { SaveRemoteEntries(inst.bbs, entries); };
+    l.firstColumn = [](const Text& entry) { return ParseRemoteEntry(entry).name; };
+    l.accept = [](const Text& row, Text& entry, Text& why) {
+        const RemoteEntry r = ParseRemoteEntry(row);
+        if (row.contains('\r') || row.contains('\n')) why = "holds a line break";
+        else if (r.name.isEmpty()) why = "the remote system's name is needed";
+        entry = FormatRemoteEntry(r);
+        return why.isEmpty();
+    };
+    return l;
+}
+
+QList<EditableList> Lists(const Installation& inst, const Text& wanted) {
     QList<EditableList> lists;
     for (const ListMember& m : ListMembers()) lists << MemberList(inst, m);
     lists << RelayList(inst) << IpList(inst);
+    const QString spool = MailingListSpoolDir(inst.bbs);
+    if (!spool.isEmpty()) {
+        lists << MailingLists(ListservPath(spool));
+        for (const Text& line : NonBlank(ReadLines(ListservPath(spool))))
+            if (wanted.startsWith("listserv:") && SameText(ParseMailingList(line).name, wanted.mid(9)))
+                lists << Subscribers(ListservPath(spool), wanted.mid(9));
+    }
+    if (inst.netLoaded) lists << RemoteSystems(inst);
     return lists;
 }
 
@@ -159,12 +250,12 @@ int Edit(const Installation& inst, const EditableList& l, const QStringList& arg
 }  // namespace
 
 int RunList(const Installation& inst, const QStringList& arguments) {
-    const QList<EditableList> lists = Lists(inst);
+    const Text name = arguments.value(0).toLocal8Bit().toLower();
+    const QList<EditableList> lists = Lists(inst, name);
     if (arguments.isEmpty()) {
         for (const EditableList& l : lists) ctl::Out(l.name.leftJustified(18) + " " + l.about);
         return ctl::kOk;
     }
-    const Text name = arguments.first().toLocal8Bit().toLower();
     for (const EditableList& l : lists) {
         if (l.name != name) continue;
         if (arguments.size() == 1) {

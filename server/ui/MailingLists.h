@@ -2,6 +2,7 @@
 // The mailing-list editor for the BBS's "LISTSERV.LST" in the Internet
 // spool directory: zarvinetmaillist (the lists), zarvinetmaillistlist (one
 // list with its subscribers) and zarvinetmaillistedit (one subscriber).
+#include "server/lists/MailingListFile.h"
 #include "server/ui/UiContext.h"
 
 #include <QDialog>
@@ -9,17 +10,6 @@
 class ListFrame;
 class QLineEdit;
 
-struct MailingList {
-    Text name;                 // upper case, "-R" at the end for a read-only list
-    Text owner;                // "" when none
-    TextList subscribers;
-};
-MailingList ParseMailingList(const Text& line);
-Text FormatMailingList(const MailingList& list);
-
-QString ListservPath(const QString& spoolDir);
-// The spool directory named by NET.9, or "" when it is not a directory.
-QString MailingListSpoolDir(const BbsConfig& bbs);
 
 class zarvinetmaillist : public QDialog {
     Q_OBJECT

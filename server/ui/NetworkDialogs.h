@@ -1,7 +1,7 @@
 #pragma once
 // The BBS Internet network dialogs: zarvnetinet (the NET.9 settings),
 // zarvnetinetremote (the remote systems) and zarvnetinetremoteedit (one remote).
-#include "server/ui/InetNetwork.h"
+#include "server/lists/InetNetwork.h"
 #include "server/ui/UiContext.h"
 
 #include <QDialog>

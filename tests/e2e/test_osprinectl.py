@@ -22,6 +22,7 @@ RECORD_NAMES = ["Port", "MaxConnections", "MinToTray", "ShowEventWindow", "MaxLo
                 "AllowCarbonCopy", "AllowVrfy", "AllowExpn", "AutorespondUser", "AllowFreq", "MaxFreqSize",
                 "MaxMailSize", "SaveStats", "CloseToTaskbar"]
 KEYED_NAMES = ["clienttls", "clienttlsca", "pop3tls", "servertlscert", "servertlskey", "maxperip"]
+NET9_NAMES = ["net9.systemid", "net9.netdir", "net9.pss", "net9.allowrefeed", "net9.striphdrs", "net9.suffix"]
 
 
 def ctl(root, *args):
@@ -61,7 +62,7 @@ class CtlTestCase(unittest.TestCase):
 class ConfigTest(CtlTestCase):
     def test_settings_print_set_and_refuse_as_the_dialog_does(self):
         lines = self.ok("config")
-        self.assertEqual([l.split(" = ")[0] for l in lines], RECORD_NAMES + KEYED_NAMES)
+        self.assertEqual([l.split(" = ")[0] for l in lines], RECORD_NAMES + KEYED_NAMES + NET9_NAMES)
         self.assertIn("Port = %d" % self.port, lines)
         self.assertIn("clienttls = auto", lines)
 
@@ -85,6 +86,11 @@ class ConfigTest(CtlTestCase):
         self.refused("config", "ClientHost=" + "h" * 31, why="ClientHost: longer than 30 characters")
         self.refused("config", "LastMaintDate=010101", why="LastMaintDate: kept by the server, not set by hand")
         self.refused("config", "NoSuch=1", why="NoSuch: no such setting")
+        # NET.9 as the network dialog writes it: spaces become "_", the packet size its code.
+        self.assertEqual(self.ok("config", "net9.pss=512", "net9.suffix=my bbs"), ["net9.pss = 512", "net9.suffix = my_bbs"])
+        net9 = self.read(os.path.join("DATA", "NET.9"))
+        self.assertIn(b"\r\npss=5\r\nallowrefeed=N\r\nstriphdrs=N\r\nsuffix=my_bbs\r\nremote=", net9)
+        self.refused("config", "net9.pss=500", why="net9.pss: must be 64, 128, 256, 512, 1024 or 2048")
         self.refused("config", "pop3tls=maybe", why="pop3tls: must be auto, starttls, implicit or none")
         self.refused("config", "servertlscert=/nonexistent/cert.pem", why="servertlscert: no such file: /nonexistent/cert.pem")
         self.refused("config", "Port", "Port=1", why="either print settings or set them, not both")
@@ -99,7 +105,7 @@ class ListTest(CtlTestCase):
     def test_lists_follow_the_editors_rules_and_the_running_server_uses_them(self):
         names = [l.split()[0] for l in self.ok("list")]
         self.assertEqual(names, ["domains", "aliases", "mailforwarding", "subjectfilter", "headerfilter", "passthru",
-                                 "filterexemptions", "twit", "relaydb", "ipconfig"])
+                                 "filterexemptions", "twit", "relaydb", "ipconfig", "listserv", "net9remote"])
         put_list(self.root, "relaydb", "")
         server = start_server(self, self.root, self.port)
         self.addCleanup(server.stop)
@@ -131,6 +137,14 @@ class ListTest(CtlTestCase):
         self.assertEqual(self.ok("list", "ipconfig"), ["10.0.0.1", "192.168.*.*"])
         self.refused("list", "ipconfig", "add", "10.0.0.256",
                      why='ipconfig: a pattern is four parts separated by ".", each "*" or a number from 0 to 255')
+        # Mailing lists and their subscribers in LISTSERV.LST, remote systems in NET.9.
+        self.ok("list", "listserv", "add", "bbs-news  Sysop@BBS.example a@x.example")
+        self.ok("list", "listserv:BBS-News", "add", "b@y.example")
+        self.assertEqual(self.ok("list", "listserv")[-1], "BBS-NEWS sysop@bbs.example a@x.example b@y.example")
+        self.refused("list", "listserv:bbs-news", "add", "c @z",
+                     why='listserv:bbs-news: cannot contain " ", which the list uses to separate its entries')
+        self.ok("list", "net9remote", "add", "uplink - - - - - - bbs.example NLXXXXXX -")
+        self.assertEqual(self.ok("list", "net9remote")[-1], "uplink - - - - - - bbs.example NLXXXXXX -")
         self.ok("list", "twit", "add", "Spammer Joe")
         self.assertIn(b"Spammer Joe\r\n", self.read(os.path.join("DATA", "TWIT.LST")))
 

@@ -1,7 +1,7 @@
 // The Internet network dialogs: NET.9 through NET.TMP, the remote systems
 // and the mailing-list editor.
 #include "UiTestSupport.h"
-#include "server/ui/InetNetwork.h"
+#include "server/lists/InetNetwork.h"
 #include "server/lists/LineFiles.h"
 #include "server/ui/ListFrame.h"
 #include "server/ui/MailingLists.h"

@@ -1,4 +1,4 @@
-#include "server/ui/InetNetwork.h"
+#include "server/lists/InetNetwork.h"
 
 #include "server/store/Files.h"
 #include "server/lists/LineFiles.h"
