@@ -10,13 +10,14 @@ enum class SlotUse : uint8_t {
     Closed,   // LastActivity "0": the socket is closed, the next tick clears the slot
 };
 
-namespace SmtpState {   // the values of DialogueState
-inline constexpr int16_t Connected = 0;
-inline constexpr int16_t Greeted = 1;
-inline constexpr int16_t HaveSender = 2;
-inline constexpr int16_t HaveRecipients = 3;
-inline constexpr int16_t ReceivingData = 4;
-}  // namespace SmtpState
+// The values of DialogueState.
+enum class SmtpState : int16_t {
+    Connected = 0,        // no HELO or EHLO yet (and again after STARTTLS)
+    Greeted = 1,          // HELO or EHLO answered; no mail transaction open
+    HaveSender = 2,       // MAIL accepted
+    HaveRecipients = 3,   // at least one RCPT accepted
+    ReceivingData = 4,    // between DATA and the end mark
+};
 
 inline constexpr int16_t kDefaultIdleTimeout = 120;
 
@@ -26,7 +27,7 @@ struct SessionSlot {
     int64_t OpenedAt = 0;           // monotonic milliseconds: the session's start
     uint64_t Progress = 0;          // complete command lines and kilobytes of text received
     Text LineBuffer;                // received text not yet ended by a line break
-    int16_t DialogueState = SmtpState::Connected;
+    SmtpState DialogueState = SmtpState::Connected;
     int16_t ErrorCount = 0;
     Text Sender;
     Text Recipients;                // accepted addresses joined by ","

@@ -101,6 +101,41 @@ void SmtpDialogue::LineTooLong() {
     EndSession();
 }
 
+namespace {
+constexpr uint8_t In(SmtpState state) { return uint8_t(1u << int(state)); }
+constexpr uint8_t kAnyState = 0xff;
+}  // namespace
+
+// The commands, as RFC 821 has them (EHLO answered like HELO) and STARTTLS.
+// HELO and EHLO set their idle value and reset the count in Greet, after the
+// block-list test; VRFY and EXPN leave the count alone.
+const SmtpDialogue::CommandRow SmtpDialogue::kCommands[] = {
+    {"EHLO", 0, kAnyState, Syntax::Any, false, nullptr, nullptr, &SmtpDialogue::Helo},
+    {"HELO", 0, kAnyState, Syntax::Any, false, nullptr, nullptr, &SmtpDialogue::Helo},
+    {"MAIL", kDefaultIdleTimeout, In(SmtpState::Greeted), Syntax::Path, true, nullptr, nullptr, &SmtpDialogue::Mail},
+    {"RCPT", kDefaultIdleTimeout, In(SmtpState::HaveSender) | In(SmtpState::HaveRecipients), Syntax::Path, true, nullptr,
+     &SmtpDialogue::LearnRecipient, &SmtpDialogue::Rcpt},
+    {"DATA", kDataIdleTimeout, In(SmtpState::HaveRecipients), Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::Data},
+    {"RSET", kDefaultIdleTimeout, kAnyState, Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::Rset},
+    {"VRFY", kDefaultIdleTimeout, kAnyState, Syntax::Any, false, nullptr, nullptr, &SmtpDialogue::Vrfy},
+    {"EXPN", kDefaultIdleTimeout, kAnyState, Syntax::Any, false, nullptr, nullptr, &SmtpDialogue::Expn},
+    {"HELP", kDefaultIdleTimeout, kAnyState, Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::Help},
+    {"NOOP", kDefaultIdleTimeout, kAnyState, Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::Noop},
+    {"TURN", kDefaultIdleTimeout, kAnyState, Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::Turn},
+    {"QUIT", kQuitIdleTimeout, kAnyState, Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::Quit},
+    {"SEND", kDefaultIdleTimeout, kAnyState, Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::NotImplemented},
+    {"SOML", kDefaultIdleTimeout, kAnyState, Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::NotImplemented},
+    {"SAML", kDefaultIdleTimeout, kAnyState, Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::NotImplemented},
+    {"STARTTLS", kDefaultIdleTimeout, kAnyState, Syntax::None, true, &SmtpDialogue::TlsOffered, nullptr,
+     &SmtpDialogue::StartTls},
+};
+
+const SmtpDialogue::CommandRow* SmtpDialogue::FindCommand(const Text& word) {
+    for (const CommandRow& row : kCommands)
+        if (word == row.word) return &row;
+    return nullptr;
+}
+
 void SmtpDialogue::Command(const Text& line) {
     if (HasForbiddenByte(line)) {
         ctx_.log.Report(slotNumber_, "--> " + Shown(line));
@@ -108,36 +143,37 @@ void SmtpDialogue::Command(const Text& line) {
         return;
     }
     const TextList pieces = Explode(" ", line, 2, 2);
-    const Text command = UCase(pieces[0]);
+    const Text word = UCase(pieces[0]);
     const Text& argument = pieces[1];
     ctx_.log.Report(slotNumber_, "--> " + line);
 
-    if (command == "EHLO" || command == "HELO") {
-        Helo(command, argument);
+    const CommandRow* row = FindCommand(word);
+    if (row && row->available && !(this->*row->available)()) row = nullptr;
+    if (!row) {
+        slot_.IdleTimeout = kDefaultIdleTimeout;
+        UnknownCommand();
         return;
     }
-    slot_.IdleTimeout = command == "DATA" ? kDataIdleTimeout
-                        : command == "QUIT" ? kQuitIdleTimeout
-                                            : kDefaultIdleTimeout;
-    if (command == "MAIL") Mail(argument);
-    else if (command == "RCPT") Rcpt(argument);
-    else if (command == "DATA") Data();
-    else if (command == "RSET") Rset();
-    else if (command == "VRFY") Vrfy(argument);
-    else if (command == "EXPN") Expn(argument);
-    else if (command == "HELP") { Resets(); Reply("211 Sorry, you are on your own."); }
-    else if (command == "NOOP") { Resets(); Reply(kOk); }
-    else if (command == "TURN") { Resets(); Reply("550 NOPE."); }
-    else if (command == "QUIT") Quit();
-    else if (command == "SEND" || command == "SOML" || command == "SAML") { Resets(); Reply(kNotImplemented); }
-    else if (command == "STARTTLS" && host_.TlsOffered()) StartTls(argument);
-    else UnknownCommand();
+    if (row->idle > 0) slot_.IdleTimeout = row->idle;
+    const bool syntaxOk = row->syntax == Syntax::Path   ? GetPath(argument).size() <= kMaxPathLength
+                          : row->syntax == Syntax::None ? Trim(argument).isEmpty()
+                                                        : true;
+    if (!syntaxOk) {
+        SequenceRule(kSyntaxError);
+        return;
+    }
+    if (row->firstStep) (this->*row->firstStep)(argument);
+    if (!(row->states & In(slot_.DialogueState))) {
+        SequenceRule(kBadSequence);
+        return;
+    }
+    if ((this->*row->handle)(word, argument) == Outcome::Accepted && row->resets) Resets();
 }
 
-void SmtpDialogue::Helo(const Text& command, const Text& argument) {
+SmtpDialogue::Outcome SmtpDialogue::Helo(const Text& command, const Text& argument) {
     if (ctx_.settings.RelayEnable != 1) {
         Greet(command, argument);
-        return;
+        return Outcome::Accepted;
     }
     Wait();
     host_.CheckRelayTest([this, command, argument](bool passed) {
@@ -152,8 +188,10 @@ void SmtpDialogue::Helo(const Text& command, const Text& argument) {
         }
         Resume();
     });
+    return Outcome::Pending;
 }
 
+// HELO and EHLO once the block-list test (if any) has passed.
 void SmtpDialogue::Greet(const Text& command, const Text& argument) {
     slot_.IdleTimeout = kDefaultIdleTimeout;
     slot_.DialogueState = SmtpState::Greeted;
@@ -167,120 +205,92 @@ void SmtpDialogue::Greet(const Text& command, const Text& argument) {
         Reply("250 " + welcome);
 }
 
-void SmtpDialogue::Mail(const Text& argument) {
-    const Text sender = GetPath(argument);
-    if (sender.size() > kMaxPathLength) {
-        SequenceRule(kSyntaxError);
-        return;
-    }
-    if (slot_.DialogueState != SmtpState::Greeted) {
-        SequenceRule(kBadSequence);
-        return;
-    }
-    Resets();
+SmtpDialogue::Outcome SmtpDialogue::Mail(const Text&, const Text& argument) {
     slot_.DialogueState = SmtpState::HaveSender;
-    slot_.Sender = sender;
+    slot_.Sender = GetPath(argument);
     Reply("250 Sender " + Quoted(slot_.Sender) + " OK...");
+    return Outcome::Accepted;
 }
 
-void SmtpDialogue::Rcpt(const Text& argument) {
+// RCPT's first step, in every state and never a refusal: a BBS user named
+// by an address the handle index does not know yet is learned.
+void SmtpDialogue::LearnRecipient(const Text& argument) {
+    if (ctx_.settings.AutoVerify != 1) return;
     const Text address = GetPath(argument);
-    if (address.size() > kMaxPathLength) {
-        SequenceRule(kSyntaxError);
-        return;
-    }
-    bool to = false;
-    bool toKnown = false;
-    if (ctx_.settings.AutoVerify == 1) {
-        to = CheckTo(ctx_, address);
-        toKnown = true;
-        if (!to) {
-            // The user is known by name but not yet by this address: learn it.
-            const int32_t n = FindUser(ctx_, address);
-            if (n > 0) {
-                AddVerifiedUser(ctx_, n, address);
-                toKnown = false;
-            }
-        }
-    }
-    if (slot_.DialogueState != SmtpState::HaveSender && slot_.DialogueState != SmtpState::HaveRecipients) {
-        SequenceRule(kBadSequence);
-        return;
-    }
+    if (CheckTo(ctx_, address)) return;
+    if (const int32_t n = FindUser(ctx_, address); n > 0) AddVerifiedUser(ctx_, n, address);
+}
+
+SmtpDialogue::Outcome SmtpDialogue::Rcpt(const Text&, const Text& argument) {
+    const Text address = GetPath(argument);
     // Neither a refusal nor an acceptance: the error count stays as it is.
     if (slot_.RecipientCount >= kMaxRecipients) {
         ++ctx_.stats.TooManyRecipients;
         ctx_.stats.UpdateStats();
         Reply("452 Too many recipients.");
-        return;
+        return Outcome::Answered;
     }
     const bool domain = CheckDomain(ctx_, address);
-    bool pass = CheckPassThru(ctx_, address);
-    if (!toKnown)
-        to = CheckTo(ctx_, address);
+    const bool pass = CheckPassThru(ctx_, address);
+    const bool to = CheckTo(ctx_, address);
     if (address.isEmpty() || !domain || (!to && !pass)) {
         SequenceRule("550 Unknown user. (" + address + ")");
-        return;
+        return Outcome::Refused;
     }
-    const int32_t n = FindUser(ctx_, address);
-    pass = CheckPassThru(ctx_, address);
-    const bool flags = CheckUserFlags(ctx_, n);
+    const bool flags = CheckUserFlags(ctx_, FindUser(ctx_, address));
     if (ctx_.settings.CheckFlags == 1 && !flags && !pass) {
         SequenceRule("550 User does not contain sufficient access. (" + address + ")");
-        return;
+        return Outcome::Refused;
     }
-    Resets();
     slot_.DialogueState = SmtpState::HaveRecipients;
     if (!slot_.Recipients.isEmpty()) slot_.Recipients += ',';
     slot_.Recipients += address;
     ++slot_.RecipientCount;
     Reply("250 Recipient " + Quoted(address) + " OK...");
+    return Outcome::Accepted;
 }
 
-void SmtpDialogue::Data() {
-    if (slot_.DialogueState != SmtpState::HaveRecipients) {
-        SequenceRule(kBadSequence);
-        return;
-    }
-    Resets();
+SmtpDialogue::Outcome SmtpDialogue::Data(const Text&, const Text&) {
     slot_.DialogueState = SmtpState::ReceivingData;
     lineScanned_ = 0;   // a new message: nothing of the buffer has been looked at
     Reply("354 Begin data transfer. Mark the end of the transfer with <CRLF>.<CRLF>");
+    return Outcome::Accepted;
 }
 
-void SmtpDialogue::Rset() {
+SmtpDialogue::Outcome SmtpDialogue::Rset(const Text&, const Text&) {
     if (slot_.DialogueState != SmtpState::Connected)
         slot_.DialogueState = SmtpState::Greeted;
-    Resets();
     ClearEnvelope();
     Reply(kOk);
+    return Outcome::Accepted;
 }
 
-void SmtpDialogue::Vrfy(const Text& argument) {
+SmtpDialogue::Outcome SmtpDialogue::Vrfy(const Text&, const Text& argument) {
     if (ctx_.settings.AllowVrfy == 0) {
         Reply(kNotImplemented);
-        return;
+        return Outcome::Answered;
     }
     Text matched;
     const int32_t n = FindUser(ctx_, Trim(argument), &matched);
     if (n <= 0) {
         Reply("550 User not found.");
-        return;
+        return Outcome::Answered;
     }
     const Text mailbox = LCase(StrReplace(Trim(matched), " ", "."));
     Reply("250 " + GetUser(ctx_.bbs, n).Handle() + " <" + mailbox + "@" + GetSystemId(ctx_.bbs) + ">");
+    return Outcome::Answered;
 }
 
-void SmtpDialogue::Expn(const Text& argument) {
+SmtpDialogue::Outcome SmtpDialogue::Expn(const Text&, const Text& argument) {
     if (ctx_.settings.AllowExpn == 0) {
         Reply(kNotImplemented);
-        return;
+        return Outcome::Answered;
     }
     TextList members;
     // A list without members has nothing to show: it is answered as unknown.
     if (!FindMaillist(ctx_, Trim(argument), members) || members.isEmpty()) {
         Reply("550 Mailing list not found.");
-        return;
+        return Outcome::Answered;
     }
     Text out;
     for (qsizetype i = 0; i < members.size(); ++i) {
@@ -289,27 +299,44 @@ void SmtpDialogue::Expn(const Text& argument) {
         out += line + CRLF;
     }
     host_.SendMessage(out);
+    return Outcome::Answered;
+}
+
+SmtpDialogue::Outcome SmtpDialogue::Help(const Text&, const Text&) {
+    Reply("211 Sorry, you are on your own.");
+    return Outcome::Accepted;
+}
+
+SmtpDialogue::Outcome SmtpDialogue::Noop(const Text&, const Text&) {
+    Reply(kOk);
+    return Outcome::Accepted;
+}
+
+SmtpDialogue::Outcome SmtpDialogue::Turn(const Text&, const Text&) {
+    Reply("550 NOPE.");
+    return Outcome::Accepted;
+}
+
+SmtpDialogue::Outcome SmtpDialogue::NotImplemented(const Text&, const Text&) {
+    Reply(kNotImplemented);
+    return Outcome::Accepted;
 }
 
 // RFC 3207: after the handshake the session starts over, as if just
 // connected; commands pipelined behind STARTTLS are dropped unread.
-void SmtpDialogue::StartTls(const Text& argument) {
-    if (!Trim(argument).isEmpty()) {
-        SequenceRule(kSyntaxError);
-        return;
-    }
-    Resets();
+SmtpDialogue::Outcome SmtpDialogue::StartTls(const Text&, const Text&) {
     Reply("220 Ready to start TLS");
     slot_.DialogueState = SmtpState::Connected;
     ClearEnvelope();
     discardInput_ = true;
     host_.StartTls();
+    return Outcome::Accepted;
 }
 
-void SmtpDialogue::Quit() {
-    Resets();
+SmtpDialogue::Outcome SmtpDialogue::Quit(const Text&, const Text&) {
     Reply("221 Have a nice day!");
     EndSession();
+    return Outcome::Accepted;
 }
 
 namespace {

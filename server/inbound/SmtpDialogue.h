@@ -48,19 +48,51 @@ public:
     bool Ended() const { return ended_; }
 
 private:
+    // What a command's handler made of it. An accepted command of a row that
+    // resets starts the error count again; the others leave it as it is.
+    enum class Outcome {
+        Accepted,   // replied with success
+        Refused,    // answered under the sequence rule (503, 550)
+        Answered,   // replied without a verdict on the client (VRFY, EXPN, 452)
+        Pending,    // the reply comes later (HELO and EHLO after the block-list test)
+    };
+    // What a command's argument must be.
+    enum class Syntax { Any, Path, None };
+    // One row of the command table; every command is checked in the same
+    // order: available, idle value, syntax, the row's first step, state.
+    struct CommandRow {
+        const char* word;
+        int16_t idle;                  // IdleTimeout set first; 0: the handler sets it
+        uint8_t states;                // states it is accepted in (a bit per state); else 503
+        Syntax syntax;                 // else 501
+        bool resets;                   // an accepted command starts the error count again
+        bool (SmtpDialogue::*available)() const;           // nullptr: always
+        void (SmtpDialogue::*firstStep)(const Text& arg);  // before the state check, in every state
+        Outcome (SmtpDialogue::*handle)(const Text& command, const Text& arg);
+    };
+    static const CommandRow kCommands[];
+    static const CommandRow* FindCommand(const Text& word);
+
     void Process();
     void LineTooLong();
     void Command(const Text& line);
-    void Helo(const Text& command, const Text& argument);
+    bool TlsOffered() const { return host_.TlsOffered(); }
+
+    Outcome Helo(const Text& command, const Text& argument);
     void Greet(const Text& command, const Text& argument);
-    void Mail(const Text& argument);
-    void Rcpt(const Text& argument);
-    void Data();
-    void Rset();
-    void Vrfy(const Text& argument);
-    void Expn(const Text& argument);
-    void Quit();
-    void StartTls(const Text& argument);
+    Outcome Mail(const Text& command, const Text& argument);
+    void LearnRecipient(const Text& argument);
+    Outcome Rcpt(const Text& command, const Text& argument);
+    Outcome Data(const Text& command, const Text& argument);
+    Outcome Rset(const Text& command, const Text& argument);
+    Outcome Vrfy(const Text& command, const Text& argument);
+    Outcome Expn(const Text& command, const Text& argument);
+    Outcome Help(const Text& command, const Text& argument);
+    Outcome Noop(const Text& command, const Text& argument);
+    Outcome Turn(const Text& command, const Text& argument);
+    Outcome NotImplemented(const Text& command, const Text& argument);
+    Outcome Quit(const Text& command, const Text& argument);
+    Outcome StartTls(const Text& command, const Text& argument);
 
     void CollectData();
     void EndOfData(qsizetype markPosition);
