@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.AutoVerify = (flags >> 4) & 1;
     s.AllowCarbonCopy = (flags >> 5) & 1;
     s.AllowFreq = (flags >> 6) & 1;
-    install.run.ServerState = 1;
+    install.run.ServerState = ServerPhase::Online;
 
     Intake intake(install.ctx);
     LoopHost host(intake, flags & 0x80);

@@ -165,11 +165,11 @@ void InboundServer::sckListen_ConnectionRequest() { AcceptPending(); }
 // costs no admission. One that will get a slot waits in admitted_ for the
 // accept lock, which lets one connection in per tick.
 void InboundServer::AcceptPending() {
-    if (ctx_.run.ServerState < 1)
+    if (!ctx_.run.Online())
         return;
     while (QTcpSocket* socket = listener_.nextPendingConnection())
         Screen(socket);
-    while (ctx_.run.AcceptLock <= 0 && !admitted_.empty()) {
+    while (ctx_.run.AcceptLock.IsOpen() && !admitted_.empty()) {
         QPointer<QTcpSocket> socket = admitted_.front();
         admitted_.pop_front();
         if (socket && socket->state() == QAbstractSocket::ConnectedState)
@@ -229,13 +229,13 @@ qsizetype InboundServer::FreeSlots() const {
 }
 
 void InboundServer::Accept(QTcpSocket* socket) {
-    ctx_.run.AcceptLock = 101;
+    ctx_.run.AcceptLock.Seeking();
     int16_t slot = 0;
     Text address;
     try {
         slot = GetFreeSocket();
         if (slot > 0)
-            ctx_.run.AcceptLock = slot;
+            ctx_.run.AcceptLock.TakenBy(slot);
         address = PeerAddressText(*socket);
         if (slot == 0) {
             ctx_.log.ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
@@ -333,7 +333,7 @@ void InboundServer::sckAccept_DataArrival(int16_t slot) { Feed(slot); }
 // with its own work or the peer has not taken its replies; then the input
 // waits and is fed when that is over.
 void InboundServer::Feed(int16_t slot) {
-    if (ctx_.run.ServerState == -1)
+    if (ctx_.run.ServerState == ServerPhase::Closing)
         return;   // shutting down: the data stays unread
     Session& session = *sessions_[size_t(slot)];
     SessionSlot& record = slots_[size_t(slot)];
@@ -463,7 +463,7 @@ void InboundServer::SaveMessage(int16_t slot, const ReceivedMessage& message, st
 bool InboundServer::SupervisionTick(Text* fault) {
     try {
         for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
-            if (ctx_.run.ServerState == -1)
+            if (ctx_.run.ServerState == ServerPhase::Closing)
                 return true;
             Supervise(slot);
         }

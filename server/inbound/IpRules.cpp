@@ -25,5 +25,5 @@ bool CheckUserIp(const ServerContext& ctx, const Text& address) {
             break;
         }
     }
-    return ctx.settings.IpAllowOnly != 0 ? matched : !matched;
+    return On(ctx.settings.IpAllowOnly) ? matched : !matched;
 }

@@ -11,7 +11,7 @@ TextList AddressPieces(const Text& address) { return Explode("@", address, 2, 2)
 bool IsSpecial(const Text& local, const char* name) { return SameText(local, name); }
 
 bool IsFileRequest(const ServerContext& ctx, const Text& local) {
-    return ctx.settings.AllowFreq == 1 && IsSpecial(local, "SYSOP**F");
+    return On(ctx.settings.AllowFreq) && IsSpecial(local, "SYSOP**F");
 }
 
 bool HandlesUipExists(const ServerContext& ctx) { return FileExists(HandlesUipPath(ctx.bbs)); }
@@ -19,7 +19,7 @@ bool UserFileExists(const ServerContext& ctx) { return FileExists(UserFilePath(c
 
 // A local part of digits taken as a user number (setting EmailUserNumber).
 int32_t UserNumberOf(const ServerContext& ctx, const Text& local) {
-    if (!IsNumeric(local) || ctx.settings.EmailUserNumber != 1 || !UserFileExists(ctx)) return 0;
+    if (!IsNumeric(local) || !On(ctx.settings.EmailUserNumber) || !UserFileExists(ctx)) return 0;
     const int32_t n = ValLong(local);
     return n > 0 && n <= UserCount(ctx.bbs) ? n : 0;
 }

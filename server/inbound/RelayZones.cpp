@@ -43,7 +43,7 @@ bool RelayZones::ReportForeignNow(const Text& zone) {
 
 void RelayZones::CheckZones() {
     daily_.start();
-    if (ctx_.settings.RelayEnable != 1) return;
+    if (!On(ctx_.settings.RelayEnable)) return;
     // A new round replaces one still under way; its late answers are ignored.
     ++round_;
     probes_.clear();

@@ -13,6 +13,13 @@ const Text kBadSequence = "503 Unexpected command or sequence of commands.";
 const Text kNotImplemented = "502 Not implemented.";
 const Text kOk = "250 OK.";
 const Text kSyntaxError = "501 Syntax error in parameters or arguments.";
+// The bad-command limits share ErrorCount: unknown commands count from 1,
+// refused or out-of-order ones from 11, and either run switches the count
+// over. The fourth unknown command in a row, or the sixteenth refused one,
+// ends the session without a reply.
+constexpr int16_t kUnknownLimit = 3;
+constexpr int16_t kRefusalBase = 10;
+constexpr int16_t kRefusalLimit = kRefusalBase + 15;
 constexpr int16_t kDataIdleTimeout = 600;
 constexpr int16_t kQuitIdleTimeout = 60;
 
@@ -171,7 +178,7 @@ void SmtpDialogue::Command(const Text& line) {
 }
 
 SmtpDialogue::Outcome SmtpDialogue::Helo(const Text& command, const Text& argument) {
-    if (ctx_.settings.RelayEnable != 1) {
+    if (!On(ctx_.settings.RelayEnable)) {
         Greet(command, argument);
         return Outcome::Accepted;
     }
@@ -215,7 +222,7 @@ SmtpDialogue::Outcome SmtpDialogue::Mail(const Text&, const Text& argument) {
 // RCPT's first step, in every state and never a refusal: a BBS user named
 // by an address the handle index does not know yet is learned.
 void SmtpDialogue::LearnRecipient(const Text& argument) {
-    if (ctx_.settings.AutoVerify != 1) return;
+    if (!On(ctx_.settings.AutoVerify)) return;
     const Text address = GetPath(argument);
     if (CheckTo(ctx_, address)) return;
     if (const int32_t n = FindUser(ctx_, address); n > 0) AddVerifiedUser(ctx_, n, address);
@@ -238,7 +245,7 @@ SmtpDialogue::Outcome SmtpDialogue::Rcpt(const Text&, const Text& argument) {
         return Outcome::Refused;
     }
     const bool flags = CheckUserFlags(ctx_, FindUser(ctx_, address));
-    if (ctx_.settings.CheckFlags == 1 && !flags && !pass) {
+    if (On(ctx_.settings.CheckFlags) && !flags && !pass) {
         SequenceRule("550 User does not contain sufficient access. (" + address + ")");
         return Outcome::Refused;
     }
@@ -266,7 +273,7 @@ SmtpDialogue::Outcome SmtpDialogue::Rset(const Text&, const Text&) {
 }
 
 SmtpDialogue::Outcome SmtpDialogue::Vrfy(const Text&, const Text& argument) {
-    if (ctx_.settings.AllowVrfy == 0) {
+    if (!On(ctx_.settings.AllowVrfy)) {
         Reply(kNotImplemented);
         return Outcome::Answered;
     }
@@ -282,7 +289,7 @@ SmtpDialogue::Outcome SmtpDialogue::Vrfy(const Text&, const Text& argument) {
 }
 
 SmtpDialogue::Outcome SmtpDialogue::Expn(const Text&, const Text& argument) {
-    if (ctx_.settings.AllowExpn == 0) {
+    if (!On(ctx_.settings.AllowExpn)) {
         Reply(kNotImplemented);
         return Outcome::Answered;
     }
@@ -444,9 +451,9 @@ void SmtpDialogue::Reply(const Text& reply) {
 
 // Refused or out-of-order commands: the sixteenth in a row ends the session.
 void SmtpDialogue::SequenceRule(const Text& reply) {
-    if (slot_.ErrorCount < 10)
-        slot_.ErrorCount = 10;
-    if (++slot_.ErrorCount > 25) {
+    if (slot_.ErrorCount < kRefusalBase)
+        slot_.ErrorCount = kRefusalBase;
+    if (++slot_.ErrorCount > kRefusalLimit) {
         EndSession();
         return;
     }
@@ -455,9 +462,9 @@ void SmtpDialogue::SequenceRule(const Text& reply) {
 
 // Unknown commands: the fourth in a row ends the session.
 void SmtpDialogue::UnknownCommand() {
-    if (slot_.ErrorCount > 9)
+    if (slot_.ErrorCount >= kRefusalBase)
         slot_.ErrorCount = 0;
-    if (++slot_.ErrorCount > 3) {
+    if (++slot_.ErrorCount > kUnknownLimit) {
         EndSession();
         return;
     }

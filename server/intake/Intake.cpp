@@ -35,7 +35,7 @@ void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(Save
     }
 
     const Text firstRecipient = GetPath(message.recipients);
-    const bool scan = message.message.size() < kSpamScanLimit && ctx_.settings.SpamAssassin == 1 &&
+    const bool scan = message.message.size() < kSpamScanLimit && On(ctx_.settings.SpamAssassin) &&
                       !CheckFilterExemption(ctx_, firstRecipient, 1);
     if (!scan) {
         done(FileMessage(message, message.message));
@@ -99,7 +99,7 @@ SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text
         return Deleted(slot, event);
 
     Text recipients = envelope.recipients;
-    if (ctx_.settings.AllowCarbonCopy == 1) recipients = GetRecipients(ctx_, message.head, recipients);
+    if (On(ctx_.settings.AllowCarbonCopy)) recipients = GetRecipients(ctx_, message.head, recipients);
     UndoDotStuffing(message.head);
     UndoDotStuffing(message.body);
 
@@ -124,7 +124,7 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
                                   " -- ");
         return true;
     }
-    const bool fileRequest = ctx_.settings.AllowFreq == 1 && UCase(local) == "SYSOP**F";
+    const bool fileRequest = On(ctx_.settings.AllowFreq) && UCase(local) == "SYSOP**F";
     const RecipientCopy copy = fileRequest ? RecipientCopy{} : RewriteRecipient(ctx_, recipient, local, message.head);
     // One copy per destination, however many spellings of it the envelope holds.
     const Text destination = copy.userNumber > 0 ? "#" + NumText(copy.userNumber) : LCase(local);

@@ -54,7 +54,7 @@ RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, 
         copy.head = SetTo(copy.head, "<" + recipient + ">");
         return copy;
     }
-    if (IsNumeric(local) && ctx.settings.EmailUserNumber == 1 && FileExists(UserFilePath(ctx.bbs))) {
+    if (IsNumeric(local) && On(ctx.settings.EmailUserNumber) && FileExists(UserFilePath(ctx.bbs))) {
         const int32_t user = ValLong(local);
         if (user > 0 && user <= UserCount(ctx.bbs)) {
             copy.userNumber = user;

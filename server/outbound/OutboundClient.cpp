@@ -73,7 +73,7 @@ void OutboundClient::Close()
 
 void OutboundClient::Timer4_Timer()
 {
-    if (Trim(ctx_.bbs.queueDir).isEmpty() || ctx_.run.ServerState == -1 || Busy())
+    if (Trim(ctx_.bbs.queueDir).isEmpty() || ctx_.run.ServerState == ServerPhase::Closing || Busy())
         return;
     if (queue_.HasQueuedFiles())
         SendOutbound();
@@ -87,7 +87,7 @@ void OutboundClient::SendOutbound()
     // From here until the connection is made a second tick finds the client busy.
     starting_ = true;
     tls_ = LoadTlsSettings(ctx_.KeyedList());
-    if (s.Pop3Before == 1 && !Trim(s.Pop3Host).isEmpty() && !Trim(s.Pop3Username).isEmpty() &&
+    if (On(s.Pop3Before) && !Trim(s.Pop3Host).isEmpty() && !Trim(s.Pop3Username).isEmpty() &&
         !Trim(s.Pop3Password).isEmpty()) {
         ConnectPop3();
         return;
@@ -108,7 +108,7 @@ void OutboundClient::ConnectPop3()
 // queue waits for the next tick.
 void OutboundClient::AfterLogin(bool loggedIn)
 {
-    if (ctx_.run.ServerState == -1 || !loggedIn) {
+    if (ctx_.run.ServerState == ServerPhase::Closing || !loggedIn) {
         if (!loggedIn)
             ReportFault(pop3_.Failure());
         starting_ = false;
@@ -207,7 +207,7 @@ void OutboundClient::OnEncrypted()
 void OutboundClient::sckConnect_DataArrival()
 {
     const Text data = sckConnect_.readAll();
-    if (ctx_.run.ServerState == -1 || state_ == S::Closed || state_ == S::Handshake)
+    if (ctx_.run.ServerState == ServerPhase::Closing || state_ == S::Closed || state_ == S::Handshake)
         return;
     try {
         // A reply that overtakes our own send is not the answer to it.
@@ -281,7 +281,7 @@ std::optional<Text> OutboundClient::SessionRefusal(int16_t code) const
 bool OutboundClient::AuthWanted() const
 {
     const SettingsRecord& s = ctx_.settings;
-    return s.ClientAuth == 1 && !Trim(s.AuthUsername).isEmpty() && !Trim(s.AuthPassword).isEmpty();
+    return On(s.ClientAuth) && !Trim(s.AuthUsername).isEmpty() && !Trim(s.AuthPassword).isEmpty();
 }
 
 // Judges a reply in the state that waits for it; the state to enter next, or

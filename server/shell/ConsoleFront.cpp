@@ -93,7 +93,7 @@ void ConsoleFront::PrintCounters() { Print(stdout, CounterLines(engine_.Stats())
 
 void ConsoleFront::LoadDat() {
     const QString file = WindowPath(engine_.Bbs().MainDir());
-    if (engine_.Settings().SaveWindowPos != 1) {
+    if (!On(engine_.Settings().SaveWindowPos)) {
         RemoveFile(file);
         return;
     }
@@ -112,7 +112,7 @@ void ConsoleFront::LoadDat() {
 
 void ConsoleFront::SaveDat() {
     const QString file = WindowPath(engine_.Bbs().MainDir());
-    if (engine_.Settings().SaveWindowPos != 1) {
+    if (!On(engine_.Settings().SaveWindowPos)) {
         RemoveFile(file);
         return;
     }
@@ -127,7 +127,7 @@ int RunConsoleFront(Engine& engine, const QStringList& arguments) {
     front.InstallSignalHandlers();
     if (!engine.Start(arguments)) return 1;
     // As the window does: "/RESETWINDOW" forgets the saved window position.
-    if (arguments.join(' ').toUpper().contains("/RESETWINDOW") && engine.Settings().SaveWindowPos == 1) {
+    if (arguments.join(' ').toUpper().contains("/RESETWINDOW") && On(engine.Settings().SaveWindowPos)) {
         engine.Settings().SaveWindowPos = 0;
         engine.SaveCfg();
     }

@@ -10,7 +10,7 @@ bool SessionBusy(const InboundServer& inbound) {
 }
 
 bool MaintenanceDue(const SettingsRecord& settings, bool busy, const QDate& today) {
-    return !busy && settings.DailyMaint == 1 && Trim(settings.LastMaintDate) != YyMmDd(today);
+    return !busy && On(settings.DailyMaint) && Trim(settings.LastMaintDate) != YyMmDd(today);
 }
 
 namespace {

@@ -43,8 +43,8 @@ Engine::~Engine() = default;
 
 bool Engine::Start(const QStringList& arguments) {
     Q_UNUSED(arguments);  // window placement is the window front's
-    run_.AcceptLock = 1;
-    run_.ServerState = -2;
+    run_.AcceptLock.Hold();
+    run_.ServerState = ServerPhase::Loading;
     run_.StartTime = QDateTime::currentDateTime();
     lastDisplayDate_ = QDate::currentDate();
     // The error log names the program by its executable's name.
@@ -61,12 +61,12 @@ bool Engine::Start(const QStringList& arguments) {
     inbound_ = std::make_unique<InboundServer>(ctx_, *intake_);
     outbound_ = std::make_unique<OutboundClient>(ctx_);
 
-    run_.ServerState = 1;
+    run_.ServerState = ServerPhase::Online;
     log_.OsprineLog(0, Text("--- OSPRINE v") + kVersion + " Loaded");
     timer1_.start();
     timer2_.start();
     timer3_.start();
-    if (settings_.SmtpClient == 1) timer4_.start();
+    if (On(settings_.SmtpClient)) timer4_.start();
     inbound_->OpenListenPort();
     inbound_->Zones().CheckZones();
     TossMessages(ctx_);
@@ -76,8 +76,8 @@ bool Engine::Start(const QStringList& arguments) {
 }
 
 void Engine::Shutdown() {
-    if (run_.ServerState == -1) return;
-    run_.ServerState = -1;
+    if (run_.ServerState == ServerPhase::Closing) return;
+    run_.ServerState = ServerPhase::Closing;
     for (QTimer* t : {&timer1_, &timer2_, &timer3_, &timer4_}) t->stop();
     PutStats();
     if (inbound_) {
@@ -90,7 +90,7 @@ void Engine::Shutdown() {
 }
 
 void Engine::Fatal(const Text& text) {
-    run_.ServerState = -1;
+    run_.ServerState = ServerPhase::Closing;
     for (QTimer* t : {&timer1_, &timer2_, &timer3_, &timer4_}) t->stop();
     emit fatalError(kErrorTitle, text);
 }
@@ -127,17 +127,17 @@ void Engine::ApplySettings() {
         inbound_->CloseListener();
         inbound_->OpenListenPort();
     }
-    if (settings_.SmtpClient == 1) {
+    if (On(settings_.SmtpClient)) {
         if (!timer4_.isActive()) timer4_.start();
     } else {
         timer4_.stop();
     }
-    if (settings_.SaveStats == 0) RemoveFile(StatsPath(bbs_.MainDir()));
+    if (!On(settings_.SaveStats)) RemoveFile(StatsPath(bbs_.MainDir()));
     UpdateStats();
 }
 
 bool Engine::Reload() {
-    if (run_.ServerState != 1 || !LoadCfg() || !LoadNetCfg()) return false;
+    if (run_.ServerState != ServerPhase::Online || !LoadCfg() || !LoadNetCfg()) return false;
     ApplySettings();
     log_.ReportServer("Settings reloaded");
     emit stateChanged();
@@ -154,7 +154,7 @@ QByteArray Engine::Control(const QByteArray& command) {
         return "OK\n";
     }
     if (command == "flush") {
-        if (settings_.SmtpClient != 1) return "ERROR: the SMTP client is off (SmtpClient = 0)\n";
+        if (!On(settings_.SmtpClient)) return "ERROR: the SMTP client is off (SmtpClient = 0)\n";
         if (OutboundConnected()) return "OK: a delivery is under way\n";
         Timer4_Timer();
         return "OK\n";
@@ -177,20 +177,20 @@ QHash<Text, Text> Engine::ZonesOutOfService() const {
 bool Engine::OutboundConnected() const { return outbound_ && outbound_->IsConnected(); }
 
 void Engine::UpdateStats() {
-    if (run_.ServerState == -1) return;
+    if (run_.ServerState == ServerPhase::Closing) return;
     stats_.ActiveConnections = (inbound_ ? inbound_->ActiveSlots() : 0) + (OutboundConnected() ? 1 : 0);
     emit statsChanged();
-    if (settings_.SaveStats == 1) PutStats();
+    if (On(settings_.SaveStats)) PutStats();
 }
 
 void Engine::GetStats() {
     const QString file = StatsPath(bbs_.MainDir());
-    if (settings_.SaveStats != 0 && FileExists(file)) DecodeStats(ReadFileBytes(file), stats_);
+    if (On(settings_.SaveStats) && FileExists(file)) DecodeStats(ReadFileBytes(file), stats_);
 }
 
 void Engine::PutStats() {
     const QString file = StatsPath(bbs_.MainDir());
-    const bool ok = settings_.SaveStats != 0 ? WriteFileAtomicUnsynced(file, EncodeStats(stats_)) : RemoveFile(file);
+    const bool ok = On(settings_.SaveStats) ? WriteFileAtomicUnsynced(file, EncodeStats(stats_)) : RemoveFile(file);
     if (!ok) LogError("PutStats", kVersion, "frmMain", "Cannot write OSPRSTAT.DAT");
 }
 
@@ -208,7 +208,7 @@ void Engine::RemoveUnfinishedFiles() {
 }
 
 void Engine::Timer1_Timer() {
-    run_.AcceptLock = 0;
+    run_.AcceptLock.OpenForTick();
     if (inbound_) inbound_->AcceptPending();
     const QDateTime now = QDateTime::currentDateTime();
     if (now.date() != lastDisplayDate_) {
@@ -219,7 +219,7 @@ void Engine::Timer1_Timer() {
 }
 
 void Engine::Timer2_Timer() {
-    if (run_.ServerState != 1) return;
+    if (run_.ServerState != ServerPhase::Online) return;
     Text fault;
     if (inbound_ && !inbound_->SupervisionTick(&fault)) {
         LogError("Timer2_Timer", kVersion, "frmMain", fault);
@@ -244,7 +244,7 @@ void Engine::Timer3_Timer() {
 }
 
 void Engine::Timer4_Timer() {
-    if (outbound_ && run_.ServerState == 1) outbound_->Timer4_Timer();
+    if (outbound_ && run_.ServerState == ServerPhase::Online) outbound_->Timer4_Timer();
 }
 
 void Engine::DailyMaintenance() {

@@ -3,8 +3,36 @@
 #include <QDateTime>
 #include <cstdint>
 
+// The values of ServerState, as the tray and the status word know them.
+enum class ServerPhase : int16_t {
+    Loading = -2,   // start-up has not finished
+    Closing = -1,   // shut-down has begun: nothing new is started
+    Stopped = 0,
+    Online = 1,
+    Offline = 2,
+};
+
+// AcceptLock: one new session per tick of Timer1. The tick opens the gate;
+// admitting a connection closes it (101 while a slot is sought, then the
+// slot's number) until the next tick. Start-up holds it closed (1).
+class AcceptGate {
+public:
+    bool IsOpen() const { return value_ <= 0; }
+    void OpenForTick() { value_ = 0; }
+    void Hold() { value_ = 1; }
+    void Seeking() { value_ = 101; }
+    void TakenBy(int16_t slot) { value_ = slot; }
+    int16_t Value() const { return value_; }
+
+private:
+    int16_t value_ = 1;
+};
+
 struct RunState {
-    int16_t ServerState = -2;   // -2 loading, 1 online, -1 closing
-    int16_t AcceptLock = 1;     // 1 while a new connection may not be accepted
+    ServerPhase ServerState = ServerPhase::Loading;
+    AcceptGate AcceptLock;
     QDateTime StartTime;
+
+    bool Online() const { return ServerState == ServerPhase::Online; }
+    bool Closing() const { return ServerState == ServerPhase::Closing; }
 };

@@ -43,6 +43,10 @@ struct SettingsRecord {
     int16_t CloseToTaskbar = 0;
 };
 
+// A 0/1 setting is on when it holds 1, and off with any other value: one
+// meaning for every flag the server or a dialog reads.
+inline bool On(int16_t flag) { return flag == 1; }
+
 inline constexpr int kSettingsRecordSize = 250;
 inline constexpr int kWindowRecordSize = 12;
 inline constexpr int kSettingsRelayDbBelow = 222;  // shorter files get the default zones again

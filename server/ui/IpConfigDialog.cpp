@@ -65,7 +65,7 @@ frmIpConfig::frmIpConfig(UiContext& ctx, QWidget* parent) : QDialog(parent), ctx
     layout->addLayout(buttons);
 
     busy_ = true;
-    (ctx.settings.IpAllowOnly == 1 ? optAllow_ : optBlock_)->setChecked(true);
+    (On(ctx.settings.IpAllowOnly) ? optAllow_ : optBlock_)->setChecked(true);
     busy_ = false;
     connect(optAllow_, &QRadioButton::toggled, this, &frmIpConfig::optAllowBlock_Click);
     connect(add, &QPushButton::clicked, this, &frmIpConfig::cmdAdd_Click);

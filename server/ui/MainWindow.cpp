@@ -144,7 +144,7 @@ frmMain::frmMain(Engine& engine, QWidget* parent)
     connect(&engine_, &Engine::activateRequested, this, &frmMain::BringToFront);
     // Every minute the settings are read again; the tray follows the state.
     connect(&engine_, &Engine::stateChanged, this, [this] {
-        if (engine_.Settings().MinToTray == 1 && engine_.Run().ServerState >= 0) CheckIcon();
+        if (On(engine_.Settings().MinToTray) && int16_t(engine_.Run().ServerState) >= 0) CheckIcon();
     });
     timer1_.setInterval(1000);
     connect(&timer1_, &QTimer::timeout, this, &frmMain::Timer1_Timer);
@@ -343,9 +343,9 @@ bool frmMain::CheckIcon() {
     QString tip;
     int id = 0;
     switch (engine_.Run().ServerState) {
-    case 1: tip = "OSPRINE - Online"; id = 101; break;
-    case 0: tip = "OSPRINE - Stopped"; id = 102; break;
-    case 2: tip = "OSPRINE - Offline"; id = 103; break;
+    case ServerPhase::Online: tip = "OSPRINE - Online"; id = 101; break;
+    case ServerPhase::Stopped: tip = "OSPRINE - Stopped"; id = 102; break;
+    case ServerPhase::Offline: tip = "OSPRINE - Offline"; id = 103; break;
     default: return false;
     }
     return AddIcon(tip, id) || ModifyIcon(tip, id);
@@ -353,9 +353,9 @@ bool frmMain::CheckIcon() {
 
 QString frmMain::StateWord() const {
     switch (engine_.Run().ServerState) {
-    case 1: return "Online";
-    case 2: return "Offline";
-    case 0: return "Stopped";
+    case ServerPhase::Online: return "Online";
+    case ServerPhase::Offline: return "Offline";
+    case ServerPhase::Stopped: return "Stopped";
     default: return {};
     }
 }
@@ -449,7 +449,7 @@ void frmMain::SaveDat() {
 void frmMain::PlaceWindow(const QStringList& arguments) {
     const bool reset = arguments.join(' ').trimmed().toUpper().contains("/RESETWINDOW");
     WindowRecord& w = engine_.Window();
-    if (reset && engine_.Settings().SaveWindowPos == 1) {
+    if (reset && On(engine_.Settings().SaveWindowPos)) {
         engine_.Settings().SaveWindowPos = 0;
         engine_.SaveCfg();
         LoadDat();
@@ -458,7 +458,7 @@ void frmMain::PlaceWindow(const QStringList& arguments) {
     lastPos_ = QPointF(w.WindowLeft, w.WindowTop);
     if (!reset && w.WindowMinimized == 1) setWindowState(windowState() | Qt::WindowMinimized);
     setWindowTitle("OSPRINE - " + Q(Trim(engine_.Bbs().main.BbsName)));
-    if (engine_.Settings().MinToTray == 1) AddIcon("OSPRINE - Online", 101);
+    if (On(engine_.Settings().MinToTray)) AddIcon("OSPRINE - Online", 101);
     timer1_.start();
 }
 
@@ -485,9 +485,9 @@ void frmMain::ShowTossingState() {
 
 void frmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || engine_.Run().ServerState < 0) return;
+    if (event->type() != QEvent::WindowStateChange || int16_t(engine_.Run().ServerState) < 0) return;
     // Form_Resize: a minimised window that lives in the tray leaves the task bar.
-    if (isMinimized() && engine_.Settings().MinToTray == 1) QTimer::singleShot(0, this, &QWidget::hide);
+    if (isMinimized() && On(engine_.Settings().MinToTray)) QTimer::singleShot(0, this, &QWidget::hide);
     engine_.Window().WindowMinimized = isMinimized() ? 1 : 0;
 }
 
@@ -507,7 +507,7 @@ void frmMain::mnuSettingsConfiguration_Click() {
     if (unloaded_) return;   // the server was stopped while the dialog was open
     // Re-configure: listener, Timer4 and the statistics file follow the settings.
     engine_.ApplySettings();
-    if (engine_.Settings().MinToTray == 1) CheckIcon();
+    if (On(engine_.Settings().MinToTray)) CheckIcon();
     else RemoveIcon();
 }
 
@@ -537,7 +537,7 @@ void frmMain::mnuFileExit_Click() {
 
 void frmMain::closeEvent(QCloseEvent* event) {
     if (unloaded_) return;
-    if (!exitRequested_ && engine_.Settings().CloseToTaskbar == 1) {
+    if (!exitRequested_ && On(engine_.Settings().CloseToTaskbar)) {
         event->ignore();
         showMinimized();
         return;

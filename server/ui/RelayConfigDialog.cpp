@@ -57,7 +57,7 @@ frmRelayConfig::frmRelayConfig(UiContext& ctx, QWidget* parent) : QDialog(parent
     layout->addLayout(bottom);
 
     busy_ = true;
-    chkEnable_->setChecked(ctx.settings.RelayEnable == 1);
+    chkEnable_->setChecked(On(ctx.settings.RelayEnable));
     busy_ = false;
     connect(chkEnable_, &QCheckBox::toggled, this, &frmRelayConfig::RelayEnable_Click);
     connect(cmdAdd_, &QPushButton::clicked, this, &frmRelayConfig::cmdAdd_Click);

@@ -304,7 +304,7 @@ void frmServerConfig::Form_Load() {
         const SettingsRecord& r = ctx_.settings;
         for (const SettingsField& f : SettingsFields()) {
             if (f.kind == SettingsField::Kind::Flag) {
-                if (QCheckBox* box = Check(f.name)) box->setChecked(r.*f.small == 1);
+                if (QCheckBox* box = Check(f.name)) box->setChecked(On(r.*f.small));
             } else if (QLineEdit* edit = Edit(f.name)) {
                 edit->setText(Q(SettingsFieldText(r, f)));
             }

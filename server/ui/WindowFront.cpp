@@ -57,6 +57,6 @@ int RunWindowFront(QApplication& app, Engine& engine, const QStringList& argumen
     window.ShowStartupInfo();
     window.show();
     const int rc = app.exec();
-    if (engine.Run().ServerState != -1) engine.Shutdown();
+    if (engine.Run().ServerState != ServerPhase::Closing) engine.Shutdown();
     return status ? status : rc;
 }

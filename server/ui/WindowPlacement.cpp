@@ -14,7 +14,7 @@ WindowRecord CenteredWindow(QSize screen, QSize window) {
 bool LoadWindowRecord(WindowRecord& w, const SettingsRecord& s, const QString& mainDir, QSize screen, QSize window) {
     w = CenteredWindow(screen, window);
     const QString file = WindowPath(mainDir);
-    if (s.SaveWindowPos != 1) return RemoveFile(file);
+    if (!On(s.SaveWindowPos)) return RemoveFile(file);
     if (!FileExists(file) && !WriteFileAtomic(file, EncodeWindow(w))) return false;
     bool ok = false;
     const Text bytes = ReadFileBytes(file, &ok);
@@ -33,7 +33,7 @@ bool LoadWindowRecord(WindowRecord& w, const SettingsRecord& s, const QString& m
 bool SaveWindowRecord(WindowRecord& w, const SettingsRecord& s, const QString& mainDir, QSize screen, QSize window,
                       QPointF lastPos) {
     const QString file = WindowPath(mainDir);
-    if (s.SaveWindowPos != 1) return RemoveFile(file);
+    if (!On(s.SaveWindowPos)) return RemoveFile(file);
     const double top = lastPos.y(), left = lastPos.x();
     const bool moved = top != w.WindowTop || left != w.WindowLeft;
     const bool onScreen = -window.height() < top && top < screen.height() && -window.width() < left && left < screen.width();

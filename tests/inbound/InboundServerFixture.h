@@ -107,8 +107,8 @@ protected:
     void StartServer(int16_t maxConnections = 10) {
         install.settings.Port = int16_t(FreeSettingsPort());
         install.settings.MaxConnections = maxConnections;
-        install.run.ServerState = 1;
-        install.run.AcceptLock = 0;
+        install.run.ServerState = ServerPhase::Online;
+        install.run.AcceptLock.OpenForTick();
         server = std::make_unique<InboundServer>(install.ctx, saver);
         server->SetClock([this] { return now; });
         server->OpenListenPort();
@@ -117,7 +117,7 @@ protected:
     quint16 Port() const { return quint16(install.settings.Port); }
     // Timer1: the lock is released and one held-back connection taken.
     void Timer1() {
-        install.run.AcceptLock = 0;
+        install.run.AcceptLock.OpenForTick();
         server->AcceptPending();
     }
     void Timer2() { ASSERT_TRUE(server->SupervisionTick()); }

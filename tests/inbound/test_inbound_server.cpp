@@ -62,13 +62,13 @@ TEST_F(InboundServerTest, AWholeSessionFromGreetingToQuit) {
 
 TEST_F(InboundServerTest, TheAcceptLockTakesOneConnectionPerTick) {
     StartServer();
-    install.run.AcceptLock = 1;   // as after start-up
+    install.run.AcceptLock.Hold();   // as after start-up
     TestClient a, b;
     ASSERT_TRUE(a.Connect(Port()));
     EXPECT_EQ(a.ReadFor(300), "");
     Timer1();
     EXPECT_TRUE(a.ReadLine());
-    EXPECT_EQ(install.run.AcceptLock, 1);   // the slot just taken
+    EXPECT_EQ(install.run.AcceptLock.Value(), 1);   // the slot just taken
 
     ASSERT_TRUE(b.Connect(Port()));
     EXPECT_EQ(b.ReadFor(300), "");
@@ -76,17 +76,17 @@ TEST_F(InboundServerTest, TheAcceptLockTakesOneConnectionPerTick) {
     const auto line = b.ReadLine();
     ASSERT_TRUE(line);
     EXPECT_TRUE(line->startsWith("220-"));
-    EXPECT_EQ(install.run.AcceptLock, 2);
+    EXPECT_EQ(install.run.AcceptLock.Value(), 2);
 }
 
 TEST_F(InboundServerTest, NothingIsAcceptedWhileLoadingOrClosing) {
     StartServer();
-    install.run.ServerState = -2;
+    install.run.ServerState = ServerPhase::Loading;
     TestClient a;
     ASSERT_TRUE(a.Connect(Port()));
     Timer1();
     EXPECT_EQ(a.ReadFor(300), "");
-    install.run.ServerState = 1;
+    install.run.ServerState = ServerPhase::Online;
     Timer1();
     EXPECT_TRUE(a.ReadLine());
 }
@@ -100,7 +100,7 @@ TEST_F(InboundServerTest, AFullTableAnswers421AndLogsNothingToTheFile) {
     ASSERT_TRUE(c.Connect(Port()));
     EXPECT_EQ(c.ReadLine(), Text("421 No available sockets remaining."));
     EXPECT_TRUE(c.WaitClosed());
-    EXPECT_EQ(install.run.AcceptLock, 0);   // a refusal uses up no admission
+    EXPECT_EQ(install.run.AcceptLock.Value(), 0);   // a refusal uses up no admission
     EXPECT_TRUE(install.WindowTexts().contains("Connection Refused (No Available Socket)"));
     EXPECT_FALSE(install.LogFile().contains("Refused"));
     EXPECT_EQ(install.stats.TotalConnections, 2);
@@ -114,13 +114,13 @@ TEST_F(InboundServerTest, AnAddressHoldsAtMostThreeSessions) {
     StartServer();
     std::vector<std::unique_ptr<TestClient>> three;
     for (int i = 0; i < 3; ++i) three.push_back(Greeted());
-    install.run.AcceptLock = 1;
+    install.run.AcceptLock.Hold();
     TestClient fourth;
     ASSERT_TRUE(fourth.Connect(Port()));
     EXPECT_EQ(fourth.ReadLine(), Text("421 Too many connections from your address."));
     EXPECT_TRUE(fourth.WaitClosed());
     EXPECT_TRUE(install.WindowTexts().contains("Connection Refused (Too Many Connections From 127.0.0.1)"));
-    EXPECT_EQ(install.run.AcceptLock, 1);
+    EXPECT_EQ(install.run.AcceptLock.Value(), 1);
     install.List("maxperip", "0");   // no limit
     TestClient fifth;
     ASSERT_TRUE(fifth.Connect(Port()));
@@ -193,7 +193,7 @@ TEST_F(InboundServerTest, SupervisionGoesOnWhileTheAcceptLockIsHeld) {
     // tick; the silent sessions must still be timed out and cleared.
     StartServer();
     auto client = Greeted();
-    install.run.AcceptLock = 1;
+    install.run.AcceptLock.Hold();
     now += 121 * 1000;
     Timer2();
     EXPECT_EQ(client->ReadLine(), Text("221 Timeout."));

@@ -17,7 +17,7 @@ public:
         EXPECT_TRUE(GetMainCfg(config.main, config.MainDir()));
         EXPECT_EQ(ReadNetCfg(config), NetCfgResult::Ok);
         log.SetSink([this](const Text& line) { events.append(line); });
-        run.ServerState = 1;
+        run.ServerState = ServerPhase::Online;
     }
 
     // Without a loaded installation the queue paths would be relative ones,

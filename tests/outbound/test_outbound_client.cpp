@@ -521,7 +521,7 @@ TEST_F(ClientTest, NoTickWhileClosingOrWithoutHost)
     client.Timer4_Timer();
     EXPECT_FALSE(client.Busy());
     b.settings.ClientHost = "127.0.0.1";
-    b.run.ServerState = -1;
+    b.run.ServerState = ServerPhase::Closing;
     client.Timer4_Timer();
     EXPECT_FALSE(client.Busy());
     EXPECT_TRUE(b.Events().isEmpty());

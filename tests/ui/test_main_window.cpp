@@ -226,22 +226,22 @@ TEST_F(MainWindowTest, TrayTipTellsStateConnectionsAndUptime) {
     EXPECT_TRUE(window->Tray()->isVisible());
     EXPECT_EQ(window->Tray()->toolTip(), "OSPRINE - Online");
     EXPECT_TRUE(window->CheckIcon());
-    engine->Run().ServerState = -1;
+    engine->Run().ServerState = ServerPhase::Closing;
     EXPECT_FALSE(window->CheckIcon());
-    engine->Run().ServerState = 1;
+    engine->Run().ServerState = ServerPhase::Online;
 }
 
 TEST_F(MainWindowTest, TrayIconFollowsEveryStateAndItsTipHolds127Bytes) {
     Start({}, [](SettingsRecord& s) { s.MinToTray = 1; });
-    engine->Run().ServerState = 0;
+    engine->Run().ServerState = ServerPhase::Stopped;
     EXPECT_TRUE(window->CheckIcon());
     EXPECT_EQ(window->Tray()->toolTip(), "OSPRINE - Stopped");
     EXPECT_TRUE(window->TrayTip().startsWith("OSPRINE - Stopped\r\nActive Connections: "));
-    engine->Run().ServerState = 2;
+    engine->Run().ServerState = ServerPhase::Offline;
     EXPECT_TRUE(window->CheckIcon());
     EXPECT_EQ(window->Tray()->toolTip(), "OSPRINE - Offline");
     EXPECT_TRUE(window->TrayTip().startsWith("OSPRINE - Offline\r\n"));
-    engine->Run().ServerState = 1;
+    engine->Run().ServerState = ServerPhase::Online;
     EXPECT_TRUE(window->CheckIcon());
     EXPECT_EQ(window->Tray()->toolTip(), "OSPRINE - Online");
 
@@ -470,11 +470,11 @@ TEST_F(MainWindowTest, CloseBoxMinimisesWithCloseToTaskbarAndExitEndsTheServer) 
     QSignalSpy unloaded(window.get(), &frmMain::unloaded);
     window->close();
     EXPECT_EQ(unloaded.count(), 0);
-    EXPECT_EQ(engine->Run().ServerState, 1);
+    EXPECT_EQ(engine->Run().ServerState, ServerPhase::Online);
     EXPECT_TRUE(window->isMinimized());
     Action("mnuFileExit")->trigger();
     EXPECT_EQ(unloaded.count(), 1);
-    EXPECT_EQ(engine->Run().ServerState, -1);
+    EXPECT_EQ(engine->Run().ServerState, ServerPhase::Closing);
 }
 
 TEST_F(MainWindowTest, UpdatePromptStartsTheUtilityWithTheChosenType) {

@@ -9,6 +9,7 @@
 #include "server/ui/ServerConfigDialog.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -23,7 +24,8 @@ void MakeLoadable(UiBbs& bbs) {
 
 int Ctl(UiBbs& bbs, const QStringList& arguments) {
     QProcess p;
-    p.start(qEnvironmentVariable("OSPRINE_BIN") + "/osprinectl", QStringList{"-d", bbs.MainDir()} + arguments);
+    // Built beside the test programs.
+    p.start(QCoreApplication::applicationDirPath() + "/osprinectl", QStringList{"-d", bbs.MainDir()} + arguments);
     EXPECT_TRUE(p.waitForFinished(30000));
     EXPECT_EQ(p.readAllStandardError(), QByteArray());
     return p.exitCode();
