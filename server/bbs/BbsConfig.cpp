@@ -109,8 +109,7 @@ QString NetFile(const BbsConfig& bbs, int network) { return PathJoin(bbs.DataDir
 template <typename F>
 void ForEachNetLine(const QString& file, F f) {
     const Text bytes = ReadSettledFile(file);
-    for (Text line : bytes.split('\n')) {
-        if (line.endsWith('\r')) line.chop(1);
+    for (const Text& line : SplitLines(bytes)) {
         const TextList kv = Explode("=", line, 2, 2);
         if (!f(UCase(Trim(kv[0])), kv[1])) return;
     }

@@ -42,7 +42,7 @@ QString FindMagicName(const BbsConfig& bbs, const Text& upperName) {
     const QString magicFid = FileInDir(ResolveDir(netDir), "MAGIC.FID");
     if (!FileExists(magicFid)) return {};
     const Text bytes = ReadFileBytes(magicFid);
-    for (Text line : bytes.split('\n')) {
+    for (Text line : SplitLines(bytes)) {
         line = Trim(line);
         if (line.isEmpty()) continue;
         const qsizetype space = line.indexOf(' ');

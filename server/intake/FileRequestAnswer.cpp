@@ -1,7 +1,7 @@
 #include "server/intake/FileRequestAnswer.h"
 
 #include "server/bbs/FileRequest.h"
-#include "server/intake/NetworkSpool.h"
+#include "server/intake/InetMessage.h"
 #include "server/store/Files.h"
 #include "server/store/Headers.h"
 

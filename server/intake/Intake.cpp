@@ -5,7 +5,7 @@
 #include "server/intake/FileRequestAnswer.h"
 #include "server/intake/Filters.h"
 #include "server/intake/InboundHeaders.h"
-#include "server/intake/NetworkSpool.h"
+#include "server/intake/Tossing.h"
 #include "server/intake/RecipientCopy.h"
 #include "server/intake/SpamScan.h"
 #include "server/bbs/MessageFiles.h"

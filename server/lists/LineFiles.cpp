@@ -8,14 +8,7 @@
 TextList ReadLines(const QString& path) {
     bool ok = false;
     const Text bytes = ReadFileBytes(path, &ok);
-    TextList lines;
-    if (!ok || bytes.isEmpty()) return lines;
-    for (Text line : bytes.split('\n')) {
-        if (line.endsWith('\r')) line.chop(1);
-        lines.append(line);
-    }
-    if (bytes.endsWith('\n')) lines.removeLast();   // the last line's end is no line of its own
-    return lines;
+    return ok ? SplitLines(bytes) : TextList();
 }
 
 bool WriteLinesVia(const QString& path, const QString& tempPath, const TextList& lines) {

@@ -1,5 +1,5 @@
 #include "server/outbound/OutboundText.h"
-#include "server/intake/NetworkSpool.h"
+#include "server/outbound/SevenBit.h"
 #include "server/store/Dates.h"
 #include "server/store/Headers.h"
 

@@ -1,6 +1,6 @@
 #include "server/outbound/ReturnMessage.h"
 #include "server/bbs/MessageFiles.h"
-#include "server/intake/NetworkSpool.h"
+#include "server/intake/InetMessage.h"
 #include "server/outbound/OutboundText.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"

@@ -1,6 +1,7 @@
 #include "server/shell/ConsoleFront.h"
 
 #include "server/shell/Engine.h"
+#include "server/shell/SignalPipe.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Statistics.h"
@@ -9,20 +10,11 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-int g_signalPipe[2] = {-1, -1};
-
-void HandleSignal(int signal) {
-    const char code = char(signal);
-    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &code, 1);
-}
-
 void Print(FILE* stream, const QByteArray& text) {
     std::fwrite(text.constData(), 1, size_t(text.size()), stream);
     std::fputc('\n', stream);
@@ -62,31 +54,22 @@ void ConsoleFront::ShowLine(const QByteArray& line) {
 }
 
 bool ConsoleFront::InstallSignalHandlers() {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) return false;
-    notifier_ = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &ConsoleFront::OnSignal);
-    struct sigaction action {};
-    action.sa_handler = HandleSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int s : {SIGTERM, SIGINT, SIGUSR1, SIGHUP}) sigaction(s, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
+    signals_ = new SignalPipe([this](int signal) { OnSignal(signal); }, this);
+    return signals_->Install({SIGTERM, SIGINT, SIGUSR1, SIGHUP});
 }
 
-void ConsoleFront::OnSignal() {
-    char codes[16];
-    const ssize_t n = ::recv(g_signalPipe[0], codes, sizeof codes, MSG_DONTWAIT);
-    bool stop = false;
-    for (ssize_t i = 0; i < n; ++i) {
-        if (codes[i] == SIGUSR1) PrintCounters();
-        else if (codes[i] == SIGHUP) engine_.Reload();
-        else stop = true;
+void ConsoleFront::OnSignal(int signal) {
+    if (stopping_) return;
+    if (signal == SIGUSR1) {
+        PrintCounters();
+    } else if (signal == SIGHUP) {
+        engine_.Reload();
+    } else {
+        stopping_ = true;
+        SaveDat();
+        engine_.Shutdown();
+        QCoreApplication::exit(0);
     }
-    if (!stop) return;
-    SaveDat();
-    engine_.Shutdown();
-    QCoreApplication::exit(0);
 }
 
 void ConsoleFront::PrintCounters() { Print(stdout, CounterLines(engine_.Stats()).join(", ")); }

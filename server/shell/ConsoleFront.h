@@ -1,12 +1,12 @@
 #pragma once
 // The console face of the server: event lines on standard output, message
 // boxes on standard error, SIGTERM and SIGINT run the orderly shut-down,
-// SIGUSR1 prints the counters.
+// SIGHUP reloads the settings, SIGUSR1 prints the counters.
 #include <QObject>
 #include <QStringList>
 
 class Engine;
-class QSocketNotifier;
+class SignalPipe;
 
 class ConsoleFront : public QObject {
     Q_OBJECT
@@ -23,12 +23,13 @@ public:
     void SaveDat();
 
 private:
-    void OnSignal();
+    void OnSignal(int signal);
     void ShowLine(const QByteArray& line);
     Engine& engine_;
     bool interactive_;
     bool flushHooked_ = false;
-    QSocketNotifier* notifier_ = nullptr;
+    SignalPipe* signals_ = nullptr;
+    bool stopping_ = false;
 };
 
 // Runs the server without windows until it is stopped; the exit status.

@@ -6,7 +6,7 @@
 #include "server/inbound/InboundServer.h"
 #include "server/inbound/Recipients.h"
 #include "server/intake/Intake.h"
-#include "server/intake/NetworkSpool.h"
+#include "server/intake/Tossing.h"
 #include "server/outbound/OutboundClient.h"
 #include "server/shell/Configuration.h"
 #include "server/shell/DailyMaintenance.h"

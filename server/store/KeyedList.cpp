@@ -24,15 +24,6 @@ void ForEachLine(const Text& bytes, F f) {
     }
 }
 
-TextList FileLines(const Text& bytes) {
-    TextList lines;
-    ForEachLine(bytes, [&](QByteArrayView line) {
-        lines.append(line.toByteArray());
-        return true;
-    });
-    return lines;
-}
-
 bool KeyMatches(const Text& line, const Text& upperKey) {
     return UCase(Trim(Explode("=", line, 2, 2)[0])) == upperKey;
 }
@@ -76,7 +67,7 @@ void PutData(const Text& key, const Text& value, const QString& file) {
         }
         const Text upperKey = UCase(k);
         bool matched = false;
-        for (const Text& line : FileLines(bytes)) {
+        for (const Text& line : SplitLines(bytes)) {
             if (KeyMatches(Trim(line), upperKey)) {
                 out += newLine + CRLF;
                 matched = true;
@@ -107,7 +98,7 @@ void DeleteData(const QString& file) {
         LogError("DeleteData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
         return;
     }
-    for (const Text& line : FileLines(bytes))
+    for (const Text& line : SplitLines(bytes))
         if (!Explode("=", line, 2, 2)[1].isEmpty()) return;
     if (!QFile::remove(f)) LogError("DeleteData", kVersion, "modCommonFunctions", "Cannot delete " + TextFromPath(f));
 }

@@ -289,3 +289,16 @@ Text ConvertIntToBin(int16_t n) {
 }
 
 Text NumText(long long n) { return Text::number(n); }
+
+TextList SplitLines(const Text& bytes) {
+    TextList lines;
+    qsizetype from = 0;
+    while (from < bytes.size()) {
+        qsizetype at = bytes.indexOf('\n', from);
+        if (at < 0) at = bytes.size();
+        const qsizetype end = at > from && bytes[at - 1] == '\r' ? at - 1 : at;
+        lines.append(bytes.mid(from, end - from));
+        from = at + 1;
+    }
+    return lines;
+}

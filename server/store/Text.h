@@ -21,6 +21,9 @@ bool ContainsText(const Text& hay, const Text& needle);  // case-insensitive
 // padded with empty pieces up to `minimum` (and at least one). Index 0 is the
 // design's element 1.
 TextList Explode(const Text& delimiter, const Text& text, int limit = 0, int minimum = 1);
+// The lines of a text file: split at LF, a CR before it dropped; the end of
+// the last line makes no empty line of its own.
+TextList SplitLines(const Text& bytes);
 
 enum class PadMode { Left, Right, Center };
 PadMode PadModeFromText(const Text& mode);  // "PAD_LEFT", "PAD_RIGHT", "PAD_CENTER"

@@ -1,6 +1,6 @@
 #include "server/ui/MainWindow.h"
 
-#include "server/intake/NetworkSpool.h"
+#include "server/intake/Tossing.h"
 
 #include "server/shell/Engine.h"
 #include "server/store/Dates.h"

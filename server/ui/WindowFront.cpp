@@ -5,10 +5,11 @@
 #include "server/ui/Latin1.h"
 #include "server/ui/MainWindow.h"
 #include "server/ui/NetworkDialogs.h"
-#include "server/ui/StopSignals.h"
+#include "server/shell/SignalPipe.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <csignal>
 
 namespace {
 
@@ -37,8 +38,13 @@ int RunWindowFront(QApplication& app, Engine& engine, const QStringList& argumen
         if (started) QCoreApplication::exit(1);
     });
     QObject::connect(&window, &frmMain::unloaded, &app, [] { QCoreApplication::exit(0); });
-    StopSignals stop([&window] { window.mnuFileExit_Click(); });
-    stop.Install();
+    // SIGTERM and SIGINT (a desktop session that ends sends SIGTERM) shut
+    // down in order as File > Exit does; SIGHUP reloads the settings.
+    SignalPipe signalPipe([&window, &engine](int signal) {
+        if (signal == SIGHUP) engine.Reload();
+        else window.mnuFileExit_Click();
+    });
+    signalPipe.Install({SIGTERM, SIGINT, SIGHUP});
     // An unusable spool directory can be mended in the network dialog.
     engine.onInvalidSpoolDir = [&window, &engine] {
         bool mended = false;

@@ -4,6 +4,7 @@ queue shown and flushed, the server reloaded; and the Debian package that
 carries it all, with its unit file."""
 import os
 import shutil
+import signal
 import smtplib
 import struct
 import subprocess
@@ -198,6 +199,8 @@ class QueueAndControlTest(CtlTestCase):
         self.assertTrue(wait_for(lambda: listening(new_port)))
         self.assertFalse(listening(self.port))
         self.assertIn(" Settings reloaded\r\n", server.log())
+        server.proc.send_signal(signal.SIGHUP)   # as systemctl reload does
+        self.assertTrue(wait_for(lambda: server.log().count(" Settings reloaded\r\n") == 2))
 
 
 class PackageTest(unittest.TestCase):

@@ -1,7 +1,7 @@
 // Messages the server writes itself, the 7-bit filter and the numbering of
 // message files.
 #include "server/bbs/EmailRecord.h"
-#include "server/intake/NetworkSpool.h"
+#include "server/intake/InetMessage.h"
 #include "server/net/Base64.h"
 #include "server/store/Dates.h"
 #include "tests/intake/IntakeFixture.h"
@@ -110,13 +110,6 @@ TEST(InetMessage, FullQueueIsReported) {
     }
     EXPECT_FALSE(WriteInetMessage(bbs.ctx, "a@far.example", "s", "b", {}, false));
     EXPECT_FALSE(QFileInfo::exists(PathJoin(bbs.bbs.QueueDir(), "V0.D")));
-}
-
-TEST(SevenBit, TopBitIsCleared) {
-    EXPECT_EQ(ConvertTo7Bit("caf\xe9"), "cafi");
-    EXPECT_EQ(ConvertTo7Bit(Text("\x80\xff\x7f", 3)), Text("\x00\x7f\x7f", 3));
-    EXPECT_EQ(ConvertTo7Bit("  \t"), "  \t");
-    EXPECT_EQ(ConvertTo7Bit(""), "");
 }
 
 TEST(MessageNumbers, LowestFreeNumberIgnoringCase) {

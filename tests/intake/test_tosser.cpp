@@ -1,7 +1,7 @@
 // Starting the BBS's tosser for waiting hand-off files: the script, the
 // "BT*.FLG" guard, a main directory whose name the shell must not read as
 // commands, and one tosser at a time.
-#include "server/intake/NetworkSpool.h"
+#include "server/intake/Tossing.h"
 #include "tests/intake/IntakeFixture.h"
 
 #include <QElapsedTimer>

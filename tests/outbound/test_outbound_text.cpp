@@ -2,6 +2,7 @@
 // transparency, tracking headers, reply codes and the reply reader, and the
 // return notice's text.
 #include "server/outbound/OutboundText.h"
+#include "server/outbound/SevenBit.h"
 #include "server/outbound/ReplyCode.h"
 #include "server/outbound/ReplyReader.h"
 #include "server/outbound/ReturnMessage.h"
@@ -161,4 +162,12 @@ TEST(ReturnNotice, QuotesTheBody)
     EXPECT_EQ(GetMessageData("To: a@b.c\r\nno empty line"), "");
     EXPECT_EQ(ReturnNoticeText("To: a@b.c\r\n\r\nHello\r\n"),
               "The following message was undeliverable.\r\n\r\n--- Original Message ---\r\nHello\r\n\r\n");
+}
+
+TEST(SevenBit, TopBitIsCleared)
+{
+    EXPECT_EQ(ConvertTo7Bit("caf\xe9"), "cafi");
+    EXPECT_EQ(ConvertTo7Bit(Text("\x80\xff\x7f", 3)), Text("\x00\x7f\x7f", 3));
+    EXPECT_EQ(ConvertTo7Bit("  \t"), "  \t");
+    EXPECT_EQ(ConvertTo7Bit(""), "");
 }

@@ -2,7 +2,7 @@
 // event window, the tray tip, the window record, the re-configuration after
 // the settings dialog and the close request.
 #include "UiTestSupport.h"
-#include "server/intake/NetworkSpool.h"
+#include "server/intake/Tossing.h"
 #include "server/shell/Engine.h"
 #include "server/store/KeyedList.h"
 #include "server/store/Statistics.h"

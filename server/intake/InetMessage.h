@@ -1,0 +1,19 @@
+#pragma once
+// Messages the server writes itself (file-request answers, return notices):
+// composed from "OSPRINE@" + the Internet system id, optionally with one file
+// attached in Base64, and queued or filed for a BBS user.
+#include "server/bbs/ServerContext.h"
+#include <QString>
+
+// Composes the message and queues it in the outbound queue, or files it for
+// the BBS user when it is addressed to this BBS. A return notice carries
+// "X-OSPRINE-Status: RETURNED".
+// Returns false only when a local fault kept the message from being stored
+// (queue full, a write failed); a message that the rules drop (empty
+// recipient, subject or body, no such local user) counts as done.
+// `replacing` names a queue file the message takes the place of: in the
+// queue it replaces that file in one atomic step (a return notice when no
+// number is free), else the file is removed once the message is stored.
+bool WriteInetMessage(const ServerContext& ctx, const Text& to, const Text& subject, const Text& body,
+                      const QString& attachmentPath, bool returnNotice = false,
+                      const QString& replacing = QString());
