@@ -13,7 +13,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6network6 libqt6widgets6
   libc-ares-dev libgtest-dev googletest
   python3 python3-aiosmtpd swaks dnsmasq-base
-  spamassassin xvfb xauth clang libclang-rt-14-dev
+  spamassassin xvfb xauth clang clang-format libclang-rt-14-dev
   postfix strace openssl ca-certificates systemd man-db
 )
 

@@ -14,7 +14,7 @@ status=0
 [ "${OSPRINE_SKIP_ASAN:-0}" = 1 ] && exit $status
 
 # -O1 keeps the instrumented build quick to compile and still fast to run.
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSPRINE_WERROR=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DOSPRINE_SANITIZE=ON >/dev/null
 reports=$root/build-asan/sanitizer-reports
 rm -rf "$reports"
