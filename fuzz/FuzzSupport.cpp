@@ -41,11 +41,11 @@ void RemoveFilesIn(const QString& dir) {
 void TruncateWhenLarge(const QString& path) {
     if (QFileInfo(path).size() > 1024 * 1024) QFile::resize(path, 0);
 }
-}  // namespace
+}   // namespace
 
 FuzzInstall& FuzzInstall::Get() {
     EnsureApplication();
-    static FuzzInstall* install = new FuzzInstall;  // lives until the process ends
+    static FuzzInstall* install = new FuzzInstall;   // lives until the process ends
     return *install;
 }
 

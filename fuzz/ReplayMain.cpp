@@ -1,17 +1,17 @@
 // The entry point of a fuzz target built without libFuzzer: runs every file
 // named on the command line, or found in a directory named there, once.
 // That is how the saved corpora run as an ordinary test in every build.
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -36,14 +36,14 @@ std::vector<std::filesystem::path> Inputs(int argc, char** argv) {
         if (std::filesystem::is_directory(arg)) {
             for (const auto& entry : std::filesystem::directory_iterator(arg))
                 if (entry.is_regular_file()) files.push_back(entry.path());
-        } else if (arg.string().rfind("-", 0) != 0) {  // libFuzzer flags are ignored
+        } else if (arg.string().rfind("-", 0) != 0) {   // libFuzzer flags are ignored
             files.push_back(arg);
         }
     }
     std::sort(files.begin(), files.end());
     return files;
 }
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     const auto files = Inputs(argc, argv);

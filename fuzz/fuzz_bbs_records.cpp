@@ -74,7 +74,7 @@ void SysPaths(const TextList& p) {
     DecodeMainCfg(p[0]);
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -82,10 +82,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const TextList p = FuzzParts(data + 1, size - 1, 3);
     const QString dir = install.Scratch();
     switch (data[0] % 4) {
-    case 0: UserRecords(p); break;
-    case 1: UserFile(p, dir); break;
-    case 2: EmailBase(p, dir); break;
-    default: SysPaths(p); break;
+    case 0:
+        UserRecords(p);
+        break;
+    case 1:
+        UserFile(p, dir);
+        break;
+    case 2:
+        EmailBase(p, dir);
+        break;
+    default:
+        SysPaths(p);
+        break;
     }
     return 0;
 }

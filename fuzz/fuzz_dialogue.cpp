@@ -59,8 +59,8 @@ struct LoopHost : DialogueHost {
     // header, or is a trace line or a rewrite of the intake: nothing the
     // envelope or the dialogue could smuggle in.
     void CheckHandOffs(const QString& dir) const {
-        static const char* const kIntakeLines[] = {"Received: from ", "\tby ", "\tfor <", "To: <", "Date: ",
-                                                   "Subject: ", "From: ", "reply-to: "};
+        static const char* const kIntakeLines[] = {"Received: from ", "\tby ",     "\tfor <", "To: <",
+                                                   "Date: ",          "Subject: ", "From: ",  "reply-to: "};
         for (const QString& name : QDir(dir).entryList({"V*.D"}, QDir::Files)) {
             const Text file = ReadFileBytes(PathJoin(dir, name));
             const Text head = file.left(file.indexOf("\r\n\r\n"));
@@ -86,7 +86,7 @@ struct LoopHost : DialogueHost {
     std::deque<std::function<void()>> queued;
 };
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

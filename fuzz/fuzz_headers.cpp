@@ -12,7 +12,7 @@
 namespace {
 // A fixed moment keeps every run of an input the same.
 QDateTime Now() { return QDateTime(QDate(2006, 7, 11), QTime(12, 34, 56), QTimeZone(7200)); }
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

@@ -9,7 +9,7 @@
 
 namespace {
 bool OneLine(const Text& t) { return !t.contains('\r') && !t.contains('\n'); }
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

@@ -21,7 +21,7 @@ bool RootSpoolDirs(Text& file, const Text& root) {
     file = lines.join('\n');
     return true;
 }
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInstall& install = FuzzInstall::Get();

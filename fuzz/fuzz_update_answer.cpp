@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         entry->SizeText();
         IsPlainPathSegment(entry->product);
         IsPlainPathSegment(entry->fileName);
-        if (const std::optional<int> offset = VersionFieldOffset(entry->program))
-            InstalledBuild(p[1], *offset);
+        if (const std::optional<int> offset = VersionFieldOffset(entry->program)) InstalledBuild(p[1], *offset);
     }
     ScanContext context = ScanContext::Read(install.layout.mainDir, data[0] & 1);
     context.versionRecord = p[1];

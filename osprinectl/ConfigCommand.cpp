@@ -1,12 +1,12 @@
 #include "osprinectl/ConfigCommand.h"
+#include <QFileInfo>
+#include <functional>
 #include "osprinectl/Output.h"
 #include "server/lists/InetNetwork.h"
 #include "server/lists/LineFiles.h"
 #include "server/net/Tls.h"
 #include "server/store/KeyedList.h"
 #include "server/store/SettingsFields.h"
-#include <QFileInfo>
-#include <functional>
 
 const char* const kConfigHelp =
     "Usage: osprinectl [-d DIR] config [--show-secrets] [NAME ...]\n"
@@ -63,9 +63,9 @@ bool AcceptCount(Text& value, Text& why) {
 
 const QList<KeyedSetting>& KeyedSettings() {
     static const QList<KeyedSetting> settings{
-        {TlsSettings::kClientKey, "auto", AcceptMode},       {TlsSettings::kClientCaKey, "", AcceptFile},
-        {TlsSettings::kPop3Key, "auto", AcceptMode},         {TlsSettings::kServerCertKey, "", AcceptFile},
-        {TlsSettings::kServerKeyKey, "", AcceptFile},        {"maxperip", "3", AcceptCount},
+        {TlsSettings::kClientKey, "auto", AcceptMode}, {TlsSettings::kClientCaKey, "", AcceptFile},
+        {TlsSettings::kPop3Key, "auto", AcceptMode},   {TlsSettings::kServerCertKey, "", AcceptFile},
+        {TlsSettings::kServerKeyKey, "", AcceptFile},  {"maxperip", "3", AcceptCount},
     };
     return settings;
 }
@@ -162,10 +162,14 @@ int Print(const Installation& inst, const QStringList& names, bool showSecrets) 
     TextList lines;
     for (const QString& name : names) {
         const Text n = name.toLocal8Bit();
-        if (const SettingsField* f = FindSettingsField(n)) lines << Text(f->name) + " = " + Shown(r, *f, showSecrets);
-        else if (const KeyedSetting* k = FindKeyed(n)) lines << Text(k->key) + " = " + KeyedValue(inst, *k);
-        else if (const NetSetting* s = FindNet(n)) lines << Text(s->name) + " = " + s->get(LoadNet(inst));
-        else return ctl::Fail(ctl::kUsage, n + ": no such setting");
+        if (const SettingsField* f = FindSettingsField(n))
+            lines << Text(f->name) + " = " + Shown(r, *f, showSecrets);
+        else if (const KeyedSetting* k = FindKeyed(n))
+            lines << Text(k->key) + " = " + KeyedValue(inst, *k);
+        else if (const NetSetting* s = FindNet(n))
+            lines << Text(s->name) + " = " + s->get(LoadNet(inst));
+        else
+            return ctl::Fail(ctl::kUsage, n + ": no such setting");
     }
     for (const Text& line : lines) ctl::Out(line);
     return ctl::kOk;
@@ -190,7 +194,8 @@ int Set(const Installation& inst, const QStringList& pairs) {
             if (!k->accept(value, why)) return ctl::Fail(ctl::kUsage, Text(k->key) + ": " + why);
             keyed.append({k, value});
         } else if (const NetSetting* n = FindNet(name)) {
-            if (value.contains('\r') || value.contains('\n')) return ctl::Fail(ctl::kUsage, Text(n->name) + ": holds a line break");
+            if (value.contains('\r') || value.contains('\n'))
+                return ctl::Fail(ctl::kUsage, Text(n->name) + ": holds a line break");
             if (!n->set(net, value, why)) return ctl::Fail(ctl::kUsage, Text(n->name) + ": " + why);
             netChanged << n;
         } else {
@@ -212,7 +217,7 @@ int Set(const Installation& inst, const QStringList& pairs) {
     return ctl::kOk;
 }
 
-}  // namespace
+}   // namespace
 
 int RunConfig(const Installation& inst, const QStringList& arguments, bool showSecrets) {
     qsizetype sets = 0;

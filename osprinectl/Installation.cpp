@@ -1,12 +1,13 @@
 #include "osprinectl/Installation.h"
-#include "server/store/Files.h"
 #include <QDir>
+#include "server/store/Files.h"
 
 bool Installation::Load(const QString& directory, Text& why) {
     dir = QDir(directory).absolutePath();
     const QString sysPaths = QDir(dir).filePath("SYSPATHS.CFG");
     if (!QFileInfo::exists(sysPaths)) {
-        why = "no BBS installation in " + dir.toLocal8Bit() + " (SYSPATHS.CFG is missing); give its main directory with -d";
+        why = "no BBS installation in " + dir.toLocal8Bit() +
+              " (SYSPATHS.CFG is missing); give its main directory with -d";
         return false;
     }
     // Relative paths in the BBS's files are relative to the main directory, as for the server.

@@ -6,7 +6,7 @@
 #include "server/store/Settings.h"
 
 struct Installation {
-    QString dir;       // the directory osprinectl was pointed at (the server's working directory)
+    QString dir;   // the directory osprinectl was pointed at (the server's working directory)
     BbsConfig bbs;
     bool netLoaded = false;   // NET.9 was read: the queue directory is known
 

@@ -1,12 +1,12 @@
 #include "osprinectl/ListCommand.h"
+#include <functional>
 #include "osprinectl/Output.h"
 #include "server/lists/InetNetwork.h"
 #include "server/lists/IpPatterns.h"
 #include "server/lists/LineFiles.h"
-#include "server/lists/MailingListFile.h"
 #include "server/lists/ListEntry.h"
+#include "server/lists/MailingListFile.h"
 #include "server/store/KeyedList.h"
-#include <functional>
 
 const char* const kListHelp =
     "Usage: osprinectl [-d DIR] list\n"
@@ -134,9 +134,12 @@ EditableList MailingLists(const QString& file) {
     l.firstColumn = [](const Text& entry) { return ParseMailingList(entry).name; };
     l.accept = [](const Text& row, Text& entry, Text& why) {
         const MailingList list = ParseMailingList(row);
-        if (list.name.isEmpty()) why = "the list name cannot be empty";
-        else if (list.subscribers.size() > kMaxSubscribers) why = "at most " + NumText(kMaxSubscribers) + " subscribers";
-        else if (row.contains('\r') || row.contains('\n')) why = "holds a line break";
+        if (list.name.isEmpty())
+            why = "the list name cannot be empty";
+        else if (list.subscribers.size() > kMaxSubscribers)
+            why = "at most " + NumText(kMaxSubscribers) + " subscribers";
+        else if (row.contains('\r') || row.contains('\n'))
+            why = "holds a line break";
         entry = FormatMailingList(list);
         return why.isEmpty();
     };
@@ -187,8 +190,10 @@ EditableList RemoteSystems(const Installation& inst) {
     l.firstColumn = [](const Text& entry) { return ParseRemoteEntry(entry).name; };
     l.accept = [](const Text& row, Text& entry, Text& why) {
         const RemoteEntry r = ParseRemoteEntry(row);
-        if (row.contains('\r') || row.contains('\n')) why = "holds a line break";
-        else if (r.name.isEmpty()) why = "the remote system's name is needed";
+        if (row.contains('\r') || row.contains('\n'))
+            why = "holds a line break";
+        else if (r.name.isEmpty())
+            why = "the remote system's name is needed";
         entry = FormatRemoteEntry(r);
         return why.isEmpty();
     };
@@ -235,10 +240,12 @@ int Edit(const Installation& inst, const EditableList& l, const QStringList& arg
         const qsizetype at = FindRow(l, rows, row);
         const qsizetype to = at + (args[2] == "up" ? -1 : 1);
         if (at < 0) return ctl::Fail(ctl::kUsage, l.name + ": no row \"" + row + "\"");
-        if (to < 0 || to >= rows.size()) return ctl::Fail(ctl::kUsage, l.name + ": \"" + row + "\" cannot move " + args[2].toLatin1());
+        if (to < 0 || to >= rows.size())
+            return ctl::Fail(ctl::kUsage, l.name + ": \"" + row + "\" cannot move " + args[2].toLatin1());
         rows.swapItemsAt(at, to);
     } else {
-        return ctl::Fail(ctl::kUsage, "usage: osprinectl list LIST [add ROW | delete FIRST-COLUMN | move FIRST-COLUMN up|down]");
+        return ctl::Fail(ctl::kUsage,
+                         "usage: osprinectl list LIST [add ROW | delete FIRST-COLUMN | move FIRST-COLUMN up|down]");
     }
     // As the dialogs do: the keyed list file exists while it holds a list.
     CreateFile(inst.KeyedList(), false);
@@ -247,7 +254,7 @@ int Edit(const Installation& inst, const EditableList& l, const QStringList& arg
     return ctl::kOk;
 }
 
-}  // namespace
+}   // namespace
 
 int RunList(const Installation& inst, const QStringList& arguments) {
     const Text name = arguments.value(0).toLocal8Bit().toLower();

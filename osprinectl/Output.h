@@ -1,7 +1,7 @@
 #pragma once
 // What every osprinectl command shares: its exit statuses and its output.
-#include "server/store/Text.h"
 #include <cstdio>
+#include "server/store/Text.h"
 
 namespace ctl {
 
@@ -25,4 +25,4 @@ inline int Fail(int status, const Text& line) {
     return status;
 }
 
-}  // namespace ctl
+}   // namespace ctl

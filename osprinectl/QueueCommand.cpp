@@ -1,11 +1,11 @@
 #include "osprinectl/QueueCommand.h"
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include "osprinectl/Output.h"
 #include "osprinectl/ServerControl.h"
 #include "server/outbound/OutboundText.h"
 #include "server/store/Headers.h"
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
 
 const char* const kQueueHelp =
     "Usage: osprinectl [-d DIR] queue\n"
@@ -53,13 +53,15 @@ int List(const QString& dir) {
         const Text head = HeaderBlock(file.filePath());
         const Text tries = Trim(GetHeaderField("X-OSPRINE-Attempts", head));
         const Text status = Trim(GetHeaderField("X-OSPRINE-Status", head));
-        ctl::Out(file.fileName().toLocal8Bit().leftJustified(10) + " " + NumText(file.size()).rightJustified(7) + "   " +
-                 Age(file.lastModified()).leftJustified(7) + " " + (tries.isEmpty() ? Text("0") : tries).rightJustified(5) +
-                 "  " + (status.isEmpty() ? Text("-") : status).leftJustified(11) + " " +
+        ctl::Out(file.fileName().toLocal8Bit().leftJustified(10) + " " + NumText(file.size()).rightJustified(7) +
+                 "   " + Age(file.lastModified()).leftJustified(7) + " " +
+                 (tries.isEmpty() ? Text("0") : tries).rightJustified(5) + "  " +
+                 (status.isEmpty() ? Text("-") : status).leftJustified(11) + " " +
                  EnvelopeAddress(GetHeaderField("From", head)) + " -> " + EnvelopeAddress(GetHeaderField("To", head)));
         bytes += file.size();
     }
-    ctl::Out("-- " + NumText(bytes / 1024) + " KB in " + NumText(files.size()) + (files.size() == 1 ? " message" : " messages"));
+    ctl::Out("-- " + NumText(bytes / 1024) + " KB in " + NumText(files.size()) +
+             (files.size() == 1 ? " message" : " messages"));
     return ctl::kOk;
 }
 
@@ -75,7 +77,7 @@ int Delete(const QString& dir, const QString& name) {
     return ctl::Fail(ctl::kUsage, name.toLocal8Bit() + ": no such message in the queue");
 }
 
-}  // namespace
+}   // namespace
 
 int RunQueue(const Installation& inst, const QStringList& arguments) {
     if (!inst.netLoaded || inst.bbs.QueueDir().isEmpty())

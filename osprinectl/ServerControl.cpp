@@ -1,7 +1,7 @@
 #include "osprinectl/ServerControl.h"
+#include <QLocalSocket>
 #include "osprinectl/Output.h"
 #include "server/shell/SingleInstance.h"
-#include <QLocalSocket>
 
 namespace {
 constexpr int kAnswerLimitMs = 10000;

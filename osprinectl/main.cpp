@@ -1,14 +1,14 @@
 // osprinectl: sets and shows the settings and lists of one OSPRINE
 // installation from the shell, with the checks the dialogs apply, shows and
 // flushes the outbound queue, and asks the running server to reload.
+#include <QCoreApplication>
+#include <QDir>
 #include "osprinectl/ConfigCommand.h"
 #include "osprinectl/ListCommand.h"
 #include "osprinectl/Output.h"
 #include "osprinectl/QueueCommand.h"
 #include "osprinectl/ServerControl.h"
 #include "server/store/Version.h"
-#include <QCoreApplication>
-#include <QDir>
 
 namespace {
 
@@ -36,7 +36,7 @@ int Help(const char* text) {
     return ctl::kOk;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -45,10 +45,14 @@ int main(int argc, char** argv) {
     bool showSecrets = false;
     while (!args.isEmpty() && args.first().startsWith('-')) {
         const QString option = args.takeFirst();
-        if (option == "-d" && !args.isEmpty()) dir = args.takeFirst();
-        else if (option == "--help" || option == "-h") return Help(kHelp);
-        else if (option == "--version") return Help((std::string("osprinectl (OSPRINE v") + kVersion + ")\n").c_str());
-        else return ctl::Fail(ctl::kUsage, "unknown option " + option.toLocal8Bit() + " (see osprinectl --help)");
+        if (option == "-d" && !args.isEmpty())
+            dir = args.takeFirst();
+        else if (option == "--help" || option == "-h")
+            return Help(kHelp);
+        else if (option == "--version")
+            return Help((std::string("osprinectl (OSPRINE v") + kVersion + ")\n").c_str());
+        else
+            return ctl::Fail(ctl::kUsage, "unknown option " + option.toLocal8Bit() + " (see osprinectl --help)");
     }
     if (args.isEmpty()) return ctl::Fail(ctl::kUsage, "no command given (see osprinectl --help)");
     const QString command = args.takeFirst();

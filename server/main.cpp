@@ -29,7 +29,7 @@ int Run(int argc, char** argv, Front front) {
     instance.SetCommandHandler([&engine](const QByteArray& command) { return engine.Control(command); });
     return front(app, engine, instance);
 }
-}  // namespace
+}   // namespace
 
 // Usage and version need neither an installation nor a display.
 std::optional<int> AnswerOptions(int argc, char** argv) {
@@ -40,14 +40,15 @@ std::optional<int> AnswerOptions(int argc, char** argv) {
             return 0;
         }
         if (a == "--help" || a == "-h") {
-            std::printf("Usage: osprine [/RESETWINDOW]\n"
-                        "The SMTP server of one Zarvel BBS installation; start it in the BBS's main directory.\n\n"
-                        "  /RESETWINDOW  forget the saved window position (SaveWindowPos becomes 0)\n"
-                        "  --help        show this text\n"
-                        "  --version     show the version\n\n"
-                        "Without a display, or with OSPRINE_HEADLESS=1, it runs in the console: events go to\n"
-                        "standard output; SIGTERM or SIGINT stops it, SIGHUP reloads the settings, SIGUSR1\n"
-                        "prints the counters. osprinectl(8) changes settings and lists from the shell.\n");
+            std::printf(
+                "Usage: osprine [/RESETWINDOW]\n"
+                "The SMTP server of one Zarvel BBS installation; start it in the BBS's main directory.\n\n"
+                "  /RESETWINDOW  forget the saved window position (SaveWindowPos becomes 0)\n"
+                "  --help        show this text\n"
+                "  --version     show the version\n\n"
+                "Without a display, or with OSPRINE_HEADLESS=1, it runs in the console: events go to\n"
+                "standard output; SIGTERM or SIGINT stops it, SIGHUP reloads the settings, SIGUSR1\n"
+                "prints the counters. osprinectl(8) changes settings and lists from the shell.\n");
             return 0;
         }
     }

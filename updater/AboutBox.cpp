@@ -1,9 +1,9 @@
 #include "updater/AboutBox.h"
-#include "updater/ZrvConstants.h"
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include "updater/ZrvConstants.h"
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmAbout"));

@@ -1,8 +1,8 @@
 #include "updater/CheckUpdate.h"
-#include "updater/BbsFiles.h"
-#include "updater/VersionRecord.h"
 #include <QDir>
 #include <QFileInfo>
+#include "updater/BbsFiles.h"
+#include "updater/VersionRecord.h"
 
 ScanContext ScanContext::Read(const QString& mainDir, bool showAll) {
     ScanContext context;
@@ -17,7 +17,7 @@ ScanContext ScanContext::Read(const QString& mainDir, bool showAll) {
 }
 
 std::optional<UpdateEntry> CheckUpdate(const Text& raw, const ScanContext& context, Text* fault) {
-    if (raw.trimmed().isEmpty()) return std::nullopt;  // the text after a closing ";"
+    if (raw.trimmed().isEmpty()) return std::nullopt;   // the text after a closing ";"
     const auto parsed = ParseUpdateEntry(raw);
     if (!parsed) {
         *fault = "Invalid update entry";

@@ -1,15 +1,15 @@
 #pragma once
 // Decides whether one entry of the service's answer is listed.
-#include "updater/UpdateEntry.h"
 #include <QSet>
 #include <QString>
+#include "updater/UpdateEntry.h"
 
 // What a scan knows of the installation, read once per scan.
 struct ScanContext {
-    Text versionRecord;          // record 1 of "ZRVDATA.DAT"
-    QSet<QString> installed;     // upper-cased names of the files in the main directory
-    bool oldPurgeProgram = false;  // "ZPURGEDB.EXE" is there and dated before 2006
-    bool showAll = false;        // "Show All Current Versions" is checked
+    Text versionRecord;             // record 1 of "ZRVDATA.DAT"
+    QSet<QString> installed;        // upper-cased names of the files in the main directory
+    bool oldPurgeProgram = false;   // "ZPURGEDB.EXE" is there and dated before 2006
+    bool showAll = false;           // "Show All Current Versions" is checked
 
     static ScanContext Read(const QString& mainDir, bool showAll);
 };

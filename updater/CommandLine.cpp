@@ -22,7 +22,7 @@ qint64 LeadingNumber(const QByteArray& text) {
     qint64 value = 0;
     constexpr qint64 limit = std::numeric_limits<qint64>::max() / 10 - 10;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value > limit) break;  // absurdly long digit runs stop growing
+        if (value > limit) break;   // absurdly long digit runs stop growing
         value = value * 10 + (text[i] - '0');
     }
     return negative ? -value : value;

@@ -1,8 +1,8 @@
 #pragma once
 // Options of the command line: "/NAME" alone or "/NAME=value", separated by
 // spaces, names compared without regard to case.
-#include "updater/ZrvConstants.h"
 #include <QStringList>
+#include "updater/ZrvConstants.h"
 
 // The trimmed value of the option, "1" when it has no value, "" when absent.
 QString GetCommandLine(const QStringList& arguments, const QString& name);

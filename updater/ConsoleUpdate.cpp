@@ -1,8 +1,8 @@
 #include "updater/ConsoleUpdate.h"
-#include "updater/ErrorLog.h"
-#include "updater/VersionRecord.h"
 #include <QDate>
 #include <QTimer>
+#include "updater/ErrorLog.h"
+#include "updater/VersionRecord.h"
 
 Text ConsoleRow(const UpdateEntry& entry) {
     return entry.program + '\t' + entry.VersionColumn() + '\t' + entry.description + '\t' + entry.fileName + '\t' +
@@ -15,7 +15,7 @@ ConsoleUpdate::ConsoleUpdate(const UpdateAddresses& addresses, QIODevice& output
 void ConsoleUpdate::Start(const QStringList& arguments, const QString& workDir) {
     options_ = ReadStartOptions(arguments);
     const auto mainDir = PrepareInstallation(workDir);
-    if (!mainDir) {  // not in a BBS directory: end without a word
+    if (!mainDir) {   // not in a BBS directory: end without a word
         QTimer::singleShot(0, this, [this] { emit Ended(0); });
         return;
     }
@@ -28,7 +28,7 @@ void ConsoleUpdate::ShowScanResult(const ScanResult& result) {
     if (result.Found()) {
         if (!WriteCheckDate(mainDir_, QDate::currentDate()))
             LogError("Form_Load", kZrvVersion, kFrmMain, "Cannot write the version record ZRVDATA.DAT");
-    } else if (options_.quiet) {  // a quiet check with nothing new says nothing
+    } else if (options_.quiet) {   // a quiet check with nothing new says nothing
         emit Ended(0);
         return;
     }

@@ -1,9 +1,9 @@
 #pragma once
 // The update checker without a display: the same start-up and scan, the
 // list written as text lines.
+#include <QIODevice>
 #include "updater/StartUp.h"
 #include "updater/UpdateScan.h"
-#include <QIODevice>
 
 class ConsoleUpdate : public QObject {
     Q_OBJECT

@@ -1,9 +1,4 @@
 #include "updater/MainWindow.h"
-#include "updater/AboutBox.h"
-#include "updater/ErrorLog.h"
-#include "updater/TextDisplay.h"
-#include "updater/UpdateTypes.h"
-#include "updater/VersionRecord.h"
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFormLayout>
@@ -17,6 +12,11 @@
 #include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include "updater/AboutBox.h"
+#include "updater/ErrorLog.h"
+#include "updater/TextDisplay.h"
+#include "updater/UpdateTypes.h"
+#include "updater/VersionRecord.h"
 
 static const char* const kWindowTitle = "ZRV Update";
 
@@ -144,7 +144,7 @@ void frmMain::FormLoad(const QStringList& arguments, const QString& workDir) {
 
     options_ = ReadStartOptions(arguments);
     const auto mainDir = PrepareInstallation(workDir);
-    if (!mainDir) {  // not in a BBS directory: end without a word
+    if (!mainDir) {   // not in a BBS directory: end without a word
         EndProgram();
         return;
     }
@@ -199,7 +199,7 @@ void frmMain::KeepWindow(QWidget* window) {
 }
 
 void frmMain::BringToFront() {
-    if (!isVisible()) return;  // a quiet check shows nothing until it finds updates
+    if (!isVisible()) return;   // a quiet check shows nothing until it finds updates
     setWindowState(windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
@@ -288,7 +288,7 @@ void frmMain::mnuFileType_Click(int type) {
     Rescan();
 }
 
-void frmMain::mnuFileShowAll_Click() { Rescan(); }  // the action has toggled its check mark itself
+void frmMain::mnuFileShowAll_Click() { Rescan(); }   // the action has toggled its check mark itself
 
 void frmMain::mnuHelpAbout_Click() {
     auto* about = new frmAbout(this);
@@ -305,8 +305,7 @@ void frmMain::cmdOk_Click() {
         return;
     }
     if (!QDesktopServices::openUrl(*url))
-        LogError("cmdOk_Click", kZrvVersion, kFrmMain,
-                 "Cannot open " + url->toString(QUrl::RemoveUserInfo).toLatin1());
+        LogError("cmdOk_Click", kZrvVersion, kFrmMain, "Cannot open " + url->toString(QUrl::RemoveUserInfo).toLatin1());
 }
 
 void frmMain::cmdFileNotes_Click() {
@@ -320,7 +319,7 @@ void frmMain::cmdHistory_Click() {
 }
 
 void frmMain::ShowInformation(const std::optional<QString>& url, const QString& title) {
-    if (!url) {  // the service named a file that is not a plain name
+    if (!url) {   // the service named a file that is not a plain name
         ShowMessage(QString::fromLatin1(kErrorDownloadingInfo));
         return;
     }
@@ -336,7 +335,8 @@ void frmMain::ShowInformation(const std::optional<QString>& url, const QString& 
 }
 
 void frmMain::ShowMessage(const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::Information, QString::fromLatin1(kWindowTitle), text, QMessageBox::Ok, this);
+    auto* box =
+        new QMessageBox(QMessageBox::Information, QString::fromLatin1(kWindowTitle), text, QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("msgInformation"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     KeepWindow(box);

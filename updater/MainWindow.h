@@ -1,11 +1,11 @@
 #pragma once
 // frmMain: the update checker's window. It runs the start-up sequence, the
 // scans and the commands of the buttons and menus.
-#include "updater/StartUp.h"
-#include "updater/UpdateScan.h"
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
+#include "updater/StartUp.h"
+#include "updater/UpdateScan.h"
 
 class QAction;
 class QGroupBox;
@@ -27,11 +27,11 @@ public:
 
     bool Busy() const { return busy_; }
     int UpdateType() const { return type_; }
-    Text Notice() const { return notice_; }  // as the system writes it, CR LF between lines
+    Text Notice() const { return notice_; }   // as the system writes it, CR LF between lines
 
 signals:
     void ScanFinished();
-    void Ended(int exitCode);  // the program is to end
+    void Ended(int exitCode);   // the program is to end
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -70,7 +70,7 @@ private:
     bool busy_ = false;
     bool ending_ = false;
     bool startingUp_ = false;
-    std::vector<UpdateEntry> entries_;  // one per list row, in row order
+    std::vector<UpdateEntry> entries_;   // one per list row, in row order
     Text notice_;
     QList<QPointer<QWidget>> otherWindows_;
 

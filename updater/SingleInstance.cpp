@@ -3,8 +3,7 @@
 #include <QDir>
 #include <QLocalSocket>
 
-SingleInstance::SingleInstance(const QString& program, const QString& workDir, QObject* parent)
-    : QObject(parent) {
+SingleInstance::SingleInstance(const QString& program, const QString& workDir, QObject* parent) : QObject(parent) {
     QString dir = QDir(workDir).canonicalPath();
     if (dir.isEmpty()) dir = QDir(workDir).absolutePath();
     const QByteArray hash = QCryptographicHash::hash(dir.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
@@ -25,7 +24,7 @@ bool SingleInstance::Listen() { return server_.listen(name_); }
 
 bool SingleInstance::Claim() {
     if (Listen()) return true;
-    if (server_.serverError() != QAbstractSocket::AddressInUseError) return true;  // no guard possible: run anyway
+    if (server_.serverError() != QAbstractSocket::AddressInUseError) return true;   // no guard possible: run anyway
 
     // Start-up runs before the event loop, so a short bounded wait is harmless here.
     QLocalSocket first;

@@ -4,8 +4,8 @@
 #include <optional>
 
 struct StartOptions {
-    bool quiet = false;  // "/QUIET": no window unless updates are found
-    int typeOption = 0;  // "/TYPE" as a number, 0 when absent
+    bool quiet = false;   // "/QUIET": no window unless updates are found
+    int typeOption = 0;   // "/TYPE" as a number, 0 when absent
 };
 
 StartOptions ReadStartOptions(const QStringList& arguments);

@@ -12,7 +12,9 @@ QString DisplayText(const Text& text) {
 }
 
 frmTextDisplay::frmTextDisplay(const QString& title, const Text& text, QWidget* parent)
-    : QWidget(parent, Qt::Window), txtDisplay_(new QPlainTextEdit(this)), cmdClose_(new QPushButton(tr("&Close"), this)) {
+    : QWidget(parent, Qt::Window),
+      txtDisplay_(new QPlainTextEdit(this)),
+      cmdClose_(new QPushButton(tr("&Close"), this)) {
     setObjectName(QStringLiteral("frmTextDisplay"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(title);

@@ -1,7 +1,7 @@
 #pragma once
 // frmTextDisplay: a read-only window for a package's notes or history.
-#include "updater/ZrvConstants.h"
 #include <QWidget>
+#include "updater/ZrvConstants.h"
 
 class QPlainTextEdit;
 class QPushButton;

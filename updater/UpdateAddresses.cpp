@@ -46,8 +46,8 @@ std::optional<QUrl> UpdateAddresses::DownloadUrl(const UpdateEntry& entry) const
     if (!url.isValid() || url.host().isEmpty()) return std::nullopt;
     QString path = url.path();
     if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
-    url.setPath(path + QString::fromLatin1(entry.product) + QStringLiteral("/files/") +
-                    QString::fromLatin1(entry.fileName),
-                QUrl::DecodedMode);
+    url.setPath(
+        path + QString::fromLatin1(entry.product) + QStringLiteral("/files/") + QString::fromLatin1(entry.fileName),
+        QUrl::DecodedMode);
     return url;
 }

@@ -2,8 +2,8 @@
 // Addresses of the update service and the download server. The defaults can
 // be replaced with ZRVUPDATE_URL (service base, e.g. http://127.0.0.1:8080)
 // and ZRVUPDATE_FTP (FTP base with user name and password).
-#include "updater/UpdateEntry.h"
 #include <QUrl>
+#include "updater/UpdateEntry.h"
 
 struct UpdateAddresses {
     QString serviceBase;

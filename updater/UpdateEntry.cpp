@@ -1,6 +1,6 @@
 #include "updater/UpdateEntry.h"
-#include "updater/CommandLine.h"
 #include <cmath>
+#include "updater/CommandLine.h"
 
 QList<Text> SplitEntries(const Text& answer) { return answer.split(';'); }
 

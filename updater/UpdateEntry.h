@@ -1,24 +1,24 @@
 #pragma once
 // One entry of the update service's answer: ten comma-separated fields.
-#include "updater/ZrvConstants.h"
 #include <QList>
 #include <optional>
+#include "updater/ZrvConstants.h"
 
 inline constexpr int kEntryFieldCount = 10;
 
 struct UpdateEntry {
-    Text raw;            // the entry's text as the service sent it
-    qint64 enabled = 0;  // field 1: 1 when the entry is to be considered
-    Text product;        // field 2: product directory on the service
-    Text historyFile;    // field 3
-    Text notesFile;      // field 4
-    Text versionText;    // field 5 as sent
-    qint64 version = 0;  // field 5 as a number
-    Text fileName;       // field 6: the download's file name
-    qint64 fileSize = 0; // field 7, bytes
-    Text md5;            // field 8
-    Text program;        // field 9: program name of the version record
-    Text description;    // field 10
+    Text raw;              // the entry's text as the service sent it
+    qint64 enabled = 0;    // field 1: 1 when the entry is to be considered
+    Text product;          // field 2: product directory on the service
+    Text historyFile;      // field 3
+    Text notesFile;        // field 4
+    Text versionText;      // field 5 as sent
+    qint64 version = 0;    // field 5 as a number
+    Text fileName;         // field 6: the download's file name
+    qint64 fileSize = 0;   // field 7, bytes
+    Text md5;              // field 8
+    Text program;          // field 9: program name of the version record
+    Text description;      // field 10
 
     Text VersionColumn() const { return "." + versionText; }
     Text SizeText() const;

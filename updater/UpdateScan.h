@@ -1,14 +1,14 @@
 #pragma once
 // The scan: asks the service for the list of one update type and keeps the
 // entries that are to be listed.
+#include <vector>
 #include "updater/CheckUpdate.h"
 #include "updater/UpdateAddresses.h"
 #include "updater/UpdateService.h"
-#include <vector>
 
 struct ScanResult {
-    std::vector<UpdateEntry> rows;  // the listed entries, in row order
-    Text notice;                    // the notice text, lines joined by CR LF
+    std::vector<UpdateEntry> rows;   // the listed entries, in row order
+    Text notice;                     // the notice text, lines joined by CR LF
     bool Found() const { return !rows.empty(); }
 };
 

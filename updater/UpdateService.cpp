@@ -1,9 +1,9 @@
 #include "updater/UpdateService.h"
-#include "updater/ErrorLog.h"
 #include <QNetworkReply>
 #include <QTimer>
 #include <QUrl>
 #include <memory>
+#include "updater/ErrorLog.h"
 
 UpdateService::UpdateService(QObject* parent) : QObject(parent) {}
 

@@ -1,12 +1,12 @@
 #pragma once
 // Asynchronous GET requests to the update service (`GetUpdateInfo`).
-#include "updater/ZrvConstants.h"
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <functional>
+#include "updater/ZrvConstants.h"
 
 inline constexpr int kFetchTimeoutMs = 10000;
-inline constexpr qint64 kMaxAnswerBytes = 4 * 1024 * 1024;  // far beyond any real answer
+inline constexpr qint64 kMaxAnswerBytes = 4 * 1024 * 1024;   // far beyond any real answer
 inline constexpr const char* kIfModifiedSince = "Sat, 1 Jan 2000 00:00:00 GMT";
 
 class UpdateService : public QObject {

@@ -4,5 +4,5 @@
 #include <QString>
 
 int NormalUpdateType(int type);
-QString UpdateTypeName(int type);     // as the frame caption shows it
-QString ServiceTypeWord(int type);    // as the update service asks for it
+QString UpdateTypeName(int type);    // as the frame caption shows it
+QString ServiceTypeWord(int type);   // as the update service asks for it

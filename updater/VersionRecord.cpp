@@ -1,8 +1,8 @@
 #include "updater/VersionRecord.h"
-#include "updater/CommandLine.h"
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include "updater/CommandLine.h"
 
 static QString RecordPath(const QString& mainDir) { return QDir(mainDir).filePath(QStringLiteral("ZRVDATA.DAT")); }
 
@@ -37,7 +37,7 @@ bool WriteVersionField(const QString& mainDir, int offset, int width, const Text
     content.replace(offset, width, value.leftJustified(width, ' ', true));
 
     QSaveFile file(RecordPath(mainDir));
-    file.setDirectWriteFallback(true);  // a directory we may not create files in
+    file.setDirectWriteFallback(true);   // a directory we may not create files in
     if (!file.open(QIODevice::WriteOnly)) return false;
     file.write(content);
     return file.commit();
@@ -48,5 +48,6 @@ bool WriteOwnVersion(const QString& mainDir) {
 }
 
 bool WriteCheckDate(const QString& mainDir, const QDate& date) {
-    return WriteVersionField(mainDir, kCheckDateOffset, kCheckDateWidth, date.toString(QStringLiteral("yyMMdd")).toLatin1());
+    return WriteVersionField(mainDir, kCheckDateOffset, kCheckDateWidth,
+                             date.toString(QStringLiteral("yyMMdd")).toLatin1());
 }

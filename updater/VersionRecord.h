@@ -2,18 +2,18 @@
 // The version record "ZRVDATA.DAT" in the BBS main directory: one record of
 // 96 bytes, shared by the programs of the BBS family; each writes its own
 // fixed-width, space-padded field.
-#include "updater/ZrvConstants.h"
 #include <QDate>
 #include <QString>
 #include <optional>
+#include "updater/ZrvConstants.h"
 
 inline constexpr int kVersionRecordLength = 96;
-inline constexpr int kCheckDateOffset = 0;  // "yymmdd" of the last check that found updates
+inline constexpr int kCheckDateOffset = 0;   // "yymmdd" of the last check that found updates
 inline constexpr int kCheckDateWidth = 6;
 inline constexpr int kVersionFieldWidth = 15;
 
 struct VersionField {
-    const char* program;  // the program name the update service uses
+    const char* program;   // the program name the update service uses
     int offset;
 };
 inline constexpr VersionField kVersionFields[] = {

@@ -2,7 +2,7 @@
 // Names and fixed texts of the update checker.
 #include <QByteArray>
 
-using Text = QByteArray;  // bytes, one ANSI character each; never decoded as UTF-8
+using Text = QByteArray;   // bytes, one ANSI character each; never decoded as UTF-8
 
 inline constexpr const char* kZrvVersion = "1.5.060711";
 inline constexpr const char* kZrvProgram = "ZRVUpdate";

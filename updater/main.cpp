@@ -1,12 +1,12 @@
 // ZRVUpdate: lists newer versions of the BBS family's programs.
-#include "updater/ConsoleUpdate.h"
-#include "updater/MainWindow.h"
-#include "updater/SingleInstance.h"
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <cstdio>
 #include <memory>
+#include "updater/ConsoleUpdate.h"
+#include "updater/MainWindow.h"
+#include "updater/SingleInstance.h"
 
 static bool HasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
@@ -28,7 +28,7 @@ static int RunConsole(int argc, char** argv) {
 
 static int RunWindow(int argc, char** argv) {
     QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);  // the main window says when the program ends
+    app.setQuitOnLastWindowClosed(false);   // the main window says when the program ends
     const QString workDir = QDir::currentPath();
     frmMain window(UpdateAddresses::FromEnvironment());
     SingleInstance instance(QStringLiteral("ZRVUpdate"), workDir);
@@ -40,6 +40,4 @@ static int RunWindow(int argc, char** argv) {
     return app.exec();
 }
 
-int main(int argc, char** argv) {
-    return HasDisplay() ? RunWindow(argc, argv) : RunConsole(argc, argv);
-}
+int main(int argc, char** argv) { return HasDisplay() ? RunWindow(argc, argv) : RunConsole(argc, argv); }

@@ -2,17 +2,17 @@
 // installation and times, in-process, the recipient checks one RCPT makes
 // (in the dialogue's order) and the user-file scan of a VRFY for a name that
 // is no handle. Prints median and 95th percentile per call.
-#include "server/bbs/UserDirectory.h"
-#include "server/inbound/Recipients.h"
-#include "server/store/EventLog.h"
-#include "server/store/Files.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <functional>
+#include "server/bbs/UserDirectory.h"
+#include "server/inbound/Recipients.h"
+#include "server/store/EventLog.h"
+#include "server/store/Files.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ void Time(const char* what, int rounds, const std::function<bool()>& call) {
         wall.push_back(Millis(Clock::now() - start));
         cpu.push_back(CpuMillis() - cpuStart);
     }
-    std::printf("%-42s median %7.3f ms  p95 %7.3f ms  cpu median %7.3f ms  (%d calls)\n", what, Median(wall),
-                P95(wall), Median(cpu), rounds);
+    std::printf("%-42s median %7.3f ms  p95 %7.3f ms  cpu median %7.3f ms  (%d calls)\n", what, Median(wall), P95(wall),
+                Median(cpu), rounds);
 }
 
 // What the dialogue asks for one RCPT; true when the recipient is accepted.
@@ -85,7 +85,7 @@ Text DropLastHandle(const BbsConfig& bbs) {
     return {};
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -115,8 +115,8 @@ int main(int argc, char** argv) {
     CreateHandlesUIP(bbs, settings.AutorespondUser, CreatePassThruString(ctx));
     std::printf("%-42s %7.1f ms\n", "handle index rebuilt (HANDLES.UIP)", Millis(Clock::now() - start));
     const Text recordOnly = DropLastHandle(bbs);
-    std::printf("handle index: %lld bytes; RCPT of %s; VRFY of \"%s\" (no handle)\n",
-                FileLength(HandlesUipPath(bbs)), address.constData(), recordOnly.constData());
+    std::printf("handle index: %lld bytes; RCPT of %s; VRFY of \"%s\" (no handle)\n", FileLength(HandlesUipPath(bbs)),
+                address.constData(), recordOnly.constData());
 
     Time("RCPT checks (in-process)", rounds, [&] { return Rcpt(ctx, address); });
     Time("VRFY lookup by record name (in-process)", rounds, [&] { return FindUser(ctx, recordOnly) > 0; });

@@ -6,8 +6,8 @@
 #include "server/store/Version.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 
 namespace {
@@ -39,14 +39,14 @@ QString FindDir(const Text& dir) {
     const auto hit = known.constFind(dir);
     if (hit != known.constEnd() && hit->until > now) return hit->path;
     const QString path = PathFromText(dir);
-    if (!path.startsWith('/')) return FindDirOnDisk(path);  // relative to a directory that can change
+    if (!path.startsWith('/')) return FindDirOnDisk(path);   // relative to a directory that can change
     const QString found = FindDirOnDisk(path);
     if (found.isEmpty()) return found;
-    if (known.size() > 256) known.clear();  // directory texts come from a few configuration files
+    if (known.size() > 256) known.clear();   // directory texts come from a few configuration files
     known.insert(dir, Answer{found, now + 1000});
     return found;
 }
-}  // namespace
+}   // namespace
 
 QString ResolveDir(const Text& dir) {
     const QString found = FindDir(dir);
@@ -103,7 +103,9 @@ bool GetMainCfg(MainCfgRecord& r, const QString& mainDir) {
 }
 
 namespace {
-QString NetFile(const BbsConfig& bbs, int network) { return PathJoin(bbs.DataDir(), "NET." + QString::number(network)); }
+QString NetFile(const BbsConfig& bbs, int network) {
+    return PathJoin(bbs.DataDir(), "NET." + QString::number(network));
+}
 
 // Calls f(upper-cased key, raw value) for each line of a network file.
 template <typename F>
@@ -121,13 +123,13 @@ Text QueueDirOfRemote(const Text& value) {
     while (dir.endsWith('\\') || (dir.endsWith('/') && dir.size() > 1)) dir = Trim(dir.chopped(1));
     return dir;
 }
-}  // namespace
+}   // namespace
 
 Text GetNetEntry(const BbsConfig& bbs, int16_t network, const Text& key) {
     const Text k = UCase(Trim(key));
     if (network < 1 || k.isEmpty()) return {};
     const QString file = NetFile(bbs, network);
-    Text value;  // a missing file reads as empty: no line matches
+    Text value;   // a missing file reads as empty: no line matches
     ForEachNetLine(file, [&](const Text& lineKey, const Text& lineValue) {
         if (lineKey != k) return true;
         value = Trim(lineValue);
@@ -142,9 +144,12 @@ NetCfgResult ReadNetCfg(BbsConfig& bbs) {
     const QString file = NetFile(bbs, 9);
     if (!FileExists(file)) return NetCfgResult::MissingNet9;
     ForEachNetLine(file, [&](const Text& key, const Text& value) {
-        if (key == "SYSTEMID") bbs.systemId = Trim(value);
-        else if (key == "NETDIR") bbs.spoolDir = UCase(Trim(value));
-        else if (key == "REMOTE") bbs.queueDir = QueueDirOfRemote(value);
+        if (key == "SYSTEMID")
+            bbs.systemId = Trim(value);
+        else if (key == "NETDIR")
+            bbs.spoolDir = UCase(Trim(value));
+        else if (key == "REMOTE")
+            bbs.queueDir = QueueDirOfRemote(value);
         return true;
     });
     if (bbs.systemId.isEmpty()) return NetCfgResult::MissingSystemId;
@@ -162,10 +167,12 @@ Text NetCfgMessage(NetCfgResult result, const BbsConfig& bbs) {
     case NetCfgResult::MissingNet9:
         return "Internet (Net 9) has not been configured. Exiting Program.\r\n"
                "In ZConfig goto Network Configuration and install the Internet network.";
-    case NetCfgResult::MissingSystemId: return "Invalid (missing) Internet system id. Check your configuration.";
+    case NetCfgResult::MissingSystemId:
+        return "Invalid (missing) Internet system id. Check your configuration.";
     case NetCfgResult::InvalidSpoolDir:
         return bbs.spoolDir + " is an invalid directory! Check your Internet configuration.";
-    case NetCfgResult::Ok: break;
+    case NetCfgResult::Ok:
+        break;
     }
     return {};
 }

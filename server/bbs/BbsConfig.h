@@ -1,11 +1,11 @@
 #pragma once
 // The BBS's own configuration: "SYSPATHS.CFG" (400 bytes), "MAIN.CFG"
 // (372 bytes) and the network files "NET." + n in the data directory.
-#include "server/store/Text.h"
 #include <QString>
+#include "server/store/Text.h"
 
 struct SysPathsRecord {
-    Text fields[10];            // ten 40-byte text fields, trimmed
+    Text fields[10];   // ten 40-byte text fields, trimmed
     Text MainDir() const { return fields[0]; }
     Text DataDir() const { return fields[2]; }
     Text TempDir() const { return fields[6]; }
@@ -15,16 +15,16 @@ inline constexpr int kSysPathsRecordSize = 400;
 inline constexpr int kMainCfgRecordSize = 372;
 
 struct MainCfgRecord {
-    Text BbsName;               // first field, 40 bytes, trimmed
+    Text BbsName;   // first field, 40 bytes, trimmed
 };
 
 // Process-wide BBS configuration, owned by LoadCfg and LoadNetCfg.
 struct BbsConfig {
     SysPathsRecord paths;
     MainCfgRecord main;
-    Text systemId;              // SYSTEMID of NET.9, as written
-    Text spoolDir;              // NETDIR of NET.9, upper-cased as stored
-    Text queueDir;              // outbound queue directory from REMOTE
+    Text systemId;   // SYSTEMID of NET.9, as written
+    Text spoolDir;   // NETDIR of NET.9, upper-cased as stored
+    Text queueDir;   // outbound queue directory from REMOTE
 
     QString MainDir() const;
     QString DataDir() const;

@@ -1,10 +1,10 @@
 #include "server/bbs/ByteScan.h"
+#include <array>
+#include <cerrno>
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/SettledFiles.h"
 #include "server/store/Version.h"
-#include <array>
-#include <cerrno>
 
 namespace {
 
@@ -22,7 +22,7 @@ const std::array<unsigned char, 256>& FoldTable() {
     return table;
 }
 
-}  // namespace
+}   // namespace
 
 bool SameTextBytes(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

@@ -2,11 +2,11 @@
 // Scanning the BBS's list files and fixed-width fields in place: line
 // splitting, trimming and case-insensitive comparison on raw bytes, without
 // a copy per line, so that a lookup in a large index stays cheap.
-#include "server/store/Text.h"
 #include <QString>
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include "server/store/Text.h"
 
 inline std::string_view ByteView(const Text& t) { return {t.constData(), static_cast<size_t>(t.size())}; }
 inline Text ViewText(std::string_view s) { return Text(s.data(), static_cast<qsizetype>(s.size())); }

@@ -2,14 +2,14 @@
 
 #include "server/bbs/EmailRecord.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 EmailBaseLock::EmailBaseLock(const QString& messageDir, int waitMs) {
     const QString path = EmailDatPath(messageDir);
@@ -23,9 +23,9 @@ EmailBaseLock::EmailBaseLock(const QString& messageDir, int waitMs) {
     waited.start();
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if ((errno != EWOULDBLOCK && errno != EINTR) || waited.elapsed() >= waitMs) {
-            error_ = path + (errno == EWOULDBLOCK ? QString(": locked by another writer for ") +
-                                                        QString::number(waitMs / 1000) + " s"
-                                                  : ": " + QString::fromLocal8Bit(std::strerror(errno)));
+            error_ = path + (errno == EWOULDBLOCK
+                                 ? QString(": locked by another writer for ") + QString::number(waitMs / 1000) + " s"
+                                 : ": " + QString::fromLocal8Bit(std::strerror(errno)));
             ::close(fd);
             return;
         }

@@ -20,9 +20,7 @@ int32_t GetInt32(const Text& b, int off) { return qFromLittleEndian<int32_t>(b.c
 int16_t GetInt16(const Text& b, int off) { return qFromLittleEndian<int16_t>(b.constData() + off); }
 Text GetText(const Text& b, int off, int size) { return Trim(b.mid(off, size)); }
 
-void Fault(const char* procedure, const QString& what) {
-    LogError(procedure, kVersion, "modZARV", what.toLocal8Bit());
-}
+void Fault(const char* procedure, const QString& what) { LogError(procedure, kVersion, "modZARV", what.toLocal8Bit()); }
 
 // Reads `size` bytes at `offset`; fewer when the file is shorter.
 Text ReadAt(const QString& path, qint64 offset, qint64 size) {
@@ -31,7 +29,7 @@ Text ReadAt(const QString& path, qint64 offset, qint64 size) {
     return f.read(size);
 }
 
-}  // namespace
+}   // namespace
 
 Text EncodeEmailRecord(const EmailRecord& r) {
     Text b(kEmailRecordSize, '\0');
@@ -198,7 +196,7 @@ int32_t GetSeqNum(const QString& dataDir, bool* failed) {
 void GetStatZrbsDat(const QString& dataDir, StatZrbsRecord& record, bool* failed) {
     if (failed) *failed = false;
     const QString path = dataDir + "/STATZRBS.DAT";
-    if (!QFile::exists(path)) return;  // a new file reads as zeros
+    if (!QFile::exists(path)) return;   // a new file reads as zeros
     const Text b = ReadAt(path, 0, kStatZrbsRecordSize);
     if (b.size() < kStatZrbsRecordSize) {
         Fault("GetStatZrbsDat", path + ": short record");
@@ -221,7 +219,7 @@ bool CountEmailWritten(const QString& dataDir) {
     StatZrbsRecord r;
     bool failed = false;
     GetStatZrbsDat(dataDir, r, &failed);
-    if (failed) return false;  // never overwrite counters we could not read
+    if (failed) return false;   // never overwrite counters we could not read
     // The counters stop at their largest value rather than overflow.
     for (const int offset : {68, 72})
         if (r.AtOffset(offset) < std::numeric_limits<int32_t>::max()) r.AtOffset(offset) += 1;

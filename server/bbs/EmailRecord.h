@@ -2,10 +2,10 @@
 // The BBS e-mail base: the 582-byte e-mail record shared by "EMAIL.DAT" and
 // "SPOOL.NET", the bodies in "EMAIL.BIN", the sequence counter "DBSEQ.DAT"
 // and the statistics record "STATZRBS.DAT".
-#include "server/store/Text.h"
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include "server/store/Text.h"
 
 inline constexpr int kEmailRecordSize = 582;
 inline constexpr int kStatZrbsRecordSize = 88;
@@ -18,34 +18,34 @@ inline constexpr qint64 kEmailBinLimit = 0x7fffffff;
 // as zero or empty are kept so that a record read from the BBS survives a
 // round trip unchanged.
 struct EmailRecord {
-    int32_t Reserved0 = 0;          //   0
-    int32_t ToUserNumber = 0;       //   4
-    Text FromUser;                  //   8, 40
-    Text ToUser;                    //  48, 40
-    Text FromSystem;                //  88, 80
-    Text ToSystem;                  // 168, 80
-    int16_t Kind = 9;               // 248
-    int16_t Network = 1;            // 250: 1 for the local BBS
-    int32_t TimeWritten = 0;        // 252: local seconds since 1970
-    int32_t SeqNum = 0;             // 256
-    int32_t Reserved260 = 0;        // 260
-    int32_t Reserved264 = 0;        // 264
-    Text Subject;                   // 268, 64
-    int16_t Reserved332 = 0;        // 332
-    Text DateText;                  // 334, 40
-    int32_t Reserved374 = 0;        // 374
-    int32_t Reserved378 = 0;        // 378
-    Text Text382;                   // 382, 12
-    Text Text394;                   // 394, 64
-    QByteArray Zero458 = QByteArray(12, '\0');  // 458, 12 raw bytes
-    Text BaseName = "EMAIL";        // 470, 8
-    int32_t BodyPosition = 0;       // 478: 1-based offset in EMAIL.BIN, 0 in the spool
-    int32_t BodyLength = 0;         // 482
-    int16_t ParsedNetwork = 0;      // 486: 0 for the local BBS
-    int16_t Reserved488 = 0;        // 488
-    int32_t Reserved490 = 0;        // 490
-    Text Text494;                   // 494, 24
-    Text Text518;                   // 518, 64
+    int32_t Reserved0 = 0;                       //   0
+    int32_t ToUserNumber = 0;                    //   4
+    Text FromUser;                               //   8, 40
+    Text ToUser;                                 //  48, 40
+    Text FromSystem;                             //  88, 80
+    Text ToSystem;                               // 168, 80
+    int16_t Kind = 9;                            // 248
+    int16_t Network = 1;                         // 250: 1 for the local BBS
+    int32_t TimeWritten = 0;                     // 252: local seconds since 1970
+    int32_t SeqNum = 0;                          // 256
+    int32_t Reserved260 = 0;                     // 260
+    int32_t Reserved264 = 0;                     // 264
+    Text Subject;                                // 268, 64
+    int16_t Reserved332 = 0;                     // 332
+    Text DateText;                               // 334, 40
+    int32_t Reserved374 = 0;                     // 374
+    int32_t Reserved378 = 0;                     // 378
+    Text Text382;                                // 382, 12
+    Text Text394;                                // 394, 64
+    QByteArray Zero458 = QByteArray(12, '\0');   // 458, 12 raw bytes
+    Text BaseName = "EMAIL";                     // 470, 8
+    int32_t BodyPosition = 0;                    // 478: 1-based offset in EMAIL.BIN, 0 in the spool
+    int32_t BodyLength = 0;                      // 482
+    int16_t ParsedNetwork = 0;                   // 486: 0 for the local BBS
+    int16_t Reserved488 = 0;                     // 488
+    int32_t Reserved490 = 0;                     // 490
+    Text Text494;                                // 494, 24
+    Text Text518;                                // 518, 64
 };
 
 Text EncodeEmailRecord(const EmailRecord& r);

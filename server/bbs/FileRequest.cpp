@@ -69,7 +69,7 @@ QString FindInFileAreas(const BbsConfig& bbs, const Text& name) {
     return {};
 }
 
-}  // namespace
+}   // namespace
 
 QString GetFreqFile(const BbsConfig& bbs, const Text& requested) {
     const Text name = Trim(requested);

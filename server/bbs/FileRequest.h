@@ -2,8 +2,8 @@
 // Files that remote users may request by mail: the magic names of
 // "MAGIC.FID" (NETDIR of network 4) and the file areas of "DATABASE.CFG"
 // whose file-request switch is 1.
-#include "server/bbs/BbsConfig.h"
 #include <QString>
+#include "server/bbs/BbsConfig.h"
 
 inline constexpr int kFileAreaRecordLength = 131;
 

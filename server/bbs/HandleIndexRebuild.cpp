@@ -1,12 +1,12 @@
 // The rebuild of the two handle indexes from the user file.
+#include <QHash>
+#include <optional>
 #include "server/bbs/ByteScan.h"
-#include "server/bbs/UserFileColumns.h"
 #include "server/bbs/UserDirectory.h"
+#include "server/bbs/UserFileColumns.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Version.h"
-#include <QHash>
-#include <optional>
 
 namespace {
 
@@ -68,8 +68,7 @@ std::optional<Text> IndexBody(const BbsConfig& bbs, int32_t autorespondUser, con
     for (int32_t i = 0; i < users.Count(); ++i) {
         const Text handle = ViewText(TrimField(users.HandleField(i)));
         // A line break inside a handle would forge further lines of the index.
-        if (handle.isEmpty() || users.SecurityLevel(i) < 1 || handle.contains('\r') || handle.contains('\n'))
-            continue;
+        if (handle.isEmpty() || users.SecurityLevel(i) < 1 || handle.contains('\r') || handle.contains('\n')) continue;
         const int32_t user = i + 1;
         const Text own = IndexLine(handle, user, systemId, kind);
         body += own;
@@ -90,11 +89,10 @@ void ReplaceIndex(const QString& dir, const QString& name, const Text& content, 
         if (!ok || !WriteFileAtomic(PathJoin(dir, "HANDLES.BAK"), old))
             LogError(procedure, kVersion, kModule, "Cannot keep " + TextFromPath(path) + " as HANDLES.BAK");
     }
-    if (!WriteFileAtomic(path, content))
-        LogError(procedure, kVersion, kModule, "Cannot write " + TextFromPath(path));
+    if (!WriteFileAtomic(path, content)) LogError(procedure, kVersion, kModule, "Cannot write " + TextFromPath(path));
 }
 
-}  // namespace
+}   // namespace
 
 void CreateHandlesUIP(const BbsConfig& bbs, int32_t autorespondUser, const Text& extraNames) {
     const QString path = HandlesUipPath(bbs);

@@ -9,6 +9,10 @@
 #include <QFileInfo>
 #include <vector>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -16,11 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/uio.h>
-#include <unistd.h>
 
 namespace {
 
@@ -86,8 +86,8 @@ bool WriteAll(int fd, const TextList& pieces) {
     std::vector<iovec> parts;
     for (const Text& piece : pieces)
         for (qsizetype at = 0; at < piece.size(); at += qsizetype(kLargestWrite))
-            parts.push_back({const_cast<char*>(piece.constData()) + at,
-                             std::min(size_t(piece.size() - at), kLargestWrite)});
+            parts.push_back(
+                {const_cast<char*>(piece.constData()) + at, std::min(size_t(piece.size() - at), kLargestWrite)});
     size_t next = 0;
     while (next < parts.size()) {
         // As many whole parts as make up to a mebibyte, and always at least one.
@@ -144,7 +144,7 @@ QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         path = QFile::encodeName(PathJoin(directory, TemporaryName(self, ++sequence)));
         fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) break;  // a name left by an earlier run is skipped
+        if (fd < 0 && errno != EEXIST) break;   // a name left by an earlier run is skipped
     }
     if (fd < 0) {
         Fault(SystemError(QFile::decodeName(path)));
@@ -160,13 +160,11 @@ QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     return {};
 }
 
-}  // namespace
+}   // namespace
 
 QString MessageFileName(int n) { return QStringLiteral("V%1.D").arg(n); }
 
-int16_t GetNextMessageNumber(const QString& directory) {
-    return int16_t(FirstFree(UsedNumbers(directory), 1));
-}
+int16_t GetNextMessageNumber(const QString& directory) { return int16_t(FirstFree(UsedNumbers(directory), 1)); }
 
 int WriteNewMessageFile(const QString& directory, const TextList& pieces) {
     std::vector<bool> used = UsedNumbers(directory);

@@ -4,9 +4,9 @@
 // pick them up by the pattern "*.D", so a file is written under a name that
 // does not match it and only then linked to its final name, which is never
 // taken from an existing file.
-#include "server/store/Text.h"
 #include <QString>
 #include <cstdint>
+#include "server/store/Text.h"
 
 inline constexpr int kMaxMessageNumber = 1000;
 

@@ -1,12 +1,12 @@
 #include "server/bbs/UserDirectory.h"
+#include <fcntl.h>
+#include <unistd.h>
+#include <QFile>
 #include "server/bbs/ByteScan.h"
 #include "server/bbs/UserFileColumns.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Version.h"
-#include <QFile>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -37,8 +37,7 @@ bool FirstColumnEquals(std::string_view line, std::string_view wanted) {
 // The number column of an index line: plain decimal digits are read in
 // place; anything else goes through the lenient parse of the text helpers.
 int32_t ColumnNumber(std::string_view column) {
-    if (!column.empty() && column.size() <= 9 &&
-        column.find_first_not_of("0123456789") == std::string_view::npos) {
+    if (!column.empty() && column.size() <= 9 && column.find_first_not_of("0123456789") == std::string_view::npos) {
         int32_t n = 0;
         for (char c : column) n = n * 10 + (c - '0');
         return n;
@@ -46,7 +45,7 @@ int32_t ColumnNumber(std::string_view column) {
     return ValLong(ViewText(column));
 }
 
-}  // namespace
+}   // namespace
 
 QString UserFilePath(const BbsConfig& bbs) { return PathJoin(bbs.DataDir(), "USERFILE.DAT"); }
 QString HandlesUipPath(const BbsConfig& bbs) { return PathJoin(bbs.MainDir(), "HANDLES.UIP"); }

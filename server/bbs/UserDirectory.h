@@ -3,9 +3,9 @@
 // the two handle indexes the server keeps for the BBS's networking,
 // "HANDLES.UIP" (main directory) and "HANDLES.FID" (NETDIR of network 4).
 // Every call reads the files afresh; nothing is cached between calls.
+#include <QString>
 #include "server/bbs/BbsConfig.h"
 #include "server/bbs/UserRecord.h"
-#include <QString>
 
 QString UserFilePath(const BbsConfig& bbs);
 QString HandlesUipPath(const BbsConfig& bbs);

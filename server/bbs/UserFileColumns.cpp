@@ -1,16 +1,16 @@
 #include "server/bbs/UserFileColumns.h"
-#include "server/store/ErrorLog.h"
-#include "server/store/Files.h"
-#include "server/store/Version.h"
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
 #include <csetjmp>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "server/store/ErrorLog.h"
+#include "server/store/Files.h"
+#include "server/store/Version.h"
 
 namespace {
 
@@ -69,17 +69,18 @@ struct Mapping {
     Mapping& operator=(const Mapping&) = delete;
 };
 
-}  // namespace
+}   // namespace
 
 int16_t UserColumns::SecurityLevel(int32_t index) const {
     if (stride < kUserHandleSize + 2) return 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData()) + qsizetype(index) * stride +
-                    kUserHandleSize;
+    const auto* p =
+        reinterpret_cast<const unsigned char*>(bytes.constData()) + qsizetype(index) * stride + kUserHandleSize;
     return static_cast<int16_t>(p[0] | (p[1] << 8));
 }
 
 bool GatherUserColumns(const char* mapped, int32_t count, UserColumnSet set, char* out) {
-    struct sigaction handler {}, previous {};
+    struct sigaction handler {
+    }, previous{};
     handler.sa_handler = OnBusError;
     sigemptyset(&handler.sa_mask);
     sigaction(SIGBUS, &handler, &previous);

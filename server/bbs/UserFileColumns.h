@@ -3,16 +3,16 @@
 // — the handle (40 bytes) and, when asked, the security level (2 bytes) of
 // every record — gathered in one pass over the file mapped into memory, so
 // that a user file of many thousand records costs no copy of its records.
-#include "server/bbs/UserRecord.h"
 #include <QString>
 #include <string_view>
+#include "server/bbs/UserRecord.h"
 
 enum class UserColumnSet { Handles, HandlesAndLevels };
 
 struct UserColumns {
     bool readable = true;   // false: the file exists but could not be read (logged)
     int stride = kUserHandleSize;
-    Text bytes;             // `stride` bytes per record, in record order
+    Text bytes;   // `stride` bytes per record, in record order
 
     int32_t Count() const { return static_cast<int32_t>(bytes.size() / stride); }
     // Record `index` from 0: the raw 40-byte handle field and the level.

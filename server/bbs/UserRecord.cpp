@@ -1,7 +1,7 @@
 #include "server/bbs/UserRecord.h"
-#include "server/bbs/ByteScan.h"
 #include <algorithm>
 #include <cstring>
+#include "server/bbs/ByteScan.h"
 
 namespace {
 
@@ -11,13 +11,13 @@ constexpr auto L = UserFieldType::Int32;
 
 // Sizes in field order; offsets follow by packing them without gaps.
 constexpr std::array<std::pair<int, UserFieldType>, kUserFieldCount> kSizes{{
-    {40, T}, {40, T}, {40, T}, {32, T}, {3, T}, {10, T}, {12, T}, {12, T}, {8, T}, {2, I},      // 1-10
-    {40, T}, {4, L}, {80, T}, {2, I}, {4, L}, {4, L}, {2, I}, {2, I}, {2, I}, {2, I},          // 11-20
-    {2, I}, {26, T}, {4, L}, {2, I}, {6, T}, {2, I}, {2, I}, {4, L}, {4, L}, {2, I},           // 21-30
-    {2, I}, {2, I}, {1, T}, {1, T}, {1, T}, {1, T}, {1, T}, {1, T}, {1, T}, {12, T},           // 31-40
-    {12, T}, {12, T}, {12, T}, {12, T}, {12, T}, {12, T}, {12, T}, {160, T}, {160, T}, {4, L}, // 41-50
-    {4, L}, {4, L}, {4, L}, {4, L}, {4, L}, {4, L}, {2, I}, {4, L}, {16, T}, {1, T},           // 51-60
-    {3, T}, {4, T}, {22, T}, {6, T}, {6, T}, {4, L}, {2, I}, {128, T},                         // 61-68
+    {40, T}, {40, T}, {40, T}, {32, T}, {3, T},  {10, T}, {12, T}, {12, T},  {8, T},   {2, I},    // 1-10
+    {40, T}, {4, L},  {80, T}, {2, I},  {4, L},  {4, L},  {2, I},  {2, I},   {2, I},   {2, I},    // 11-20
+    {2, I},  {26, T}, {4, L},  {2, I},  {6, T},  {2, I},  {2, I},  {4, L},   {4, L},   {2, I},    // 21-30
+    {2, I},  {2, I},  {1, T},  {1, T},  {1, T},  {1, T},  {1, T},  {1, T},   {1, T},   {12, T},   // 31-40
+    {12, T}, {12, T}, {12, T}, {12, T}, {12, T}, {12, T}, {12, T}, {160, T}, {160, T}, {4, L},    // 41-50
+    {4, L},  {4, L},  {4, L},  {4, L},  {4, L},  {4, L},  {2, I},  {4, L},   {16, T},  {1, T},    // 51-60
+    {3, T},  {4, T},  {22, T}, {6, T},  {6, T},  {4, L},  {2, I},  {128, T},                      // 61-68
 }};
 
 constexpr std::array<UserField, kUserFieldCount> PackFields() {
@@ -57,7 +57,7 @@ void WriteLittleEndian(char* p, int size, int32_t value) {
 // of the whole user file compare them.
 Text TrimmedField(const char* p, int size) { return ViewText(TrimField(std::string_view(p, size_t(size)))); }
 
-}  // namespace
+}   // namespace
 
 const std::array<UserField, kUserFieldCount> kUserFields = kPacked;
 

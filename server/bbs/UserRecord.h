@@ -3,9 +3,9 @@
 // fields, little-endian numbers, space-padded text. The server uses three
 // fields (handle, access flags, security level); every other byte is kept
 // exactly as read, so a record written back is the record that was read.
-#include "server/store/Text.h"
 #include <array>
 #include <cstdint>
+#include "server/store/Text.h"
 
 inline constexpr int kUserRecordSize = 1048;
 inline constexpr int kUserFieldCount = 68;
@@ -21,9 +21,9 @@ struct UserField {
 // The layout, field 1 at index 0.
 extern const std::array<UserField, kUserFieldCount> kUserFields;
 
-inline constexpr int kUserHandleField = 1;         // offset 0, 40 bytes
-inline constexpr int kUserAccessFlagsField = 22;   // offset 343, 26 bytes
-inline constexpr int kUserSecurityLevelField = 24; // offset 373, 16-bit
+inline constexpr int kUserHandleField = 1;           // offset 0, 40 bytes
+inline constexpr int kUserAccessFlagsField = 22;     // offset 343, 26 bytes
+inline constexpr int kUserSecurityLevelField = 24;   // offset 373, 16-bit
 inline constexpr int kUserHandleSize = 40;
 inline constexpr int kUserSecurityLevelOffset = 373;
 
@@ -37,13 +37,13 @@ public:
     Text Encode() const { return bytes_; }
 
     // Fields are numbered from 1 as in the layout table.
-    Text FieldText(int field) const;          // raw, with its padding
-    int32_t FieldNumber(int field) const;     // 16-bit fields sign-extended
+    Text FieldText(int field) const;                   // raw, with its padding
+    int32_t FieldNumber(int field) const;              // 16-bit fields sign-extended
     void SetFieldText(int field, const Text& value);   // cut or space-padded
     void SetFieldNumber(int field, int32_t value);
 
-    Text Handle() const;          // trimmed
-    Text AccessFlags() const;     // trimmed
+    Text Handle() const;        // trimmed
+    Text AccessFlags() const;   // trimmed
     int16_t SecurityLevel() const;
     void SetHandle(const Text& handle) { SetFieldText(kUserHandleField, handle); }
     void SetAccessFlags(const Text& flags) { SetFieldText(kUserAccessFlagsField, flags); }

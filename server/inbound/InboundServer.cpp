@@ -3,10 +3,10 @@
 #include "server/inbound/IpRules.h"
 #include "server/inbound/RelayTest.h"
 #include "server/inbound/SmtpDialogue.h"
+#include "server/net/Tls.h"
 #include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
-#include "server/net/Tls.h"
 #include "server/store/Version.h"
 
 #include <QElapsedTimer>
@@ -47,7 +47,7 @@ Text PeerAddressText(const QTcpSocket& socket) {
 
 Text SlotText(int16_t slot) { return Text::number(slot); }
 
-}  // namespace
+}   // namespace
 
 // What a session holds besides its slot record.
 struct InboundServer::Session {
@@ -89,8 +89,7 @@ InboundServer::~InboundServer() {
     listener_.close();
     // The sockets and block-list tests are children and go with this object;
     // none of them may call back into it on the way.
-    for (QObject* child : children())
-        child->disconnect(this);
+    for (QObject* child : children()) child->disconnect(this);
 }
 
 // ---- Listener ------------------------------------------------------------
@@ -98,8 +97,7 @@ InboundServer::~InboundServer() {
 void InboundServer::OpenListenPort() {
     listener_.close();
     ReloadTls();
-    if (!IsActive())
-        ResizeSlots();
+    if (!IsActive()) ResizeSlots();
     if (!listener_.listen(QHostAddress::AnyIPv4, quint16(ctx_.settings.Port))) {
         ctx_.log.MessageBox("OSPRINE - Error", "The SMTP listen port is being used by another application.");
         LogError("OpenListenPort", kVersion, "frmMain", listener_.errorString().toLatin1());
@@ -117,14 +115,11 @@ void InboundServer::ReloadTls() {
     const Text report = tlsActive_ ? "Inbound TLS active: STARTTLS offered with " + keys.serverCertFile.toLatin1() + "."
                         : configured ? "Inbound TLS not active: " + error + "."
                                      : Text();
-    if (report == tlsReport_)
-        return;
+    if (report == tlsReport_) return;
     tlsReport_ = report;
-    if (report.isEmpty())
-        return;
+    if (report.isEmpty()) return;
     ctx_.log.ReportServer(report);
-    if (!tlsActive_)
-        LogError("ReloadTls", kVersion, "frmMain", report);
+    if (!tlsActive_) LogError("ReloadTls", kVersion, "frmMain", report);
 }
 
 bool InboundServer::TlsOffered(int16_t slot) const {
@@ -165,10 +160,8 @@ void InboundServer::sckListen_ConnectionRequest() { AcceptPending(); }
 // costs no admission. One that will get a slot waits in admitted_ for the
 // accept lock, which lets one connection in per tick.
 void InboundServer::AcceptPending() {
-    if (!ctx_.run.Online())
-        return;
-    while (QTcpSocket* socket = listener_.nextPendingConnection())
-        Screen(socket);
+    if (!ctx_.run.Online()) return;
+    while (QTcpSocket* socket = listener_.nextPendingConnection()) Screen(socket);
     while (ctx_.run.AcceptLock.IsOpen() && !admitted_.empty()) {
         QPointer<QTcpSocket> socket = admitted_.front();
         admitted_.pop_front();
@@ -234,8 +227,7 @@ void InboundServer::Accept(QTcpSocket* socket) {
     Text address;
     try {
         slot = GetFreeSocket();
-        if (slot > 0)
-            ctx_.run.AcceptLock.TakenBy(slot);
+        if (slot > 0) ctx_.run.AcceptLock.TakenBy(slot);
         address = PeerAddressText(*socket);
         if (slot == 0) {
             ctx_.log.ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
@@ -258,9 +250,11 @@ void InboundServer::Accept(QTcpSocket* socket) {
 void InboundServer::Refuse(QTcpSocket* socket, const Text& reply) {
     socket->setParent(this);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kRefusalGraceMs, socket, [socket] { socket->abort(); socket->deleteLater(); });
-    if (!reply.isEmpty())
-        socket->write(reply);
+    QTimer::singleShot(kRefusalGraceMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    if (!reply.isEmpty()) socket->write(reply);
     socket->disconnectFromHost();
 }
 
@@ -268,8 +262,7 @@ void InboundServer::Refuse(QTcpSocket* socket, const Text& reply) {
 
 int16_t InboundServer::GetFreeSocket() const {
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use == SlotUse::Free)
-            return slot;
+        if (slots_[size_t(slot)].use == SlotUse::Free) return slot;
     return 0;
 }
 
@@ -288,16 +281,13 @@ void InboundServer::OpenSession(int16_t slot, QTcpSocket* socket, const Text& ad
     sessions_[size_t(slot)] = std::move(session);
 
     connect(socket, &QTcpSocket::readyRead, this, [this, slot, id] {
-        if (SessionAlive(slot, id))
-            sckAccept_DataArrival(slot);
+        if (SessionAlive(slot, id)) sckAccept_DataArrival(slot);
     });
     connect(socket, &QTcpSocket::bytesWritten, this, [this, slot, id] {
-        if (SessionAlive(slot, id) && sessions_[size_t(slot)]->socket->bytesToWrite() < kWriteBacklogLimit)
-            Feed(slot);
+        if (SessionAlive(slot, id) && sessions_[size_t(slot)]->socket->bytesToWrite() < kWriteBacklogLimit) Feed(slot);
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, slot, id] {
-        if (SessionAlive(slot, id))
-            sckAccept_Close(slot);
+        if (SessionAlive(slot, id)) sckAccept_Close(slot);
     });
 
     ctx_.log.ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Started By IP " + address);
@@ -316,13 +306,16 @@ void InboundServer::OpenSession(int16_t slot, QTcpSocket* socket, const Text& ad
 
     // A client that spoke before the greeting is heard now.
     if (socket->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, [this, slot, id] { if (SessionAlive(slot, id)) Feed(slot); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, slot, id] {
+                if (SessionAlive(slot, id)) Feed(slot);
+            },
+            Qt::QueuedConnection);
 }
 
 bool InboundServer::SessionAlive(int16_t slot, uint64_t id) const {
-    if (slot < 1 || slot > HighestSlot())
-        return false;
+    if (slot < 1 || slot > HighestSlot()) return false;
     const Session* session = sessions_[size_t(slot)].get();
     return session && session->id == id && slots_[size_t(slot)].use == SlotUse::Open;
 }
@@ -333,8 +326,7 @@ void InboundServer::sckAccept_DataArrival(int16_t slot) { Feed(slot); }
 // with its own work or the peer has not taken its replies; then the input
 // waits and is fed when that is over.
 void InboundServer::Feed(int16_t slot) {
-    if (ctx_.run.ServerState == ServerPhase::Closing)
-        return;   // shutting down: the data stays unread
+    if (ctx_.run.ServerState == ServerPhase::Closing) return;   // shutting down: the data stays unread
     Session& session = *sessions_[size_t(slot)];
     SessionSlot& record = slots_[size_t(slot)];
     DataEvent(slot, [&] {
@@ -363,29 +355,24 @@ void InboundServer::DataEvent(int16_t slot, Work work) {
 
 void InboundServer::SendMessage(int16_t slot, const Text& text) {
     const Session* session = sessions_[size_t(slot)].get();
-    if (session && session->socket->state() == QAbstractSocket::ConnectedState)
-        session->socket->write(text);
+    if (session && session->socket->state() == QAbstractSocket::ConnectedState) session->socket->write(text);
 }
 
 void InboundServer::sckAccept_Close(int16_t slot) {
     SessionSlot& record = slots_[size_t(slot)];
-    if (record.use != SlotUse::Open)
-        return;
+    if (record.use != SlotUse::Open) return;
     record.use = SlotUse::Closed;
     Session& session = *sessions_[size_t(slot)];
-    if (session.relayTest)
-        session.relayTest->deleteLater();   // no more DNS questions for a closed session
-    session.socket->disconnectFromHost();   // what was written still goes out first
+    if (session.relayTest) session.relayTest->deleteLater();   // no more DNS questions for a closed session
+    session.socket->disconnectFromHost();                      // what was written still goes out first
 }
 
 void InboundServer::CloseSession(int16_t slot) {
     slots_[size_t(slot)].Clear();
     ctx_.stats.UpdateStats();
     std::unique_ptr<Session> session = std::move(sessions_[size_t(slot)]);
-    if (!session)
-        return;
-    if (session->relayTest)
-        session->relayTest->deleteLater();
+    if (!session) return;
+    if (session->relayTest) session->relayTest->deleteLater();
     session->socket->disconnect(this);
     session->socket->abort();
     session->socket->deleteLater();
@@ -393,12 +380,10 @@ void InboundServer::CloseSession(int16_t slot) {
 
 void InboundServer::CloseAllSessions() {
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
-        if (slots_[size_t(slot)].use == SlotUse::Free || !sessions_[size_t(slot)])
-            continue;
+        if (slots_[size_t(slot)].use == SlotUse::Free || !sessions_[size_t(slot)]) continue;
         Session& session = *sessions_[size_t(slot)];
         slots_[size_t(slot)].use = SlotUse::Closed;
-        if (session.relayTest)
-            session.relayTest->deleteLater();
+        if (session.relayTest) session.relayTest->deleteLater();
         session.socket->disconnect(this);
         session.socket->abort();
     }
@@ -409,8 +394,7 @@ bool InboundServer::IsActive() const { return ActiveSlots() > 0; }
 int32_t InboundServer::ActiveSlots() const {
     int32_t n = 0;
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use != SlotUse::Free)
-            ++n;
+        if (slots_[size_t(slot)].use != SlotUse::Free) ++n;
     return n;
 }
 
@@ -423,11 +407,9 @@ void InboundServer::StartRelayTest(int16_t slot, std::function<void(bool)> done)
         ctx_, zones_, slot, slots_[size_t(slot)].PeerAddress, relayQueryLimitMs_,
         [this, slot, id] { return SessionAlive(slot, id); },
         [this, slot, id, done = std::move(done)](bool passed) {
-            if (!SessionAlive(slot, id))
-                return;
+            if (!SessionAlive(slot, id)) return;
             Session& current = *sessions_[size_t(slot)];
-            if (current.relayTest)
-                current.relayTest->deleteLater();
+            if (current.relayTest) current.relayTest->deleteLater();
             slots_[size_t(slot)].LastActivity = Now();
             DataEvent(slot, [&] { done(passed); });
             Feed(slot);
@@ -443,13 +425,11 @@ void InboundServer::SaveMessage(int16_t slot, const ReceivedMessage& message, st
     // The intake may answer at once or much later; the session may have
     // ended by then, and the message is the intake's either way.
     saver_.SaveMessage(message, [self, slot, id, done = std::move(done)](SaveResult result) {
-        if (!self)
-            return;
+        if (!self) return;
         QMetaObject::invokeMethod(
             self.data(),
             [self, slot, id, done, result] {
-                if (!self->SessionAlive(slot, id))
-                    return;
+                if (!self->SessionAlive(slot, id)) return;
                 self->slots_[size_t(slot)].LastActivity = self->Now();
                 self->DataEvent(slot, [&] { done(result); });
                 self->Feed(slot);
@@ -463,14 +443,12 @@ void InboundServer::SaveMessage(int16_t slot, const ReceivedMessage& message, st
 bool InboundServer::SupervisionTick(Text* fault) {
     try {
         for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
-            if (ctx_.run.ServerState == ServerPhase::Closing)
-                return true;
+            if (ctx_.run.ServerState == ServerPhase::Closing) return true;
             Supervise(slot);
         }
         return true;
     } catch (const std::exception& e) {
-        if (fault)
-            *fault = e.what();
+        if (fault) *fault = e.what();
         return false;
     }
 }
@@ -483,13 +461,11 @@ void InboundServer::Supervise(int16_t slot) {
         CloseSession(slot);
         return;
     }
-    if (record.use != SlotUse::Open)
-        return;
+    if (record.use != SlotUse::Open) return;
     // Silence and age are the peer's only while the server is not busy for
     // it: a message being filed is never cut off.
     const Session& session = *sessions_[size_t(slot)];
-    if (session.dialogue->Waiting())
-        return;
+    if (session.dialogue->Waiting()) return;
     if (Now() - record.OpenedAt > sessionLimitMs_) {
         ctx_.log.Report(slot, "<-- 421 Session time limit reached.");
         SendMessage(slot, Text("421 Session time limit reached.") + CRLF);

@@ -6,10 +6,8 @@ bool IpRowMatches(const Text& row, const Text& address) {
     const TextList want = Explode(".", row, 4, 4);
     const TextList have = Explode(".", address, 4, 4);
     for (int i = 0; i < 4; ++i) {
-        if (Trim(want[i]) == "*")
-            continue;
-        if (ValNumber(want[i]) != ValNumber(have[i]))
-            return false;
+        if (Trim(want[i]) == "*") continue;
+        if (ValNumber(want[i]) != ValNumber(have[i])) return false;
     }
     return true;
 }
@@ -18,8 +16,7 @@ bool CheckUserIp(const ServerContext& ctx, const Text& address) {
     bool matched = false;
     for (const Text& row : Explode(";", GetData("ipconfig", ctx.KeyedList()))) {
         // An empty row (a stray ";") would stand for 0.0.0.0; it names nobody.
-        if (Trim(row).isEmpty())
-            continue;
+        if (Trim(row).isEmpty()) continue;
         if (IpRowMatches(row, address)) {
             matched = true;
             break;

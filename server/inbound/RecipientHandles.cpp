@@ -15,7 +15,7 @@ bool UnfitForIndex(const Text& handle) {
     return handle.contains(',') || handle.contains('\r') || handle.contains('\n') || handle.contains('\0');
 }
 
-}  // namespace
+}   // namespace
 
 void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& address) {
     if (Trim(Explode("@", address, 2, 2)[0]).isEmpty() || userNumber < 1) return;

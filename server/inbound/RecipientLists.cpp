@@ -1,11 +1,11 @@
 // Pass-through names, access flags, forwarding, filter exemptions and
 // mailing lists: the per-recipient answers read from the lists.
+#include <optional>
 #include "server/bbs/ByteScan.h"
 #include "server/bbs/UserDirectory.h"
 #include "server/inbound/RecipientRules.h"
 #include "server/inbound/Recipients.h"
 #include "server/store/Files.h"
-#include <optional>
 
 namespace {
 
@@ -34,7 +34,7 @@ TextList RowForUser(const ServerContext& ctx, const Text& section, int columns, 
     return {};
 }
 
-}  // namespace
+}   // namespace
 
 bool CheckPassThru(const ServerContext& ctx, const Text& address) {
     const Text local = NormalisedLocalPart(address);

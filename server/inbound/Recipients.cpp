@@ -87,11 +87,9 @@ FoundUser ResolveUser(const ServerContext& ctx, const Text& address) {
     return {};
 }
 
-}  // namespace
+}   // namespace
 
-Text NormalisedLocalPart(const Text& address) {
-    return StrReplace(Trim(AddressPieces(address)[0]), " ", ".");
-}
+Text NormalisedLocalPart(const Text& address) { return StrReplace(Trim(AddressPieces(address)[0]), " ", "."); }
 
 Text GetAddressDomain(const Text& address) {
     const Text a = Trim(address);

@@ -10,7 +10,12 @@
 
 RelayTest::RelayTest(ServerContext& ctx, RelayZones& zones, int16_t slot, const Text& address, int queryLimitMs,
                      std::function<bool()> alive, std::function<void(bool passed)> done)
-    : ctx_(ctx), zones_(zones), slot_(slot), address_(Trim(address)), queryLimitMs_(queryLimitMs), alive_(std::move(alive)),
+    : ctx_(ctx),
+      zones_(zones),
+      slot_(slot),
+      address_(Trim(address)),
+      queryLimitMs_(queryLimitMs),
+      alive_(std::move(alive)),
       done_(std::move(done)) {}
 
 RelayTest::~RelayTest() = default;
@@ -51,8 +56,7 @@ void RelayTest::NextZone() {
             return;
         }
         const Text zone = LCase(Trim(zoneRows_[next_++]));
-        if (zone.isEmpty())
-            continue;
+        if (zone.isEmpty()) continue;
         if (!zones_.InService(zone)) {
             ctx_.log.Report(slot_, "* " + zone + " - out of service, not asked");
             continue;
@@ -89,8 +93,7 @@ void RelayTest::Answered(const Text& zone, const Text& answer) {
 }
 
 void RelayTest::Finish(bool passed) {
-    if (finished_)
-        return;
+    if (finished_) return;
     finished_ = true;
     // The resolver goes with the test; the answer is delivered from the loop,
     // so the receiver may destroy this test when it arrives.

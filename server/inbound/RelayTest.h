@@ -3,10 +3,10 @@
 // that is in service is asked in turn for the reversed address; an answer
 // inside 127.0.0.0/8 means "listed". Each zone's step is reported in the
 // event window and the event log.
-#include "server/bbs/ServerContext.h"
 #include <QObject>
 #include <functional>
 #include <memory>
+#include "server/bbs/ServerContext.h"
 
 class clsIPResolve;
 class RelayZones;

@@ -17,7 +17,7 @@ bool InLoopbackNet(const Text& answer) {
 
 int64_t NowMs() { return QDeadlineTimer::current().deadline(); }
 
-}  // namespace
+}   // namespace
 
 RelayZones::RelayZones(ServerContext& ctx, QObject* parent)
     : QObject(parent), ctx_(ctx), queryLimitMs_(clsIPResolve::kDefaultTimeLimitMs) {
@@ -27,9 +27,7 @@ RelayZones::RelayZones(ServerContext& ctx, QObject* parent)
 
 RelayZones::~RelayZones() = default;
 
-bool RelayZones::IsListing(const Text& answer) {
-    return InLoopbackNet(answer) && !answer.startsWith("127.255.255.");
-}
+bool RelayZones::IsListing(const Text& answer) { return InLoopbackNet(answer) && !answer.startsWith("127.255.255."); }
 
 bool RelayZones::IsForeign(const Text& answer) { return !answer.isEmpty() && !InLoopbackNet(answer); }
 

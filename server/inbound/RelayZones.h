@@ -5,11 +5,11 @@
 // shut down and now lists everybody, or a resolver that answers every name
 // with its own address, would otherwise refuse every client. The zones are
 // checked at start-up and then once a day; an unchecked zone is in service.
-#include "server/bbs/ServerContext.h"
 #include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <memory>
+#include "server/bbs/ServerContext.h"
 
 class clsIPResolve;
 

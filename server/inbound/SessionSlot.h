@@ -1,8 +1,8 @@
 #pragma once
 // One inbound session slot. Slot numbers run from 0 to MaxConnections; slot 0
 // never carries a session, it only answers "421" when every other slot is busy.
-#include "server/store/Text.h"
 #include <cstdint>
+#include "server/store/Text.h"
 
 enum class SlotUse : uint8_t {
     Free,     // LastActivity ""
@@ -23,19 +23,19 @@ inline constexpr int16_t kDefaultIdleTimeout = 120;
 
 struct SessionSlot {
     SlotUse use = SlotUse::Free;
-    int64_t LastActivity = 0;       // monotonic milliseconds, meaningful while Open
-    int64_t OpenedAt = 0;           // monotonic milliseconds: the session's start
-    uint64_t Progress = 0;          // complete command lines and kilobytes of text received
-    Text LineBuffer;                // received text not yet ended by a line break
+    int64_t LastActivity = 0;   // monotonic milliseconds, meaningful while Open
+    int64_t OpenedAt = 0;       // monotonic milliseconds: the session's start
+    uint64_t Progress = 0;      // complete command lines and kilobytes of text received
+    Text LineBuffer;            // received text not yet ended by a line break
     SmtpState DialogueState = SmtpState::Connected;
     int16_t ErrorCount = 0;
     Text Sender;
-    Text Recipients;                // accepted addresses joined by ","
-    int RecipientCount = 0;         // how many addresses Recipients holds
-    Text Body;                      // the message being received
-    bool BodyDiscarded = false;     // the message went over MaxMailSize: drop what follows
+    Text Recipients;              // accepted addresses joined by ","
+    int RecipientCount = 0;       // how many addresses Recipients holds
+    Text Body;                    // the message being received
+    bool BodyDiscarded = false;   // the message went over MaxMailSize: drop what follows
     int16_t IdleTimeout = kDefaultIdleTimeout;
-    Text PeerAddress;               // dotted IPv4 address of the client
+    Text PeerAddress;   // dotted IPv4 address of the client
 
     // Back to the state of a freshly opened session (Body is the dialogue's).
     void Open(int64_t now, const Text& peer) {
@@ -52,7 +52,5 @@ struct SessionSlot {
         IdleTimeout = kDefaultIdleTimeout;
         PeerAddress = peer;
     }
-    void Clear() {
-        *this = SessionSlot();
-    }
+    void Clear() { *this = SessionSlot(); }
 };

@@ -37,11 +37,10 @@ Text Shown(const Text& line) {
     return shown;
 }
 
-}  // namespace
+}   // namespace
 
 void SmtpDialogue::Receive(const Text& data) {
-    if (ended_)
-        return;
+    if (ended_) return;
     // Input that arrives while a command's work is pending waits its turn.
     slot_.LineBuffer += data;
     Process();
@@ -53,8 +52,7 @@ void SmtpDialogue::Receive(const Text& data) {
 void SmtpDialogue::Process() {
     // An answer that comes back at once (an intake without a scan) resumes
     // this loop, not a second one.
-    if (processing_)
-        return;
+    if (processing_) return;
     processing_ = true;
     Text& buffer = slot_.LineBuffer;
     qsizetype start = 0;   // the next unread byte; consumed bytes go at the end
@@ -63,8 +61,7 @@ void SmtpDialogue::Process() {
             buffer.remove(0, start);
             start = 0;
             CollectData();
-            if (slot_.DialogueState == SmtpState::ReceivingData)
-                break;
+            if (slot_.DialogueState == SmtpState::ReceivingData) break;
             continue;
         }
         const char* begin = buffer.constData();
@@ -72,14 +69,12 @@ void SmtpDialogue::Process() {
         const void* lf = memchr(begin + from, '\n', size_t(buffer.size() - from));
         if (!lf) {
             lineScanned_ = buffer.size();
-            if (buffer.size() - start > kMaxLineLength)
-                LineTooLong();
+            if (buffer.size() - start > kMaxLineLength) LineTooLong();
             break;
         }
         const qsizetype next = static_cast<const char*>(lf) - begin + 1;
         qsizetype end = next - 1;
-        if (end > start && begin[end - 1] == '\r')
-            --end;
+        if (end > start && begin[end - 1] == '\r') --end;
         const Text line = buffer.mid(start, end - start);
         start = next;
         lineScanned_ = next;
@@ -111,7 +106,7 @@ void SmtpDialogue::LineTooLong() {
 namespace {
 constexpr uint8_t In(SmtpState state) { return uint8_t(1u << int(state)); }
 constexpr uint8_t kAnyState = 0xff;
-}  // namespace
+}   // namespace
 
 // The commands, as RFC 821 has them (EHLO answered like HELO) and STARTTLS.
 // HELO and EHLO set their idle value and reset the count in Greet, after the
@@ -120,8 +115,8 @@ const SmtpDialogue::CommandRow SmtpDialogue::kCommands[] = {
     {"EHLO", 0, kAnyState, Syntax::Any, false, nullptr, nullptr, &SmtpDialogue::Helo},
     {"HELO", 0, kAnyState, Syntax::Any, false, nullptr, nullptr, &SmtpDialogue::Helo},
     {"MAIL", kDefaultIdleTimeout, In(SmtpState::Greeted), Syntax::Path, true, nullptr, nullptr, &SmtpDialogue::Mail},
-    {"RCPT", kDefaultIdleTimeout, In(SmtpState::HaveSender) | In(SmtpState::HaveRecipients), Syntax::Path, true, nullptr,
-     &SmtpDialogue::LearnRecipient, &SmtpDialogue::Rcpt},
+    {"RCPT", kDefaultIdleTimeout, In(SmtpState::HaveSender) | In(SmtpState::HaveRecipients), Syntax::Path, true,
+     nullptr, &SmtpDialogue::LearnRecipient, &SmtpDialogue::Rcpt},
     {"DATA", kDataIdleTimeout, In(SmtpState::HaveRecipients), Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::Data},
     {"RSET", kDefaultIdleTimeout, kAnyState, Syntax::Any, true, nullptr, nullptr, &SmtpDialogue::Rset},
     {"VRFY", kDefaultIdleTimeout, kAnyState, Syntax::Any, false, nullptr, nullptr, &SmtpDialogue::Vrfy},
@@ -265,8 +260,7 @@ SmtpDialogue::Outcome SmtpDialogue::Data(const Text&, const Text&) {
 }
 
 SmtpDialogue::Outcome SmtpDialogue::Rset(const Text&, const Text&) {
-    if (slot_.DialogueState != SmtpState::Connected)
-        slot_.DialogueState = SmtpState::Greeted;
+    if (slot_.DialogueState != SmtpState::Connected) slot_.DialogueState = SmtpState::Greeted;
     ClearEnvelope();
     Reply(kOk);
     return Outcome::Accepted;
@@ -352,7 +346,7 @@ namespace {
 void GrowBody(Text& body, qsizetype needed) {
     if (body.capacity() < needed) body.reserve(std::max(needed, body.capacity() + body.capacity() / 4));
 }
-}  // namespace
+}   // namespace
 
 // Data collection. Every complete line goes into Body at once, exactly as
 // it came; only CR LF "." CR LF ends the message, however the stream is cut
@@ -383,8 +377,8 @@ void SmtpDialogue::CollectData() {
         lineScanned_ = buffer.size();
         // memmem: many times faster than QByteArray::indexOf on a long body.
         static constexpr char kEndMark[] = "\r\n.\r\n";
-        const void* found = memmem(body.constData() + searchFrom, size_t(body.size() - searchFrom), kEndMark,
-                                   sizeof kEndMark - 1);
+        const void* found =
+            memmem(body.constData() + searchFrom, size_t(body.size() - searchFrom), kEndMark, sizeof kEndMark - 1);
         const qsizetype mark = found ? static_cast<const char*>(found) - body.constData() : -1;
         if (mark >= 0) {
             buffer.clear();   // text after the end mark is dropped
@@ -426,10 +420,18 @@ void SmtpDialogue::EndOfData(qsizetype markPosition) {
 void SmtpDialogue::MessageSaved(SaveResult result, qsizetype length) {
     const Text received = "250 Received data (" + NumText(length) + " bytes).";
     switch (result) {
-    case SaveResult::Saved: Reply(received); break;
-    case SaveResult::NotSaved: Reply(received + " Message was not saved."); break;
-    case SaveResult::LocalError: Reply("451 Requested action aborted: local error in processing."); break;
-    case SaveResult::TooManyHops: Reply("554 Too many hops: mail loop."); break;
+    case SaveResult::Saved:
+        Reply(received);
+        break;
+    case SaveResult::NotSaved:
+        Reply(received + " Message was not saved.");
+        break;
+    case SaveResult::LocalError:
+        Reply("451 Requested action aborted: local error in processing.");
+        break;
+    case SaveResult::TooManyHops:
+        Reply("554 Too many hops: mail loop.");
+        break;
     }
     ClearEnvelope();
 }
@@ -451,8 +453,7 @@ void SmtpDialogue::Reply(const Text& reply) {
 
 // Refused or out-of-order commands: the sixteenth in a row ends the session.
 void SmtpDialogue::SequenceRule(const Text& reply) {
-    if (slot_.ErrorCount < kRefusalBase)
-        slot_.ErrorCount = kRefusalBase;
+    if (slot_.ErrorCount < kRefusalBase) slot_.ErrorCount = kRefusalBase;
     if (++slot_.ErrorCount > kRefusalLimit) {
         EndSession();
         return;
@@ -462,8 +463,7 @@ void SmtpDialogue::SequenceRule(const Text& reply) {
 
 // Unknown commands: the fourth in a row ends the session.
 void SmtpDialogue::UnknownCommand() {
-    if (slot_.ErrorCount >= kRefusalBase)
-        slot_.ErrorCount = 0;
+    if (slot_.ErrorCount >= kRefusalBase) slot_.ErrorCount = 0;
     if (++slot_.ErrorCount > kUnknownLimit) {
         EndSession();
         return;
@@ -485,6 +485,5 @@ void SmtpDialogue::EndSession() {
 }
 
 void SmtpDialogue::Resume() {
-    if (!ended_)
-        Process();
+    if (!ended_) Process();
 }

@@ -4,10 +4,10 @@
 // STARTTLS (RFC 3207) when the session can offer it.
 // The socket, the block-list test and the intake are reached through a
 // DialogueHost, so the dialogue runs the same with or without a network.
+#include <functional>
 #include "server/bbs/ServerContext.h"
 #include "server/inbound/MessageSaver.h"
 #include "server/inbound/SessionSlot.h"
-#include <functional>
 
 class DialogueHost {
 public:
@@ -62,12 +62,12 @@ private:
     // order: available, idle value, syntax, the row's first step, state.
     struct CommandRow {
         const char* word;
-        int16_t idle;                  // IdleTimeout set first; 0: the handler sets it
-        uint8_t states;                // states it is accepted in (a bit per state); else 503
-        Syntax syntax;                 // else 501
-        bool resets;                   // an accepted command starts the error count again
-        bool (SmtpDialogue::*available)() const;           // nullptr: always
-        void (SmtpDialogue::*firstStep)(const Text& arg);  // before the state check, in every state
+        int16_t idle;                                       // IdleTimeout set first; 0: the handler sets it
+        uint8_t states;                                     // states it is accepted in (a bit per state); else 503
+        Syntax syntax;                                      // else 501
+        bool resets;                                        // an accepted command starts the error count again
+        bool (SmtpDialogue::*available)() const;            // nullptr: always
+        void (SmtpDialogue::*firstStep)(const Text& arg);   // before the state check, in every state
         Outcome (SmtpDialogue::*handle)(const Text& command, const Text& arg);
     };
     static const CommandRow kCommands[];

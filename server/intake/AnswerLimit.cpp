@@ -4,7 +4,7 @@ namespace {
 constexpr int64_t kHourMs = 60 * 60 * 1000;
 // Addresses kept before the ones without an answer in the last hour are dropped.
 constexpr qsizetype kSweepAbove = 4096;
-}  // namespace
+}   // namespace
 
 bool AnswerLimit::Allow(const Text& address, int64_t nowMs) {
     if (sent_.size() > kSweepAbove) ForgetOld(nowMs);

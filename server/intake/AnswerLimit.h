@@ -2,10 +2,10 @@
 // How many file-request answers went to each address in the last hour. A
 // one-kilobyte request naming somebody else as its Reply-To must not turn
 // into a stream of large answers to them.
-#include "server/store/Text.h"
 #include <QHash>
 #include <cstdint>
 #include <deque>
+#include "server/store/Text.h"
 
 class AnswerLimit {
 public:

@@ -24,13 +24,14 @@ bool QueueForInternet(const ServerContext& ctx, const ForwardAddress& to, const 
     const Text message = ChangeHeaderField("To", "<" + to.user + "@" + to.system + ">", text, true);
     ctx.log.Report(slot, "Email forwarded to: " + LCase(GetPath(GetHeaderField("To", message))));
     if (WriteNewMessageFile(ctx.bbs.QueueDir(), TextList{message, CRLF}) == 0) {
-        LogError("WriteMessage", kVersion, "modOSPRINE", "No queue file could be written in " + TextFromPath(ctx.bbs.QueueDir()));
+        LogError("WriteMessage", kVersion, "modOSPRINE",
+                 "No queue file could be written in " + TextFromPath(ctx.bbs.QueueDir()));
         return false;
     }
     return true;
 }
 
-}  // namespace
+}   // namespace
 
 ForwardAddress ParseForwardAddress(const ServerContext& ctx, const Text& forward) {
     ForwardAddress a;
@@ -51,8 +52,10 @@ ForwardAddress ParseForwardAddress(const ServerContext& ctx, const Text& forward
 Text EmailBody(const Text& text) {
     const Text t = ConvertCrLf(text);
     qsizetype start = -1;
-    if (t.startsWith("\r\n")) start = 2;
-    else if (const qsizetype blank = t.indexOf("\r\n\r\n"); blank >= 0) start = blank + 4;
+    if (t.startsWith("\r\n"))
+        start = 2;
+    else if (const qsizetype blank = t.indexOf("\r\n\r\n"); blank >= 0)
+        start = blank + 4;
     if (start < 0 || start >= t.size()) return {};
     Text body = t.mid(start);
     if (!body.endsWith("\r\n")) body += CRLF;
@@ -85,7 +88,8 @@ int32_t LocalTimeWritten(const QDateTime& now) {
     return int32_t(std::llround(seconds));
 }
 
-bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& forward, const Text& text, int16_t slot) {
+bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& forward, const Text& text,
+                  int16_t slot) {
     if (Trim(forward).isEmpty()) return true;
     const ForwardAddress to = ParseForwardAddress(ctx, forward);
     if (to.user.isEmpty() || to.system.isEmpty()) return true;
@@ -100,7 +104,7 @@ bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& 
         r.ToSystem = GetNetEntry(ctx.bbs, 1, "SYSTEMID");
         r.ToUserNumber = FindUser(ctx, to.user);
     }
-    const Text head = HeaderBlock(text).toByteArray();  // the fields are read from the header block alone
+    const Text head = HeaderBlock(text).toByteArray();   // the fields are read from the header block alone
     const Text sender = GetPath(GetHeaderField("From", head));
     if (const qsizetype at = sender.indexOf('@'); at >= 0) {
         r.FromUser = LCase(Trim(sender.left(at)));
@@ -127,8 +131,8 @@ bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& 
         ctx.log.Report(slot, "Email forwarded to: " + Trim(r.ToUser));
         stored = AppendToEmailBase(ctx.bbs.MessageDir(), r, body);
     } else {
-        ctx.log.Report(slot, "Email forwarded to: " + Trim(r.ToUser) + "@" + Trim(r.ToSystem) + "*" +
-                                 Text::number(to.network));
+        ctx.log.Report(
+            slot, "Email forwarded to: " + Trim(r.ToUser) + "@" + Trim(r.ToSystem) + "*" + Text::number(to.network));
         stored = AppendToSpoolNet(ctx.bbs.DataDir(), r, body);
     }
     if (stored) CountEmailWritten(ctx.bbs.DataDir());

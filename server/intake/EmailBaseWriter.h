@@ -1,13 +1,13 @@
 #pragma once
 // Delivery to a forwarding destination: the BBS's e-mail base (network 0),
 // another BBS network's spool, or the outbound queue (network 9).
-#include "server/bbs/ServerContext.h"
 #include <QDateTime>
+#include "server/bbs/ServerContext.h"
 
 // A forward address user "@" system "*" network, taken apart.
 struct ForwardAddress {
-    Text user;       // lower-cased; a user number is replaced by that user's name
-    Text system;     // "0" when there is no "*"
+    Text user;     // lower-cased; a user number is replaced by that user's name
+    Text system;   // "0" when there is no "*"
     int network = 0;
 };
 ForwardAddress ParseForwardAddress(const ServerContext& ctx, const Text& forward);

@@ -10,8 +10,8 @@
 
 Text FreqInformation(const ServerContext& ctx, const Text& name, qint64 size) {
     return "BBS Name......: " + Trim(ctx.bbs.main.BbsName) + CRLF + "File Requested: " + name + CRLF +
-           "Filesize......: " + Text::number(size < 0 ? 0 : size) + CRLF + "Max Filesize..: " +
-           Text::number(ctx.settings.MaxFreqSize);
+           "Filesize......: " + Text::number(size < 0 ? 0 : size) + CRLF +
+           "Max Filesize..: " + Text::number(ctx.settings.MaxFreqSize);
 }
 
 bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit) {
@@ -27,22 +27,21 @@ bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head,
     const QFileInfo file(path);
     if (path.isEmpty() || !file.isFile()) {
         ctx.log.Report(slot, "File Request: " + name + " - File could not be found");
-        return WriteInetMessage(ctx, to, subject,
-                                "The file you requested could not be found." + Text(CRLF) + CRLF +
-                                    FreqInformation(ctx, name, -1),
-                                {});
+        return WriteInetMessage(
+            ctx, to, subject,
+            "The file you requested could not be found." + Text(CRLF) + CRLF + FreqInformation(ctx, name, -1), {});
     }
     const Text shownPath = TextFromPath(path);
     if (file.size() > ctx.settings.MaxFreqSize) {
         ctx.log.Report(slot, "File Request: " + shownPath + " - File too large");
         return WriteInetMessage(ctx, to, subject,
                                 "The file you requested is larger than the allotted limit. Please logon the BBS to "
-                                "download it." + Text(CRLF) + CRLF + FreqInformation(ctx, name, file.size()),
+                                "download it." +
+                                    Text(CRLF) + CRLF + FreqInformation(ctx, name, file.size()),
                                 {});
     }
     ctx.log.Report(slot, "File Request: " + shownPath + " - Successful");
-    return WriteInetMessage(ctx, to, subject,
-                            "Attached is the file you have requested." + Text(CRLF) + CRLF +
-                                FreqInformation(ctx, name, file.size()),
-                            path);
+    return WriteInetMessage(
+        ctx, to, subject,
+        "Attached is the file you have requested." + Text(CRLF) + CRLF + FreqInformation(ctx, name, file.size()), path);
 }

@@ -18,8 +18,7 @@ Text SetField(const Text& head, const Text& name, const Text& value) {
 
 bool IsTraceOrContinuation(const Text& line) {
     const Text up = UCase(line.left(12));
-    return up.startsWith("RETURN-PATH:") || up.startsWith("RECEIVED:") || line.startsWith(' ') ||
-           line.startsWith('\t');
+    return up.startsWith("RETURN-PATH:") || up.startsWith("RECEIVED:") || line.startsWith(' ') || line.startsWith('\t');
 }
 
 // Inserts a whole header line where ChangeHeaderField adds a missing field:
@@ -41,7 +40,7 @@ bool HasFieldLine(const Text& head, const Text& upperName) {
     return false;
 }
 
-}  // namespace
+}   // namespace
 
 Text FixInboundHeaders(const Text& head, const QDateTime& now) {
     Text h = head;

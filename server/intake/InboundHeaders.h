@@ -1,8 +1,8 @@
 #pragma once
 // Header repair, the trace header and the carbon-copy recipients of a
 // received message. They work on the header block (lines ended by CR LF).
-#include "server/bbs/ServerContext.h"
 #include <QDateTime>
+#include "server/bbs/ServerContext.h"
 
 // Fills in a missing Subject (empty), Date (now), From (from Sender) and
 // "reply-to" (from From).

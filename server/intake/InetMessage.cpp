@@ -40,8 +40,10 @@ Text ComposeInetMessage(const ServerContext& ctx, const QDateTime& now, int n, c
     if (returnNotice) m += Text("X-OSPRINE-Status: RETURNED") + CRLF;
     m += "Organization: " + Trim(ctx.bbs.main.BbsName) + CRLF;
     m += Text("MIME-Version: 1.0") + CRLF;
-    if (attachment) m += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + CRLF;
-    else m += Text("Content-Type: text/plain; charset=us-ascii") + CRLF;
+    if (attachment)
+        m += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + CRLF;
+    else
+        m += Text("Content-Type: text/plain; charset=us-ascii") + CRLF;
     m += Text("Content-Transfer-Encoding: 7bit") + CRLF;
     m += CRLF;
     if (attachment) {
@@ -61,7 +63,7 @@ Text ComposeInetMessage(const ServerContext& ctx, const QDateTime& now, int n, c
     return m;
 }
 
-}  // namespace
+}   // namespace
 
 bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Text& subjectText, const Text& bodyText,
                       const QString& attachmentPath, bool returnNotice, const QString& replacing) {
@@ -83,12 +85,14 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
     }
     const QString queueDir = ctx.bbs.QueueDir();
     const int n = GetNextMessageNumber(queueDir);
-    const Text message = ComposeInetMessage(ctx, now, n, to, subject, body, attach ? &attachment : nullptr, returnNotice);
+    const Text message =
+        ComposeInetMessage(ctx, now, n, to, subject, body, attach ? &attachment : nullptr, returnNotice);
 
     if (GetAddressDomain(to) != systemId) {
         if (!replacing.isEmpty() ? ReplaceMessageFile(replacing, message) : WriteNewMessageFile(queueDir, message) != 0)
             return true;
-        LogError("WriteInetMessage", kVersion, "modOSPRINE", "No queue file could be written in " + TextFromPath(queueDir));
+        LogError("WriteInetMessage", kVersion, "modOSPRINE",
+                 "No queue file could be written in " + TextFromPath(queueDir));
         return false;
     }
     const int32_t u = FindUser(ctx, to);
@@ -100,4 +104,3 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
         LogError("WriteInetMessage", kVersion, "modOSPRINE", "Cannot delete " + TextFromPath(replacing));
     return true;
 }
-

@@ -2,8 +2,8 @@
 // Messages the server writes itself (file-request answers, return notices):
 // composed from "OSPRINE@" + the Internet system id, optionally with one file
 // attached in Base64, and queued or filed for a BBS user.
-#include "server/bbs/ServerContext.h"
 #include <QString>
+#include "server/bbs/ServerContext.h"
 
 // Composes the message and queues it in the outbound queue, or files it for
 // the BBS user when it is addressed to this BBS. A return notice carries
@@ -15,5 +15,4 @@
 // queue it replaces that file in one atomic step (a return notice when no
 // number is free), else the file is removed once the message is stored.
 bool WriteInetMessage(const ServerContext& ctx, const Text& to, const Text& subject, const Text& body,
-                      const QString& attachmentPath, bool returnNotice = false,
-                      const QString& replacing = QString());
+                      const QString& attachmentPath, bool returnNotice = false, const QString& replacing = QString());

@@ -1,14 +1,14 @@
 #include "server/intake/Intake.h"
 
+#include "server/bbs/MessageFiles.h"
 #include "server/inbound/Recipients.h"
 #include "server/intake/EmailBaseWriter.h"
 #include "server/intake/FileRequestAnswer.h"
 #include "server/intake/Filters.h"
 #include "server/intake/InboundHeaders.h"
-#include "server/intake/Tossing.h"
 #include "server/intake/RecipientCopy.h"
 #include "server/intake/SpamScan.h"
-#include "server/bbs/MessageFiles.h"
+#include "server/intake/Tossing.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Headers.h"
@@ -114,14 +114,14 @@ SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text
     return handedOn ? SaveResult::Saved : SaveResult::NotSaved;
 }
 
-bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const MessageText& message,
-                     QSet<Text>& done, bool* handedOn) {
+bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const MessageText& message, QSet<Text>& done,
+                     bool* handedOn) {
     const int16_t slot = envelope.slot;
     const Text recipient = LCase(Trim(entry));
     const Text local = NormalisedLocalPart(recipient);
     if (recipient.isEmpty()) {
-        ctx_.log.Report(slot, "Error - Blank Recipient Address: " + LCase(GetPath(GetHeaderField("To", message.head))) +
-                                  " -- ");
+        ctx_.log.Report(
+            slot, "Error - Blank Recipient Address: " + LCase(GetPath(GetHeaderField("To", message.head))) + " -- ");
         return true;
     }
     const bool fileRequest = On(ctx_.settings.AllowFreq) && UCase(local) == "SYSOP**F";
@@ -131,8 +131,8 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
     if (done.contains(destination)) return true;
     done.insert(destination);
 
-    ctx_.log.Report(slot, "Email received: " + LCase(GetPath(GetHeaderField("From", message.head))) + " --> " +
-                              recipient);
+    ctx_.log.Report(slot,
+                    "Email received: " + LCase(GetPath(GetHeaderField("From", message.head))) + " --> " + recipient);
     if (!copy.event.isEmpty()) ctx_.log.Report(slot, copy.event);
 
     if (fileRequest) {
@@ -143,7 +143,8 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
     }
 
     const Text forward = CheckForwarding(ctx_, copy.userNumber);
-    const bool stored = forward.isEmpty() ? HandOff(envelope, copy, message) : Forward(envelope, copy, forward, message);
+    const bool stored =
+        forward.isEmpty() ? HandOff(envelope, copy, message) : Forward(envelope, copy, forward, message);
     *handedOn = *handedOn || stored;
     return stored;
 }
@@ -153,7 +154,8 @@ bool Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy,
     const TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
     const int n = WriteNewMessageFile(spoolTmp, pieces);
     if (n == 0) {
-        LogError("SaveMessage", kVersion, "modOSPRINE", "No hand-off file could be written in " + TextFromPath(spoolTmp));
+        LogError("SaveMessage", kVersion, "modOSPRINE",
+                 "No hand-off file could be written in " + TextFromPath(spoolTmp));
         return false;
     }
     Count(PiecesLength(pieces));

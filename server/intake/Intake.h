@@ -1,13 +1,13 @@
 #pragma once
 // The intake of received mail: from the end of DATA to the hand-off file the
 // BBS's tosser imports, or to a forwarding destination.
+#include <QObject>
+#include <QSet>
 #include "server/bbs/ServerContext.h"
 #include "server/inbound/MessageSaver.h"
 #include "server/intake/AnswerLimit.h"
 #include "server/intake/MessageText.h"
 #include "server/intake/RecipientCopy.h"
-#include <QObject>
-#include <QSet>
 
 inline constexpr qsizetype kSpamScanLimit = 1048576;
 // A hand-off number from which the tosser is started at once (the 1000
@@ -28,7 +28,7 @@ public:
 
 private:
     void LogArrival(const ReceivedMessage& message);
-    SaveResult Deleted(int16_t slot, const Text& event);  // logs why
+    SaveResult Deleted(int16_t slot, const Text& event);   // logs why
     // The event of a header or subject filter that deletes the message, or "".
     Text FilterVerdict(const Text& firstRecipient, const Text& head);
     // Files the copy of one recipient entry, unless its destination (user

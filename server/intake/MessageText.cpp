@@ -39,7 +39,7 @@ qsizetype NextLine(QByteArrayView text, qsizetype end) {
     return end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
 }
 
-}  // namespace
+}   // namespace
 
 QByteArrayView HeaderBlock(const Text& message) {
     const QByteArrayView text(message);
@@ -75,7 +75,7 @@ bool NeedsUnstuffing(const Text& text) {
     return false;
 }
 
-}  // namespace
+}   // namespace
 
 MessageText SplitMessage(const Text& message) {
     MessageText m;
@@ -100,7 +100,7 @@ MessageText SplitMessage(const Text& message) {
             if (LineEndsAreCrLf(rest)) {
                 m.body = Borrowed(WithoutTrailingCrLf(rest));
             } else {
-                m.body.reserve(rest.size() + rest.size() / 32 + 16);  // growth would double the peak
+                m.body.reserve(rest.size() + rest.size() / 32 + 16);   // growth would double the peak
                 AppendCrLf(m.body, rest);
                 while (m.body.endsWith("\r\n")) m.body.chop(2);
             }
@@ -114,7 +114,7 @@ MessageText SplitMessage(const Text& message) {
 }
 
 void UndoDotStuffing(Text& text) {
-    if (!NeedsUnstuffing(text)) return;  // a borrowed body stays borrowed
+    if (!NeedsUnstuffing(text)) return;   // a borrowed body stays borrowed
     // Lines end in CR LF here, so a line begins after every LF. Writing
     // detaches a borrowed text first, so the message itself is never changed.
     char* data = text.data();

@@ -3,14 +3,14 @@
 // and its attachment tail. The header procedures work on the header block
 // alone, so a body line that looks like a header is never edited, and a
 // large body is copied once at most.
-#include "server/store/Text.h"
 #include <QByteArrayView>
+#include "server/store/Text.h"
 
 struct MessageText {
-    Text head;             // header lines, each ended by CR LF
-    Text body;             // the text after the empty line, without trailing CR LF pairs
-    bool hasBody = false;  // the message had an empty line
-    Text tail;             // attachment tail, CR LF + TAB turned into a space, without trailing CR LF pairs
+    Text head;              // header lines, each ended by CR LF
+    Text body;              // the text after the empty line, without trailing CR LF pairs
+    bool hasBody = false;   // the message had an empty line
+    Text tail;              // attachment tail, CR LF + TAB turned into a space, without trailing CR LF pairs
 };
 
 // The leading part of a message that holds its whole header block (up to and

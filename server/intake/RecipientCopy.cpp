@@ -28,7 +28,7 @@ TextList MessagePieces(const Text& head, const MessageText& message) {
     return pieces;
 }
 
-}  // namespace
+}   // namespace
 
 RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, const Text& local, const Text& head) {
     RecipientCopy copy{0, head, {}};

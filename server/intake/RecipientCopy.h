@@ -5,9 +5,9 @@
 #include "server/intake/MessageText.h"
 
 struct RecipientCopy {
-    int32_t userNumber = 0;  // 0 unless an alias, handle or user number named the user
-    Text head;               // the header block of this copy
-    Text event;              // the rewrite to report, or ""
+    int32_t userNumber = 0;   // 0 unless an alias, handle or user number named the user
+    Text head;                // the header block of this copy
+    Text event;               // the rewrite to report, or ""
 };
 
 // `recipient` is the trimmed, lower-cased address; `local` its local part

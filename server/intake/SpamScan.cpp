@@ -12,7 +12,7 @@ const Text kStartFailed = "SpamAssassin Error: An error occurred while executing
 const Text kTimeout = "SpamAssassin Error: Timeout waiting for results.";
 const Text kNoResults = "SpamAssassin Error: No results given.";
 const Text kCompleted = "SpamAssassin execution completed.";
-}  // namespace
+}   // namespace
 
 int SpamScan::running_ = 0;
 std::deque<QPointer<SpamScan>> SpamScan::waiting_;
@@ -41,13 +41,13 @@ SpamScan* SpamScan::ExecuteSpamAssassin(const ServerContext& ctx, int16_t slot, 
 SpamScan::SpamScan(const ServerContext& ctx, int16_t slot, const Text& message, Done done, QObject* parent)
     : QObject(parent), ctx_(ctx), slot_(slot), message_(message), done_(std::move(done)) {
     timeout_.setSingleShot(true);
-    timeout_.setTimerType(Qt::PreciseTimer);  // a coarse timer may end the wait a second early
+    timeout_.setTimerType(Qt::PreciseTimer);   // a coarse timer may end the wait a second early
     timeout_.setInterval(kSpamScanTimeoutMs);
     connect(&timeout_, &QTimer::timeout, this, &SpamScan::OnTimeout);
     connect(&process_, &QProcess::finished, this, &SpamScan::OnFinished);
     connect(&process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart) return;
-        RemoveScratchFiles();  // the output was made for the scanner before it failed to start
+        RemoveScratchFiles();   // the output was made for the scanner before it failed to start
         Release();
         Finish(message_, kStartFailed);
     });

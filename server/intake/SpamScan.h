@@ -5,13 +5,13 @@
 // other sessions are served meanwhile. Every failure hands back the message
 // unchanged. At most kMaxScanners scanners run at once; further scans wait
 // their turn in order, so a burst of mail cannot start one per session.
-#include "server/bbs/ServerContext.h"
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include "server/bbs/ServerContext.h"
 
 inline constexpr int kSpamScanTimeoutMs = 20000;
 inline constexpr int kMaxScanners = 2;

@@ -1,9 +1,9 @@
 #include "server/intake/TosserProcess.h"
 
-#include <QFile>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <QFile>
 
 extern char** environ;
 

@@ -2,8 +2,8 @@
 // The tosser runs as its own process, started with /bin/sh on the script the
 // server writes. It outlives the server if need be, in a session of its own
 // so that a signal meant for the server's terminal does not stop it halfway.
-#include <QString>
 #include <sys/types.h>
+#include <QString>
 
 // The started shell's process id, or 0 when it could not be started.
 pid_t StartTosserShell(const QString& script, const QString& workingDir);

@@ -23,8 +23,8 @@ pid_t gTosserPid = 0;
 // the BBS's own.
 constexpr qint64 kStaleFlagSeconds = 30 * 60;
 constexpr qint64 kStaleReportEveryMs = 60 * 60 * 1000;
-QString gHeldBy;                       // the stale flag that holds tossing back, or ""
-QElapsedTimer gStaleClock;             // the hours between reports, on a clock that never jumps
+QString gHeldBy;             // the stale flag that holds tossing back, or ""
+QElapsedTimer gStaleClock;   // the hours between reports, on a clock that never jumps
 qint64 gLastStaleReport = -kStaleReportEveryMs;
 
 void CheckStaleFlag(const ServerContext& ctx, const QString& flag) {
@@ -44,14 +44,14 @@ void CheckStaleFlag(const ServerContext& ctx, const QString& flag) {
     LogError("TossMessages", kVersion, "modOSPRINE", text);
 }
 
-}  // namespace
+}   // namespace
 
 Text TosserScript(const QString& mainDir, const QDateTime& now) {
     const Text dir = ShellQuote(TextFromPath(mainDir));
     const Text self = ShellQuote(TextFromPath(PathJoin(mainDir, QStringLiteral("OSPRTOSS.BAT"))));
     const QDate d = now.date();
-    const Text date = Text::number(d.month()).rightJustified(2, '0') + "-" + Text::number(d.day()).rightJustified(2, '0') +
-                      "-" + Text::number(d.year());
+    const Text date = Text::number(d.month()).rightJustified(2, '0') + "-" +
+                      Text::number(d.day()).rightJustified(2, '0') + "-" + Text::number(d.year());
     Text s;
     s += Text("# This file created by OSPRINE v") + kVersion + " @ " + TimeText(now) + " on " + date + "\n";
     s += "cd " + dir + " || exit 1\n";
@@ -63,7 +63,7 @@ Text TosserScript(const QString& mainDir, const QDateTime& now) {
 }
 
 void TossMessages(const ServerContext& ctx) {
-    if (TosserShellRunning(gTosserPid)) return;  // the cheapest test first: this runs after every hand-off
+    if (TosserShellRunning(gTosserPid)) return;   // the cheapest test first: this runs after every hand-off
     const QString mainDir = ctx.bbs.MainDir();
     if (const QStringList flags = ListFiles(mainDir, QStringLiteral("BT*.FLG")); !flags.isEmpty()) {
         CheckStaleFlag(ctx, PathJoin(mainDir, flags.first()));
@@ -87,4 +87,3 @@ void TossMessages(const ServerContext& ctx) {
 }
 
 QString TossingHeldBy() { return gHeldBy; }
-

@@ -1,8 +1,8 @@
 #pragma once
 // The start of the BBS's tosser for the inbound hand-off files.
-#include "server/bbs/ServerContext.h"
 #include <QDateTime>
 #include <QString>
+#include "server/bbs/ServerContext.h"
 
 // Starts the BBS's tosser (detached, through "OSPRTOSS.BAT") when hand-off
 // files wait in the spool's "TMP" and no "BT*.FLG" says a tosser is running.

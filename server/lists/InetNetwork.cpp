@@ -1,7 +1,7 @@
 #include "server/lists/InetNetwork.h"
 
-#include "server/store/Files.h"
 #include "server/lists/LineFiles.h"
+#include "server/store/Files.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ TextList RemoteFields(const Text& entry) {
     return fields;
 }
 
-}  // namespace
+}   // namespace
 
 QString Net9Path(const BbsConfig& bbs) { return DataFile(bbs, "NET.9"); }
 QString NetTmpPath(const BbsConfig& bbs) { return DataFile(bbs, "NET.TMP"); }
@@ -53,14 +53,19 @@ InetSettings ReadInetSettings(const TextList& lines) {
     for (const Text& line : lines) {
         const Text key = NetLineKey(line);
         const Text value = Trim(NetLineValue(line));
-        if (key == "systemid") s.systemId = value;
-        else if (key == "netdir") s.netDir = value;
+        if (key == "systemid")
+            s.systemId = value;
+        else if (key == "netdir")
+            s.netDir = value;
         else if (key == "pss") {
             const int16_t code = ValInteger(value);
             s.pssIndex = code >= 2 && code <= 7 ? code - 2 : 0;
-        } else if (key == "allowrefeed") s.allowRefeed = SameText(value, "y");
-        else if (key == "striphdrs") s.stripHdrs = SameText(value, "y");
-        else if (key == "suffix") s.suffix = value;
+        } else if (key == "allowrefeed")
+            s.allowRefeed = SameText(value, "y");
+        else if (key == "striphdrs")
+            s.stripHdrs = SameText(value, "y");
+        else if (key == "suffix")
+            s.suffix = value;
     }
     return s;
 }
@@ -133,9 +138,10 @@ Text FormatRemoteEntry(const RemoteEntry& r) {
     const Text smtp = Trim(r.smtpDir), nntp = Trim(r.nntpDir);
     const Text dirs = smtp.isEmpty() && nntp.isEmpty() ? Text() : smtp + ";" + nntp;
     const Text flags = YesNo(r.defaultNews) + Text(1, Text("NLDH").contains(r.dialMode) ? r.dialMode : 'N') + "XXXXXX";
-    const TextList fields = {Field(r.name),         Field(UCase(r.phone)), Field(dirs),       Field(r.loginWait),
-                             Field(r.loginSend),    Field(r.passwordWait), Field(r.passwordSend), Field(r.knowsAs),
-                             flags,                 Field(r.newsAlias)};
+    const TextList fields = {Field(r.name),         Field(UCase(r.phone)), Field(dirs),
+                             Field(r.loginWait),    Field(r.loginSend),    Field(r.passwordWait),
+                             Field(r.passwordSend), Field(r.knowsAs),      flags,
+                             Field(r.newsAlias)};
     return fields.join(' ');
 }
 

@@ -9,7 +9,7 @@
 struct InetSettings {
     Text systemId;
     Text netDir;
-    int pssIndex = 0;          // 0 = 64 bytes ... 5 = 2048 bytes
+    int pssIndex = 0;   // 0 = 64 bytes ... 5 = 2048 bytes
     bool allowRefeed = false;
     bool stripHdrs = false;
     Text suffix;
@@ -38,7 +38,7 @@ Text NewRemoteEntry(const Text& systemId);
 struct RemoteEntry {
     Text name, phone, smtpDir, nntpDir, loginWait, loginSend, passwordWait, passwordSend, knowsAs, newsAlias;
     bool defaultNews = false;
-    char dialMode = 'N';       // N disabled, L daily/LD, D daily/local, H hourly/local
+    char dialMode = 'N';   // N disabled, L daily/LD, D daily/local, H hourly/local
 };
 RemoteEntry ParseRemoteEntry(const Text& entry);
 Text FormatRemoteEntry(const RemoteEntry& r);

@@ -19,7 +19,7 @@ Text Restored(const Text& padded) {
     return parts.join('.');
 }
 
-}  // namespace
+}   // namespace
 
 TextList SortIpPatterns(const TextList& patterns) {
     TextList padded;

@@ -2,8 +2,8 @@
 // Text files of CR LF lines that the BBS's programs read by name (TWIT.LST,
 // NET.9, LISTSERV.LST): read line by line, written whole under a temporary
 // name and renamed into place, so no reader ever sees half a file.
-#include "server/store/Text.h"
 #include <QString>
+#include "server/store/Text.h"
 
 // The lines without their CR LF; a missing file has none.
 TextList ReadLines(const QString& path);

@@ -10,10 +10,18 @@ Text BuildListEntry(const ListMember& member, const TextList& values) {
             value = ValLong(Trim(typed)) > 0 ? "1" : "0";
         } else {
             switch (f.casing) {
-            case Casing::AsTyped: value = typed; break;
-            case Casing::Trimmed: value = Trim(typed); break;
-            case Casing::Lower: value = LCase(Trim(typed)); break;
-            case Casing::Number: value = NumText(ValLong(Trim(typed))); break;
+            case Casing::AsTyped:
+                value = typed;
+                break;
+            case Casing::Trimmed:
+                value = Trim(typed);
+                break;
+            case Casing::Lower:
+                value = LCase(Trim(typed));
+                break;
+            case Casing::Number:
+                value = NumText(ValLong(Trim(typed)));
+                break;
             }
         }
         columns[f.column] = value;
@@ -27,7 +35,8 @@ Text FieldRefusal(const EditField& field, const Text& typed) {
     for (const char* c = field.refused; *c; ++c)
         if (typed.contains(*c)) found << '"' + Text(1, *c) + '"';
     if (typed.contains('\r') || typed.contains('\n')) found << "a line break";
-    if (!found.isEmpty()) return "cannot contain " + found.join(" or ") + ", which the list uses to separate its entries";
+    if (!found.isEmpty())
+        return "cannot contain " + found.join(" or ") + ", which the list uses to separate its entries";
     if (field.keys == FieldKeys::Digits)
         for (char c : Trim(typed))
             if (c < '0' || c > '9') return "takes digits only";

@@ -10,7 +10,7 @@ TextList Words(const Text& line) {
     return words;
 }
 
-}  // namespace
+}   // namespace
 
 MailingList ParseMailingList(const Text& line) {
     const TextList w = Words(line);
@@ -40,4 +40,3 @@ QString MailingListSpoolDir(const BbsConfig& bbs) {
     const QString dir = ResolveDir(netDir);
     return DirExists(dir) ? dir : QString();
 }
-

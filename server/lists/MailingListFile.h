@@ -5,8 +5,8 @@
 #include "server/bbs/BbsConfig.h"
 
 struct MailingList {
-    Text name;                 // upper case, "-R" at the end for a read-only list
-    Text owner;                // "" when none
+    Text name;    // upper case, "-R" at the end for a read-only list
+    Text owner;   // "" when none
     TextList subscribers;
 };
 MailingList ParseMailingList(const Text& line);

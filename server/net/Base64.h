@@ -3,9 +3,9 @@
 // Encoded text longer than 76 characters is broken into lines of 76
 // characters joined by CR LF. Decoding does not validate: it never fails,
 // and characters outside the alphabet count as the value 0.
-#include "server/store/Text.h"
 #include <QString>
 #include <cstdint>
+#include "server/store/Text.h"
 
 class clsBase64 {
 public:
@@ -20,11 +20,11 @@ public:
         Text description;
     };
 
-    static Text Encode(const Text& sInput);           // "" for ""
+    static Text Encode(const Text& sInput);   // "" for ""
     static Text EncodeArr(const QByteArray& bytes);
-    static Text EncodeFromFile(const QString& sFileName);  // "" when unreadable or empty
+    static Text EncodeFromFile(const QString& sFileName);   // "" when unreadable or empty
     static QByteArray DecodeArr(const Text& sInput);
-    static Text Decode(const Text& sInput);           // "" for ""
+    static Text Decode(const Text& sInput);   // "" for ""
     // Writes the decoded bytes into a new file; refuses to replace an existing
     // one. On failure returns false and fills `error` when given.
     static bool DecodeToFile(const Text& sInput, const QString& sFileName, Error* error = nullptr);

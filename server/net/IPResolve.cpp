@@ -22,13 +22,12 @@ bool LibraryReady() {
     return ready;
 }
 
-}  // namespace
+}   // namespace
 
 clsIPResolve::clsIPResolve(QObject* parent) : QObject(parent) {
     aresTimer_.setSingleShot(true);
     connect(&aresTimer_, &QTimer::timeout, this, [this] { ProcessFd(ARES_SOCKET_BAD, ARES_SOCKET_BAD); });
-    if (!LibraryReady())
-        return;
+    if (!LibraryReady()) return;
 
     ares_options options{};
     options.sock_state_cb = &clsIPResolve::OnSocketState;
@@ -51,8 +50,7 @@ clsIPResolve::clsIPResolve(QObject* parent) : QObject(parent) {
 
 clsIPResolve::~clsIPResolve() {
     destroying_ = true;
-    if (channel_)
-        ares_destroy(channel_);   // runs the pending callbacks with ARES_EDESTRUCTION
+    if (channel_) ares_destroy(channel_);   // runs the pending callbacks with ARES_EDESTRUCTION
     for (const Notifiers& n : std::as_const(notifiers_)) {
         delete n.read;
         delete n.write;
@@ -68,8 +66,7 @@ void clsIPResolve::NameToAddress(const Text& strName, Answer done) {
     }
     // A trailing dot makes the name absolute: no search domains are tried.
     const Text absolute = name.endsWith('.') ? name : name + '.';
-    ares_gethostbyname(channel_, absolute.constData(), AF_INET, &clsIPResolve::OnHostByName,
-                       new CallbackArg{this, id});
+    ares_gethostbyname(channel_, absolute.constData(), AF_INET, &clsIPResolve::OnHostByName, new CallbackArg{this, id});
     ScheduleTimeout();
 }
 
@@ -86,19 +83,15 @@ void clsIPResolve::AddressToName(const Text& strIP, Answer done) {
 
 bool clsIPResolve::ParseDottedQuad(const Text& strIP, unsigned char bytes[4]) {
     const TextList parts = Trim(strIP).split('.');
-    if (parts.size() != 4)
-        return false;
+    if (parts.size() != 4) return false;
     for (int i = 0; i < 4; ++i) {
         const Text part = Trim(parts[i]);
-        if (part.isEmpty())
-            return false;
+        if (part.isEmpty()) return false;
         int value = 0;
         for (char c : part) {   // leading zeros are allowed: "010" is 10
-            if (c < '0' || c > '9')
-                return false;
+            if (c < '0' || c > '9') return false;
             value = value * 10 + (c - '0');
-            if (value > 255)
-                return false;
+            if (value > 255) return false;
         }
         bytes[i] = static_cast<unsigned char>(value);
     }
@@ -108,8 +101,7 @@ bool clsIPResolve::ParseDottedQuad(const Text& strIP, unsigned char bytes[4]) {
 Text clsIPResolve::DottedQuad(const unsigned char bytes[4]) {
     Text out;
     for (int i = 0; i < 4; ++i) {
-        if (i)
-            out += '.';
+        if (i) out += '.';
         out += Text::number(bytes[i]);
     }
     return out;
@@ -130,8 +122,7 @@ quint64 clsIPResolve::StartQuery(Answer done) {
 
 void clsIPResolve::Finish(quint64 id, const Text& answer) {
     auto it = queries_.find(id);
-    if (it == queries_.end())
-        return;   // already answered (time limit reached first)
+    if (it == queries_.end()) return;   // already answered (time limit reached first)
     Query query = std::move(it.value());
     queries_.erase(it);
     query.limit->stop();
@@ -143,19 +134,21 @@ void clsIPResolve::Deliver(Answer done, const Text& answer) {
     // Never call back from inside c-ares or from inside the caller's own
     // call: the receiver may well destroy this resolver in its callback.
     QMetaObject::invokeMethod(
-        this, [done = std::move(done), answer] { if (done) done(answer); }, Qt::QueuedConnection);
+        this,
+        [done = std::move(done), answer] {
+            if (done) done(answer);
+        },
+        Qt::QueuedConnection);
 }
 
 void clsIPResolve::ProcessFd(int readFd, int writeFd) {
-    if (!channel_)
-        return;
+    if (!channel_) return;
     ares_process_fd(channel_, readFd, writeFd);
     ScheduleTimeout();
 }
 
 void clsIPResolve::ScheduleTimeout() {
-    if (!channel_)
-        return;
+    if (!channel_) return;
     timeval tv{};
     if (!ares_timeout(channel_, nullptr, &tv)) {
         aresTimer_.stop();
@@ -171,9 +164,8 @@ void clsIPResolve::SocketState(int fd, bool readable, bool writable) {
         if (wanted && !notifier) {
             notifier = new QSocketNotifier(fd, type, this);
             const bool isRead = type == QSocketNotifier::Read;
-            connect(notifier, &QSocketNotifier::activated, this, [this, fd, isRead] {
-                isRead ? ProcessFd(fd, ARES_SOCKET_BAD) : ProcessFd(ARES_SOCKET_BAD, fd);
-            });
+            connect(notifier, &QSocketNotifier::activated, this,
+                    [this, fd, isRead] { isRead ? ProcessFd(fd, ARES_SOCKET_BAD) : ProcessFd(ARES_SOCKET_BAD, fd); });
         } else if (!wanted && notifier) {
             // This may run inside the notifier's own signal: retire it later.
             notifier->setEnabled(false);
@@ -183,20 +175,17 @@ void clsIPResolve::SocketState(int fd, bool readable, bool writable) {
     };
     update(n.read, readable, QSocketNotifier::Read);
     update(n.write, writable, QSocketNotifier::Write);
-    if (!n.read && !n.write)
-        notifiers_.remove(fd);
+    if (!n.read && !n.write) notifiers_.remove(fd);
 }
 
 void clsIPResolve::OnSocketState(void* data, int fd, int readable, int writable) {
     auto* self = static_cast<clsIPResolve*>(data);
-    if (!self->destroying_)
-        self->SocketState(fd, readable != 0, writable != 0);
+    if (!self->destroying_) self->SocketState(fd, readable != 0, writable != 0);
 }
 
 void clsIPResolve::OnHostByName(void* arg, int status, int, struct hostent* host) {
     std::unique_ptr<CallbackArg> a(static_cast<CallbackArg*>(arg));
-    if (a->self->destroying_)
-        return;
+    if (a->self->destroying_) return;
     Text answer;
     if (status == ARES_SUCCESS && host && host->h_addrtype == AF_INET && host->h_length == 4 && host->h_addr_list &&
         host->h_addr_list[0])
@@ -206,8 +195,7 @@ void clsIPResolve::OnHostByName(void* arg, int status, int, struct hostent* host
 
 void clsIPResolve::OnHostByAddr(void* arg, int status, int, struct hostent* host) {
     std::unique_ptr<CallbackArg> a(static_cast<CallbackArg*>(arg));
-    if (a->self->destroying_)
-        return;
+    if (a->self->destroying_) return;
     Text answer;
     if (status == ARES_SUCCESS && host && host->h_name) {
         answer = Text(host->h_name, int(qstrnlen(host->h_name, 255)));

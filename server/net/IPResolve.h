@@ -5,12 +5,12 @@
 // ("ip[:port],..."). An answer arrives through its callback, always later
 // than the call returns; none arrives once the instance is destroyed. The
 // empty text is the only failure signal (not found, not started, time limit).
-#include "server/store/Text.h"
 #include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include "server/store/Text.h"
 
 class QSocketNotifier;
 struct ares_channeldata;

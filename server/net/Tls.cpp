@@ -1,9 +1,9 @@
 #include "server/net/Tls.h"
-#include "server/store/KeyedList.h"
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
+#include "server/store/KeyedList.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ Text FileError(const QString& path, const QFile& file) {
     return "cannot read " + path.toLatin1() + ": " + file.errorString().toLatin1();
 }
 
-}  // namespace
+}   // namespace
 
 TlsSettings LoadTlsSettings(const QString& keyedList) {
     TlsSettings s;
@@ -29,21 +29,22 @@ TlsSettings LoadTlsSettings(const QString& keyedList) {
 
 TlsMode ParseTlsMode(const Text& value) {
     const Text v = Trim(value).toLower();
-    if (v == "starttls")
-        return TlsMode::StartTls;
-    if (v == "implicit")
-        return TlsMode::Implicit;
-    if (v == "none")
-        return TlsMode::None;
+    if (v == "starttls") return TlsMode::StartTls;
+    if (v == "implicit") return TlsMode::Implicit;
+    if (v == "none") return TlsMode::None;
     return TlsMode::Auto;
 }
 
 Text TlsModeName(TlsMode mode) {
     switch (mode) {
-    case TlsMode::StartTls: return "starttls";
-    case TlsMode::Implicit: return "implicit";
-    case TlsMode::None: return "none";
-    case TlsMode::Auto: break;
+    case TlsMode::StartTls:
+        return "starttls";
+    case TlsMode::Implicit:
+        return "implicit";
+    case TlsMode::None:
+        return "none";
+    case TlsMode::Auto:
+        break;
     }
     return "auto";
 }
@@ -52,15 +53,12 @@ bool StartsEncrypted(TlsMode mode, quint16 port, quint16 tlsPort) {
     return mode == TlsMode::Implicit || (mode == TlsMode::Auto && port == tlsPort);
 }
 
-bool TlsAvailable() {
-    return QSslSocket::supportsSsl();
-}
+bool TlsAvailable() { return QSslSocket::supportsSsl(); }
 
 bool ClientTlsConfiguration(const QString& caFile, QSslConfiguration& out, Text& error) {
     out = QSslConfiguration::defaultConfiguration();
     out.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    if (caFile.isEmpty())
-        return true;
+    if (caFile.isEmpty()) return true;
     QFile file(caFile);
     if (!file.open(QIODevice::ReadOnly)) {
         error = FileError(caFile, file);
@@ -75,8 +73,7 @@ bool ClientTlsConfiguration(const QString& caFile, QSslConfiguration& out, Text&
     return true;
 }
 
-bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out,
-                            Text& error) {
+bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out, Text& error) {
     if (certFile.isEmpty() || keyFile.isEmpty()) {
         error = "no certificate and key files set";
         return false;
@@ -101,8 +98,7 @@ bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSs
     }
     const QByteArray keyPem = key.readAll();
     QSslKey privateKey(keyPem, QSsl::Rsa, QSsl::Pem);
-    if (privateKey.isNull())
-        privateKey = QSslKey(keyPem, QSsl::Ec, QSsl::Pem);
+    if (privateKey.isNull()) privateKey = QSslKey(keyPem, QSsl::Ec, QSsl::Pem);
     if (privateKey.isNull()) {
         error = keyFile.toLatin1() + " holds no unencrypted PEM private key (RSA or EC)";
         return false;
@@ -116,7 +112,6 @@ bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSs
 
 Text TlsErrorsText(const QList<QSslError>& errors) {
     TextList parts;
-    for (const QSslError& e : errors)
-        parts.append(e.errorString().toLatin1());
+    for (const QSslError& e : errors) parts.append(e.errorString().toLatin1());
     return parts.join("; ");
 }

@@ -2,17 +2,17 @@
 // TLS for the three connections that may use it: the SMTP client to the
 // upstream server, the POP3 log-in, and inbound sessions (STARTTLS). The
 // settings live in the keyed list file beside the server's other lists.
-#include "server/store/Text.h"
 #include <QList>
 #include <QSslConfiguration>
 #include <QSslError>
+#include "server/store/Text.h"
 
 // How a client connection uses TLS.
 enum class TlsMode {
-    Auto,      // implicit TLS on the protocol's TLS port, else STARTTLS when offered
-    StartTls,  // STARTTLS (STLS) is required
-    Implicit,  // TLS from the first byte
-    None,      // clear text
+    Auto,       // implicit TLS on the protocol's TLS port, else STARTTLS when offered
+    StartTls,   // STARTTLS (STLS) is required
+    Implicit,   // TLS from the first byte
+    None,       // clear text
 };
 
 // The keyed-list keys and their values.
@@ -47,8 +47,7 @@ bool StartsEncrypted(TlsMode mode, quint16 port, quint16 tlsPort);
 bool ClientTlsConfiguration(const QString& caFile, QSslConfiguration& out, Text& error);
 // The server side: certificate chain and private key from PEM files. False,
 // with the reason, when either is not set or does not load.
-bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out,
-                            Text& error);
+bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out, Text& error);
 // The verification errors of a handshake as one line.
 Text TlsErrorsText(const QList<QSslError>& errors);
 // Whether this Qt has a TLS backend at all.

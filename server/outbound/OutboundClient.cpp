@@ -1,4 +1,5 @@
 #include "server/outbound/OutboundClient.h"
+#include <exception>
 #include "server/net/Base64.h"
 #include "server/outbound/OutboundText.h"
 #include "server/outbound/ReplyCode.h"
@@ -6,62 +7,47 @@
 #include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Version.h"
-#include <exception>
 
 namespace {
 constexpr int16_t kSocketSlot = 0;
 using S = OutboundClient::ClientState;
 
-Text OneLine(const Text& secret)
-{
-    return clsBase64::Encode(secret).replace("\r\n", "");
-}
-}  // namespace
+Text OneLine(const Text& secret) { return clsBase64::Encode(secret).replace("\r\n", ""); }
+}   // namespace
 
-OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent)
-    : QObject(parent), ctx_(ctx), queue_(ctx)
-{
+OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent) : QObject(parent), ctx_(ctx), queue_(ctx) {
     connectWait_.setSingleShot(true);
     replyLimit_.setSingleShot(true);
-    replyLimit_.setTimerType(Qt::PreciseTimer);  // a coarse timer may end a limit early
+    replyLimit_.setTimerType(Qt::PreciseTimer);   // a coarse timer may end a limit early
     connect(&connectWait_, &QTimer::timeout, this, &OutboundClient::OnConnectWaitOver);
     connect(&replyLimit_, &QTimer::timeout, this, &OutboundClient::OnReplyTimeout);
     connect(&pop3_, &Pop3Login::finished, this, &OutboundClient::AfterLogin);
     connect(&sckConnect_, &QTcpSocket::connected, this, &OutboundClient::OnConnected);
     connect(&sckConnect_, &QTcpSocket::readyRead, this, &OutboundClient::sckConnect_DataArrival);
     connect(&sckConnect_, &QSslSocket::encrypted, this, &OutboundClient::OnEncrypted);
-    connect(&sckConnect_, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) { tlsErrors_ = errors; });
+    connect(&sckConnect_, &QSslSocket::sslErrors, this,
+            [this](const QList<QSslError>& errors) { tlsErrors_ = errors; });
     // A long message on a slow line: the reply's limit counts from the last
     // progress of the send, not from its start.
     connect(&sckConnect_, &QSslSocket::encryptedBytesWritten, this, [this] {
-        if (replyLimit_.isActive())
-            replyLimit_.start();
+        if (replyLimit_.isActive()) replyLimit_.start();
     });
     connect(&sckConnect_, &QTcpSocket::bytesWritten, this, [this] {
-        if (replyLimit_.isActive())
-            replyLimit_.start();
+        if (replyLimit_.isActive()) replyLimit_.start();
     });
     connect(&sckConnect_, &QTcpSocket::disconnected, this, &OutboundClient::sckConnect_Close);
     connect(&sckConnect_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) { OnSocketError(); });
 }
 
-OutboundClient::~OutboundClient()
-{
-    Close();
-}
+OutboundClient::~OutboundClient() { Close(); }
 
-bool OutboundClient::IsConnected() const
-{
-    return sckConnect_.state() == QAbstractSocket::ConnectedState;
-}
+bool OutboundClient::IsConnected() const { return sckConnect_.state() == QAbstractSocket::ConnectedState; }
 
-bool OutboundClient::Busy() const
-{
+bool OutboundClient::Busy() const {
     return starting_ || state_ != S::Greeting || sckConnect_.state() != QAbstractSocket::UnconnectedState;
 }
 
-void OutboundClient::Close()
-{
+void OutboundClient::Close() {
     pop3_.Abort();
     connectWait_.stop();
     replyLimit_.stop();
@@ -71,19 +57,14 @@ void OutboundClient::Close()
 
 // ---- Starting a connection ------------------------------------------------
 
-void OutboundClient::Timer4_Timer()
-{
-    if (Trim(ctx_.bbs.queueDir).isEmpty() || ctx_.run.ServerState == ServerPhase::Closing || Busy())
-        return;
-    if (queue_.HasQueuedFiles())
-        SendOutbound();
+void OutboundClient::Timer4_Timer() {
+    if (Trim(ctx_.bbs.queueDir).isEmpty() || ctx_.run.ServerState == ServerPhase::Closing || Busy()) return;
+    if (queue_.HasQueuedFiles()) SendOutbound();
 }
 
-void OutboundClient::SendOutbound()
-{
+void OutboundClient::SendOutbound() {
     const SettingsRecord& s = ctx_.settings;
-    if (Trim(s.ClientHost).isEmpty() || s.ClientPort == 0 || IsConnected() || !queue_.HasQueuedFiles())
-        return;
+    if (Trim(s.ClientHost).isEmpty() || s.ClientPort == 0 || IsConnected() || !queue_.HasQueuedFiles()) return;
     // From here until the connection is made a second tick finds the client busy.
     starting_ = true;
     tls_ = LoadTlsSettings(ctx_.KeyedList());
@@ -95,30 +76,26 @@ void OutboundClient::SendOutbound()
     AfterLogin(true);
 }
 
-void OutboundClient::ConnectPop3()
-{
+void OutboundClient::ConnectPop3() {
     const SettingsRecord& s = ctx_.settings;
-    Pop3Login::Account account{Trim(s.Pop3Host), quint16(s.Pop3Port), Trim(s.Pop3Username), Trim(s.Pop3Password),
-                               tls_.pop3, tls_.clientCaFile};
+    Pop3Login::Account account{Trim(s.Pop3Host),     quint16(s.Pop3Port), Trim(s.Pop3Username),
+                               Trim(s.Pop3Password), tls_.pop3,           tls_.clientCaFile};
     pop3_.Start(account, timeouts_.pop3Ms);
 }
 
 // The rest of SendOutbound, once the POP3 log-in (if any) is over. A log-in
 // the POP3 server refused would make the upstream refuse the mail too: the
 // queue waits for the next tick.
-void OutboundClient::AfterLogin(bool loggedIn)
-{
+void OutboundClient::AfterLogin(bool loggedIn) {
     if (ctx_.run.ServerState == ServerPhase::Closing || !loggedIn) {
-        if (!loggedIn)
-            ReportFault(pop3_.Failure());
+        if (!loggedIn) ReportFault(pop3_.Failure());
         starting_ = false;
         return;
     }
     state_ = S::Greeting;
     queue_.Clear();
     queue_.Refresh();
-    if (queue_.Count() > 0)
-        queue_.LoadOutboundMessage(0);
+    if (queue_.Count() > 0) queue_.LoadOutboundMessage(0);
     if (queue_.Loaded().IsEmpty()) {
         starting_ = false;
         return;
@@ -126,8 +103,7 @@ void OutboundClient::AfterLogin(bool loggedIn)
     ConnectUpstream();
 }
 
-void OutboundClient::ConnectUpstream()
-{
+void OutboundClient::ConnectUpstream() {
     const Text host = Trim(ctx_.settings.ClientHost);
     const quint16 port = quint16(ctx_.settings.ClientPort);
     replies_.Clear();
@@ -152,37 +128,31 @@ void OutboundClient::ConnectUpstream()
     replyLimit_.start(timeouts_.replyMs);   // the greeting's limit
 }
 
-void OutboundClient::CountConnection()
-{
+void OutboundClient::CountConnection() {
     starting_ = false;
     connectWait_.stop();
-    if (connectCounted_)
-        return;
+    if (connectCounted_) return;
     connectCounted_ = true;
     ctx_.stats.TotalConnections += 1;
     ctx_.stats.TotalOutgoing += 1;
     ctx_.stats.UpdateStats();
 }
 
-void OutboundClient::OnConnected()
-{
+void OutboundClient::OnConnected() {
     connected_ = true;
     CountConnection();
 }
 
 // A connection still pending after the wait counts as made; the greeting's
 // limit and the socket's own failure report end it otherwise.
-void OutboundClient::OnConnectWaitOver()
-{
+void OutboundClient::OnConnectWaitOver() {
     if (sckConnect_.state() == QAbstractSocket::ConnectingState ||
         sckConnect_.state() == QAbstractSocket::HostLookupState)
         CountConnection();
 }
 
-void OutboundClient::OnSocketError()
-{
-    if (state_ == S::Closed)
-        return;
+void OutboundClient::OnSocketError() {
+    if (state_ == S::Closed) return;
     if (!connected_) {
         ctx_.log.ReportServer("SMTP server host did not respond.");
         starting_ = false;
@@ -196,19 +166,15 @@ void OutboundClient::OnSocketError()
 
 // After STARTTLS the session starts over: EHLO again (RFC 3207). With
 // implicit TLS the greeting follows the handshake by itself.
-void OutboundClient::OnEncrypted()
-{
-    if (state_ == S::Handshake)
-        Enter(S::Ehlo);
+void OutboundClient::OnEncrypted() {
+    if (state_ == S::Handshake) Enter(S::Ehlo);
 }
 
 // ---- The dialogue ----------------------------------------------------------
 
-void OutboundClient::sckConnect_DataArrival()
-{
+void OutboundClient::sckConnect_DataArrival() {
     const Text data = sckConnect_.readAll();
-    if (ctx_.run.ServerState == ServerPhase::Closing || state_ == S::Closed || state_ == S::Handshake)
-        return;
+    if (ctx_.run.ServerState == ServerPhase::Closing || state_ == S::Closed || state_ == S::Handshake) return;
     try {
         // A reply that overtakes our own send is not the answer to it.
         if (sckConnect_.bytesToWrite() > 0) {
@@ -221,49 +187,40 @@ void OutboundClient::sckConnect_DataArrival()
             sckConnect_Close();
             return;
         }
-        if (line)
-            HandleReply(*line);
+        if (line) HandleReply(*line);
     } catch (const std::exception& fault) {
         LogError("sckConnect_DataArrival", kVersion, "frmMain", fault.what());
         sckConnect_Close();
     }
 }
 
-void OutboundClient::HandleReply(const Text& line)
-{
+void OutboundClient::HandleReply(const Text& line) {
     const int16_t code = GetReplyCode(line, 0);
-    if (code == 0)
-        return;
+    if (code == 0) return;
     replyLimit_.stop();
     ctx_.log.Report(kSocketSlot, "--> " + line);
     if (const std::optional<Text> refusal = SessionRefusal(code)) {
-        if (state_ == S::AuthPassword || state_ == S::AuthPlain)
-            ShowAuth("Authentication failed.");
+        if (state_ == S::AuthPassword || state_ == S::AuthPlain) ShowAuth("Authentication failed.");
         ReportFault(*refusal + line + "; the messages stay queued.");
         Enter(S::Quit);
         return;
     }
     if (GetReplyCode(line, 1) == 5 && state_ != S::Ehlo) {
         // The reset's reply concerns no message: the one in hand is untried.
-        if (state_ != S::Reset)
-            ReturnMessage(ctx_, queue_.CurrentFileName());
+        if (state_ != S::Reset) ReturnMessage(ctx_, queue_.CurrentFileName());
         Enter(S::Quit);
         return;
     }
-    if (const std::optional<ClientState> next = Judge(code))
-        Enter(*next);
+    if (const std::optional<ClientState> next = Judge(code)) Enter(*next);
 }
 
 // A class-5 reply that speaks of the connection or the configuration, not of
 // the message in hand: the greeting, HELO after a refused EHLO, STARTTLS and
 // AUTH, and "authentication or TLS required" (530, RFC 4954) or "credentials
 // invalid" (535) to any command. The queue waits for the sysop.
-std::optional<Text> OutboundClient::SessionRefusal(int16_t code) const
-{
-    if (code == 530 || code == 535)
-        return Text("Upstream server refused the session: ");
-    if (code / 100 != 5)
-        return std::nullopt;
+std::optional<Text> OutboundClient::SessionRefusal(int16_t code) const {
+    if (code == 530 || code == 535) return Text("Upstream server refused the session: ");
+    if (code / 100 != 5) return std::nullopt;
     switch (state_) {
     case S::Greeting:
     case S::Helo:
@@ -278,32 +235,27 @@ std::optional<Text> OutboundClient::SessionRefusal(int16_t code) const
     }
 }
 
-bool OutboundClient::AuthWanted() const
-{
+bool OutboundClient::AuthWanted() const {
     const SettingsRecord& s = ctx_.settings;
     return On(s.ClientAuth) && !Trim(s.AuthUsername).isEmpty() && !Trim(s.AuthPassword).isEmpty();
 }
 
 // Judges a reply in the state that waits for it; the state to enter next, or
 // nothing when the reply changes nothing.
-std::optional<OutboundClient::ClientState> OutboundClient::Judge(int16_t code)
-{
+std::optional<OutboundClient::ClientState> OutboundClient::Judge(int16_t code) {
     switch (state_) {
     case S::Greeting:
         return code == 220 ? S::Ehlo : S::Quit;
     case S::Ehlo:
-        if (code != 250)
-            return S::Helo;   // RFC 821 servers, and a busy one
+        if (code != 250) return S::Helo;   // RFC 821 servers, and a busy one
         extensions_ = UpstreamExtensions::FromEhloReply(replies_.Lines());
         return AfterHello();
     case S::Helo:
-        if (code != 250)
-            return S::Quit;
+        if (code != 250) return S::Quit;
         extensions_ = {};
         return AfterHello();
     case S::StartTls:
-        if (code == 220)
-            return S::Handshake;
+        if (code == 220) return S::Handshake;
         ReportFault("Upstream server refused STARTTLS; the messages stay queued.");
         return S::Quit;
     case S::Auth:
@@ -321,8 +273,7 @@ std::optional<OutboundClient::ClientState> OutboundClient::Judge(int16_t code)
     case S::Data:
         return code == 354 ? S::Body : NextMessage(true);
     case S::Body:
-        if (code == 250)
-            queue_.DeleteCurrent();
+        if (code == 250) queue_.DeleteCurrent();
         return NextMessage(false);
     case S::Reset:
         return S::Mail;
@@ -336,12 +287,10 @@ std::optional<OutboundClient::ClientState> OutboundClient::Judge(int16_t code)
 
 // After a 250 to EHLO or HELO: TLS first when it is wanted and not yet on,
 // then authentication, then the first message.
-OutboundClient::ClientState OutboundClient::AfterHello()
-{
+OutboundClient::ClientState OutboundClient::AfterHello() {
     if (!Encrypted()) {
         const bool offered = extensions_.startTls && TlsAvailable();
-        if (offered && (tls_.client == TlsMode::Auto || tls_.client == TlsMode::StartTls))
-            return S::StartTls;
+        if (offered && (tls_.client == TlsMode::Auto || tls_.client == TlsMode::StartTls)) return S::StartTls;
         if (tls_.client == TlsMode::StartTls || tls_.client == TlsMode::Implicit) {
             ReportFault("Upstream server " + Trim(ctx_.settings.ClientHost) +
                         " does not offer STARTTLS; the messages stay queued.");
@@ -354,35 +303,28 @@ OutboundClient::ClientState OutboundClient::AfterHello()
 // AUTH LOGIN when the server lists it or lists no AUTH at all, AUTH PLAIN
 // when it lists only that. Credentials never travel in clear text to a
 // server that offered STARTTLS.
-OutboundClient::ClientState OutboundClient::FirstAuthState()
-{
+OutboundClient::ClientState OutboundClient::FirstAuthState() {
     if (!Encrypted() && extensions_.startTls) {
         ShowAuth("Authentication skipped: the server offers STARTTLS but TLS is off.");
         return S::Mail;
     }
-    if (extensions_.authLogin || !extensions_.authListed)
-        return S::Auth;
-    if (extensions_.authPlain)
-        return S::AuthPlain;
+    if (extensions_.authLogin || !extensions_.authListed) return S::Auth;
+    if (extensions_.authPlain) return S::AuthPlain;
     ShowAuth("Authentication skipped: the server offers neither LOGIN nor PLAIN.");
     return S::Mail;
 }
 
 // After a message is finished: the next due one on the same connection, or
 // QUIT. An accepted MAIL left a transaction open: RSET ends it first.
-OutboundClient::ClientState OutboundClient::NextMessage(bool transactionOpen)
-{
-    if (queue_.AtLastPosition())
-        return S::Quit;
+OutboundClient::ClientState OutboundClient::NextMessage(bool transactionOpen) {
+    if (queue_.AtLastPosition()) return S::Quit;
     queue_.LoadOutboundMessage(queue_.Position() + 1);
-    if (queue_.Loaded().IsEmpty())
-        return S::Quit;
+    if (queue_.Loaded().IsEmpty()) return S::Quit;
     return transactionOpen ? S::Reset : S::Mail;
 }
 
 // Enters a state: sends the command whose reply the state waits for.
-void OutboundClient::Enter(ClientState next)
-{
+void OutboundClient::Enter(ClientState next) {
     state_ = next;
     const LoadedMessage& message = queue_.Loaded();
     switch (next) {
@@ -443,51 +385,39 @@ void OutboundClient::Enter(ClientState next)
 
 // ---- Sending ----------------------------------------------------------------
 
-void OutboundClient::SendCommand(const Text& line)
-{
+void OutboundClient::SendCommand(const Text& line) {
     ctx_.log.Report(kSocketSlot, "<-- " + line);
     SendClientMessage(line + CRLF, timeouts_.replyMs);
 }
 
 // The user name and password travel in Base64 on one line and are never shown.
-void OutboundClient::SendSecret(const Text& secret)
-{
-    SendClientMessage(OneLine(secret) + CRLF, timeouts_.replyMs);
-}
+void OutboundClient::SendSecret(const Text& secret) { SendClientMessage(OneLine(secret) + CRLF, timeouts_.replyMs); }
 
 // RFC 4616: authorisation identity (empty), NUL, user name, NUL, password,
 // in Base64 on the command line; only the command word is shown.
-void OutboundClient::SendAuthPlain()
-{
+void OutboundClient::SendAuthPlain() {
     const Text credentials = '\0' + Trim(ctx_.settings.AuthUsername) + '\0' + Trim(ctx_.settings.AuthPassword);
     ctx_.log.Report(kSocketSlot, "<-- AUTH PLAIN");
     ShowAuth("Username and Password Sent.");
     SendClientMessage("AUTH PLAIN " + OneLine(credentials) + CRLF, timeouts_.replyMs);
 }
 
-void OutboundClient::ShowAuth(const Text& message)
-{
-    ctx_.log.Report(kSocketSlot, message);
-}
+void OutboundClient::ShowAuth(const Text& message) { ctx_.log.Report(kSocketSlot, message); }
 
 // A fault of the connection or of the configuration: the event window and
 // the error log both say it.
-void OutboundClient::ReportFault(const Text& text)
-{
+void OutboundClient::ReportFault(const Text& text) {
     ctx_.log.ReportServer(text);
     LogError("SendOutbound", kVersion, "frmMain", text);
 }
 
-void OutboundClient::SendClientMessage(const Text& text, int replyLimitMs)
-{
-    if (!IsConnected())
-        return;
+void OutboundClient::SendClientMessage(const Text& text, int replyLimitMs) {
+    if (!IsConnected()) return;
     sckConnect_.write(text);
     replyLimit_.start(replyLimitMs);
 }
 
-void OutboundClient::SendBody()
-{
+void OutboundClient::SendBody() {
     const Text body = AddTransparencyDots(RemoveTrackingHeaders(queue_.Loaded().text));
     SendClientMessage(body + "\r\n.\r\n", timeouts_.bodyReplyMs);
     ctx_.log.Report(kSocketSlot, "<-- Sent " + NumText(body.size()) + " bytes.");
@@ -498,19 +428,15 @@ void OutboundClient::SendBody()
 
 // RFC 5321 reply limits: a silent server ends the connection; the message
 // in hand stays queued.
-void OutboundClient::OnReplyTimeout()
-{
-    if (state_ == S::Closed)
-        return;
+void OutboundClient::OnReplyTimeout() {
+    if (state_ == S::Closed) return;
     ctx_.log.ReportServer("SMTP server did not reply in time.");
     sckConnect_Close();
 }
 
 // The connection has ended (either side). The supervision tick resets.
-void OutboundClient::sckConnect_Close()
-{
-    if (state_ == S::Closed)
-        return;
+void OutboundClient::sckConnect_Close() {
+    if (state_ == S::Closed) return;
     state_ = S::Closed;
     starting_ = false;
     connectWait_.stop();
@@ -520,23 +446,19 @@ void OutboundClient::sckConnect_Close()
     // and the supervision tick's reset ends the connection anyway.
     if (sckConnect_.state() != QAbstractSocket::UnconnectedState) {
         sckConnect_.flush();
-        if (!Encrypted())
-            sckConnect_.disconnectFromHost();
+        if (!Encrypted()) sckConnect_.disconnectFromHost();
     }
     emit connectionEnded();
 }
 
-void OutboundClient::SupervisionTick()
-{
-    if (state_ != S::Closed)
-        return;
+void OutboundClient::SupervisionTick() {
+    if (state_ != S::Closed) return;
     ctx_.log.ShowEvent(TimeText() + " : Socket 0 Closed");
     ctx_.log.OsprineLog(kSocketSlot, "Connection Terminated");
     ResetClient();
 }
 
-void OutboundClient::ResetClient()
-{
+void OutboundClient::ResetClient() {
     // First, while the state is still 100: dropping a connection that is
     // still closing reports its end once more, which is then ignored.
     sckConnect_.abort();

@@ -4,16 +4,16 @@
 // when the upstream offers or the settings demand it, and with AUTH LOGIN or
 // AUTH PLAIN. Everything is driven by socket events and timers; no wait
 // blocks the event loop.
+#include <QObject>
+#include <QSslSocket>
+#include <QTimer>
+#include <optional>
 #include "server/bbs/ServerContext.h"
 #include "server/net/Tls.h"
 #include "server/outbound/OutboundQueue.h"
 #include "server/outbound/Pop3Login.h"
 #include "server/outbound/ReplyReader.h"
 #include "server/outbound/UpstreamExtensions.h"
-#include <QObject>
-#include <QSslSocket>
-#include <QTimer>
-#include <optional>
 
 class OutboundClient : public QObject {
     Q_OBJECT
@@ -23,8 +23,18 @@ public:
     // know; Reset ends an open mail transaction with RSET after a refused
     // RCPT or DATA, before the next message's MAIL.
     enum class ClientState : int16_t {
-        Greeting = 0, Ehlo = 1, Helo = 2, Mail = 3, Rcpt = 4, Data = 5, Body = 6, Quit = 7,
-        Auth = 8, AuthUser = 9, AuthPassword = 10, Reset = 11,
+        Greeting = 0,
+        Ehlo = 1,
+        Helo = 2,
+        Mail = 3,
+        Rcpt = 4,
+        Data = 5,
+        Body = 6,
+        Quit = 7,
+        Auth = 8,
+        AuthUser = 9,
+        AuthPassword = 10,
+        Reset = 11,
         StartTls = 12,    // STARTTLS sent
         Handshake = 13,   // TLS handshake after the upstream's 220 to STARTTLS
         AuthPlain = 14,   // AUTH PLAIN with the credentials sent
@@ -34,10 +44,10 @@ public:
     // How long the client waits. Reply limits as RFC 5321 sets them, each
     // counted from the moment the command has gone out completely.
     struct Timeouts {
-        int connectMs = 5000;         // then a pending connection counts as made
-        int replyMs = 5 * 60 * 1000;  // greeting and each command's reply
-        int bodyReplyMs = 10 * 60 * 1000;  // the reply after the message body
-        int pop3Ms = 30 * 1000;       // the whole POP3 log-in
+        int connectMs = 5000;               // then a pending connection counts as made
+        int replyMs = 5 * 60 * 1000;        // greeting and each command's reply
+        int bodyReplyMs = 10 * 60 * 1000;   // the reply after the message body
+        int pop3Ms = 30 * 1000;             // the whole POP3 log-in
     };
 
     // The SMTP port of implicit TLS (RFC 8314).
@@ -116,7 +126,7 @@ private:
     QList<QSslError> tlsErrors_;      // of the handshake under way
 
     ClientState state_ = ClientState::Greeting;
-    bool starting_ = false;     // SendOutbound is between its first check and the connection
-    bool connected_ = false;       // the upstream accepted the connection
+    bool starting_ = false;    // SendOutbound is between its first check and the connection
+    bool connected_ = false;   // the upstream accepted the connection
     bool connectCounted_ = false;
 };

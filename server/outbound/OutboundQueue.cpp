@@ -1,4 +1,7 @@
 #include "server/outbound/OutboundQueue.h"
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
 #include "server/intake/InboundHeaders.h"
 #include "server/outbound/OutboundText.h"
 #include "server/outbound/RetryRules.h"
@@ -8,22 +11,17 @@
 #include "server/store/Files.h"
 #include "server/store/Headers.h"
 #include "server/store/Version.h"
-#include <QFile>
-#include <QFileInfo>
-#include <algorithm>
 
 namespace {
 
 // Ordinary files only: a link could point outside the BBS directories.
-QStringList QueueFileNames(const QString& dir)
-{
+QStringList QueueFileNames(const QString& dir) {
     QStringList names;
     if (dir.isEmpty())   // never the working directory
         return names;
     for (const QString& name : ListFiles(dir, QStringLiteral("*.D"))) {
         const QFileInfo info(PathJoin(dir, name));
-        if (info.isFile() && !info.isSymLink())
-            names.append(name);
+        if (info.isFile() && !info.isSymLink()) names.append(name);
     }
     // Ascending by name as text, so V10.D comes before V2.D.
     std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
@@ -33,96 +31,69 @@ QStringList QueueFileNames(const QString& dir)
     return names;
 }
 
-Text WithoutLeadingSpaces(const Text& text)
-{
+Text WithoutLeadingSpaces(const Text& text) {
     qsizetype i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
+    while (i < text.size() && text[i] == ' ') ++i;
     return text.mid(i);
 }
 
 // The start of a queue file up to the end of its header block, or "" when
 // the header does not end within the first kHeaderPeek bytes.
-Text HeaderPrefix(const QString& path)
-{
+Text HeaderPrefix(const QString& path) {
     constexpr qint64 kHeaderPeek = 64 * 1024;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
+    if (!file.open(QIODevice::ReadOnly)) return {};
     const Text start = WithoutLeadingSpaces(file.read(kHeaderPeek));
     const qsizetype end = start.indexOf("\r\n\r\n");
     return end < 0 ? Text() : start.left(end + 2);
 }
 
-void LogFault(const Text& description)
-{
-    LogError("LoadOutboundMessage", kVersion, "modOSPRINE", description);
-}
+void LogFault(const Text& description) { LogError("LoadOutboundMessage", kVersion, "modOSPRINE", description); }
 
-}  // namespace
+}   // namespace
 
 OutboundQueue::OutboundQueue(const ServerContext& ctx)
-    : ctx_(ctx), clock_([] { return QDateTime::currentDateTime(); })
-{
-}
+    : ctx_(ctx), clock_([] { return QDateTime::currentDateTime(); }) {}
 
-bool OutboundQueue::HasQueuedFiles() const
-{
+bool OutboundQueue::HasQueuedFiles() const {
     const QString dir = ctx_.bbs.QueueDir();
     return !dir.isEmpty() && !QueueFileNames(dir).isEmpty();
 }
 
-void OutboundQueue::Refresh()
-{
+void OutboundQueue::Refresh() {
     names_ = QueueFileNames(ctx_.bbs.QueueDir());
     position_ = names_.isEmpty() ? -1 : 0;
 }
 
-Text OutboundQueue::CurrentFileName() const
-{
-    if (position_ < 0 || position_ >= Count())
-        return {};
+Text OutboundQueue::CurrentFileName() const {
+    if (position_ < 0 || position_ >= Count()) return {};
     return TextFromPath(names_[position_]);
 }
 
-QString OutboundQueue::CurrentPath() const
-{
-    return PathJoin(ctx_.bbs.QueueDir(), names_[position_]);
-}
+QString OutboundQueue::CurrentPath() const { return PathJoin(ctx_.bbs.QueueDir(), names_[position_]); }
 
-void OutboundQueue::Clear()
-{
-    loaded_ = {};
-}
+void OutboundQueue::Clear() { loaded_ = {}; }
 
-bool OutboundQueue::DeleteCurrent()
-{
-    if (position_ < 0 || position_ >= Count())
-        return false;
-    if (RemoveFile(CurrentPath()))
-        return true;
+bool OutboundQueue::DeleteCurrent() {
+    if (position_ < 0 || position_ >= Count()) return false;
+    if (RemoveFile(CurrentPath())) return true;
     LogError("sckConnect_DataArrival", kVersion, "frmMain", "Cannot delete " + CurrentFileName());
     return false;
 }
 
-void OutboundQueue::LoadOutboundMessage(int position)
-{
+void OutboundQueue::LoadOutboundMessage(int position) {
     for (;;) {
         loaded_ = {};
-        if (position < 0 || position >= Count())
-            return;
+        if (position < 0 || position >= Count()) return;
         position_ = position;
-        if (TryLoad(names_[position]) != Outcome::Skipped)
-            return;
+        if (TryLoad(names_[position]) != Outcome::Skipped) return;
         ++position;
     }
 }
 
-OutboundQueue::Outcome OutboundQueue::TryLoad(const QString& name)
-{
+OutboundQueue::Outcome OutboundQueue::TryLoad(const QString& name) {
     const QString path = CurrentPath();
-    if (!FileExists(path))
-        return Outcome::Stop;
+    if (!FileExists(path)) return Outcome::Stop;
     // A file that is not due is judged by its header alone: a long queue
     // costs the scan its headers, not its bodies.
     if (const Text head = HeaderPrefix(path); !head.isEmpty()) {
@@ -155,15 +126,13 @@ OutboundQueue::Outcome OutboundQueue::TryLoad(const QString& name)
 }
 
 bool OutboundQueue::Prepare(const QString& name, const Text& message, const Text& attachment, bool firstTime,
-                            int32_t attempts)
-{
+                            int32_t attempts) {
     const Text fileName = TextFromPath(name);
     ctx_.log.ReportServer("Processing message file: " + fileName);
 
     const QDateTime now = clock_();
     Text text = FixOutboundHeaders(MessageTo7Bit(message), now);
-    if (firstTime)
-        text = ReceivedHeader(ctx_, text, "127.0.0.1", now) + text;
+    if (firstTime) text = ReceivedHeader(ctx_, text, "127.0.0.1", now) + text;
     text = ChangeHeaderField(kProcessedHeader, GeneralDateText(now), text, true);
     const int32_t next = attempts < INT32_MAX ? attempts + 1 : INT32_MAX;
     text = ChangeHeaderField(kAttemptsHeader, NumText(next), text, true);

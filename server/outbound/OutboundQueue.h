@@ -2,10 +2,10 @@
 // The outbound queue: the "*.D" files of the queue directory in name order,
 // the message in hand, and LoadOutboundMessage, which finds the next due
 // message, prepares it and rewrites its queue file.
-#include "server/bbs/ServerContext.h"
 #include <QDateTime>
 #include <QStringList>
 #include <functional>
+#include "server/bbs/ServerContext.h"
 
 // The message in hand; all empty when nothing is loaded.
 struct LoadedMessage {
@@ -48,8 +48,7 @@ public:
 private:
     enum class Outcome { Loaded, Skipped, Stop };
     Outcome TryLoad(const QString& name);
-    bool Prepare(const QString& name, const Text& message, const Text& attachment, bool firstTime,
-                 int32_t attempts);
+    bool Prepare(const QString& name, const Text& message, const Text& attachment, bool firstTime, int32_t attempts);
     QString CurrentPath() const;
 
     const ServerContext& ctx_;

@@ -1,7 +1,7 @@
 #pragma once
 // Text steps that turn a queue file into what is sent upstream.
-#include "server/store/Headers.h"
 #include <QDateTime>
+#include "server/store/Headers.h"
 
 inline constexpr const char* kReturnedStatus = "RETURNED";
 

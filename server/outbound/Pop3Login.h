@@ -5,10 +5,10 @@
 // listens on 995. Every reply is checked: "-ERR" to USER or PASS ends the
 // log-in as refused. Nothing of the exchange is shown or logged; a refusal
 // is reported by the caller through Failure().
-#include "server/net/Tls.h"
 #include <QObject>
 #include <QSslSocket>
 #include <QTimer>
+#include "server/net/Tls.h"
 
 class Pop3Login : public QObject {
     Q_OBJECT

@@ -4,8 +4,8 @@
 // line, however its lines are spread over the arrivals; its other lines (an
 // EHLO reply's extensions) are kept alongside. Memory stays bounded: at most
 // kMaxLines lines of one reply are kept, and the unfinished line.
-#include "server/store/Text.h"
 #include <optional>
+#include "server/store/Text.h"
 
 class ReplyReader {
 public:
@@ -26,8 +26,8 @@ public:
 private:
     static bool IsContinuation(const Text& line);
 
-    Text partial_;                  // bytes after the last CR LF
-    TextList lines_;                // lines of the reply under way
-    TextList done_;                 // lines of the last completed reply
+    Text partial_;     // bytes after the last CR LF
+    TextList lines_;   // lines of the reply under way
+    TextList done_;    // lines of the last completed reply
     bool overflowed_ = false;
 };

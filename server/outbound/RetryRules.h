@@ -1,7 +1,7 @@
 #pragma once
 // When a queued message is tried again, and when it is given up.
-#include "server/store/Text.h"
 #include <QDateTime>
+#include "server/store/Text.h"
 
 // Hours and minutes between two local times, counted as changes of the
 // clock's hour or minute field: 10:59:58 and 11:00:01 are one hour and one

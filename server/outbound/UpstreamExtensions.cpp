@@ -1,7 +1,6 @@
 #include "server/outbound/UpstreamExtensions.h"
 
-UpstreamExtensions UpstreamExtensions::FromEhloReply(const TextList& lines)
-{
+UpstreamExtensions UpstreamExtensions::FromEhloReply(const TextList& lines) {
     UpstreamExtensions e;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         // "250-KEYWORD params" or "250 KEYWORD params"; old servers write "AUTH=LOGIN".

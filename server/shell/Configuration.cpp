@@ -23,7 +23,7 @@ void LoadError(EventLog& log, const Text& description) {
     log.ShowEvent("Error: Error While Loading OSPRINE.CFG");
     LogError("LoadCfg", kVersion, "modOSPRINE", description);
 }
-}  // namespace
+}   // namespace
 
 LoadCfgResult LoadSettings(SettingsRecord& settings, BbsConfig& bbs, EventLog& log) {
     if (!FileExists("SYSPATHS.CFG")) return LoadCfgResult::NoSysPaths;
@@ -68,7 +68,8 @@ Text LoadCfgMessage(LoadCfgResult result, const BbsConfig& bbs) {
     case LoadCfgResult::NoMainCfg:
         return "Cannot find " + bbs.paths.MainDir() + "/MAIN.CFG! Check your path settings in ZConfig.";
     case LoadCfgResult::Ok:
-    case LoadCfgResult::ReadError: break;
+    case LoadCfgResult::ReadError:
+        break;
     }
     return {};
 }
@@ -83,7 +84,7 @@ bool SaveSettings(const SettingsRecord& settings, const BbsConfig& bbs, EventLog
 
 bool WriteVersionRecord(const QString& mainDir) {
     const QString file = PathJoin(mainDir, "ZRVDATA.DAT");
-    Text bytes = ReadFileBytes(file);  // anything past the record stays as it is
+    Text bytes = ReadFileBytes(file);   // anything past the record stays as it is
     if (bytes.size() < kVersionRecordSize) bytes.append(Text(kVersionRecordSize - bytes.size(), ' '));
     bytes.replace(kVersionFieldOffset, 15, StrPad(kVersion, 15));
     if (WriteFileAtomic(file, bytes)) return true;

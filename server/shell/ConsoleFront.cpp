@@ -7,12 +7,12 @@
 #include "server/store/Statistics.h"
 #include "server/store/Version.h"
 
+#include <unistd.h>
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 void Print(FILE* stream, const QByteArray& text) {
@@ -20,7 +20,7 @@ void Print(FILE* stream, const QByteArray& text) {
     std::fputc('\n', stream);
     std::fflush(stream);
 }
-}  // namespace
+}   // namespace
 
 ConsoleFront::ConsoleFront(Engine& engine, QObject* parent)
     : QObject(parent), engine_(engine), interactive_(::isatty(STDOUT_FILENO) == 1) {

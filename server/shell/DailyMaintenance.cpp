@@ -17,7 +17,7 @@ namespace {
 Text OnceADayLine(const QDateTime& now, const char* text) {
     return TimeText(now) + " : " + UsDate(now.date()) + " : " + text;
 }
-}  // namespace
+}   // namespace
 
 Text DailyDisplayResetLine(const QDateTime& now) { return OnceADayLine(now, "Daily Display Reset."); }
 Text DailyMaintenanceLine(const QDateTime& now) { return OnceADayLine(now, "Daily Maintenance Performed"); }

@@ -22,12 +22,10 @@
 namespace {
 constexpr const char* kErrorTitle = "OSPRINE - Error";
 constexpr const char* kSupportAddress = "support@osprine.example";
-}
+}   // namespace
 
 Engine::Engine(QObject* parent)
-    : QObject(parent),
-      log_(QDir::currentPath(), settings_.MaxLogSize),
-      ctx_{settings_, bbs_, stats_, log_, run_} {
+    : QObject(parent), log_(QDir::currentPath(), settings_.MaxLogSize), ctx_{settings_, bbs_, stats_, log_, run_} {
     log_.SetSink([this](const Text& line) { emit eventLine(line); });
     log_.SetBoxSink([this](const Text& title, const Text& text) { emit messageBox(title, text); });
     stats_.onUpdate = [this] { UpdateStats(); };
@@ -42,7 +40,7 @@ Engine::Engine(QObject* parent)
 Engine::~Engine() = default;
 
 bool Engine::Start(const QStringList& arguments) {
-    Q_UNUSED(arguments);  // window placement is the window front's
+    Q_UNUSED(arguments);   // window placement is the window front's
     run_.AcceptLock.Hold();
     run_.ServerState = ServerPhase::Loading;
     run_.StartTime = QDateTime::currentDateTime();

@@ -62,13 +62,13 @@ public:
     std::function<bool()> onInvalidSpoolDir;
 
 signals:
-    void eventLine(const QByteArray& line);                      // one event-window line
+    void eventLine(const QByteArray& line);   // one event-window line
     void messageBox(const QByteArray& title, const QByteArray& text);
-    void fatalError(const QByteArray& title, const QByteArray& text);  // the program must end (status 1)
+    void fatalError(const QByteArray& title, const QByteArray& text);   // the program must end (status 1)
     void statsChanged();
     void stateChanged();
-    void dailyDisplayReset();                                     // the window clears its events
-    void activateRequested();                                     // a second start asks for the window
+    void dailyDisplayReset();   // the window clears its events
+    void activateRequested();   // a second start asks for the window
 
 private:
     void Timer1_Timer();

@@ -1,9 +1,9 @@
 #include "server/shell/SignalPipe.h"
 
-#include <QSocketNotifier>
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <QSocketNotifier>
+#include <csignal>
 
 namespace {
 int g_pipe[2] = {-1, -1};
@@ -12,7 +12,7 @@ void Forward(int signal) {
     const char code = char(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &code, 1);
 }
-}  // namespace
+}   // namespace
 
 SignalPipe::SignalPipe(std::function<void(int)> onSignal, QObject* parent)
     : QObject(parent), onSignal_(std::move(onSignal)) {}

@@ -8,7 +8,7 @@
 namespace {
 // A peer that says nothing is dropped after this long.
 constexpr int kPeerLimitMs = 5000;
-}  // namespace
+}   // namespace
 
 QString SingleInstance::NameFor(const QString& workingDir) {
     const QByteArray dir = QDir(workingDir).canonicalPath().toUtf8();
@@ -52,7 +52,7 @@ bool SingleInstance::ActivateRunningCopy() {
 }
 
 bool SingleInstance::Listen() {
-    QLocalServer::removeServer(name_);  // a copy that crashed leaves its name behind
+    QLocalServer::removeServer(name_);   // a copy that crashed leaves its name behind
     server_.setSocketOptions(QLocalServer::UserAccessOption);
     return server_.listen(name_);
 }

@@ -4,12 +4,11 @@
 
 namespace {
 const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 Text Two(int n) { return Text::number(n).rightJustified(2, '0'); }
 Text DayName(const QDate& d) { return kDays[d.dayOfWeek() - 1]; }
-}  // namespace
+}   // namespace
 
 QDateTime Now() {
     static time_t cachedSecond = -1;
@@ -56,7 +55,7 @@ Text OfThisSecond(SecondText& kept, Text (*format)(const QDateTime&)) {
     if (second != kept.second) kept = {second, format(Now())};
     return kept.text;
 }
-}  // namespace
+}   // namespace
 
 Text TimeText(const QDateTime& when) { return FormatTime(when); }
 

@@ -1,12 +1,12 @@
 #include "server/store/DurableFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -66,7 +66,7 @@ bool WriteAndSync(const QString& path, int fd, bool created, const Text& bytes, 
     return ok;
 }
 
-}  // namespace
+}   // namespace
 
 bool AppendDurably(const QString& path, const Text& bytes, qint64* start, QString* error, qint64 maxLength) {
     bool created = false;

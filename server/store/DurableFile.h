@@ -3,8 +3,8 @@
 // answers for them (the BBS's e-mail base, spool and counters). Each call
 // syncs what it wrote; a call that fails leaves the file as it was (an
 // append is cut back to the old length) and says why in *error.
-#include "server/store/Text.h"
 #include <QString>
+#include "server/store/Text.h"
 
 // Appends the bytes and syncs them. *start receives the file's length before
 // the append (the new bytes' offset). With maxLength >= 0 an append that

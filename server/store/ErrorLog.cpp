@@ -8,7 +8,7 @@ Text& Program() {
     static Text program = "osprine";
     return program;
 }
-}  // namespace
+}   // namespace
 
 void SetErrorLogProgram(const Text& program) { Program() = program; }
 

@@ -5,10 +5,10 @@
 #include "server/store/Files.h"
 #include "server/store/Version.h"
 
-#include <QFile>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QFile>
 
 namespace {
 TextList Lines(const Text& text) {
@@ -16,7 +16,7 @@ TextList Lines(const Text& text) {
     if (!text.contains('\r') && !text.contains('\n')) return {text};
     return Explode(CRLF, ConvertCrLf(text));
 }
-}  // namespace
+}   // namespace
 
 void EventLog::SetMainDir(const QString& dir) {
     mainDir_ = dir;
@@ -27,7 +27,8 @@ QString EventLog::LogPath() const { return PathJoin(mainDir_, "OSPRINE.LOG"); }
 
 Text EventLog::FileHeader() {
     const Text rule(79, '-');
-    return Text("OSPRINE Event Log\r\n") + rule + CRLF + "Date           Time     Socket  Description\r\n" + rule + CRLF;
+    return Text("OSPRINE Event Log\r\n") + rule + CRLF + "Date           Time     Socket  Description\r\n" + rule +
+           CRLF;
 }
 
 Text EventLog::FileLine(const Text& stamp, int16_t slot, const Text& line) {

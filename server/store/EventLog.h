@@ -1,8 +1,8 @@
 #pragma once
 // The event window and the event log file "OSPRINE.LOG".
-#include "server/store/Text.h"
 #include <QString>
 #include <functional>
+#include "server/store/Text.h"
 
 class EventLog {
 public:
@@ -15,7 +15,9 @@ public:
     void SetMainDir(const QString& dir);
     void SetSink(Sink sink) { sink_ = std::move(sink); }
     void SetBoxSink(BoxSink sink) { boxSink_ = std::move(sink); }
-    void MessageBox(const Text& title, const Text& text) const { if (boxSink_) boxSink_(title, text); }
+    void MessageBox(const Text& title, const Text& text) const {
+        if (boxSink_) boxSink_(title, text);
+    }
 
     void ShowEvent(const Text& text);
     void OsprineLog(int16_t slot, const Text& text);

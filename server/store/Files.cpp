@@ -1,5 +1,8 @@
 #include "server/store/Files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,9 +10,6 @@
 #include <QSaveFile>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 QString PathJoin(const QString& dir, const QString& name) {
     if (dir.isEmpty()) return name;
@@ -40,7 +40,7 @@ bool SearchFinds(const QString& path, bool includeDirs) {
         if (re.match(n).hasMatch()) return true;
     return false;
 }
-}  // namespace
+}   // namespace
 
 bool FileExists(const QString& path, bool wildcard) {
     const QString p = path.trimmed();
@@ -69,7 +69,8 @@ QStringList ListFiles(const QString& dir, const QString& pattern) {
 
 QString FindNameNoCase(const QString& dir, const QString& name) {
     if (QFileInfo::exists(PathJoin(dir, name))) return name;
-    const QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList names =
+        QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& n : names)
         if (n.compare(name, Qt::CaseInsensitive) == 0) return n;
     return {};
@@ -82,7 +83,7 @@ Text ReadFileBytes(const QString& path, bool* ok, struct stat* opened) {
     struct stat local {};
     struct stat& status = opened ? *opened : local;
     if (fd < 0) {
-        if (ok) *ok = false;  // errno tells why, ENOENT for a missing file
+        if (ok) *ok = false;   // errno tells why, ENOENT for a missing file
         return {};
     }
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -96,7 +97,7 @@ Text ReadFileBytes(const QString& path, bool* ok, struct stat* opened) {
     qsizetype filled = 0;
     bool good = true;
     while (true) {
-        if (filled == bytes.size()) bytes.resize(filled + 65536);  // the file grew meanwhile
+        if (filled == bytes.size()) bytes.resize(filled + 65536);   // the file grew meanwhile
         const ssize_t n = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
@@ -133,13 +134,14 @@ bool SaveFile(const QString& path, const Text& bytes, bool secret) {
     }
     return f.commit();
 }
-}  // namespace
+}   // namespace
 
 bool WriteFileAtomic(const QString& path, const Text& bytes) { return SaveFile(path, bytes, false); }
 bool WriteSecretFileAtomic(const QString& path, const Text& bytes) { return SaveFile(path, bytes, true); }
 
 bool CreateExclusive(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     ::close(fd);
     return true;

@@ -1,13 +1,13 @@
 #pragma once
 // File and directory helpers. Paths are QStrings joined with "/".
-#include "server/store/Text.h"
 #include <QString>
 #include <QStringList>
+#include "server/store/Text.h"
 
 struct stat;
 
 QString PathJoin(const QString& dir, const QString& name);
-QString PathFromText(const Text& bytes);       // a path stored in a BBS record
+QString PathFromText(const Text& bytes);   // a path stored in a BBS record
 Text TextFromPath(const QString& path);
 
 // With "*" or "?" in the path (or wildcard = true) they answer whether a
@@ -20,7 +20,7 @@ QStringList ListFiles(const QString& dir, const QString& pattern);
 // The entry of `dir` whose name equals `name` ignoring case, or "" when none.
 QString FindNameNoCase(const QString& dir, const QString& name);
 
-Text ReadFileText(const QString& path);        // cut at the first NUL; "" on failure
+Text ReadFileText(const QString& path);   // cut at the first NUL; "" on failure
 // `opened`, when given, receives the status of the file as opened, before
 // its bytes were read.
 Text ReadFileBytes(const QString& path, bool* ok = nullptr, struct stat* opened = nullptr);
@@ -40,4 +40,4 @@ bool WriteFileAtomicUnsynced(const QString& path, const Text& bytes);
 bool WriteFileText(const QString& path, const Text& text, bool keepExisting);
 bool AppendFile(const QString& path, const Text& bytes);
 bool RemoveFile(const QString& path);
-qint64 FileLength(const QString& path);        // -1 when missing
+qint64 FileLength(const QString& path);   // -1 when missing

@@ -64,7 +64,7 @@ bool IsTraceLine(QByteArrayView line) {
     return head.startsWith("RETURN-PATH:") || head.startsWith("RECEIVED:");
 }
 
-}  // namespace
+}   // namespace
 
 qsizetype AttachmentStart(const Text& message) { return message.indexOf(kAttachmentMark); }
 
@@ -76,24 +76,27 @@ Text GetHeaderField(const Text& name, const Text& message) {
     const Text upperName = UCase(FieldName(name));
     Text value;
     bool found = false;
-    ForEachLine(message, [&](QByteArrayView line) {
-        if (found) {
-            // A folded continuation starts with a space; TABs count as spaces.
-            if (!IsContinuation(line)) return false;
-            Text more = line.toByteArray();
-            more.replace('\t', ' ');
-            value += more;
+    ForEachLine(
+        message,
+        [&](QByteArrayView line) {
+            if (found) {
+                // A folded continuation starts with a space; TABs count as spaces.
+                if (!IsContinuation(line)) return false;
+                Text more = line.toByteArray();
+                more.replace('\t', ' ');
+                value += more;
+                return true;
+            }
+            if (IsBlank(line)) return false;
+            if (LineNames(line, upperName, true)) {
+                Text rest = line.sliced(upperName.size() + 1).toByteArray();
+                rest.replace('\t', ' ');
+                value = Trim(rest);
+                found = true;
+            }
             return true;
-        }
-        if (IsBlank(line)) return false;
-        if (LineNames(line, upperName, true)) {
-            Text rest = line.sliced(upperName.size() + 1).toByteArray();
-            rest.replace('\t', ' ');
-            value = Trim(rest);
-            found = true;
-        }
-        return true;
-    }, kAttachmentMark);
+        },
+        kAttachmentMark);
     return value;
 }
 

@@ -24,10 +24,8 @@ void ForEachLine(const Text& bytes, F f) {
     }
 }
 
-bool KeyMatches(const Text& line, const Text& upperKey) {
-    return UCase(Trim(Explode("=", line, 2, 2)[0])) == upperKey;
-}
-}  // namespace
+bool KeyMatches(const Text& line, const Text& upperKey) { return UCase(Trim(Explode("=", line, 2, 2)[0])) == upperKey; }
+}   // namespace
 
 Text GetData(const Text& key, const QString& file) {
     const Text k = UCase(Trim(key));
@@ -80,13 +78,15 @@ void PutData(const Text& key, const Text& value, const QString& file) {
         out = newLine + CRLF;
     }
     // A temporary file renamed into place: readers never see half a list.
-    if (!WriteSecretFileAtomic(f, out)) LogError("PutData", kVersion, "modCommonFunctions", "Cannot write " + TextFromPath(f));
+    if (!WriteSecretFileAtomic(f, out))
+        LogError("PutData", kVersion, "modCommonFunctions", "Cannot write " + TextFromPath(f));
 }
 
 void CreateFile(const QString& file, bool overwrite) {
     const QString f = file.trimmed();
     if (f.isEmpty() || (QFile::exists(f) && !overwrite)) return;
-    if (!WriteSecretFileAtomic(f, Text())) LogError("CreateFile", kVersion, "modCommonFunctions", "Cannot create " + TextFromPath(f));
+    if (!WriteSecretFileAtomic(f, Text()))
+        LogError("CreateFile", kVersion, "modCommonFunctions", "Cannot create " + TextFromPath(f));
 }
 
 void DeleteData(const QString& file) {
@@ -94,7 +94,7 @@ void DeleteData(const QString& file) {
     if (f.isEmpty() || !FileExists(f)) return;
     bool ok = true;
     const Text bytes = ReadFileBytes(f, &ok);
-    if (!ok) {  // a file that cannot be read is never taken for an empty one
+    if (!ok) {   // a file that cannot be read is never taken for an empty one
         LogError("DeleteData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
         return;
     }

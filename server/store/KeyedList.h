@@ -1,7 +1,7 @@
 #pragma once
 // The keyed list file "OSPRDATA.DAT": lines key=value, one line per list.
-#include "server/store/Text.h"
 #include <QString>
+#include "server/store/Text.h"
 
 Text GetData(const Text& key, const QString& file);
 void PutData(const Text& key, const Text& value, const QString& file);

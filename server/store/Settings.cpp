@@ -49,7 +49,7 @@ const FieldSpec kFields[] = {
     {120, TextField{&SettingsRecord::Pop3Host, 30}, ""},
     {150, TextField{&SettingsRecord::Pop3Username, 30}, ""},
     {180, TextField{&SettingsRecord::Pop3Password, 30}, ""},
-    {210, &SettingsRecord::SmtpClient, 0},  // an upgraded file does not start sending on its own
+    {210, &SettingsRecord::SmtpClient, 0},   // an upgraded file does not start sending on its own
     {212, &SettingsRecord::EmailUserNumber, 0},
     {214, &SettingsRecord::SaveWindowPos, 0},
     {216, &SettingsRecord::IpAllowOnly, 0},
@@ -76,13 +76,15 @@ template <typename T>
 T GetInt(const Text& bytes, int offset) {
     return qFromLittleEndian<T>(bytes.constData() + offset);
 }
-}  // namespace
+}   // namespace
 
 Text EncodeSettings(const SettingsRecord& r) {
     Text bytes(kSettingsRecordSize, ' ');
     for (const FieldSpec& f : kFields) {
-        if (auto p = std::get_if<Int16Field>(&f.field)) PutInt<int16_t>(bytes, f.offset, r.**p);
-        else if (auto q = std::get_if<Int32Field>(&f.field)) PutInt<int32_t>(bytes, f.offset, r.**q);
+        if (auto p = std::get_if<Int16Field>(&f.field))
+            PutInt<int16_t>(bytes, f.offset, r.**p);
+        else if (auto q = std::get_if<Int32Field>(&f.field))
+            PutInt<int32_t>(bytes, f.offset, r.**q);
         else {
             const TextField& t = std::get<TextField>(f.field);
             bytes.replace(f.offset, t.width, StrPad(r.*t.member, t.width));
@@ -94,8 +96,10 @@ Text EncodeSettings(const SettingsRecord& r) {
 void DecodeSettings(const Text& bytes, SettingsRecord& r) {
     for (const FieldSpec& f : kFields) {
         if (f.offset + Width(f) > bytes.size()) break;
-        if (auto p = std::get_if<Int16Field>(&f.field)) r.**p = GetInt<int16_t>(bytes, f.offset);
-        else if (auto q = std::get_if<Int32Field>(&f.field)) r.**q = GetInt<int32_t>(bytes, f.offset);
+        if (auto p = std::get_if<Int16Field>(&f.field))
+            r.** p = GetInt<int16_t>(bytes, f.offset);
+        else if (auto q = std::get_if<Int32Field>(&f.field))
+            r.** q = GetInt<int32_t>(bytes, f.offset);
         else {
             const TextField& t = std::get<TextField>(f.field);
             r.*t.member = Trim(bytes.mid(f.offset, t.width));
@@ -106,9 +110,12 @@ void DecodeSettings(const Text& bytes, SettingsRecord& r) {
 void UpgradeSettings(SettingsRecord& r, qint64 fileLength) {
     for (const FieldSpec& f : kFields) {
         if (fileLength >= f.offset + Width(f)) continue;
-        if (auto p = std::get_if<Int16Field>(&f.field)) r.**p = int16_t(std::get<int32_t>(f.upgradeValue));
-        else if (auto q = std::get_if<Int32Field>(&f.field)) r.**q = std::get<int32_t>(f.upgradeValue);
-        else r.*std::get<TextField>(f.field).member = std::get<const char*>(f.upgradeValue);
+        if (auto p = std::get_if<Int16Field>(&f.field))
+            r.** p = int16_t(std::get<int32_t>(f.upgradeValue));
+        else if (auto q = std::get_if<Int32Field>(&f.field))
+            r.** q = std::get<int32_t>(f.upgradeValue);
+        else
+            r.*std::get<TextField>(f.field).member = std::get<const char*>(f.upgradeValue);
     }
 }
 
@@ -118,12 +125,16 @@ void ApplyRangeChecks(SettingsRecord& r) {
     if (r.Pop3Port < 1) r.Pop3Port = 110;
     if (r.MaxConnections < 1) r.MaxConnections = 1;
     if (r.MaxConnections > 200) r.MaxConnections = 200;
-    if (r.MaxLogSize < 0) r.MaxLogSize = 1048576;
-    else if (r.MaxLogSize >= 1 && r.MaxLogSize <= 1023) r.MaxLogSize = 1024;
+    if (r.MaxLogSize < 0)
+        r.MaxLogSize = 1048576;
+    else if (r.MaxLogSize >= 1 && r.MaxLogSize <= 1023)
+        r.MaxLogSize = 1024;
     if (r.AutorespondUser < 1) r.AutorespondUser = 1;
     for (int32_t* size : {&r.MaxFreqSize, &r.MaxMailSize}) {
-        if (*size <= 0) *size = 2097152;
-        else if (*size > 10485760) *size = 10485760;
+        if (*size <= 0)
+            *size = 2097152;
+        else if (*size > 10485760)
+            *size = 10485760;
     }
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // The settings record "OSPRINE.CFG" (250 bytes) and the window record
 // "OSPRINE.DAT" (12 bytes): layouts, defaults, upgrade and range rules.
-#include "server/store/Text.h"
 #include <QString>
 #include <cstdint>
+#include "server/store/Text.h"
 
 struct SettingsRecord {
     int16_t Port = 25;
@@ -49,7 +49,7 @@ inline bool On(int16_t flag) { return flag == 1; }
 
 inline constexpr int kSettingsRecordSize = 250;
 inline constexpr int kWindowRecordSize = 12;
-inline constexpr int kSettingsRelayDbBelow = 222;  // shorter files get the default zones again
+inline constexpr int kSettingsRelayDbBelow = 222;   // shorter files get the default zones again
 
 // The five default DNS block-list zones stored under "relaydb".
 extern const char* const kDefaultRelayDb;

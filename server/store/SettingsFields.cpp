@@ -5,28 +5,56 @@ namespace {
 using K = SettingsField::Kind;
 using R = SettingsRecord;
 
-SettingsField Small(const char* name, int16_t R::* f, bool digitsOnly = false) { return {name, K::Small, f, nullptr, nullptr, digitsOnly}; }
-SettingsField Large(const char* name, int32_t R::* f, bool digitsOnly = false) { return {name, K::Large, nullptr, f, nullptr, digitsOnly}; }
-SettingsField Flag(const char* name, int16_t R::* f) { return {name, K::Flag, f}; }
-SettingsField Txt(const char* name, Text R::* f, bool secret = false) { return {name, K::Text, nullptr, nullptr, f, false, secret}; }
+SettingsField Small(const char* name, int16_t R::*f, bool digitsOnly = false) {
+    return {name, K::Small, f, nullptr, nullptr, digitsOnly};
+}
+SettingsField Large(const char* name, int32_t R::*f, bool digitsOnly = false) {
+    return {name, K::Large, nullptr, f, nullptr, digitsOnly};
+}
+SettingsField Flag(const char* name, int16_t R::*f) { return {name, K::Flag, f}; }
+SettingsField Txt(const char* name, Text R::*f, bool secret = false) {
+    return {name, K::Text, nullptr, nullptr, f, false, secret};
+}
 
 QList<SettingsField> Build() {
     SettingsField lastMaint = Txt("LastMaintDate", &R::LastMaintDate);
     lastMaint.readOnly = true;
     return {
-        Small("Port", &R::Port, true), Small("MaxConnections", &R::MaxConnections, true), Flag("MinToTray", &R::MinToTray),
-        Flag("ShowEventWindow", &R::ShowEventWindow), Large("MaxLogSize", &R::MaxLogSize, true),
-        Flag("DailyMaint", &R::DailyMaint), lastMaint, Flag("VerifyUser", &R::VerifyUser),
-        Flag("AutoVerify", &R::AutoVerify), Small("ClientPort", &R::ClientPort), Txt("ClientHost", &R::ClientHost),
-        Flag("ClientAuth", &R::ClientAuth), Txt("AuthUsername", &R::AuthUsername), Txt("AuthPassword", &R::AuthPassword, true),
-        Flag("Pop3Before", &R::Pop3Before), Txt("Pop3Host", &R::Pop3Host), Txt("Pop3Username", &R::Pop3Username),
-        Txt("Pop3Password", &R::Pop3Password, true), Flag("SmtpClient", &R::SmtpClient),
-        Flag("EmailUserNumber", &R::EmailUserNumber), Flag("SaveWindowPos", &R::SaveWindowPos),
-        Flag("IpAllowOnly", &R::IpAllowOnly), Flag("CheckFlags", &R::CheckFlags), Flag("RelayEnable", &R::RelayEnable),
-        Flag("SpamAssassin", &R::SpamAssassin), Small("Pop3Port", &R::Pop3Port), Flag("AllowCarbonCopy", &R::AllowCarbonCopy),
-        Flag("AllowVrfy", &R::AllowVrfy), Flag("AllowExpn", &R::AllowExpn), Large("AutorespondUser", &R::AutorespondUser, true),
-        Flag("AllowFreq", &R::AllowFreq), Large("MaxFreqSize", &R::MaxFreqSize, true), Large("MaxMailSize", &R::MaxMailSize),
-        Flag("SaveStats", &R::SaveStats), Flag("CloseToTaskbar", &R::CloseToTaskbar),
+        Small("Port", &R::Port, true),
+        Small("MaxConnections", &R::MaxConnections, true),
+        Flag("MinToTray", &R::MinToTray),
+        Flag("ShowEventWindow", &R::ShowEventWindow),
+        Large("MaxLogSize", &R::MaxLogSize, true),
+        Flag("DailyMaint", &R::DailyMaint),
+        lastMaint,
+        Flag("VerifyUser", &R::VerifyUser),
+        Flag("AutoVerify", &R::AutoVerify),
+        Small("ClientPort", &R::ClientPort),
+        Txt("ClientHost", &R::ClientHost),
+        Flag("ClientAuth", &R::ClientAuth),
+        Txt("AuthUsername", &R::AuthUsername),
+        Txt("AuthPassword", &R::AuthPassword, true),
+        Flag("Pop3Before", &R::Pop3Before),
+        Txt("Pop3Host", &R::Pop3Host),
+        Txt("Pop3Username", &R::Pop3Username),
+        Txt("Pop3Password", &R::Pop3Password, true),
+        Flag("SmtpClient", &R::SmtpClient),
+        Flag("EmailUserNumber", &R::EmailUserNumber),
+        Flag("SaveWindowPos", &R::SaveWindowPos),
+        Flag("IpAllowOnly", &R::IpAllowOnly),
+        Flag("CheckFlags", &R::CheckFlags),
+        Flag("RelayEnable", &R::RelayEnable),
+        Flag("SpamAssassin", &R::SpamAssassin),
+        Small("Pop3Port", &R::Pop3Port),
+        Flag("AllowCarbonCopy", &R::AllowCarbonCopy),
+        Flag("AllowVrfy", &R::AllowVrfy),
+        Flag("AllowExpn", &R::AllowExpn),
+        Large("AutorespondUser", &R::AutorespondUser, true),
+        Flag("AllowFreq", &R::AllowFreq),
+        Large("MaxFreqSize", &R::MaxFreqSize, true),
+        Large("MaxMailSize", &R::MaxMailSize),
+        Flag("SaveStats", &R::SaveStats),
+        Flag("CloseToTaskbar", &R::CloseToTaskbar),
     };
 }
 
@@ -36,7 +64,7 @@ bool LooksNumeric(const Text& t, bool digitsOnly) {
     static const QRegularExpression digits("^\\d+$");
     return (digitsOnly ? digits : any).match(QString::fromLatin1(t)).hasMatch();
 }
-}  // namespace
+}   // namespace
 
 const QList<SettingsField>& SettingsFields() {
     static const QList<SettingsField> fields = Build();
@@ -52,9 +80,12 @@ const SettingsField* FindSettingsField(const Text& name) {
 Text SettingsFieldText(const SettingsRecord& r, const SettingsField& f) {
     switch (f.kind) {
     case K::Small:
-    case K::Flag: return NumText(r.*f.small);
-    case K::Large: return NumText(r.*f.large);
-    case K::Text: break;
+    case K::Flag:
+        return NumText(r.*f.small);
+    case K::Large:
+        return NumText(r.*f.large);
+    case K::Text:
+        break;
     }
     return Trim(r.*f.text);
 }
@@ -81,8 +112,10 @@ bool SetSettingsField(SettingsRecord& r, const SettingsField& f, const Text& typ
                                : "must be a number from -" + NumText(qint64(limit)) + " to " + NumText(qint64(limit));
             return false;
         }
-        if (f.kind == K::Small) r.*f.small = ValInteger(t);
-        else r.*f.large = ValLong(t);
+        if (f.kind == K::Small)
+            r.*f.small = ValInteger(t);
+        else
+            r.*f.large = ValLong(t);
         return true;
     }
     case K::Text:

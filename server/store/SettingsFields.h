@@ -2,16 +2,16 @@
 // The settings record's fields by name, in the record's order, with the
 // conversions and checks of the settings dialog: the dialog and the
 // command-line tool set a field from typed text the same way.
-#include "server/store/Settings.h"
 #include <QList>
+#include "server/store/Settings.h"
 
 struct SettingsField {
     enum class Kind { Small, Large, Text, Flag };
     const char* name;
     Kind kind;
-    int16_t SettingsRecord::* small = nullptr;   // Small and Flag
-    int32_t SettingsRecord::* large = nullptr;
-    Text SettingsRecord::* text = nullptr;
+    int16_t SettingsRecord::*small = nullptr;   // Small and Flag
+    int32_t SettingsRecord::*large = nullptr;
+    Text SettingsRecord::*text = nullptr;
     bool digitsOnly = false;   // the dialog's control takes digits only
     bool secret = false;       // a password
     bool readOnly = false;     // kept by the server itself, never typed

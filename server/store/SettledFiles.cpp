@@ -2,14 +2,14 @@
 
 #include "server/store/Files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <QFile>
 #include <QHash>
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 namespace {
 
@@ -24,13 +24,16 @@ struct Status {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
-    timespec modified {};
-    timespec changed {};
+    timespec modified{};
+    timespec changed{};
 
     static Status Of(const struct stat& s) { return {s.st_dev, s.st_ino, s.st_size, s.st_mtim, s.st_ctim}; }
     static Status Of(const struct statx& s) {
-        return {makedev(s.stx_dev_major, s.stx_dev_minor), s.stx_ino, off_t(s.stx_size),
-                {s.stx_mtime.tv_sec, s.stx_mtime.tv_nsec}, {s.stx_ctime.tv_sec, s.stx_ctime.tv_nsec}};
+        return {makedev(s.stx_dev_major, s.stx_dev_minor),
+                s.stx_ino,
+                off_t(s.stx_size),
+                {s.stx_mtime.tv_sec, s.stx_mtime.tv_nsec},
+                {s.stx_ctime.tv_sec, s.stx_ctime.tv_nsec}};
     }
     bool operator==(const Status& o) const {
         return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
@@ -52,13 +55,13 @@ QHash<QByteArray, Copy>& Copies() {
 qint64 Nanoseconds(const timespec& t) { return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
 
 bool Quiet(const Status& s) {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     const qint64 last = std::max(Nanoseconds(s.modified), Nanoseconds(s.changed));
     return Nanoseconds(now) - last > kQuietNanoseconds;
 }
 
-}  // namespace
+}   // namespace
 
 Text ReadSettledFile(const QString& path, bool* ok) {
     const QByteArray name = QFile::encodeName(path);

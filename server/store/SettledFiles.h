@@ -4,8 +4,8 @@
 // and modification times) is the same as when it was last read, and which
 // had then been left alone for a while, cannot have changed since: it is
 // served from memory after one stat instead of being opened and read again.
-#include "server/store/Text.h"
 #include <QString>
+#include "server/store/Text.h"
 
 // Same contract as ReadFileBytes: "" with *ok false on failure, errno set
 // (ENOENT for a missing file).

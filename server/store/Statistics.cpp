@@ -18,7 +18,7 @@ float GetFloat(const Text& bytes, int offset) {
     std::memcpy(&v, &bits, 4);
     return v;
 }
-}  // namespace
+}   // namespace
 
 Text EncodeStats(const Statistics& s) {
     Text b(kStatsRecordSize, '\0');
@@ -75,7 +75,7 @@ Text Shortest(double v, int decimals) {
     if (t.startsWith('.')) t.prepend('0');
     return t;
 }
-}  // namespace
+}   // namespace
 
 Text FormatKB(float kb) {
     const double v = kb;
@@ -86,12 +86,20 @@ Text FormatKB(float kb) {
 
 TextList CounterLines(const Statistics& s) {
     const auto n = [](int32_t v) { return Text::number(v); };
-    return {"Active Connections: " + n(s.ActiveConnections), "Total Connections: " + n(s.TotalConnections),
-            "Incoming: " + n(s.TotalIncoming),                "Outgoing: " + n(s.TotalOutgoing),
-            "Received: " + n(s.TotalReceived),                "Sent: " + n(s.TotalSent),
-            "KB Received: " + FormatKB(s.KBReceived),         "KB Sent: " + FormatKB(s.KBSent),
-            "Blocked IPs: " + n(s.BlockedIps),                "Blocked Relays: " + n(s.BlockedRelays),
-            "Blocked Subjects: " + n(s.BlockedSubjects),      "Blocked Headers: " + n(s.BlockedHeaders),
-            "Refused Per Address: " + n(s.RefusedPerAddress), "Session Time Limits: " + n(s.SessionTimeLimits),
-            "Too Many Recipients: " + n(s.TooManyRecipients), "Too Many Hops: " + n(s.TooManyHops)};
+    return {"Active Connections: " + n(s.ActiveConnections),
+            "Total Connections: " + n(s.TotalConnections),
+            "Incoming: " + n(s.TotalIncoming),
+            "Outgoing: " + n(s.TotalOutgoing),
+            "Received: " + n(s.TotalReceived),
+            "Sent: " + n(s.TotalSent),
+            "KB Received: " + FormatKB(s.KBReceived),
+            "KB Sent: " + FormatKB(s.KBSent),
+            "Blocked IPs: " + n(s.BlockedIps),
+            "Blocked Relays: " + n(s.BlockedRelays),
+            "Blocked Subjects: " + n(s.BlockedSubjects),
+            "Blocked Headers: " + n(s.BlockedHeaders),
+            "Refused Per Address: " + n(s.RefusedPerAddress),
+            "Session Time Limits: " + n(s.SessionTimeLimits),
+            "Too Many Recipients: " + n(s.TooManyRecipients),
+            "Too Many Hops: " + n(s.TooManyHops)};
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The twelve traffic counters and their file "OSPRSTAT.DAT" (44 bytes).
-#include "server/store/Text.h"
 #include <QString>
 #include <functional>
+#include "server/store/Text.h"
 
 struct Statistics {
     int32_t ActiveConnections = 0;
@@ -29,7 +29,9 @@ struct Statistics {
     // Set by the shell: recomputes ActiveConnections, refreshes the display
     // and the file. Every part that changes a counter calls UpdateStats().
     std::function<void()> onUpdate;
-    void UpdateStats() const { if (onUpdate) onUpdate(); }
+    void UpdateStats() const {
+        if (onUpdate) onUpdate();
+    }
 };
 
 inline constexpr int kStatsRecordSize = 44;

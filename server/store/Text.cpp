@@ -12,7 +12,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 unsigned char Upper(unsigned char c) {
     if (c >= 'a' && c <= 'z') return c - 32;
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;  // Latin-1 letters
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;   // Latin-1 letters
     return c;
 }
 unsigned char Lower(unsigned char c) {
@@ -20,7 +20,7 @@ unsigned char Lower(unsigned char c) {
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
     return c;
 }
-}  // namespace
+}   // namespace
 
 Text Trim(const Text& s) {
     qsizetype b = 0, e = s.size();
@@ -86,9 +86,12 @@ Text StrPad(const Text& text, int width, const Text& pad, PadMode mode) {
     const char p = pad.isEmpty() ? ' ' : pad[0];
     const int missing = width - int(text.size());
     switch (mode) {
-    case PadMode::Left: return Text(missing, p) + text;
-    case PadMode::Center: return Text(missing / 2, p) + text + Text(missing - missing / 2, p);
-    case PadMode::Right: break;
+    case PadMode::Left:
+        return Text(missing, p) + text;
+    case PadMode::Center:
+        return Text(missing / 2, p) + text + Text(missing - missing / 2, p);
+    case PadMode::Right:
+        break;
     }
     return text + Text(missing, p);
 }
@@ -123,8 +126,8 @@ Text StrReplace(const Text& text, const Text& search, const Text& replacement, i
     if (maxCount == 0 && replacement.contains(search)) maxCount = 1;
     Text out;
     out.reserve(text.size());
-    Text pending;                        // replacement text still to be read, reversed
-    qsizetype next = 0;                  // next unread byte of text
+    Text pending;         // replacement text still to be read, reversed
+    qsizetype next = 0;   // next unread byte of text
     int count = 0;
     while (!pending.isEmpty() || next < text.size()) {
         if (!pending.isEmpty()) {
@@ -217,10 +220,9 @@ Text CalcUptime(int64_t seconds, bool shortForm) {
     const int64_t hours = seconds % 86400 / 3600;
     const int64_t minutes = seconds % 3600 / 60;
     const int64_t secs = seconds % 60;
-    if (shortForm)
-        return NumText(days) + "d " + NumText(hours) + "h " + NumText(minutes) + "m " + NumText(secs) + "s";
-    return NumText(days) + " days, " + NumText(hours) + " hours, " + NumText(minutes) + " minutes, " +
-           NumText(secs) + " seconds";
+    if (shortForm) return NumText(days) + "d " + NumText(hours) + "h " + NumText(minutes) + "m " + NumText(secs) + "s";
+    return NumText(days) + " days, " + NumText(hours) + " hours, " + NumText(minutes) + " minutes, " + NumText(secs) +
+           " seconds";
 }
 
 double ValNumber(const Text& text) {
@@ -252,9 +254,9 @@ double ValNumber(const Text& text) {
 namespace {
 double ClampRound(double v, double limit) {
     v = std::clamp(v, -limit, limit);
-    return std::nearbyint(v);  // the default rounding mode rounds ties to even
+    return std::nearbyint(v);   // the default rounding mode rounds ties to even
 }
-}  // namespace
+}   // namespace
 
 int16_t ValInteger(const Text& text) { return int16_t(ClampRound(ValNumber(text), 32767)); }
 int32_t ValLong(const Text& text) { return int32_t(ClampRound(ValNumber(text), 2147483647.0)); }

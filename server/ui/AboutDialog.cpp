@@ -23,15 +23,18 @@ ProcessMemory ReadProcessMemory(const QString& statusFile) {
     for (const QByteArray& line : f.readAll().split('\n')) {
         const QList<QByteArray> parts = line.simplified().split(' ');
         if (parts.size() < 2) continue;
-        if (parts[0] == "VmRSS:") m.workingSetKB = parts[1].toLongLong();
-        else if (parts[0] == "VmSwap:") m.pagefileKB = parts[1].toLongLong();
+        if (parts[0] == "VmRSS:")
+            m.workingSetKB = parts[1].toLongLong();
+        else if (parts[0] == "VmSwap:")
+            m.pagefileKB = parts[1].toLongLong();
     }
     return m;
 }
 
 QString MemoryUsageText(const ProcessMemory& m) {
     const QLocale locale;
-    return "RAM Usage: " + locale.toString(m.workingSetKB) + "KB  /  Pagefile Usage: " + locale.toString(m.pagefileKB) + "KB";
+    return "RAM Usage: " + locale.toString(m.workingSetKB) + "KB  /  Pagefile Usage: " + locale.toString(m.pagefileKB) +
+           "KB";
 }
 
 frmAbout::frmAbout(const QDateTime& startTime, QWidget* parent) : QDialog(parent) {
@@ -51,8 +54,9 @@ frmAbout::frmAbout(const QDateTime& startTime, QWidget* parent) : QDialog(parent
     const qint64 seconds = std::max<qint64>(0, startTime.secsTo(QDateTime::currentDateTime()));
     auto* uptime = label("lblUptime", "Uptime: " + Q(CalcUptime(seconds, false)));
     auto* memory = label("lblMemoryUsage", MemoryUsageText(ReadProcessMemory()));
-    auto* disclaimer = label("lblDisclaimer", QString("If you have any suggestions or comments regarding this program, send an email to ") +
-                                                  kSupportAddress + ".");
+    auto* disclaimer = label(
+        "lblDisclaimer", QString("If you have any suggestions or comments regarding this program, send an email to ") +
+                             kSupportAddress + ".");
     auto* link = label("lblWebLink", kMakerSite);
     link->installEventFilter(this);
     link->setCursor(Qt::PointingHandCursor);

@@ -1,8 +1,8 @@
 #include "server/ui/IpConfigDialog.h"
 #include "server/ui/Buttons.h"
 
-#include "server/store/KeyedList.h"
 #include "server/lists/IpPatterns.h"
+#include "server/store/KeyedList.h"
 #include "server/ui/Latin1.h"
 
 #include <QGroupBox>
@@ -124,7 +124,9 @@ void frmIpConfig::Reload() {
     if (!patterns_.isEmpty()) lstIp_->setCurrentRow(0);
 }
 
-void frmIpConfig::Save(const TextList& patterns) { PutData("ipconfig", SortIpPatterns(patterns).join(';'), ctx_.KeyedList()); }
+void frmIpConfig::Save(const TextList& patterns) {
+    PutData("ipconfig", SortIpPatterns(patterns).join(';'), ctx_.KeyedList());
+}
 
 void frmIpConfig::cmdAdd_Click() {
     TextList parts;

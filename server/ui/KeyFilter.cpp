@@ -22,7 +22,7 @@ protected:
         bool changed = false;
         for (const QChar ch : typed) {
             const ushort code = ch.unicode();
-            if (code < 32 && code != kBackspace) return false;  // a shortcut, not a typed character
+            if (code < 32 && code != kBackspace) return false;   // a shortcut, not a typed character
             const char c = code > 255 ? 0 : rule_(char(code));
             if (c != char(code)) changed = true;
             if (c) kept += c;
@@ -41,14 +41,16 @@ private:
 char Upper(char c) { return char(std::toupper(static_cast<unsigned char>(c))); }
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-}  // namespace
+}   // namespace
 
 void InstallKeyFilter(QLineEdit* edit, KeyRule rule) { edit->installEventFilter(new KeyFilter(edit, std::move(rule))); }
 
 namespace KeyRules {
 
 KeyRule Digits() {
-    return [](char c) -> char { return (std::isdigit(static_cast<unsigned char>(c)) || c == kBackspace || c == '.') ? c : 0; };
+    return [](char c) -> char {
+        return (std::isdigit(static_cast<unsigned char>(c)) || c == kBackspace || c == '.') ? c : 0;
+    };
 }
 
 KeyRule Refuse(const char* refused) {
@@ -60,7 +62,8 @@ KeyRule AliasName() {
 }
 
 KeyRule UpperRefusing(const char* refused) {
-    return [refused](char c) -> char { return std::strchr(refused, c) && c ? 0 : (c >= 'a' && c <= 'z' ? Upper(c) : c); };
+    return
+        [refused](char c) -> char { return std::strchr(refused, c) && c ? 0 : (c >= 'a' && c <= 'z' ? Upper(c) : c); };
 }
 
 KeyRule Directory() {
@@ -72,4 +75,4 @@ KeyRule Directory() {
     };
 }
 
-}  // namespace KeyRules
+}   // namespace KeyRules

@@ -14,9 +14,9 @@ using KeyRule = std::function<char(char)>;
 void InstallKeyFilter(QLineEdit* edit, KeyRule rule);
 
 namespace KeyRules {
-KeyRule Digits();                       // digits, backspace and "."
-KeyRule Refuse(const char* refused);    // every key but these
-KeyRule AliasName();                    // "," and ";" refused, space becomes "."
-KeyRule UpperRefusing(const char* refused);  // lower-case letters become capitals
-KeyRule Directory();                    // the keys a directory name may hold
-}  // namespace KeyRules
+KeyRule Digits();                             // digits, backspace and "."
+KeyRule Refuse(const char* refused);          // every key but these
+KeyRule AliasName();                          // "," and ";" refused, space becomes "."
+KeyRule UpperRefusing(const char* refused);   // lower-case letters become capitals
+KeyRule Directory();                          // the keys a directory name may hold
+}   // namespace KeyRules

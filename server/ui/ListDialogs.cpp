@@ -25,7 +25,9 @@ ListDialog::ListDialog(UiContext& ctx, const ListMember& member, QWidget* parent
     CreateFile(ctx.KeyedList(), false);
 
     ListDescription description;
-    description.caption = [name = QString::fromLatin1(member.frameName)](int n) { return name + " (" + QString::number(n) + ")"; };
+    description.caption = [name = QString::fromLatin1(member.frameName)](int n) {
+        return name + " (" + QString::number(n) + ")";
+    };
     description.newEntry = [&member] { return member.newEntry; };
     description.limit = member.limit;
     description.line = [&ctx, &member](const Text& entry) { return member.line(ctx.bbs, EntryColumns(member, entry)); };
@@ -54,7 +56,8 @@ void ListDialog::done(int result) {
     QDialog::done(result);
 }
 
-bool CheckSeparators(QWidget* parent, const QString& title, const QString& field, const Text& text, const char* refused) {
+bool CheckSeparators(QWidget* parent, const QString& title, const QString& field, const Text& text,
+                     const char* refused) {
     QStringList found;
     for (const char* c = refused; *c; ++c)
         if (text.contains(*c)) found << QString("\"%1\"").arg(QChar::fromLatin1(*c));
@@ -71,22 +74,27 @@ namespace {
 
 KeyRule RuleFor(const EditField& f) {
     switch (f.keys) {
-    case FieldKeys::Refuse: return KeyRules::Refuse(f.refused);
-    case FieldKeys::AliasName: return KeyRules::AliasName();
-    case FieldKeys::Digits: return [](char c) -> char { return (c >= '0' && c <= '9') || c == 8 ? c : 0; };
-    case FieldKeys::Any: break;
+    case FieldKeys::Refuse:
+        return KeyRules::Refuse(f.refused);
+    case FieldKeys::AliasName:
+        return KeyRules::AliasName();
+    case FieldKeys::Digits:
+        return [](char c) -> char { return (c >= '0' && c <= '9') || c == 8 ? c : 0; };
+    case FieldKeys::Any:
+        break;
     }
     return {};
 }
 
-}  // namespace
+}   // namespace
 
 ListEditDialog::ListEditDialog(UiContext& ctx, const ListMember& member, int index, QWidget* parent)
     : QDialog(parent), ctx_(ctx), member_(member), index_(index) {
     setObjectName(member.editForm);
     setWindowTitle(QString::fromLatin1(member.editTitle));
     entries_ = LoadEntries(ctx.bbs, member);
-    const TextList columns = index >= 1 && index <= entries_.size() ? EntryColumns(member, entries_[index - 1]) : TextList();
+    const TextList columns =
+        index >= 1 && index <= entries_.size() ? EntryColumns(member, entries_[index - 1]) : TextList();
 
     auto* frame = new QGroupBox(QString::fromLatin1(member.editFrameName) + QString::number(index) + " / " +
                                 QString::number(entries_.size()));
@@ -149,9 +157,10 @@ void ListEditDialog::cmdOK_Click() {
     if (!FieldsHoldNoSeparators()) return;
     const Text entry = BuildEntry();
     if (member_.check == OkCheck::BlankSubject && Trim(entry).isEmpty()) {
-        const auto answer = QMessageBox::question(this, "OSPRINE - Subject Filter",
-                                                  "A blank filter will delete this entry.\r\nAre you sure you want to delete this entry?",
-                                                  QMessageBox::Yes | QMessageBox::No);
+        const auto answer = QMessageBox::question(
+            this, "OSPRINE - Subject Filter",
+            "A blank filter will delete this entry.\r\nAre you sure you want to delete this entry?",
+            QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
     }
     if (member_.check == OkCheck::PassThruUser && ValLong(EntryColumns(member_, entry).value(2)) < 1) {

@@ -43,7 +43,8 @@ private:
 
 // Refuses text that holds one of `refused` or a line break: the files use
 // them as separators. Shows the reason and answers false.
-bool CheckSeparators(QWidget* parent, const QString& title, const QString& field, const Text& text, const char* refused);
+bool CheckSeparators(QWidget* parent, const QString& title, const QString& field, const Text& text,
+                     const char* refused);
 
 // Opens the list dialog of a member modally (with its CreateFile on opening).
 void ShowListDialog(UiContext& ctx, const QString& listForm, QWidget* parent);

@@ -8,7 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-ListFrame::ListFrame(ListDescription description, QWidget* parent) : QGroupBox(parent), description_(std::move(description)) {
+ListFrame::ListFrame(ListDescription description, QWidget* parent)
+    : QGroupBox(parent), description_(std::move(description)) {
     setObjectName("fraList");
     lstEntries_ = new QListWidget;
     lstEntries_->setObjectName("lstEntries");

@@ -12,13 +12,13 @@ class QListWidget;
 class QPushButton;
 
 struct ListDescription {
-    std::function<QString(int count)> caption;            // the frame caption
+    std::function<QString(int count)> caption;   // the frame caption
     std::function<Text()> newEntry;
     int limit = 0;
-    std::function<Text(const Text& entry)> line;          // the line after the index
+    std::function<Text(const Text& entry)> line;   // the line after the index
     std::function<TextList()> load;
-    std::function<void(const TextList& entries)> save;    // entries may hold empty ones to drop
-    std::function<void(QWidget* parent, int index)> edit; // index from 1; the editor saves itself
+    std::function<void(const TextList& entries)> save;      // entries may hold empty ones to drop
+    std::function<void(QWidget* parent, int index)> edit;   // index from 1; the editor saves itself
 };
 
 class ListFrame : public QGroupBox {
@@ -26,11 +26,11 @@ class ListFrame : public QGroupBox {
 public:
     explicit ListFrame(ListDescription description, QWidget* parent = nullptr);
 
-    void Reload();                    // load, refill, select the first entry
+    void Reload();   // load, refill, select the first entry
     int Count() const { return int(entries_.size()); }
     const TextList& Entries() const { return entries_; }
     QListWidget* List() const { return lstEntries_; }
-    int Selected() const;             // list position, -1 when none
+    int Selected() const;   // list position, -1 when none
 
     void cmdInsert_Click();
     void cmdEdit_Click();

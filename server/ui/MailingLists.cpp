@@ -1,10 +1,10 @@
 #include "server/ui/MailingLists.h"
 #include "server/ui/Buttons.h"
 
+#include "server/lists/LineFiles.h"
 #include "server/store/Files.h"
 #include "server/ui/KeyFilter.h"
 #include "server/ui/Latin1.h"
-#include "server/lists/LineFiles.h"
 #include "server/ui/ListDialogs.h"
 #include "server/ui/ListFrame.h"
 
@@ -27,7 +27,7 @@ TextList NonBlank(const TextList& lines) {
     return kept;
 }
 
-}  // namespace
+}   // namespace
 
 zarvinetmaillist::zarvinetmaillist(const QString& spoolDir, QWidget* parent) : QDialog(parent) {
     setObjectName("zarvinetmaillist");
@@ -157,7 +157,8 @@ void zarvinetmaillistedit::cmdOK_Click() {
 void ShowMailingListEditor(UiContext& ctx, QWidget* parent) {
     const QString spool = MailingListSpoolDir(ctx.bbs);
     if (spool.isEmpty()) {
-        QMessageBox::critical(parent, "ZARVEL - Error", "The spool directoy has not been configured or does not exist.");
+        QMessageBox::critical(parent, "ZARVEL - Error",
+                              "The spool directoy has not been configured or does not exist.");
         return;
     }
     zarvinetmaillist editor(spool, parent);

@@ -10,7 +10,6 @@
 class ListFrame;
 class QLineEdit;
 
-
 class zarvinetmaillist : public QDialog {
     Q_OBJECT
 public:

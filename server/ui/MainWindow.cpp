@@ -41,7 +41,6 @@ namespace {
 
 const QColor kGreenLamp(30, 170, 60);
 
-
 constexpr qsizetype kEventWindowLimit = 65000;
 constexpr int kWindowHeight = 420;
 
@@ -50,10 +49,10 @@ struct StatRow {
     const char* caption;
 };
 const StatRow kStatRows[] = {
-    {"lblTotalConnections", "Total Connections"}, {"lblActiveConnections", "Active Connections"},
-    {"lblTotalIncoming", "Total Incoming"},       {"lblTotalOutgoing", "Total Outgoing"},
-    {"lblTotalReceived", "Total Received"},       {"lblTotalSent", "Total Sent"},
-    {"lblTotalBlockedIps", "Blocked IPs"},        {"lblTotalBlockedRelays", "Blocked Relays"},
+    {"lblTotalConnections", "Total Connections"},    {"lblActiveConnections", "Active Connections"},
+    {"lblTotalIncoming", "Total Incoming"},          {"lblTotalOutgoing", "Total Outgoing"},
+    {"lblTotalReceived", "Total Received"},          {"lblTotalSent", "Total Sent"},
+    {"lblTotalBlockedIps", "Blocked IPs"},           {"lblTotalBlockedRelays", "Blocked Relays"},
     {"lblTotalBlockedSubjects", "Blocked Subjects"}, {"lblTotalBlockedHeaders", "Blocked Headers"},
 };
 
@@ -65,13 +64,17 @@ QAction* Item(QMenu* menu, const char* name, const char* caption) {
 
 void Separator(QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(name); }
 
-}  // namespace
+}   // namespace
 
 frmMain::frmMain(Engine& engine, QWidget* parent)
     : QMainWindow(parent),
       engine_(engine),
-      ui_{engine.Settings(), engine.Bbs(), [&engine] { engine.SaveCfg(); }, [&engine] { return engine.LoadCfg(); },
-          [&engine] { return engine.IsActive(); }, [&engine] { return engine.ZonesOutOfService(); },
+      ui_{engine.Settings(),
+          engine.Bbs(),
+          [&engine] { engine.SaveCfg(); },
+          [&engine] { return engine.LoadCfg(); },
+          [&engine] { return engine.IsActive(); },
+          [&engine] { return engine.ZonesOutOfService(); },
           [&engine] { return engine.InboundTlsState(); }} {
     setObjectName("frmMain");
     setWindowTitle("OSPRINE");
@@ -134,8 +137,10 @@ frmMain::frmMain(Engine& engine, QWidget* parent)
 
     tray_ = new QSystemTrayIcon(this);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick) TrayDoubleClick();
-        else if (reason == QSystemTrayIcon::Context) TrayRightButton();
+        if (reason == QSystemTrayIcon::DoubleClick)
+            TrayDoubleClick();
+        else if (reason == QSystemTrayIcon::Context)
+            TrayRightButton();
     });
 
     connect(&engine_, &Engine::eventLine, this, [this](const QByteArray& line) { ShowEvent(line); });
@@ -170,7 +175,8 @@ QWidget* frmMain::BuildStatistics() {
         grid->addWidget(value, row, 1);
         if (QByteArray(s.name) == "lblTotalReceived" || QByteArray(s.name) == "lblTotalSent") {
             auto* kb = new QLabel("0KB");
-            kb->setObjectName(QByteArray(s.name) == "lblTotalReceived" ? "lblTotalKBReceivedValue" : "lblTotalKBSentValue");
+            kb->setObjectName(QByteArray(s.name) == "lblTotalReceived" ? "lblTotalKBReceivedValue"
+                                                                       : "lblTotalKBSentValue");
             kb->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
             grid->addWidget(kb, ++row, 1);
         }
@@ -192,7 +198,9 @@ void frmMain::BuildMenus() {
 
     QMenu* settings = menuBar()->addMenu("&Settings");
     settings->setObjectName("mnuSettings");
-    auto list = [this](const char* form) { return [this, form] { RunDialog([this, form] { ShowListDialog(ui_, form, this); }); }; };
+    auto list = [this](const char* form) {
+        return [this, form] { RunDialog([this, form] { ShowListDialog(ui_, form, this); }); };
+    };
     connect(Item(settings, "mnuSettingsConfiguration", "OSPRINE &Configuration"), &QAction::triggered, this,
             &frmMain::mnuSettingsConfiguration_Click);
     connect(Item(settings, "mnuSettingsDomains", "Secondary &Domains"), &QAction::triggered, this, list("frmDomains"));
@@ -201,12 +209,15 @@ void frmMain::BuildMenus() {
             &frmMain::mnuSettingsZarvInet_Click);
     connect(Item(settings, "mnuSettingsMailingList", "&Mailing List Configuration"), &QAction::triggered, this,
             [this] { RunDialog([this] { ShowMailingListEditor(ui_, this); }); });
-    connect(Item(settings, "mnuSettingsInetTwit", "&TWIT.LST Configuration"), &QAction::triggered, this, list("zarvinettwit"));
+    connect(Item(settings, "mnuSettingsInetTwit", "&TWIT.LST Configuration"), &QAction::triggered, this,
+            list("zarvinettwit"));
     Separator(settings, "mnuSettingsSeperator0");
     connect(Item(settings, "mnuSettingsAliases", "&User Aliases"), &QAction::triggered, this, list("frmAliases"));
-    connect(Item(settings, "mnuSettingsForwarding", "Mail &Forwarding"), &QAction::triggered, this, list("frmMailForwarding"));
+    connect(Item(settings, "mnuSettingsForwarding", "Mail &Forwarding"), &QAction::triggered, this,
+            list("frmMailForwarding"));
     connect(Item(settings, "mnuSettingsPassThru", "Mail &Pass-Thru"), &QAction::triggered, this, list("frmPassThru"));
-    connect(Item(settings, "mnuToolsFilterExempt", "Filter &Exemptions"), &QAction::triggered, this, list("frmFilterExempt"));
+    connect(Item(settings, "mnuToolsFilterExempt", "Filter &Exemptions"), &QAction::triggered, this,
+            list("frmFilterExempt"));
     Separator(settings, "mnuSettingsSeperator1");
     connect(Item(settings, "mnuSettingsIpConfig", "Allow/Block IP &Addresses"), &QAction::triggered, this, [this] {
         RunDialog([this] {
@@ -220,8 +231,10 @@ void frmMain::BuildMenus() {
             d.exec();
         });
     });
-    connect(Item(settings, "mnuSettingsHeaderFilter", "&Header Filter"), &QAction::triggered, this, list("frmHeaderFilter"));
-    connect(Item(settings, "mnuSettingsSubjectFilter", "&Subject Filter"), &QAction::triggered, this, list("frmSubjectFilter"));
+    connect(Item(settings, "mnuSettingsHeaderFilter", "&Header Filter"), &QAction::triggered, this,
+            list("frmHeaderFilter"));
+    connect(Item(settings, "mnuSettingsSubjectFilter", "&Subject Filter"), &QAction::triggered, this,
+            list("frmSubjectFilter"));
 
     QMenu* help = menuBar()->addMenu("&Help");
     help->setObjectName("mnuHelp");
@@ -230,7 +243,8 @@ void frmMain::BuildMenus() {
     connect(Item(help, "mnuHelpDocs", "OSPRINE &Documentation"), &QAction::triggered, this, page(kDocumentationPage));
     connect(Item(help, "mnuHelpSupport", "OSPRINE &Support"), &QAction::triggered, this, page(kSupportPage));
     Separator(help, "mnuHelpSeperator");
-    connect(Item(help, "mnuHelpUpdate", "&Check for Updates"), &QAction::triggered, this, &frmMain::mnuHelpUpdate_Click);
+    connect(Item(help, "mnuHelpUpdate", "&Check for Updates"), &QAction::triggered, this,
+            &frmMain::mnuHelpUpdate_Click);
     Separator(help, "mnuHelpSeperator0");
     connect(Item(help, "mnuHelpDonate", "&Donate"), &QAction::triggered, this, page(kDonatePage));
     connect(Item(help, "mnuHelpAbout", "&About"), &QAction::triggered, this, [this] {
@@ -257,8 +271,8 @@ void frmMain::mnuViewLog_Click() {
 // --- start-up information and the event window -------------------------
 
 Text frmMain::StartupInfo(const QDateTime& startTime, const Text& systemId) {
-    return Text("OSPRINE [") + kVersion + "] executed @ " + TimeText(startTime) + " " + UsDate(startTime.date()) + CRLF +
-           kHomePage + CRLF + "Local Domain: " + systemId;
+    return Text("OSPRINE [") + kVersion + "] executed @ " + TimeText(startTime) + " " + UsDate(startTime.date()) +
+           CRLF + kHomePage + CRLF + "Local Domain: " + systemId;
 }
 
 void frmMain::ShowStartupInfo() {
@@ -316,7 +330,7 @@ namespace {
 // the connections and the uptime.
 QString IconTip(const QString& tip) { return tip.left(127); }
 
-}  // namespace
+}   // namespace
 
 bool frmMain::AddIcon(const QString& tip, int iconId) {
     if (tray_->isVisible()) return false;   // already there
@@ -343,27 +357,42 @@ bool frmMain::CheckIcon() {
     QString tip;
     int id = 0;
     switch (engine_.Run().ServerState) {
-    case ServerPhase::Online: tip = "OSPRINE - Online"; id = 101; break;
-    case ServerPhase::Stopped: tip = "OSPRINE - Stopped"; id = 102; break;
-    case ServerPhase::Offline: tip = "OSPRINE - Offline"; id = 103; break;
-    default: return false;
+    case ServerPhase::Online:
+        tip = "OSPRINE - Online";
+        id = 101;
+        break;
+    case ServerPhase::Stopped:
+        tip = "OSPRINE - Stopped";
+        id = 102;
+        break;
+    case ServerPhase::Offline:
+        tip = "OSPRINE - Offline";
+        id = 103;
+        break;
+    default:
+        return false;
     }
     return AddIcon(tip, id) || ModifyIcon(tip, id);
 }
 
 QString frmMain::StateWord() const {
     switch (engine_.Run().ServerState) {
-    case ServerPhase::Online: return "Online";
-    case ServerPhase::Offline: return "Offline";
-    case ServerPhase::Stopped: return "Stopped";
-    default: return {};
+    case ServerPhase::Online:
+        return "Online";
+    case ServerPhase::Offline:
+        return "Offline";
+    case ServerPhase::Stopped:
+        return "Stopped";
+    default:
+        return {};
     }
 }
 
 QString frmMain::TrayTip() const {
     const qint64 seconds = std::max<qint64>(0, engine_.Run().StartTime.secsTo(QDateTime::currentDateTime()));
     const Text refused = RefusalSummary(engine_.Stats());
-    return "OSPRINE - " + StateWord() + "\r\nActive Connections: " + QString::number(engine_.Stats().ActiveConnections) +
+    return "OSPRINE - " + StateWord() +
+           "\r\nActive Connections: " + QString::number(engine_.Stats().ActiveConnections) +
            "\r\nUptime: " + Q(CalcUptime(seconds, true)) + (refused.isEmpty() ? QString() : "\r\n" + Q(refused));
 }
 
@@ -430,7 +459,8 @@ void frmMain::picExpand_Click() {
 }
 
 void frmMain::LoadDat() {
-    if (!LoadWindowRecord(engine_.Window(), engine_.Settings(), engine_.Bbs().MainDir(), ScreenTwips(), WindowTwips())) {
+    if (!LoadWindowRecord(engine_.Window(), engine_.Settings(), engine_.Bbs().MainDir(), ScreenTwips(),
+                          WindowTwips())) {
         engine_.Log().ShowEvent("Error: Error While Loading OSPRINE.DAT");
         engine_.Log().OsprineLog(0, "Error While Loading OSPRINE.DAT");
         LogError("LoadDat", kVersion, "modOSPRINE", "Cannot read OSPRINE.DAT");
@@ -439,7 +469,8 @@ void frmMain::LoadDat() {
 }
 
 void frmMain::SaveDat() {
-    if (!SaveWindowRecord(engine_.Window(), engine_.Settings(), engine_.Bbs().MainDir(), ScreenTwips(), WindowTwips(), lastPos_)) {
+    if (!SaveWindowRecord(engine_.Window(), engine_.Settings(), engine_.Bbs().MainDir(), ScreenTwips(), WindowTwips(),
+                          lastPos_)) {
         engine_.Log().ShowEvent("Error: Error While Saving OSPRINE.DAT");
         engine_.Log().OsprineLog(0, "Error While Saving OSPRINE.DAT");
         LogError("SaveDat", kVersion, "modOSPRINE", "Cannot write OSPRINE.DAT");
@@ -507,8 +538,10 @@ void frmMain::mnuSettingsConfiguration_Click() {
     if (unloaded_) return;   // the server was stopped while the dialog was open
     // Re-configure: listener, Timer4 and the statistics file follow the settings.
     engine_.ApplySettings();
-    if (On(engine_.Settings().MinToTray)) CheckIcon();
-    else RemoveIcon();
+    if (On(engine_.Settings().MinToTray))
+        CheckIcon();
+    else
+        RemoveIcon();
 }
 
 void frmMain::mnuSettingsZarvInet_Click() {

@@ -95,7 +95,7 @@ private:
     QMenu* mnuTray_;
     QSystemTrayIcon* tray_;
     QTimer timer1_;
-    QPointF lastPos_;          // last on-screen top-left, in twips
+    QPointF lastPos_;   // last on-screen top-left, in twips
     bool dialogOpen_ = false;
     bool exitRequested_ = false;
     bool unloaded_ = false;

@@ -1,11 +1,11 @@
 #include "server/ui/NetworkDialogs.h"
 #include "server/ui/Buttons.h"
 
+#include "server/lists/LineFiles.h"
 #include "server/store/Files.h"
 #include "server/ui/FolderBrowse.h"
 #include "server/ui/KeyFilter.h"
 #include "server/ui/Latin1.h"
-#include "server/lists/LineFiles.h"
 #include "server/ui/ListDialogs.h"
 #include "server/ui/ListFrame.h"
 
@@ -53,7 +53,7 @@ QLabel* Caption(const char* text, QWidget* buddy) {
     return label;
 }
 
-}  // namespace
+}   // namespace
 
 zarvnetinet::zarvnetinet(UiContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     setObjectName("zarvnetinet");
@@ -155,10 +155,11 @@ void zarvnetinet::cmdRemote_Click() {
 }
 
 void zarvnetinet::cmdUninstall_Click() {
-    const auto answer = QMessageBox::question(this, "ZARV - Network Removal Confirmation",
-                                              "Are you sure you want to uninstall this network?\r\nIf you uninstall this "
-                                              "network, OSPRINE cannot function and will exit.",
-                                              QMessageBox::Yes | QMessageBox::No);
+    const auto answer =
+        QMessageBox::question(this, "ZARV - Network Removal Confirmation",
+                              "Are you sure you want to uninstall this network?\r\nIf you uninstall this "
+                              "network, OSPRINE cannot function and will exit.",
+                              QMessageBox::Yes | QMessageBox::No);
     if (answer != QMessageBox::Yes) return;
     RemoveFile(Net9Path(ctx_.bbs));
     uninstalled_ = true;
@@ -206,7 +207,7 @@ namespace {
 struct RemoteField {
     const char* name;
     const char* caption;
-    Text RemoteEntry::* field;
+    Text RemoteEntry::*field;
 };
 const RemoteField kRemoteFields[] = {
     {"RemoteSysName", "Remote System Name:", &RemoteEntry::name},
@@ -222,14 +223,15 @@ const RemoteField kRemoteFields[] = {
 };
 constexpr char kDialModes[] = {'N', 'L', 'D', 'H'};
 
-}  // namespace
+}   // namespace
 
 zarvnetinetremoteedit::zarvnetinetremoteedit(UiContext& ctx, int index, QWidget* parent)
     : QDialog(parent), ctx_(ctx), index_(index) {
     setObjectName("zarvnetinetremoteedit");
     setWindowTitle("ZARV - Network Configuration - Remote Entry");
     entries_ = RemoteEntries(ReadLines(Net9Path(ctx.bbs)));
-    const RemoteEntry r = index >= 1 && index <= entries_.size() ? ParseRemoteEntry(entries_[index - 1]) : RemoteEntry();
+    const RemoteEntry r =
+        index >= 1 && index <= entries_.size() ? ParseRemoteEntry(entries_[index - 1]) : RemoteEntry();
 
     auto* frame = new QGroupBox("Remote Entry " + QString::number(index) + " / " + QString::number(entries_.size()));
     frame->setObjectName("fraRemote");
@@ -239,8 +241,9 @@ zarvnetinetremoteedit::zarvnetinetremoteedit(UiContext& ctx, int index, QWidget*
         edit->setText(Q(r.*f.field));
         const bool dir = f.field == &RemoteEntry::smtpDir || f.field == &RemoteEntry::nntpDir;
         if (f.field == &RemoteEntry::phone) InstallKeyFilter(edit, KeyRules::UpperRefusing(";"));
-        form->addRow(Caption(f.caption, edit),
-                     dir ? WithBrowse(this, edit, f.field == &RemoteEntry::smtpDir ? "cmdBrowseSmtp" : "cmdBrowseNntp") : edit);
+        form->addRow(
+            Caption(f.caption, edit),
+            dir ? WithBrowse(this, edit, f.field == &RemoteEntry::smtpDir ? "cmdBrowseSmtp" : "cmdBrowseNntp") : edit);
     }
     auto* news = new QCheckBox("Default News Server");
     news->setObjectName("DefaultNews");
@@ -249,7 +252,8 @@ zarvnetinetremoteedit::zarvnetinetremoteedit(UiContext& ctx, int index, QWidget*
     auto* dial = new QComboBox;
     dial->setObjectName("AutoDial");
     dial->addItems({"Disabled", "Daily/LD", "Daily/Local", "Hourly/Local"});
-    dial->setCurrentIndex(std::max(0, int(std::find(std::begin(kDialModes), std::end(kDialModes), r.dialMode) - kDialModes) % 4));
+    dial->setCurrentIndex(
+        std::max(0, int(std::find(std::begin(kDialModes), std::end(kDialModes), r.dialMode) - kDialModes) % 4));
     form->addRow(Caption("Automatic Dial-Out:", dial), dial);
 
     auto* buttons = OkCancelButtons(this, &zarvnetinetremoteedit::cmdOK_Click);

@@ -35,14 +35,18 @@ QIcon IconOf(QColor dot) {
     return icon;
 }
 
-}  // namespace
+}   // namespace
 
 QIcon TrayIcon(TrayIconId id) {
     switch (id) {
-    case TrayIconId::Online: return IconOf(QColor(30, 170, 60));
-    case TrayIconId::Stopped: return IconOf(QColor(200, 40, 40));
-    case TrayIconId::Offline: return IconOf(QColor(230, 190, 30));
-    case TrayIconId::Window: break;
+    case TrayIconId::Online:
+        return IconOf(QColor(30, 170, 60));
+    case TrayIconId::Stopped:
+        return IconOf(QColor(200, 40, 40));
+    case TrayIconId::Offline:
+        return IconOf(QColor(230, 190, 30));
+    case TrayIconId::Window:
+        break;
     }
     return AppIcon();
 }

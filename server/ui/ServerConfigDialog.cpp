@@ -10,8 +10,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,7 +25,6 @@
 #include <stdexcept>
 
 namespace {
-
 
 QGroupBox* Frame(const char* title, const char* name, QLayout* layout) {
     auto* box = new QGroupBox(QString::fromLatin1(title));
@@ -46,7 +45,7 @@ const std::pair<TlsMode, const char*> kTlsModes[] = {
 const char* const kTlsFileKeys[] = {TlsSettings::kClientCaKey, TlsSettings::kServerCertKey, TlsSettings::kServerKeyKey};
 const char* const kTlsModeKeys[] = {TlsSettings::kClientKey, TlsSettings::kPop3Key};
 
-}  // namespace
+}   // namespace
 
 frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
     setObjectName("frmServerConfig");
@@ -93,7 +92,8 @@ frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(pare
     Form_Load();
 }
 
-QLineEdit* frmServerConfig::AddText(QGridLayout* grid, const char* name, const char* caption, const char* tip, bool digits) {
+QLineEdit* frmServerConfig::AddText(QGridLayout* grid, const char* name, const char* caption, const char* tip,
+                                    bool digits) {
     auto* label = new QLabel(QString::fromLatin1(caption));
     label->setObjectName(QString("lbl") + name);
     label->setToolTip(QString::fromLatin1(tip));
@@ -146,24 +146,29 @@ QLineEdit* frmServerConfig::AddFile(QGridLayout* grid, const char* key, const ch
 
 void frmServerConfig::BuildServerPage(QWidget* page) {
     auto* inbound = new QGridLayout;
-    AddText(inbound, "Port", "SMTP Listening Port:", "The port that OSPRN will listen for incoming SMTP connections.", true);
-    AddText(inbound, "MaxConnections", "Max. SMTP Connections:", "The maximum  number of simultaneous SMTP connections.", true);
-    AddText(inbound, "MaxLogSize", "Maximum Log Size:", "The maximum size of the log file before it is rotated (in bytes).", true);
+    AddText(inbound, "Port", "SMTP Listening Port:", "The port that OSPRN will listen for incoming SMTP connections.",
+            true);
+    AddText(inbound, "MaxConnections",
+            "Max. SMTP Connections:", "The maximum  number of simultaneous SMTP connections.", true);
+    AddText(inbound, "MaxLogSize",
+            "Maximum Log Size:", "The maximum size of the log file before it is rotated (in bytes).", true);
     AddText(inbound, "MaxMailSize", "Maximum Message Size:",
             "The maximum size of incoming messages, including attachments (in bytes), max 10MB. ", false);
 
     auto* options = new QVBoxLayout;
     AddCheck(options, "VerifyUser", "Perform User Verification",
              "If enabled, OSPRINE will check to see if the mail recipient is a valid user or alias.");
-    AddCheck(options, "AutoVerify", "Automatically Add Users to HANDLES.UIP",
-             "If enabled, OSPRINE will automatically add valid BBS users to HANDLES.UIP if they are missing. Any entries "
-             "with the same user number will be removed.");
+    AddCheck(
+        options, "AutoVerify", "Automatically Add Users to HANDLES.UIP",
+        "If enabled, OSPRINE will automatically add valid BBS users to HANDLES.UIP if they are missing. Any entries "
+        "with the same user number will be removed.");
     AddCheck(options, "EmailUserNumber", "Allow Mail to User Numbers",
              "If enabled then incoming mail addressed to a user number will be allowed.");
     AddCheck(options, "CheckFlags", "Recipient Must Have Internet Flag",
              "If enabled, the recipient must have the flag set for the Internet in NETWORKS.LST.");
     AddCheck(options, "AllowVrfy", "Allow VRFY Query", "If enabled, user queries with the VRFY command are allowed.");
-    AddCheck(options, "AllowExpn", "Allow EXPN Query", "If enabled, mailing list queries using the EXPN command are allowed.");
+    AddCheck(options, "AllowExpn", "Allow EXPN Query",
+             "If enabled, mailing list queries using the EXPN command are allowed.");
 
     auto* advanced = new QVBoxLayout;
     AddCheck(advanced, "AllowCarbonCopy", "Process Cc: and Bcc: Headers",
@@ -174,9 +179,11 @@ void frmServerConfig::BuildServerPage(QWidget* page) {
              "for this to work.");
 
     auto* tls = new QGridLayout;
-    AddFile(tls, TlsSettings::kServerCertKey, "Certificate File:",
-            "The server's certificate (PEM), followed by any intermediate certificates. With a key, senders may use STARTTLS.");
-    AddFile(tls, TlsSettings::kServerKeyKey, "Private Key File:", "The certificate's private key (PEM, not encrypted).");
+    AddFile(
+        tls, TlsSettings::kServerCertKey, "Certificate File:",
+        "The server's certificate (PEM), followed by any intermediate certificates. With a key, senders may use STARTTLS.");
+    AddFile(tls, TlsSettings::kServerKeyKey,
+            "Private Key File:", "The certificate's private key (PEM, not encrypted).");
     auto* state = new QLabel;
     state->setObjectName("lblTlsState");
     state->setWordWrap(true);
@@ -195,7 +202,8 @@ void frmServerConfig::BuildClientPage(QWidget* page) {
     AddCheck(layout, "SmtpClient", "Enable SMTP Client", "Enable if you want OSPRINE to process outgoing mail.");
 
     auto* outbound = new QGridLayout;
-    AddText(outbound, "ClientHost", "SMTP Server Hostname:", "The hostname or IP address of your ISP's SMTP server.", false);
+    AddText(outbound, "ClientHost", "SMTP Server Hostname:", "The hostname or IP address of your ISP's SMTP server.",
+            false);
     AddText(outbound, "ClientPort", "SMTP Server Port:", "The port number your ISP's SMTP server uses.", false);
 
     auto* auth = new QGridLayout;
@@ -210,7 +218,8 @@ void frmServerConfig::BuildClientPage(QWidget* page) {
     auto* pop3 = new QGridLayout;
     auto* pop3Check = new QCheckBox("Enable POP3 Before SMTP");
     pop3Check->setObjectName("Pop3Before");
-    pop3Check->setToolTip("If your ISP SMTP server requires a POP3 connection before the SMTP connection, enable this.");
+    pop3Check->setToolTip(
+        "If your ISP SMTP server requires a POP3 connection before the SMTP connection, enable this.");
     pop3->addWidget(pop3Check, 0, 0, 1, 2);
     AddText(pop3, "Pop3Host", "POP3 Server:", "The hostname or IP address of your ISP's POP3 server.", false);
     AddText(pop3, "Pop3Port", "POP3 Port:", "The port that your ISP's POP3 server uses.", false);
@@ -219,15 +228,16 @@ void frmServerConfig::BuildClientPage(QWidget* page) {
         ->setEchoMode(QLineEdit::Password);
 
     auto* tls = new QGridLayout;
-    AddTlsMode(tls, TlsSettings::kClientKey, "SMTP Encryption:",
-               "Automatic: implicit TLS on port 465, else STARTTLS whenever the server offers it.");
-    AddFile(tls, TlsSettings::kClientCaKey, "Extra CA File:",
-            "Certificates (PEM) to trust besides the system's, for a private SMTP or POP3 server.");
-    AddTlsMode(tls, TlsSettings::kPop3Key, "POP3 Encryption:",
-               "Automatic: implicit TLS on port 995, else STLS whenever the server offers it.");
+    AddTlsMode(tls, TlsSettings::kClientKey,
+               "SMTP Encryption:", "Automatic: implicit TLS on port 465, else STARTTLS whenever the server offers it.");
+    AddFile(tls, TlsSettings::kClientCaKey,
+            "Extra CA File:", "Certificates (PEM) to trust besides the system's, for a private SMTP or POP3 server.");
+    AddTlsMode(tls, TlsSettings::kPop3Key,
+               "POP3 Encryption:", "Automatic: implicit TLS on port 995, else STLS whenever the server offers it.");
 
-    clientFrames_ = {Frame("SMTP Client (Outbound)", "fraOutbound", outbound), Frame("Encryption (TLS)", "fraClientTls", tls),
-                     Frame("SMTP Authentication", "fraAuth", auth), Frame("POP3 Before SMTP", "fraPop3", pop3)};
+    clientFrames_ = {Frame("SMTP Client (Outbound)", "fraOutbound", outbound),
+                     Frame("Encryption (TLS)", "fraClientTls", tls), Frame("SMTP Authentication", "fraAuth", auth),
+                     Frame("POP3 Before SMTP", "fraPop3", pop3)};
     for (QGroupBox* frame : clientFrames_) layout->addWidget(frame);
     layout->addStretch();
 }
@@ -236,26 +246,32 @@ void frmServerConfig::BuildMiscPage(QWidget* page) {
     auto* maintenance = new QGridLayout;
     auto* daily = new QCheckBox("Perform Daily Maintenance");
     daily->setObjectName("DailyMaint");
-    daily->setToolTip("If enabled, OSPRINE will rebuild and clean up the HANDLES.UIP each night. THIS WILL DESTROY ANY "
-                      "CUSTOM ENTRIES YOU MAY HAVE.");
+    daily->setToolTip(
+        "If enabled, OSPRINE will rebuild and clean up the HANDLES.UIP each night. THIS WILL DESTROY ANY "
+        "CUSTOM ENTRIES YOU MAY HAVE.");
     maintenance->addWidget(daily, 0, 0, 1, 2);
-    AddText(maintenance, "AutorespondUser", "Autoresponder User No.:", "Enter the user number of the autoresponder account.", true);
+    AddText(maintenance, "AutorespondUser",
+            "Autoresponder User No.:", "Enter the user number of the autoresponder account.", true);
 
     auto* freq = new QGridLayout;
     auto* allow = new QCheckBox("Enable File Requests (FREQ)");
     allow->setObjectName("AllowFreq");
     allow->setToolTip("If you want to allow FREQing, enable this.");
     freq->addWidget(allow, 0, 0, 1, 2);
-    AddText(freq, "MaxFreqSize", "Max. FREQ Filesize:", "The maximum size of a file that can be requested (in bytes), max 10MB.", true);
+    AddText(freq, "MaxFreqSize",
+            "Max. FREQ Filesize:", "The maximum size of a file that can be requested (in bytes), max 10MB.", true);
 
     auto* misc = new QVBoxLayout;
     AddCheck(misc, "CloseToTaskbar", "Close to Taskbar",
              "If enabled, OSPRINE will minimize itself instead of exiting when told to close using the X button.");
     AddCheck(misc, "SaveStats", "Maintain Statistical Information",
              "Enable this option if you want OSPRINE to remember the statistics between sessions.");
-    AddCheck(misc, "SaveWindowPos", "Save Window Position on Exit", "If enabled, OSPRINE will remember the window position when closed.");
-    AddCheck(misc, "ShowEventWindow", "Show Event Windows", "Enable if you would like the event windows to be visible when executed.");
-    AddCheck(misc, "MinToTray", "Minimize to System Tray", "Enable if you would like OSPRN to minimize to the system tray.");
+    AddCheck(misc, "SaveWindowPos", "Save Window Position on Exit",
+             "If enabled, OSPRINE will remember the window position when closed.");
+    AddCheck(misc, "ShowEventWindow", "Show Event Windows",
+             "Enable if you would like the event windows to be visible when executed.");
+    AddCheck(misc, "MinToTray", "Minimize to System Tray",
+             "Enable if you would like OSPRN to minimize to the system tray.");
 
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(Frame("Maintenance", "fraMaintenance", maintenance));
@@ -292,11 +308,12 @@ void frmServerConfig::SaveTlsKeys() {
 
 // A text field and its label are enabled and disabled together.
 void frmServerConfig::SetField(const char* name, bool enabled) {
-    if (QLineEdit* edit = Edit(name)) edit->setEnabled(enabled);
-    else if (QCheckBox* box = Check(name)) box->setEnabled(enabled);
+    if (QLineEdit* edit = Edit(name))
+        edit->setEnabled(enabled);
+    else if (QCheckBox* box = Check(name))
+        box->setEnabled(enabled);
     if (auto* label = findChild<QLabel*>(QString("lbl") + name)) label->setEnabled(enabled);
 }
-
 
 void frmServerConfig::Form_Load() {
     try {
@@ -369,12 +386,16 @@ void frmServerConfig::cmdOK_Click() {
         }
         QLineEdit* edit = Edit(f.name);
         // A greyed-out port or connection count keeps the record's value.
-        if (!edit || (!edit->isEnabled() && (f.small == &SettingsRecord::Port || f.small == &SettingsRecord::MaxConnections)))
+        if (!edit ||
+            (!edit->isEnabled() && (f.small == &SettingsRecord::Port || f.small == &SettingsRecord::MaxConnections)))
             continue;
         const Text typed = Trim(T(edit->text()));
-        if (f.kind == SettingsField::Kind::Small) r.*f.small = ValInteger(typed);
-        else if (f.kind == SettingsField::Kind::Large) r.*f.large = ValLong(typed);
-        else r.*f.text = Cut(edit->text());
+        if (f.kind == SettingsField::Kind::Small)
+            r.*f.small = ValInteger(typed);
+        else if (f.kind == SettingsField::Kind::Large)
+            r.*f.large = ValLong(typed);
+        else
+            r.*f.text = Cut(edit->text());
     }
     ApplyDialogChecks(r);
 

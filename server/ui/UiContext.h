@@ -14,9 +14,9 @@ struct UiContext {
     BbsConfig& bbs;
     std::function<void()> SaveCfg;
     std::function<bool()> LoadCfg;
-    std::function<bool()> IsActive;   // at least one inbound session is busy
+    std::function<bool()> IsActive;                         // at least one inbound session is busy
     std::function<QHash<Text, Text>()> ZonesOutOfService;   // block-list zone -> why
-    std::function<Text()> InboundTlsState;   // reloads the certificate; what the server says
+    std::function<Text()> InboundTlsState;                  // reloads the certificate; what the server says
 
     QString KeyedList() const { return KeyedListPath(bbs.MainDir()); }
 };

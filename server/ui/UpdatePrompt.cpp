@@ -20,7 +20,8 @@ QString FindUpdateProgram(const QString& mainDir, const QString& programDir) {
 }
 
 QString UpdateMissingText() {
-    return QString("ZRV Update is not installed.\r\nRe-install OSPRINE using the setup package, or\r\ndownload it at \"") +
+    return QString(
+               "ZRV Update is not installed.\r\nRe-install OSPRINE using the setup package, or\r\ndownload it at \"") +
            kUpdateDownload + "\"";
 }
 

@@ -1,11 +1,11 @@
 #include "server/ui/WindowFront.h"
 
 #include "server/shell/Engine.h"
+#include "server/shell/SignalPipe.h"
 #include "server/store/Files.h"
 #include "server/ui/Latin1.h"
 #include "server/ui/MainWindow.h"
 #include "server/ui/NetworkDialogs.h"
-#include "server/shell/SignalPipe.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -21,7 +21,7 @@ void ShowBox(QWidget* parent, const QByteArray& title, const QByteArray& text) {
     box->open();
 }
 
-}  // namespace
+}   // namespace
 
 int RunWindowFront(QApplication& app, Engine& engine, const QStringList& arguments) {
     app.setQuitOnLastWindowClosed(false);   // the window may live in the tray
@@ -41,8 +41,10 @@ int RunWindowFront(QApplication& app, Engine& engine, const QStringList& argumen
     // SIGTERM and SIGINT (a desktop session that ends sends SIGTERM) shut
     // down in order as File > Exit does; SIGHUP reloads the settings.
     SignalPipe signalPipe([&window, &engine](int signal) {
-        if (signal == SIGHUP) engine.Reload();
-        else window.mnuFileExit_Click();
+        if (signal == SIGHUP)
+            engine.Reload();
+        else
+            window.mnuFileExit_Click();
     });
     signalPipe.Install({SIGTERM, SIGINT, SIGHUP});
     // An unusable spool directory can be mended in the network dialog.

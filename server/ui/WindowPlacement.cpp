@@ -36,7 +36,8 @@ bool SaveWindowRecord(WindowRecord& w, const SettingsRecord& s, const QString& m
     if (!On(s.SaveWindowPos)) return RemoveFile(file);
     const double top = lastPos.y(), left = lastPos.x();
     const bool moved = top != w.WindowTop || left != w.WindowLeft;
-    const bool onScreen = -window.height() < top && top < screen.height() && -window.width() < left && left < screen.width();
+    const bool onScreen =
+        -window.height() < top && top < screen.height() && -window.width() < left && left < screen.width();
     if (moved && onScreen) {
         w.WindowTop = int32_t(std::lround(top));
         w.WindowLeft = int32_t(std::lround(left));

@@ -1,9 +1,9 @@
 #include "server/bbs/BbsConfig.h"
 #include "server/store/Files.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 // A data directory with NET files and a spool; the paths record points at it.
@@ -23,7 +23,7 @@ struct NetFixture {
         ASSERT_TRUE(WriteFileAtomic(root.filePath("DATA/NET." + QString::number(n)), content));
     }
 };
-}  // namespace
+}   // namespace
 
 TEST(SysPaths, TenFortyByteFieldsTrimmed) {
     SysPathsRecord r;
@@ -55,13 +55,13 @@ TEST(LoadNetCfg, QueueDirectoryFromTheLastRemoteLine) {
     NetFixture f;
     const Text spool = TextFromPath(f.root.filePath("SPOOL"));
     const Text out = TextFromPath(f.root.filePath("OUT"));
-    f.Net(9, "SYSTEMID=bbs.example\r\nNETDIR=" + spool + "\r\nREMOTE=a b /nowhere;x\r\nREMOTE=a b " +
-                 LCase(out) + "\\\\;more c d\r\nunknown=1\r\n");
+    f.Net(9, "SYSTEMID=bbs.example\r\nNETDIR=" + spool + "\r\nREMOTE=a b /nowhere;x\r\nREMOTE=a b " + LCase(out) +
+                 "\\\\;more c d\r\nunknown=1\r\n");
     ASSERT_EQ(ReadNetCfg(f.bbs), NetCfgResult::Ok);
     EXPECT_EQ(f.bbs.systemId, "bbs.example");
     EXPECT_EQ(f.bbs.spoolDir, UCase(spool));
     EXPECT_EQ(f.bbs.queueDir, UCase(out));
-    EXPECT_EQ(f.bbs.QueueDir(), f.root.filePath("OUT"));  // found on disk whatever its case
+    EXPECT_EQ(f.bbs.QueueDir(), f.root.filePath("OUT"));   // found on disk whatever its case
     EXPECT_TRUE(QDir(f.root.filePath("SPOOL/TMP")).exists());
 }
 
@@ -89,7 +89,8 @@ TEST(LoadNetCfg, AReloadKeepsValuesTheFileNoLongerHolds) {
     NetFixture f;
     const Text spool = TextFromPath(f.root.filePath("SPOOL"));
     QDir(f.root.path()).mkpath("SPOOL/tmp");   // an existing TMP in another case is used as it is
-    f.Net(9, "SYSTEMID=bbs.example\r\nNETDIR=" + spool + "\r\nREMOTE=a b " + TextFromPath(f.root.filePath("OUT")) + "\r\n");
+    f.Net(9, "SYSTEMID=bbs.example\r\nNETDIR=" + spool + "\r\nREMOTE=a b " + TextFromPath(f.root.filePath("OUT")) +
+                 "\r\n");
     ASSERT_EQ(ReadNetCfg(f.bbs), NetCfgResult::Ok);
     f.Net(9, "# nothing but a comment\r\n");
     ASSERT_EQ(ReadNetCfg(f.bbs), NetCfgResult::Ok);

@@ -3,11 +3,11 @@
 #include "server/bbs/EmailRecord.h"
 #include "server/store/Files.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -45,7 +45,7 @@ EmailRecord Sample() {
     return r;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(EmailRecord, EveryFieldSitsAtItsOffset) {
     const Text b = EncodeEmailRecord(Sample());

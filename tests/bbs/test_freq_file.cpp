@@ -4,8 +4,8 @@
 #include "server/store/Files.h"
 #include "tests/support/TempBbs.h"
 
-#include <QDir>
 #include <gtest/gtest.h>
+#include <QDir>
 
 namespace {
 
@@ -29,7 +29,7 @@ public:
     BbsConfig bbs;
 };
 
-}  // namespace
+}   // namespace
 
 TEST(FreqFile, AreaFileIsFoundWhateverTheCaseOfTheRequest) {
     FreqInstall f;
@@ -69,9 +69,9 @@ TEST(FreqFile, AreaWithSwitchOffOrMissingDirectoryIsNeverSearched) {
 TEST(FreqFile, NamesThatCouldLeaveTheAreaAreNotFound) {
     FreqInstall f;
     // SECRET.TXT lies in the closed area next to the open one.
-    for (const Text& name : {Text("../PRIV/SECRET.TXT"), Text("..\\PRIV\\SECRET.TXT"), Text(".."),
-                             Text("/etc/passwd"), Text("C:SECRET.TXT"), Text("PRIV/SECRET.TXT"),
-                             Text("READ\x01ME.TXT"), Text("..README.TXT"), Text("")})
+    for (const Text& name :
+         {Text("../PRIV/SECRET.TXT"), Text("..\\PRIV\\SECRET.TXT"), Text(".."), Text("/etc/passwd"),
+          Text("C:SECRET.TXT"), Text("PRIV/SECRET.TXT"), Text("READ\x01ME.TXT"), Text("..README.TXT"), Text("")})
         EXPECT_EQ(GetFreqFile(f.bbs, name), "") << name.constData();
     ASSERT_TRUE(QDir().mkpath(f.Open("SUBDIR")));
     EXPECT_EQ(GetFreqFile(f.bbs, "SUBDIR"), "");

@@ -1,11 +1,11 @@
 #include "server/bbs/MessageFiles.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 namespace {
 void Touch(const QTemporaryDir& dir, const QString& name) {
@@ -22,14 +22,20 @@ pid_t EndedProcess() {
     ::waitpid(child, &status, 0);
     return child;
 }
-}  // namespace
+}   // namespace
 
 TEST(MessageFiles, OnlyTemporariesOfEndedWritersAreRemoved) {
     QTemporaryDir dir;
     const QString ended = QStringLiteral("osprine-%1-7.tmp").arg(EndedProcess());
     const QString mine = QStringLiteral("osprine-%1-1.tmp").arg(::getpid());
-    const QStringList kept = {mine, "osprine-1-3.tmp", "V1.D", "osprine-x-1.tmp", "osprine--1.tmp",
-                              "osprine- 5-1.tmp", "osprine-5-1.tmpx", "osprine-5.tmp"};
+    const QStringList kept = {mine,
+                              "osprine-1-3.tmp",
+                              "V1.D",
+                              "osprine-x-1.tmp",
+                              "osprine--1.tmp",
+                              "osprine- 5-1.tmp",
+                              "osprine-5-1.tmpx",
+                              "osprine-5.tmp"};
     for (const QString& name : kept) Touch(dir, name);
     Touch(dir, ended);
 

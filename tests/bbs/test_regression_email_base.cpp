@@ -4,12 +4,12 @@
 #include "server/bbs/EmailRecord.h"
 #include "server/store/Files.h"
 
+#include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
-#include <gtest/gtest.h>
 #include <cstdlib>
-#include <sys/resource.h>
 
 namespace {
 
@@ -41,12 +41,12 @@ bool BodiesStayInsideTheBodyFile(const QString& dir) {
     std::exit(BodiesStayInsideTheBodyFile(dir) ? 0 : 1);
 }
 
-}  // namespace
+}   // namespace
 
 TEST(EmailBaseRegression, ABodyLengthPastTheEndOfTheBodyFileReadsOnlyWhatIsThere) {
     QTemporaryDir dir;
-    Write(EmailDatPath(dir.path()), RecordWithBody(1, 0x7fffffff) + RecordWithBody(9, 0x40000000) +
-                                        RecordWithBody(0x7ffffff0, 0x7fffffff));
+    Write(EmailDatPath(dir.path()),
+          RecordWithBody(1, 0x7fffffff) + RecordWithBody(9, 0x40000000) + RecordWithBody(0x7ffffff0, 0x7fffffff));
     Write(EmailBinPath(dir.path()), "body of twenty bytes");
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizer reserves far more address space than any limit would allow;

@@ -1,8 +1,8 @@
-#include "server/bbs/ByteScan.h"
-#include "server/bbs/UserFileColumns.h"
-#include "server/bbs/UserDirectory.h"
-#include "tests/bbs/test_user_install.h"
 #include <csignal>
+#include "server/bbs/ByteScan.h"
+#include "server/bbs/UserDirectory.h"
+#include "server/bbs/UserFileColumns.h"
+#include "tests/bbs/test_user_install.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ protected:
     UserInstall bbs;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(UserDirectoryTest, GetUserReadsTheNumberedRecord) {
     bool failed = true;
@@ -96,10 +96,10 @@ TEST_F(UserDirectoryTest, ScanHandlesUipBothWays) {
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "john.smith", 0), "2");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, " JSMITH ", 0), "2");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "ann", 0), "5");
-    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "odd", 0), "0");        // found, with a number that reads as 0
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "odd", 0), "0");   // found, with a number that reads as 0
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "broken", 0), "0");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "john smith", 0), "");
-    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 2), "John.Smith");  // the first line of the user
+    EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 2), "John.Smith");   // the first line of the user
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 5), "ann");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 9), "");
     EXPECT_EQ(ScanHandlesUip(bbs.bbs, "", 0), "");
@@ -187,7 +187,10 @@ TEST_F(UserDirectoryTest, FidIndexStaysWithoutNetworkFourOrItsDirectory) {
 TEST(IndexLines, EveryLineEndIsRecognised) {
     const auto lines = [](std::string_view text) {
         TextList out;
-        ForEachLine(text, [&](std::string_view l) { out.append(Text(l.data(), qsizetype(l.size()))); return true; });
+        ForEachLine(text, [&](std::string_view l) {
+            out.append(Text(l.data(), qsizetype(l.size())));
+            return true;
+        });
         return out;
     };
     EXPECT_EQ(lines("a\r\nb\nc\rd"), TextList({"a", "b", "c", "d"}));
@@ -226,7 +229,8 @@ TEST_F(UserDirectoryTest, AUserFileShortenedWhileMappedIsAFaultNotACrash) {
     ASSERT_NE(mapped, nullptr);
     const int stride = kUserHandleSize + 2;
     Text out(5 * stride, '\0');
-    ASSERT_TRUE(GatherUserColumns(reinterpret_cast<const char*>(mapped), 5, UserColumnSet::HandlesAndLevels, out.data()));
+    ASSERT_TRUE(
+        GatherUserColumns(reinterpret_cast<const char*>(mapped), 5, UserColumnSet::HandlesAndLevels, out.data()));
     EXPECT_EQ(out.left(kUserHandleSize), Text("Sysop").leftJustified(kUserHandleSize, ' '));
     EXPECT_EQ(out.mid(kUserHandleSize, 2), Text("\xFF\x00", 2));
     // Shortened underneath the mapping, as the BBS might do meanwhile.

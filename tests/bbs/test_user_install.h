@@ -4,12 +4,12 @@
 // written record by record with the record encoder, and the list files the
 // tests name. The current directory moves into it, so the error log of the
 // run ("ZRVERROR.LOG") lands there too.
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QTemporaryDir>
 #include "server/bbs/BbsConfig.h"
 #include "server/bbs/UserRecord.h"
 #include "server/store/Files.h"
-#include <QDir>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 struct TestUser {
     Text handle;
@@ -45,10 +45,10 @@ public:
         return bytes;
     }
     void WriteUsers(const QList<TestUser>& users) const { Write(Data("USERFILE.DAT"), Records(users)); }
-    void WriteNet(int n, const Text& lines) const {
-        Write(Dir("DATA") + "/NET." + QString::number(n), lines);
+    void WriteNet(int n, const Text& lines) const { Write(Dir("DATA") + "/NET." + QString::number(n), lines); }
+    static void Write(const QString& path, const Text& bytes) {
+        ASSERT_TRUE(WriteFileAtomic(path, bytes)) << path.toStdString();
     }
-    static void Write(const QString& path, const Text& bytes) { ASSERT_TRUE(WriteFileAtomic(path, bytes)) << path.toStdString(); }
     static Text Read(const QString& path) { return ReadFileBytes(path); }
     Text ErrorLog() const { return ReadFileBytes(dir_.path() + "/ZRVERROR.LOG"); }
 

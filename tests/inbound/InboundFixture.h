@@ -9,8 +9,8 @@
 #include "server/store/KeyedList.h"
 #include "tests/support/TempBbs.h"
 
-#include <QDir>
 #include <gtest/gtest.h>
+#include <QDir>
 
 inline TestBbsOptions InboundBbsOptions() {
     TestBbsOptions o;

@@ -52,11 +52,20 @@ public:
         socket_.connectToHost(QHostAddress::LocalHost, port);
         return RunEventsUntil([&] { return connected_; });
     }
-    void Send(const Text& bytes) { socket_.write(bytes); socket_.flush(); }
+    void Send(const Text& bytes) {
+        socket_.write(bytes);
+        socket_.flush();
+    }
     void Say(const Text& line) { Send(line + "\r\n"); }
     // The next reply line without its CR LF; nullopt when none came in time.
     std::optional<Text> ReadLine(int ms = 5000) {
-        if (!RunEventsUntil([&] { Pull(); return buffer_.contains('\n'); }, ms)) return std::nullopt;
+        if (!RunEventsUntil(
+                [&] {
+                    Pull();
+                    return buffer_.contains('\n');
+                },
+                ms))
+            return std::nullopt;
         const qsizetype end = buffer_.indexOf('\n');
         Text line = buffer_.left(end);
         buffer_.remove(0, end + 1);
@@ -76,7 +85,12 @@ public:
         return out;
     }
     bool WaitClosed(int ms = 5000) {
-        return RunEventsUntil([&] { Pull(); return socket_.state() == QAbstractSocket::UnconnectedState; }, ms);
+        return RunEventsUntil(
+            [&] {
+                Pull();
+                return socket_.state() == QAbstractSocket::UnconnectedState;
+            },
+            ms);
     }
     void Close() { socket_.abort(); }
     QTcpSocket& Socket() { return socket_; }

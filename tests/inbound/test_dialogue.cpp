@@ -69,7 +69,7 @@ TEST_F(DialogueTest, GreetingRepliesNameTheClientOrThePeer) {
 TEST_F(DialogueTest, AWholeTransactionHandsTheMessageOnAndAnswersFromTheIntake) {
     OpenTransaction();
     EXPECT_EQ(slot.IdleTimeout, 600);
-    EXPECT_EQ(Say("RCPT TO:<Mary.Jones@BBS.example>"), "");  // data now, not a command
+    EXPECT_EQ(Say("RCPT TO:<Mary.Jones@BBS.example>"), "");   // data now, not a command
     EXPECT_EQ(Send("Subject: hi\r\n..leading dot\r\n.\r\n"), "");
     ASSERT_TRUE(host.saved);
     EXPECT_EQ(host.saved->returnPath, "sender@remote.example");
@@ -136,8 +136,7 @@ TEST_F(DialogueTest, RecipientRefusals) {
 
 TEST_F(DialogueTest, AutoVerifyLearnsAUserNameAsAHandleInAnyState) {
     // Before HELO the command is refused, but the name is learned all the same.
-    EXPECT_EQ(Say("RCPT TO:<Mary.Jones@anywhere.example>"),
-              "503 Unexpected command or sequence of commands.\r\n");
+    EXPECT_EQ(Say("RCPT TO:<Mary.Jones@anywhere.example>"), "503 Unexpected command or sequence of commands.\r\n");
     EXPECT_TRUE(ReadFileText(PathJoin(install.MainDir(), "HANDLES.UIP")).contains("mary.jones,3,"));
     install.settings.AutoVerify = 0;
     Say("HELO x");
@@ -402,8 +401,7 @@ TEST_F(DialogueSizeTest, AMessageOfExactlyTheLimitIsAccepted) {
 
 TEST_F(DialogueSizeTest, OneMoreWithTheEndMarkInTheSameBlockIsNotSaved) {
     OpenTransaction();
-    EXPECT_EQ(Send(Message(1001)),
-              "552 Message has exceeded storage allocation. Message was not saved.\r\n");
+    EXPECT_EQ(Send(Message(1001)), "552 Message has exceeded storage allocation. Message was not saved.\r\n");
     EXPECT_FALSE(host.saved);
     EXPECT_TRUE(host.ended);
 }
@@ -450,4 +448,4 @@ TEST_F(DialogueRelayTest, APassedClientIsWelcomedAndTheTestRunsAtEveryGreeting) 
     EXPECT_EQ(install.stats.BlockedRelays, 0);
 }
 
-}  // namespace
+}   // namespace

@@ -132,4 +132,4 @@ TEST(RelayNames, ReversedAddressAndErrorAnswers) {
     EXPECT_FALSE(RelayZones::IsForeign("127.0.0.2"));
 }
 
-}  // namespace
+}   // namespace

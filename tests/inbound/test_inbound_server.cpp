@@ -370,10 +370,12 @@ TEST_F(InboundServerTest, APeerThatDoesNotReadItsRepliesIsNotHeardUntilItDoes) {
 
     client->Socket().setReadBufferSize(0);
     Text received;
-    EXPECT_TRUE(RunEventsUntil([&] {
-        received += client->ReadFor(20);
-        return received.endsWith("250 OK.\r\n");
-    }, 20000));
+    EXPECT_TRUE(RunEventsUntil(
+        [&] {
+            received += client->ReadFor(20);
+            return received.endsWith("250 OK.\r\n");
+        },
+        20000));
     EXPECT_TRUE(received.contains("250 <member249999@far.example>\r\n"));
 }
 
@@ -423,4 +425,4 @@ TEST(IpRules, RowsMatchPartByPartAsNumbersOrStars) {
     EXPECT_TRUE(IpRowMatches("*.*.*.*", "1.2.3.4"));
 }
 
-}  // namespace
+}   // namespace

@@ -8,9 +8,9 @@ namespace {
 
 // Eleven records; user 7 is the auto-responder of the file-request tests.
 const QList<TestUser> kUsers = {
-    {"Sysop", 255, ""},       {"John Smith", 20, "I"}, {"Mary Jones", 20, "XI"}, {"", 0, ""},
-    {"Bob", 20, "i"},         {"Carol", 20, ""},       {"Robot", 20, ""},        {"Dan", 20, ""},
-    {"Eve", 20, ""},          {"Frank", 20, ""},       {"Grace", 20, ""},
+    {"Sysop", 255, ""}, {"John Smith", 20, "I"}, {"Mary Jones", 20, "XI"}, {"", 0, ""},
+    {"Bob", 20, "i"},   {"Carol", 20, ""},       {"Robot", 20, ""},        {"Dan", 20, ""},
+    {"Eve", 20, ""},    {"Frank", 20, ""},       {"Grace", 20, ""},
 };
 
 class RecipientsTest : public ::testing::Test {
@@ -45,7 +45,7 @@ protected:
     ServerContext ctx{settings, install.bbs, stats, log, run};
 };
 
-}  // namespace
+}   // namespace
 
 TEST(RecipientAddress, PiecesAndNormalForm) {
     EXPECT_EQ(NormalisedLocalPart("  John  Smith @bbs.example"), "John..Smith");
@@ -75,7 +75,7 @@ TEST_F(RecipientsTest, SpaceAndDotFormsFindTheSameHandle) {
     // Mary is only a record name: FindUser finds her, CheckTo does not.
     EXPECT_FALSE(CheckTo(ctx, "mary.jones@bbs.example"));
     EXPECT_EQ(Found("MARY.JONES@x"), "3:Mary Jones");
-    EXPECT_EQ(Found("Bob Alt@x"), "5:Bob.Alt");    // the local part, not the record name
+    EXPECT_EQ(Found("Bob Alt@x"), "5:Bob.Alt");   // the local part, not the record name
     EXPECT_FALSE(CheckTo(ctx, "nobody@x"));
     EXPECT_EQ(Found("nobody@x"), "0:");
     EXPECT_EQ(Found(" @x"), "0:");
@@ -113,15 +113,15 @@ TEST_F(RecipientsTest, FindUserNamesAUserFileMatchByItsHandle) {
 
 TEST_F(RecipientsTest, AliasesResolveToNamesAndUserNumbers) {
     List("aliases", "alias,bob;info,;info,5;sales,Mary Jones;help,0;help,1;web master,john smith;x,a,b");
-    EXPECT_FALSE(CheckTo(ctx, "alias@x"));     // the placeholder row is never an alias
-    EXPECT_TRUE(CheckTo(ctx, "INFO@x"));       // the empty row is skipped, the next one applies
-    EXPECT_EQ(Found("info@x"), "5:Bob");       // the resolved name, as the record writes it
-    EXPECT_FALSE(CheckTo(ctx, "sales@x"));     // Mary.Jones is no handle
+    EXPECT_FALSE(CheckTo(ctx, "alias@x"));   // the placeholder row is never an alias
+    EXPECT_TRUE(CheckTo(ctx, "INFO@x"));     // the empty row is skipped, the next one applies
+    EXPECT_EQ(Found("info@x"), "5:Bob");     // the resolved name, as the record writes it
+    EXPECT_FALSE(CheckTo(ctx, "sales@x"));   // Mary.Jones is no handle
     EXPECT_EQ(Found("sales@x"), "3:Mary Jones");
-    EXPECT_FALSE(CheckTo(ctx, "help@x"));      // user 0 stops the alias step
+    EXPECT_FALSE(CheckTo(ctx, "help@x"));   // user 0 stops the alias step
     EXPECT_EQ(Found("help@x"), "0:");
     EXPECT_TRUE(CheckTo(ctx, "Web.Master@x"));
-    EXPECT_EQ(Found("x@x"), "0:");             // "a,b" is one user column
+    EXPECT_EQ(Found("x@x"), "0:");   // "a,b" is one user column
 }
 
 TEST_F(RecipientsTest, AliasToAMissingUserNumberFindsNobody) {
@@ -132,7 +132,7 @@ TEST_F(RecipientsTest, AliasToAMissingUserNumberFindsNobody) {
 
 TEST_F(RecipientsTest, UserNumbersCountOnlyWithTheSetting) {
     EXPECT_FALSE(CheckTo(ctx, "11@x"));
-    EXPECT_TRUE(CheckTo(ctx, "8@x"));          // a handle made of digits
+    EXPECT_TRUE(CheckTo(ctx, "8@x"));   // a handle made of digits
     EXPECT_EQ(Found("11@x"), "0:");
     settings.EmailUserNumber = 1;
     EXPECT_TRUE(CheckTo(ctx, "11@x"));
@@ -189,16 +189,16 @@ TEST_F(RecipientsTest, PassThruNamesAndTheirIndexString) {
 TEST_F(RecipientsTest, InternetFlagsFromNetworksList) {
     EXPECT_FALSE(CheckUserFlags(ctx, 6));   // no NETWORKS.LST
     UserInstall::Write(install.Data("NETWORKS.LST"), "1,Local,x,Z\r\n4,Fido,x,F\r\n");
-    EXPECT_TRUE(CheckUserFlags(ctx, 6));    // no line for network 9
+    EXPECT_TRUE(CheckUserFlags(ctx, 6));   // no line for network 9
     EXPECT_FALSE(CheckUserFlags(ctx, 0));
     UserInstall::Write(install.Data("NETWORKS.LST"), "09 ,Internet,x, - \r\n");
     EXPECT_TRUE(CheckUserFlags(ctx, 6));
     UserInstall::Write(install.Data("NETWORKS.LST"), "1,Local,,\r\n9,Internet,x, i \r\n9,Again,x,-\r\n");
-    EXPECT_TRUE(CheckUserFlags(ctx, 2));    // "I"
-    EXPECT_TRUE(CheckUserFlags(ctx, 3));    // "XI"
-    EXPECT_TRUE(CheckUserFlags(ctx, 5));    // "i", compared upper-cased
+    EXPECT_TRUE(CheckUserFlags(ctx, 2));   // "I"
+    EXPECT_TRUE(CheckUserFlags(ctx, 3));   // "XI"
+    EXPECT_TRUE(CheckUserFlags(ctx, 5));   // "i", compared upper-cased
     EXPECT_FALSE(CheckUserFlags(ctx, 6));
-    EXPECT_TRUE(CheckUserFlags(ctx, 1));    // security level 255
+    EXPECT_TRUE(CheckUserFlags(ctx, 1));   // security level 255
     UserInstall::Write(install.Data("NETWORKS.LST"), "9,Internet,x,IX\r\n");
     EXPECT_FALSE(CheckUserFlags(ctx, 3));   // the flags must stand together
     UserInstall::Write(install.Data("NETWORKS.LST"), "9,Internet,x,I,more\r\n");
@@ -274,10 +274,8 @@ TEST_F(RecipientsTest, VerifiedUserStartsAMissingIndex) {
 TEST_F(RecipientsTest, VerifiedUserIgnoresUsersTheRebuildLeavesOut) {
     const Text before = Handles();
     // User 4 has security level 0: locked out, never listed, never learned.
-    for (const Text& address : {Text("anything@x"), Text("a,1@x"), Text("a\r\nb@x")})
-        AddVerifiedUser(ctx, 4, address);
-    for (const Text& address : {Text(" @x"), Text("")})
-        AddVerifiedUser(ctx, 5, address);
+    for (const Text& address : {Text("anything@x"), Text("a,1@x"), Text("a\r\nb@x")}) AddVerifiedUser(ctx, 4, address);
+    for (const Text& address : {Text(" @x"), Text("")}) AddVerifiedUser(ctx, 5, address);
     AddVerifiedUser(ctx, 0, "zero@x");
     EXPECT_EQ(Handles(), before);
 }

@@ -11,10 +11,10 @@
 #include "server/store/KeyedList.h"
 #include "tests/support/TempBbs.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <gtest/gtest.h>
 #include <optional>
 
 inline TestBbsOptions IntakeBbsOptions() {
@@ -71,8 +71,8 @@ public:
     }
 
     // Runs SaveMessage and the loop until it has answered (at most `seconds`).
-    std::optional<SaveResult> Save(const Text& message, const Text& recipients, const Text& returnPath = "sender@remote.example",
-                                   int seconds = 5) {
+    std::optional<SaveResult> Save(const Text& message, const Text& recipients,
+                                   const Text& returnPath = "sender@remote.example", int seconds = 5) {
         ReceivedMessage m{returnPath, recipients, message, 3, "192.0.2.7"};
         std::optional<SaveResult> result;
         intake.SaveMessage(m, [&](SaveResult r) { result = r; });

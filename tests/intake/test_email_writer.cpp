@@ -7,8 +7,9 @@
 #include <QtEndian>
 
 namespace {
-const Text kMessage = "From: Alice <Alice@Remote.Example>\r\nTo: x@bbs.example\r\nSubject:  Hello there \r\n"
-                      "Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n\r\nFirst line\r\n\r\nLast line\r\n";
+const Text kMessage =
+    "From: Alice <Alice@Remote.Example>\r\nTo: x@bbs.example\r\nSubject:  Hello there \r\n"
+    "Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n\r\nFirst line\r\n\r\nLast line\r\n";
 }
 
 TEST(WriteMessage, NetworkZeroFillsEveryFieldOfTheLocalRecord) {
@@ -82,7 +83,8 @@ TEST(WriteMessage, OtherNetworkGoesToTheSpool) {
     EXPECT_EQ(spool[0].body, "First line\r\n\r\nLast line\r\n");
     EXPECT_EQ(FileLength(SpoolNetPath(bbs.bbs.DataDir())), 582 + 25);
     EXPECT_TRUE(bbs.Logged("Email forwarded to: sysop@1:100/1*4"));
-    EXPECT_EQ(qFromLittleEndian<int32_t>(ReadFileBytes(PathJoin(bbs.bbs.DataDir(), "STATZRBS.DAT")).constData() + 68), 1);
+    EXPECT_EQ(qFromLittleEndian<int32_t>(ReadFileBytes(PathJoin(bbs.bbs.DataDir(), "STATZRBS.DAT")).constData() + 68),
+              1);
 }
 
 TEST(WriteMessage, NetworkNineQueuesWithTheNewToAndLeavesTheBaseAlone) {

@@ -7,7 +7,7 @@ Text Headers(const Text& subject, const Text& extra = "") {
     return "From: a@remote.example\r\nTo: darkstar@bbs.example\r\nSubject: " + subject +
            "\r\nDate: Tue, 11 Jul 2006 19:35:37 +0200\r\n" + extra;
 }
-}  // namespace
+}   // namespace
 
 TEST(Rules, MissingToDeletesEvenWithCarbonCopies) {
     IntakeInstall bbs;
@@ -39,8 +39,9 @@ TEST(HeaderFilter, EmptyPhraseRequiresTheHeader) {
 
 TEST(HeaderFilter, PhraseMatchesIgnoringCaseAndPlaceholdersAreSkipped) {
     IntakeInstall bbs;
-    bbs.List("headerfilter", "X-Filter, *** NEW FILTER ***; x-filter,hi; Foo, *** new filter *** ;,Hi;"
-                             " X-Mailer , Spam  Cannon ;Subject, free");
+    bbs.List("headerfilter",
+             "X-Filter, *** NEW FILTER ***; x-filter,hi; Foo, *** new filter *** ;,Hi;"
+             " X-Mailer , Spam  Cannon ;Subject, free");
     EXPECT_EQ(bbs.Save(Mail(Headers("Hi there")), "darkstar@bbs.example"), SaveResult::Saved);
     EXPECT_EQ(bbs.Save(Mail(Headers("Hi", "X-Mailer: The SPAM  CANNON 2\r\n")), "darkstar@bbs.example"),
               SaveResult::NotSaved);

@@ -22,7 +22,7 @@ const Text kHeaders =
     "Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n"
     "Message-ID: <1@remote.example>\r\n";
 
-}  // namespace
+}   // namespace
 
 TEST(HandOff, FileHoldsTraceHeadersRepairedMessageAndTwoEmptyLines) {
     IntakeInstall bbs;
@@ -44,17 +44,18 @@ TEST(HandOff, FileHoldsTraceHeadersRepairedMessageAndTwoEmptyLines) {
               "Line one\r\n..\r\n. x\r\n.x\r\n"
               "\r\n"
               "\r\n");
-    EXPECT_EQ(bbs.Events(), TextList({"> Message Return-Path: sender@remote.example",
-                                      "> Message From: Alice <alice@remote.example>",
-                                      "> Message To: John Smith <john.smith@bbs.example>", "> Message Subject: Hi",
-                                      "> Message ID: <1@remote.example>",
-                                      "Email received: alice@remote.example --> john.smith@bbs.example"}));
+    EXPECT_EQ(bbs.Events(),
+              TextList({"> Message Return-Path: sender@remote.example", "> Message From: Alice <alice@remote.example>",
+                        "> Message To: John Smith <john.smith@bbs.example>", "> Message Subject: Hi",
+                        "> Message ID: <1@remote.example>",
+                        "Email received: alice@remote.example --> john.smith@bbs.example"}));
 }
 
 TEST(HandOff, AttachmentTailFollowsAnEmptyLineAndFileEndsWithOne) {
     IntakeInstall bbs;
-    const Text body = "--b\r\nContent-Type: text/plain\r\n\r\nSee the file.\r\n"
-                      "--b\r\nContent-Type: application/pdf;\r\n\tname=x.pdf\r\n\r\nQUJD\r\n..\r\n--b--\r\n\r\n";
+    const Text body =
+        "--b\r\nContent-Type: text/plain\r\n\r\nSee the file.\r\n"
+        "--b\r\nContent-Type: application/pdf;\r\n\tname=x.pdf\r\n\r\nQUJD\r\n..\r\n--b--\r\n\r\n";
     ASSERT_EQ(bbs.Save(Mail(kHeaders, body), "john.smith@bbs.example"), SaveResult::Saved);
     const Text file = bbs.HandOff();
     const qsizetype bodyAt = file.indexOf("\r\n\r\n") + 4;
@@ -68,10 +69,11 @@ TEST(HandOff, AttachmentTailFollowsAnEmptyLineAndFileEndsWithOne) {
 TEST(HandOff, LineEndsAreNormalisedAndMissingHeadersFilledIn) {
     IntakeInstall bbs;
     const QDateTime before = QDateTime::currentDateTime();
-    ASSERT_EQ(bbs.Save("Sender: Bob <bob@remote.example>\nTo: darkstar@bbs.example\r\rBody\rline\n", "darkstar@bbs.example"),
-              SaveResult::Saved);
+    ASSERT_EQ(
+        bbs.Save("Sender: Bob <bob@remote.example>\nTo: darkstar@bbs.example\r\rBody\rline\n", "darkstar@bbs.example"),
+        SaveResult::Saved);
     const Text file = bbs.HandOff();
-    const qsizetype head = file.indexOf("\r\n\tfor <darkstar@bbs.example>; ") ;
+    const qsizetype head = file.indexOf("\r\n\tfor <darkstar@bbs.example>; ");
     ASSERT_GE(head, 0);
     const Text rest = file.mid(file.indexOf("\r\n", head + 2) + 2);
     // From comes from Sender, reply-to from From; Subject is added empty and
@@ -89,7 +91,8 @@ TEST(HandOff, LineEndsAreNormalisedAndMissingHeadersFilledIn) {
 
 TEST(HandOff, BodyLineThatLooksLikeAHeaderIsNeverEdited) {
     IntakeInstall bbs;
-    const Text headers = "From: a@remote.example\r\nTo: darkstar@bbs.example\r\nDate: Tue, 11 Jul 2006 19:35:37 +0200\r\n";
+    const Text headers =
+        "From: a@remote.example\r\nTo: darkstar@bbs.example\r\nDate: Tue, 11 Jul 2006 19:35:37 +0200\r\n";
     ASSERT_EQ(bbs.Save(Mail(headers, "Subject: in the body\r\nTo: x@y.example\r\n"), "darkstar@bbs.example"),
               SaveResult::Saved);
     const Text file = bbs.HandOff();
@@ -176,7 +179,8 @@ TEST(HandOff, ReceivedTextIsNeverChangedInPlace) {
     const Text before(message.constData(), message.size());
     ASSERT_EQ(bbs.Save(message, "john.smith@bbs.example"), SaveResult::Saved);
     EXPECT_EQ(message, before);
-    EXPECT_TRUE(bbs.HandOff().endsWith("\r\n\r\n.one\r\n..\r\n--b\r\n\r\nContent-Type: application/x\r\n\r\n..\r\n\r\n"));
+    EXPECT_TRUE(
+        bbs.HandOff().endsWith("\r\n\r\n.one\r\n..\r\n--b\r\n\r\nContent-Type: application/x\r\n\r\n..\r\n\r\n"));
 }
 
 TEST(HandOff, RecipientNamedTwiceGetsOneCopy) {

@@ -10,13 +10,14 @@
 
 namespace {
 Text MaskDate(const Text& text) {
-    static const QRegularExpression date(R"(Date: [A-Z][a-z]{2}, \d{2} [A-Z][a-z]{2} \d{4} \d{2}:\d{2}:\d{2} [+-]\d{4})");
+    static const QRegularExpression date(
+        R"(Date: [A-Z][a-z]{2}, \d{2} [A-Z][a-z]{2} \d{4} \d{2}:\d{2}:\d{2} [+-]\d{4})");
     return QString::fromLatin1(text).replace(date, "Date: <DATE>").toLatin1();
 }
 Text Queued(const IntakeInstall& bbs, int i = 0) {
     return ReadFileBytes(PathJoin(bbs.bbs.QueueDir(), bbs.QueueFiles().value(i)));
 }
-}  // namespace
+}   // namespace
 
 TEST(InetMessage, PlainMessageToTheInternet) {
     IntakeInstall bbs;
@@ -29,12 +30,14 @@ TEST(InetMessage, PlainMessageToTheInternet) {
               "Subject: Subject line\r\n"
               "Date: <DATE>\r\n"
               "X-Mailer: OSPRINE v1.4.060711\r\n"
-              "Organization: " + bbs.bbs.main.BbsName + "\r\n"
-              "MIME-Version: 1.0\r\n"
-              "Content-Type: text/plain; charset=us-ascii\r\n"
-              "Content-Transfer-Encoding: 7bit\r\n"
-              "\r\n"
-              "Body text\r\n");
+              "Organization: " +
+                  bbs.bbs.main.BbsName +
+                  "\r\n"
+                  "MIME-Version: 1.0\r\n"
+                  "Content-Type: text/plain; charset=us-ascii\r\n"
+                  "Content-Transfer-Encoding: 7bit\r\n"
+                  "\r\n"
+                  "Body text\r\n");
     EXPECT_FALSE(bbs.bbs.main.BbsName.isEmpty());
 }
 
@@ -58,14 +61,19 @@ TEST(InetMessage, AttachmentIsBase64InAMultipartBody) {
     const QRegularExpression form(R"(^\d{6}\.\d{1,5}/bbs\.example$)");
     EXPECT_TRUE(form.match(QString::fromLatin1(boundary)).hasMatch()) << boundary.constData();
     EXPECT_TRUE(boundary.startsWith(YyMmDd(before.date())));
-    const Text expectedTail = "Content-Transfer-Encoding: 7bit\r\n\r\n"
-                              "This is a MIME-encapsulated message.\r\n\r\n"
-                              "--" + boundary + "\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
-                              "Attached.\r\n\r\n"
-                              "--" + boundary + "\r\n"
-                              "Content-Type: application/octect-stream; name=\"DEMO.ZIP\"\r\n"
-                              "Content-Transfer-Encoding: base64\r\n\r\n" +
-                              clsBase64::EncodeArr(bytes) + "\r\n--" + boundary + "--\r\n";
+    const Text expectedTail =
+        "Content-Transfer-Encoding: 7bit\r\n\r\n"
+        "This is a MIME-encapsulated message.\r\n\r\n"
+        "--" +
+        boundary +
+        "\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
+        "Attached.\r\n\r\n"
+        "--" +
+        boundary +
+        "\r\n"
+        "Content-Type: application/octect-stream; name=\"DEMO.ZIP\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n" +
+        clsBase64::EncodeArr(bytes) + "\r\n--" + boundary + "--\r\n";
     EXPECT_TRUE(m.endsWith(expectedTail));
     EXPECT_TRUE(m.contains("\r\nContent-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n"));
 }

@@ -7,15 +7,16 @@
 #include <QElapsedTimer>
 
 namespace {
-const Text kHeaders = "From: Alice <alice@remote.example>\r\nTo: Someone <someone@else.example>\r\n"
-                      "Subject: Hi\r\nDate: Tue, 11 Jul 2006 19:35:37 +0200\r\n";
+const Text kHeaders =
+    "From: Alice <alice@remote.example>\r\nTo: Someone <someone@else.example>\r\n"
+    "Subject: Hi\r\nDate: Tue, 11 Jul 2006 19:35:37 +0200\r\n";
 
 Text ToLine(const Text& file) {
     for (const Text& line : file.split('\n'))
         if (line.startsWith("To: ")) return line.chopped(1);
     return {};
 }
-}  // namespace
+}   // namespace
 
 TEST(Rewrite, AliasToUserNumberOrNameBecomesLocalAddress) {
     IntakeInstall bbs;
@@ -69,8 +70,9 @@ TEST(CarbonCopies, HeaderRecipientsComeFirstAndUnknownOnesAreDropped) {
     IntakeInstall bbs;
     bbs.settings.AllowCarbonCopy = 1;
     bbs.List("passthru", "guest,0,0");
-    const Text headers = "From: a@remote.example\r\nTo: Mary <mary.jones@bbs.example>, x@else.example\r\n"
-                         "Cc: bob@bbs.example, MARY.JONES@bbs.example\r\nBcc: nobody@bbs.example\r\n";
+    const Text headers =
+        "From: a@remote.example\r\nTo: Mary <mary.jones@bbs.example>, x@else.example\r\n"
+        "Cc: bob@bbs.example, MARY.JONES@bbs.example\r\nBcc: nobody@bbs.example\r\n";
     ASSERT_EQ(bbs.Save(Mail(headers), "darkstar@bbs.example,guest@bbs.example"), SaveResult::Saved);
     ASSERT_EQ(bbs.HandOffs().size(), 3);
     EXPECT_TRUE(bbs.HandOff(0).contains("\tfor <mary.jones@bbs.example>; "));
@@ -118,7 +120,8 @@ TEST(CarbonCopies, HugeHeaderListIsCutButTheEnvelopeAlwaysCounts) {
     IntakeInstall bbs;
     bbs.settings.AllowCarbonCopy = 1;
     Text to = "bob@bbs.example";
-    for (int i = 0; i < 5000; ++i) to += ", nobody" + Text::number(i) + "@bbs.example, x" + Text::number(i) + "@far.example";
+    for (int i = 0; i < 5000; ++i)
+        to += ", nobody" + Text::number(i) + "@bbs.example, x" + Text::number(i) + "@far.example";
     to += ", mary.jones@bbs.example";
     QElapsedTimer t;
     t.start();

@@ -3,11 +3,11 @@
 #include "server/intake/SpamScan.h"
 #include "tests/intake/IntakeFixture.h"
 
-
 namespace {
 
-const Text kHeaders = "From: a@remote.example\r\nTo: darkstar@bbs.example\r\nSubject: Hi\r\n"
-                      "Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n";
+const Text kHeaders =
+    "From: a@remote.example\r\nTo: darkstar@bbs.example\r\nSubject: Hi\r\n"
+    "Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n";
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
@@ -31,13 +31,14 @@ public:
     void StandIn(const Text& body) const {
         const QString path = PathJoin(binDir(), "spamassassin");
         ASSERT_TRUE(WriteFileAtomic(path, "#!/bin/sh\n" + body));
-        ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        ASSERT_TRUE(
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     }
     QByteArray PathWithStandIn() const { return QFile::encodeName(binDir()) + ":" + qgetenv("PATH"); }
     QStringList Scratch() const { return QDir(bbs.TempDir()).entryList(QDir::Files); }
 };
 
-}  // namespace
+}   // namespace
 
 TEST(SpamScan, ScannerGetsTheMessageOnStandardInputAndItsOutputReplacesIt) {
     ScanInstall bbs;

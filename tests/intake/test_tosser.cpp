@@ -12,10 +12,16 @@ namespace {
 // A stand-in for the BBS's tosser: records how it was started, imports
 // (removes) the hand-off files and, when asked, takes its time.
 void InstallTosser(const QString& mainDir, const QString& spoolTmp, const QString& record, int sleepSeconds) {
-    const Text script = "#!/bin/sh\n"
-                        "echo \"$# $1 $2 $(pwd)\" >> '" + TextFromPath(record) + "'\n"
-                        "sleep " + Text::number(sleepSeconds) + "\n"
-                        "rm -f '" + TextFromPath(spoolTmp) + "'/*.D\n";
+    const Text script =
+        "#!/bin/sh\n"
+        "echo \"$# $1 $2 $(pwd)\" >> '" +
+        TextFromPath(record) +
+        "'\n"
+        "sleep " +
+        Text::number(sleepSeconds) +
+        "\n"
+        "rm -f '" +
+        TextFromPath(spoolTmp) + "'/*.D\n";
     const QString path = PathJoin(mainDir, "ZUUCP.EXE");
     ASSERT_TRUE(WriteFileAtomic(path, script));
     ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
@@ -55,7 +61,7 @@ public:
     QString mainDir, record;
 };
 
-}  // namespace
+}   // namespace
 
 TEST(TosserScript, ChangesToTheQuotedMainDirectoryRunsTheTosserAndDeletesItself) {
     const QDateTime when(QDate(2006, 7, 11), QTime(9, 5, 7));

@@ -1,24 +1,21 @@
 // The Base64 codec: RFC 2045 vectors, the 76-character line breaking, the
 // lenient decoder against hostile input, and the file variants.
-#include "server/net/Base64.h"
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
+#include "server/net/Base64.h"
 
 namespace {
 
-QByteArray Bytes(int count)
-{
+QByteArray Bytes(int count) {
     QByteArray b;
-    for (int i = 0; i < count; ++i)
-        b += static_cast<char>(i * 7 + 3);
+    for (int i = 0; i < count; ++i) b += static_cast<char>(i * 7 + 3);
     return b;
 }
 
-}  // namespace
+}   // namespace
 
-TEST(Base64, EncodesGroupsAndPadding)
-{
+TEST(Base64, EncodesGroupsAndPadding) {
     EXPECT_EQ(clsBase64::Encode("abc"), "YWJj");
     EXPECT_EQ(clsBase64::Encode("ab"), "YWI=");
     EXPECT_EQ(clsBase64::Encode("a"), "YQ==");
@@ -29,8 +26,7 @@ TEST(Base64, EncodesGroupsAndPadding)
     EXPECT_EQ(clsBase64::Encode("user@example.com"), "dXNlckBleGFtcGxlLmNvbQ==");
 }
 
-TEST(Base64, BreaksLinesAfter76Characters)
-{
+TEST(Base64, BreaksLinesAfter76Characters) {
     const Text one = clsBase64::EncodeArr(Bytes(57));
     EXPECT_EQ(one.size(), 76);
     EXPECT_FALSE(one.contains('\r'));
@@ -48,8 +44,7 @@ TEST(Base64, BreaksLinesAfter76Characters)
     EXPECT_EQ(full.count("\r\n"), 1);
 }
 
-TEST(Base64, RoundTripsEveryLength)
-{
+TEST(Base64, RoundTripsEveryLength) {
     for (int n = 0; n < 300; ++n) {
         const QByteArray data = Bytes(n);
         ASSERT_EQ(clsBase64::DecodeArr(clsBase64::EncodeArr(data)), data) << n;
@@ -57,8 +52,7 @@ TEST(Base64, RoundTripsEveryLength)
     }
 }
 
-TEST(Base64, DecodesIgnoringLineBreaksAndPadding)
-{
+TEST(Base64, DecodesIgnoringLineBreaksAndPadding) {
     EXPECT_EQ(clsBase64::Decode("YWJj"), "abc");
     EXPECT_EQ(clsBase64::Decode("YW\r\nJj"), "abc");
     EXPECT_EQ(clsBase64::Decode("Y=W=J=j=="), "abc");
@@ -67,8 +61,7 @@ TEST(Base64, DecodesIgnoringLineBreaksAndPadding)
     EXPECT_EQ(clsBase64::Decode(""), "");
 }
 
-TEST(Base64, DecodesHostileInputWithoutFailing)
-{
+TEST(Base64, DecodesHostileInputWithoutFailing) {
     // One value left over gives nothing.
     EXPECT_EQ(clsBase64::DecodeArr("Y"), "");
     EXPECT_EQ(clsBase64::DecodeArr("YWJjY"), "abc");
@@ -84,8 +77,7 @@ TEST(Base64, DecodesHostileInputWithoutFailing)
     EXPECT_EQ(clsBase64::DecodeArr(QByteArray(100000, '\r')).size(), 75000);
 }
 
-TEST(Base64, EncodesFiles)
-{
+TEST(Base64, EncodesFiles) {
     QTemporaryDir dir;
     const QString path = dir.filePath("data.bin");
     EXPECT_EQ(clsBase64::EncodeFromFile(path), "") << "missing file";
@@ -99,8 +91,7 @@ TEST(Base64, EncodesFiles)
     EXPECT_EQ(clsBase64::EncodeFromFile(path), clsBase64::EncodeArr(Bytes(200)));
 }
 
-TEST(Base64, DecodeToFileRefusesAnExistingFile)
-{
+TEST(Base64, DecodeToFileRefusesAnExistingFile) {
     QTemporaryDir dir;
     const QString path = dir.filePath("out.bin");
     ASSERT_TRUE(clsBase64::DecodeToFile("YWJj", path));

@@ -13,8 +13,7 @@ namespace {
 std::optional<Text> WaitFor(const std::optional<Text>& answer, int limitMs) {
     QElapsedTimer clock;
     clock.start();
-    while (!answer && clock.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    while (!answer && clock.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     return answer;
 }
 
@@ -22,9 +21,8 @@ class ResolverTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dns_ = new TestDnsServer({"--address=/listed.zone.test/127.0.0.2", "--local=/zone.test/",
-                                  "--host-record=named.test,127.0.0.9",
-                                  "--host-record=multi.test,127.0.0.21", "--host-record=multi.test,127.0.0.22",
-                                  "--local=/test/"});
+                                  "--host-record=named.test,127.0.0.9", "--host-record=multi.test,127.0.0.21",
+                                  "--host-record=multi.test,127.0.0.22", "--local=/test/"});
         ASSERT_TRUE(dns_->Started()) << dns_->Output().toStdString();
     }
     static void TearDownTestSuite() {
@@ -53,7 +51,7 @@ TEST_F(ResolverTest, NameToAddressGivesTheDottedAddressOrEmptyText) {
     clsIPResolve r;
     ASSERT_TRUE(r.Started());
     EXPECT_EQ(Lookup(r, "listed.zone.test"), Text("127.0.0.2"));
-    EXPECT_EQ(Lookup(r, " 4.3.2.1.listed.zone.test "), Text("127.0.0.2"));  // subdomains too, trimmed
+    EXPECT_EQ(Lookup(r, " 4.3.2.1.listed.zone.test "), Text("127.0.0.2"));   // subdomains too, trimmed
     EXPECT_EQ(Lookup(r, "not-listed.zone.test"), Text(""));
     EXPECT_EQ(Lookup(r, ""), Text(""));
 }
@@ -129,8 +127,7 @@ TEST_F(ResolverTest, NoAnswerArrivesAfterTheResolverIsGone) {
     }
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 300)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    while (clock.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     EXPECT_FALSE(called);
 }
 
@@ -141,4 +138,4 @@ TEST_F(ResolverTest, ABadServerOverrideStartsNothing) {
     EXPECT_EQ(Lookup(r, "listed.zone.test", 2000), Text(""));
 }
 
-}  // namespace
+}   // namespace

@@ -14,9 +14,15 @@ public:
     // `records` are dnsmasq options such as "--address=/a.test/127.0.0.2".
     explicit TestDnsServer(const QStringList& records) {
         port_ = FreeUdpPort();
-        QStringList args{"--no-daemon", "--keep-in-foreground", "--port=" + QString::number(port_),
-                         "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv", "--no-hosts",
-                         "--conf-file=/dev/null", "--pid-file="};
+        QStringList args{"--no-daemon",
+                         "--keep-in-foreground",
+                         "--port=" + QString::number(port_),
+                         "--listen-address=127.0.0.1",
+                         "--bind-interfaces",
+                         "--no-resolv",
+                         "--no-hosts",
+                         "--conf-file=/dev/null",
+                         "--pid-file="};
         args += records;
         process_.setProgram("/usr/sbin/dnsmasq");
         process_.setArguments(args);
@@ -52,8 +58,7 @@ private:
         clock.start();
         while (clock.elapsed() < 5000 && process_.state() == QProcess::Running) {
             QUdpSocket probe;
-            if (!probe.bind(QHostAddress::LocalHost, port_))
-                return true;
+            if (!probe.bind(QHostAddress::LocalHost, port_)) return true;
             probe.close();
             QThread::msleep(50);
         }

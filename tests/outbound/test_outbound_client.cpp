@@ -1,23 +1,22 @@
 // The SMTP client against a real upstream server (aiosmtpd) on loopback,
 // driven by calling the outbound tick directly.
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTimer>
 #include "server/net/Base64.h"
 #include "server/outbound/OutboundClient.h"
 #include "server/store/Dates.h"
 #include "server/store/Headers.h"
 #include "tests/outbound/OutboundFixture.h"
 #include "tests/outbound/ScriptedServers.h"
-#include <QElapsedTimer>
-#include <QSignalSpy>
-#include <QRegularExpression>
-#include <QTcpServer>
-#include <QTimer>
 
 namespace {
 
 class ClientTest : public ::testing::Test {
 protected:
-    ClientTest() : client(b.ctx)
-    {
+    ClientTest() : client(b.ctx) {
         b.settings.ClientHost = " 127.0.0.1 ";
         OutboundClient::Timeouts t;
         t.replyMs = 1500;   // only the silent server ever waits this long
@@ -31,8 +30,7 @@ protected:
     void UseUpstream(quint16 port) { b.settings.ClientPort = int16_t(port); }   // the record keeps 16 bits
 
     // POP3 before SMTP against the given server and account.
-    void UsePop3(const Text& host, quint16 port, const Text& user, const Text& password)
-    {
+    void UsePop3(const Text& host, quint16 port, const Text& user, const Text& password) {
         b.settings.Pop3Before = 1;
         b.settings.Pop3Host = host;
         b.settings.Pop3Port = int16_t(port);
@@ -42,8 +40,7 @@ protected:
 
     // One outbound tick and the connection it starts, up to the supervision
     // tick that returns the client to idle.
-    void RunConnection()
-    {
+    void RunConnection() {
         QSignalSpy ended(&client, &OutboundClient::connectionEnded);
         client.Timer4_Timer();
         ASSERT_TRUE(SpinUntil([&] { return ended.count() > 0; }, 15000)) << "the connection did not end";
@@ -53,11 +50,9 @@ protected:
     }
 
     // Lines the upstream server read, without their line ends.
-    static TextList Commands(const Upstream& up)
-    {
+    static TextList Commands(const Upstream& up) {
         TextList out;
-        for (const Text& line : up.Lines())
-            out.append(line.chopped(2));
+        for (const Text& line : up.Lines()) out.append(line.chopped(2));
         return out;
     }
 
@@ -79,8 +74,7 @@ public:
 
     // With `slowReadBytes`, the server reads at most that many bytes every
     // 50 ms, like one at the end of a slow line.
-    RawUpstream(TextList greeting, Script script, qint64 slowReadBytes = 0) : script_(std::move(script))
-    {
+    RawUpstream(TextList greeting, Script script, qint64 slowReadBytes = 0) : script_(std::move(script)) {
         EXPECT_TRUE(server_.listen(QHostAddress::LocalHost));
         QObject::connect(&server_, &QTcpServer::newConnection, [this, greeting, slowReadBytes] {
             peer_ = server_.nextPendingConnection();
@@ -101,23 +95,20 @@ public:
     // Every line read, without its CR LF.
     const TextList& Lines() const { return lines_; }
     // The message data as read, between DATA and the final ".".
-    Text Data() const
-    {
+    Text Data() const {
         const qsizetype from = lines_.indexOf("DATA"), to = lines_.indexOf(".");
         return from >= 0 && to > from ? lines_.mid(from + 1, to - from - 1).join("\r\n") + "\r\n" : Text();
     }
 
 private:
-    void Read(qint64 most = -1)
-    {
+    void Read(qint64 most = -1) {
         buffer_ += most < 0 ? peer_->readAll() : peer_->read(most);
         qsizetype start = 0;
         for (qsizetype end; (end = buffer_.indexOf("\r\n", start)) >= 0;) {
             const Text line = buffer_.mid(start, end - start);
             start = end + 2;
             lines_.append(line);
-            if (inData_ && line != ".")
-                continue;
+            if (inData_ && line != ".") continue;
             inData_ = false;
             const TextList reply = script_(line);
             inData_ = !reply.isEmpty() && reply.last().startsWith("354");
@@ -125,8 +116,7 @@ private:
         }
         buffer_.remove(0, start);
     }
-    void Send(const TextList& chunks)
-    {
+    void Send(const TextList& chunks) {
         int delay = 0;
         for (const Text& chunk : chunks) {
             QTimer::singleShot(delay, peer_, [peer = peer_, chunk] { peer->write(chunk); });
@@ -143,26 +133,19 @@ private:
 };
 
 // The usual answers of an upstream server that takes everything.
-TextList Accepting(const Text& line)
-{
+TextList Accepting(const Text& line) {
     const Text command = line.left(4).toUpper();
-    if (command == "EHLO")
-        return {"250 hello\r\n"};
-    if (command == "MAIL" || command == "RCPT")
-        return {"250 ok\r\n"};
-    if (command == "DATA")
-        return {"354 go ahead\r\n"};
-    if (line == ".")
-        return {"250 done\r\n"};
-    if (command == "QUIT")
-        return {"221 bye\r\n"};
+    if (command == "EHLO") return {"250 hello\r\n"};
+    if (command == "MAIL" || command == "RCPT") return {"250 ok\r\n"};
+    if (command == "DATA") return {"354 go ahead\r\n"};
+    if (line == ".") return {"250 done\r\n"};
+    if (command == "QUIT") return {"221 bye\r\n"};
     return {"500 what\r\n"};
 }
 
-}  // namespace
+}   // namespace
 
-TEST_F(ClientTest, DeliversEachDueMessageAndDeletesIt)
-{
+TEST_F(ClientTest, DeliversEachDueMessageAndDeletesIt) {
     Upstream up;
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("Far Away <far@remote.example>", "Hello\r\n.dot line\r\n..two dots\r\n.\r\nend\r\n"));
@@ -213,8 +196,7 @@ TEST_F(ClientTest, DeliversEachDueMessageAndDeletesIt)
     EXPECT_TRUE(log.contains("     0  Connection Terminated\r\n"));
 }
 
-TEST_F(ClientTest, AttachmentLinesCannotEndTheData)
-{
+TEST_F(ClientTest, AttachmentLinesCannotEndTheData) {
     // A line holding only "." in the attachment section would end the data
     // early and turn the rest into commands; it is made transparent too.
     Upstream up;
@@ -230,8 +212,7 @@ TEST_F(ClientTest, AttachmentLinesCannotEndTheData)
     EXPECT_TRUE(up.Messages()[0].content.endsWith("see attached" + attachment + "\r\n"));
 }
 
-TEST_F(ClientTest, TemporaryRcptRefusalResetsAndGoesOn)
-{
+TEST_F(ClientTest, TemporaryRcptRefusalResetsAndGoesOn) {
     Upstream up(QJsonObject{{"RCPT", QJsonArray{"451 4.3.0 try again later"}}});
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("first@remote.example", "one"));
@@ -250,8 +231,7 @@ TEST_F(ClientTest, TemporaryRcptRefusalResetsAndGoesOn)
     EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", b.Get("V1.D")), "1");
 }
 
-TEST_F(ClientTest, TemporaryDataRefusalResetsToo)
-{
+TEST_F(ClientTest, TemporaryDataRefusalResetsToo) {
     Upstream up(QJsonObject{{"DATA", QJsonArray{"451 4.3.0 not now"}}});
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("first@remote.example", "one"));
@@ -265,8 +245,7 @@ TEST_F(ClientTest, TemporaryDataRefusalResetsToo)
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }
 
-TEST_F(ClientTest, RefusedBodyStaysQueuedWithoutReset)
-{
+TEST_F(ClientTest, RefusedBodyStaysQueuedWithoutReset) {
     Upstream up(QJsonObject{{"DATA_END", QJsonArray{"452 4.3.1 mailbox full"}}});
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("first@remote.example", "one"));
@@ -278,8 +257,7 @@ TEST_F(ClientTest, RefusedBodyStaysQueuedWithoutReset)
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }
 
-TEST_F(ClientTest, PermanentRcptRefusalReturnsTheMessageAndQuits)
-{
+TEST_F(ClientTest, PermanentRcptRefusalReturnsTheMessageAndQuits) {
     Upstream up(QJsonObject{{"RCPT", QJsonArray{"550 5.1.1 no such user"}}});
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("nobody@remote.example", "Lost words\r\n"));
@@ -300,8 +278,7 @@ TEST_F(ClientTest, PermanentRcptRefusalReturnsTheMessageAndQuits)
 }
 
 // Servers that know only RFC 821 refuse EHLO, some with a 5xx.
-TEST_F(ClientTest, RefusedEhloFallsBackToHelo)
-{
+TEST_F(ClientTest, RefusedEhloFallsBackToHelo) {
     for (const char* refusal : {"421 4.3.2 busy", "502 5.5.1 not here"}) {
         Upstream up(QJsonObject{{"EHLO", refusal}});
         UseUpstream(up.Port());
@@ -310,7 +287,8 @@ TEST_F(ClientTest, RefusedEhloFallsBackToHelo)
         ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
         const TextList commands = Commands(up);
         ASSERT_GE(commands.size(), 3);
-        EXPECT_EQ(commands.mid(0, 3), (TextList{"EHLO bbs.example", "HELO bbs.example", "MAIL From:<writer@elsewhere.example>"}));
+        EXPECT_EQ(commands.mid(0, 3),
+                  (TextList{"EHLO bbs.example", "HELO bbs.example", "MAIL From:<writer@elsewhere.example>"}));
         EXPECT_EQ(up.Messages().size(), 1) << refusal;
         EXPECT_TRUE(b.Files().isEmpty());
     }
@@ -319,8 +297,7 @@ TEST_F(ClientTest, RefusedEhloFallsBackToHelo)
 // A refusal of the session (greeting, credentials, "TLS or authentication
 // required") is no verdict on the message: it stays queued, its attempt
 // counted, and the event window and error log say what the upstream answered.
-TEST_F(ClientTest, SessionRefusalsKeepTheQueue)
-{
+TEST_F(ClientTest, SessionRefusalsKeepTheQueue) {
     const auto expectQueuedAfter = [this](const Text& reply) {
         EXPECT_EQ(b.Files(), QStringList{"V1.D"}) << reply.constData();
         EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", b.Get("V1.D")), "1");
@@ -341,7 +318,8 @@ TEST_F(ClientTest, SessionRefusalsKeepTheQueue)
     }
     {
         RawUpstream up({"220 hi\r\n"}, [](const Text& line) -> TextList {
-            return line.startsWith("MAIL") ? TextList{"530 5.7.0 Must issue a STARTTLS command first\r\n"} : Accepting(line);
+            return line.startsWith("MAIL") ? TextList{"530 5.7.0 Must issue a STARTTLS command first\r\n"}
+                                           : Accepting(line);
         });
         UseUpstream(up.Port());
         b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
@@ -364,8 +342,7 @@ TEST_F(ClientTest, SessionRefusalsKeepTheQueue)
         expectQueuedAfter("535 5.7.8 Authentication credentials invalid");
     }
 }
-TEST_F(ClientTest, AuthLoginSucceeds)
-{
+TEST_F(ClientTest, AuthLoginSucceeds) {
     Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "secret pw"}}}});
     UseUpstream(up.Port());
     b.settings.ClientAuth = 1;
@@ -376,7 +353,8 @@ TEST_F(ClientTest, AuthLoginSucceeds)
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
     const TextList commands = Commands(up);
     ASSERT_GE(commands.size(), 5);
-    EXPECT_EQ(commands.mid(1, 4), (TextList{"AUTH LOGIN", "Ym9i", "c2VjcmV0IHB3", "MAIL From:<writer@elsewhere.example>"}));
+    EXPECT_EQ(commands.mid(1, 4),
+              (TextList{"AUTH LOGIN", "Ym9i", "c2VjcmV0IHB3", "MAIL From:<writer@elsewhere.example>"}));
     EXPECT_EQ(up.Messages().size(), 1);
     const TextList events = b.Events();
     EXPECT_TRUE(events.contains("[0] Username Sent."));
@@ -385,18 +363,16 @@ TEST_F(ClientTest, AuthLoginSucceeds)
     const TextList log = b.LogTexts();
     const qsizetype auth = log.indexOf("<-- AUTH LOGIN");
     ASSERT_GE(auth, 0);
-    EXPECT_EQ(log.mid(auth, 6), (TextList{"<-- AUTH LOGIN", "--> 334 VXNlciBOYW1lAA==", "Username Sent.",
-                                          "--> 334 UGFzc3dvcmQA", "Password Sent.",
-                                          "--> 235 2.7.0 Authentication successful"}));
+    EXPECT_EQ(log.mid(auth, 6),
+              (TextList{"<-- AUTH LOGIN", "--> 334 VXNlciBOYW1lAA==", "Username Sent.", "--> 334 UGFzc3dvcmQA",
+                        "Password Sent.", "--> 235 2.7.0 Authentication successful"}));
     EXPECT_EQ(log[auth + 6], "Authentication successful.");
     EXPECT_EQ(log[auth + 7], "<-- MAIL From:<writer@elsewhere.example>");
-    for (const Text& e : events)
-        EXPECT_FALSE(e.contains("Ym9i") || e.contains("c2VjcmV0IHB3")) << e.constData();
+    for (const Text& e : events) EXPECT_FALSE(e.contains("Ym9i") || e.contains("c2VjcmV0IHB3")) << e.constData();
     EXPECT_FALSE(ReadFileBytes(b.bbs.Path("OSPRINE.LOG")).contains("c2VjcmV0IHB3"));
 }
 
-TEST_F(ClientTest, LongCredentialsTravelOnOneLineEach)
-{
+TEST_F(ClientTest, LongCredentialsTravelOnOneLineEach) {
     const Text password(70, 'p');   // its Base64 form is longer than one encoded line
     Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", QString::fromLatin1(password)}}}});
     UseUpstream(up.Port());
@@ -410,9 +386,9 @@ TEST_F(ClientTest, LongCredentialsTravelOnOneLineEach)
     EXPECT_TRUE(b.Events().contains("[0] Authentication successful."));
 }
 
-TEST_F(ClientTest, AuthLoginTemporaryFailureGoesOnWithoutIt)
-{
-    Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "right"},
+TEST_F(ClientTest, AuthLoginTemporaryFailureGoesOnWithoutIt) {
+    Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"},
+                                                 {"password", "right"},
                                                  {"failure", "454 4.7.0 Temporary authentication failure"}}}});
     UseUpstream(up.Port());
     b.settings.ClientAuth = 1;
@@ -431,8 +407,7 @@ TEST_F(ClientTest, AuthLoginTemporaryFailureGoesOnWithoutIt)
     EXPECT_EQ(up.Messages().size(), 1);
 }
 
-TEST_F(ClientTest, NoAuthWithoutAPassword)
-{
+TEST_F(ClientTest, NoAuthWithoutAPassword) {
     Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "pw"}}}});
     UseUpstream(up.Port());
     b.settings.ClientAuth = 1;
@@ -444,8 +419,7 @@ TEST_F(ClientTest, NoAuthWithoutAPassword)
     EXPECT_EQ(Commands(up)[1], "MAIL From:<writer@elsewhere.example>");
 }
 
-TEST_F(ClientTest, ReturnNoticeTravelsWithAnEmptyReversePath)
-{
+TEST_F(ClientTest, ReturnNoticeTravelsWithAnEmptyReversePath) {
     Upstream up;
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("far@remote.example", "notice", "X-OSPRINE-Status:  returned \r\n"));
@@ -457,8 +431,7 @@ TEST_F(ClientTest, ReturnNoticeTravelsWithAnEmptyReversePath)
     EXPECT_FALSE(up.Messages()[0].content.contains("X-OSPRINE"));
 }
 
-TEST_F(ClientTest, RefusedReturnNoticeDisappears)
-{
+TEST_F(ClientTest, RefusedReturnNoticeDisappears) {
     Upstream up(QJsonObject{{"RCPT", "550 5.1.1 unknown"}});
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("far@remote.example", "notice", "X-OSPRINE-Status: RETURNED\r\n"));
@@ -466,8 +439,7 @@ TEST_F(ClientTest, RefusedReturnNoticeDisappears)
     EXPECT_TRUE(b.Files().isEmpty());
 }
 
-TEST_F(ClientTest, SilentServerIsTimedOut)
-{
+TEST_F(ClientTest, SilentServerIsTimedOut) {
     Upstream up(QJsonObject{{"silent", true}});
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
@@ -478,8 +450,7 @@ TEST_F(ClientTest, SilentServerIsTimedOut)
     EXPECT_EQ(b.stats.TotalOutgoing, 1);
 }
 
-TEST_F(ClientTest, UnreachableServerIsReported)
-{
+TEST_F(ClientTest, UnreachableServerIsReported) {
     QTcpServer probe;   // a port on which nothing listens any more
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
     const quint16 port = probe.serverPort();
@@ -496,8 +467,7 @@ TEST_F(ClientTest, UnreachableServerIsReported)
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }
 
-TEST_F(ClientTest, ASecondTickDuringAConnectionDoesNothing)
-{
+TEST_F(ClientTest, ASecondTickDuringAConnectionDoesNothing) {
     Upstream up;
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
@@ -513,8 +483,7 @@ TEST_F(ClientTest, ASecondTickDuringAConnectionDoesNothing)
     EXPECT_EQ(b.stats.TotalOutgoing, 1);
 }
 
-TEST_F(ClientTest, NoTickWhileClosingOrWithoutHost)
-{
+TEST_F(ClientTest, NoTickWhileClosingOrWithoutHost) {
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     b.settings.ClientPort = 25;
     b.settings.ClientHost = "  ";
@@ -528,8 +497,7 @@ TEST_F(ClientTest, NoTickWhileClosingOrWithoutHost)
     EXPECT_EQ(b.Get("V1.D").count("X-OSPRINE"), 0);
 }
 
-TEST_F(ClientTest, PopBeforeSmtpLogsInFirst)
-{
+TEST_F(ClientTest, PopBeforeSmtpLogsInFirst) {
     Pop3Server pop;
     Upstream up;
     UseUpstream(up.Port());
@@ -541,14 +509,13 @@ TEST_F(ClientTest, PopBeforeSmtpLogsInFirst)
     EXPECT_EQ(up.Messages().size(), 1);
     for (const Text& e : b.Events())
         EXPECT_FALSE(e.contains("USER") || e.contains("PASS") || e.contains("+OK")) << e.constData();
-    EXPECT_EQ(b.LogTexts().mid(0, 3), (TextList{"Processing message file: V1.D",
-                                                "Outbound Socket Initiated To: 127.0.0.1",
-                                                "--> 220 upstream.test upstream ESMTP"}));
+    EXPECT_EQ(b.LogTexts().mid(0, 3),
+              (TextList{"Processing message file: V1.D", "Outbound Socket Initiated To: 127.0.0.1",
+                        "--> 220 upstream.test upstream ESMTP"}));
     EXPECT_FALSE(ReadFileBytes(b.bbs.Path("OSPRINE.LOG")).contains("pop pw"));
 }
 
-TEST_F(ClientTest, PopLoginThatFailsDoesNotHoldDelivery)
-{
+TEST_F(ClientTest, PopLoginThatFailsDoesNotHoldDelivery) {
     QTcpServer probe;
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
     const quint16 closedPort = probe.serverPort();
@@ -561,13 +528,11 @@ TEST_F(ClientTest, PopLoginThatFailsDoesNotHoldDelivery)
     EXPECT_EQ(up.Messages().size(), 1);
 }
 
-TEST_F(ClientTest, EveryLineOfADialogueIsShownAndLogged)
-{
+TEST_F(ClientTest, EveryLineOfADialogueIsShownAndLogged) {
     // The greeting in two pieces, a line that is no reply, and a multi-line
     // reply spread over arrivals, judged by its first line.
     RawUpstream up({"22", "0 split greeting\r\n"}, [](const Text& line) -> TextList {
-        if (line.startsWith("EHLO"))
-            return {"this is no reply\r\n", "250-first\r\n250-sec", "ond\r\n250 last\r\n"};
+        if (line.startsWith("EHLO")) return {"this is no reply\r\n", "250-first\r\n250-sec", "ond\r\n250 last\r\n"};
         return Accepting(line);
     });
     UseUpstream(up.Port());
@@ -579,57 +544,39 @@ TEST_F(ClientTest, EveryLineOfADialogueIsShownAndLogged)
     // preparation, the Date with the local zone, no tracking headers, the
     // added dot, the end mark.
     const Text data = up.Data();
-    const QRegularExpression received("^Received: from 127\\.0\\.0\\.1\r\n\tby bbs\\.example \\(OSPRINE v1\\.4\\.060711\\)\r\n"
-                                      "\tfor <far@remote\\.example>; [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} "
-                                      "\\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\r\n");
+    const QRegularExpression received(
+        "^Received: from 127\\.0\\.0\\.1\r\n\tby bbs\\.example \\(OSPRINE v1\\.4\\.060711\\)\r\n"
+        "\tfor <far@remote\\.example>; [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} "
+        "\\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\r\n");
     const QRegularExpressionMatch trace = received.match(QString::fromLatin1(data));
     ASSERT_TRUE(trace.hasMatch()) << data.constData();
     const Text zone = GetTimeZoneOffset(QDateTime::currentDateTime());
     EXPECT_EQ(data.mid(trace.capturedLength()),
               "From: Writer <writer@elsewhere.example>\r\nTo: Far Away <far@remote.example>\r\nSubject: Test\r\n"
-              "Date: Tue, 11 Jul 2006 19:35:37 " + zone + "\r\n\r\nHello\r\n..dot line\r\n");
+              "Date: Tue, 11 Jul 2006 19:35:37 " +
+                  zone + "\r\n\r\nHello\r\n..dot line\r\n");
     EXPECT_EQ(up.Lines().mid(0, 4), (TextList{"EHLO bbs.example", "MAIL From:<writer@elsewhere.example>",
                                               "RCPT To:<far@remote.example>", "DATA"}));
     EXPECT_EQ(up.Lines().mid(up.Lines().size() - 2), (TextList{".", "QUIT"}));
 
     const Text sent = "Sent " + NumText(data.size() - 2) + " bytes.";
-    EXPECT_EQ(b.Events(), (TextList{"Processing message file: V1.D",
-                                    "Outbound Socket Initiated To: 127.0.0.1",
-                                    "[0] --> 220 split greeting",
-                                    "[0] <-- EHLO bbs.example",
-                                    "[0] --> 250-first",
-                                    "[0] <-- MAIL From:<writer@elsewhere.example>",
-                                    "[0] --> 250 ok",
-                                    "[0] <-- RCPT To:<far@remote.example>",
-                                    "[0] --> 250 ok",
-                                    "[0] <-- DATA",
-                                    "[0] --> 354 go ahead",
-                                    "[0] <-- " + sent,
-                                    "[0] --> 250 done",
-                                    "[0] <-- QUIT",
+    EXPECT_EQ(b.Events(), (TextList{"Processing message file: V1.D", "Outbound Socket Initiated To: 127.0.0.1",
+                                    "[0] --> 220 split greeting", "[0] <-- EHLO bbs.example", "[0] --> 250-first",
+                                    "[0] <-- MAIL From:<writer@elsewhere.example>", "[0] --> 250 ok",
+                                    "[0] <-- RCPT To:<far@remote.example>", "[0] --> 250 ok", "[0] <-- DATA",
+                                    "[0] --> 354 go ahead", "[0] <-- " + sent, "[0] --> 250 done", "[0] <-- QUIT",
                                     "Socket 0 Closed"}));
-    EXPECT_EQ(b.LogTexts(), (TextList{"Processing message file: V1.D",
-                                      "Outbound Socket Initiated To: 127.0.0.1",
-                                      "--> 220 split greeting",
-                                      "<-- EHLO bbs.example",
-                                      "--> 250-first",
-                                      "<-- MAIL From:<writer@elsewhere.example>",
-                                      "--> 250 ok",
-                                      "<-- RCPT To:<far@remote.example>",
-                                      "--> 250 ok",
-                                      "<-- DATA",
-                                      "--> 354 go ahead",
-                                      "<-- " + sent,
-                                      "--> 250 done",
-                                      "<-- QUIT",
-                                      "Connection Terminated"}));
+    EXPECT_EQ(b.LogTexts(), (TextList{"Processing message file: V1.D", "Outbound Socket Initiated To: 127.0.0.1",
+                                      "--> 220 split greeting", "<-- EHLO bbs.example", "--> 250-first",
+                                      "<-- MAIL From:<writer@elsewhere.example>", "--> 250 ok",
+                                      "<-- RCPT To:<far@remote.example>", "--> 250 ok", "<-- DATA", "--> 354 go ahead",
+                                      "<-- " + sent, "--> 250 done", "<-- QUIT", "Connection Terminated"}));
     EXPECT_TRUE(b.Files().isEmpty());
     EXPECT_EQ(b.stats.TotalSent, 1);
     EXPECT_FLOAT_EQ(b.stats.KBSent, float(data.size() - 2) / 1024.0f);
 }
 
-TEST_F(ClientTest, RefusedGreetingQuits)
-{
+TEST_F(ClientTest, RefusedGreetingQuits) {
     RawUpstream up({"421 too busy\r\n"}, Accepting);
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
@@ -640,11 +587,9 @@ TEST_F(ClientTest, RefusedGreetingQuits)
     EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", b.Get("V1.D")), "1");
 }
 
-TEST_F(ClientTest, RefusedHeloQuits)
-{
+TEST_F(ClientTest, RefusedHeloQuits) {
     RawUpstream up({"220 hi\r\n"}, [](const Text& line) -> TextList {
-        if (line.startsWith("EHLO") || line.startsWith("HELO"))
-            return {"421 not now\r\n"};
+        if (line.startsWith("EHLO") || line.startsWith("HELO")) return {"421 not now\r\n"};
         return Accepting(line);
     });
     UseUpstream(up.Port());
@@ -655,8 +600,7 @@ TEST_F(ClientTest, RefusedHeloQuits)
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }
 
-TEST_F(ClientTest, PermanentBodyRefusalReturnsTheMessage)
-{
+TEST_F(ClientTest, PermanentBodyRefusalReturnsTheMessage) {
     Upstream up(QJsonObject{{"DATA_END", "554 5.6.0 content rejected"}});
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("far@remote.example", "Refused words\r\n"));
@@ -669,8 +613,7 @@ TEST_F(ClientTest, PermanentBodyRefusalReturnsTheMessage)
     EXPECT_TRUE(b.Get("V3.D").contains("--- Original Message ---\r\nRefused words\r\n"));
 }
 
-TEST_F(ClientTest, TemporaryMailRefusalGoesOnWithoutReset)
-{
+TEST_F(ClientTest, TemporaryMailRefusalGoesOnWithoutReset) {
     Upstream up(QJsonObject{{"MAIL", QJsonArray{"451 4.3.0 later"}}});
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("first@remote.example", "one"));
@@ -685,27 +628,24 @@ TEST_F(ClientTest, TemporaryMailRefusalGoesOnWithoutReset)
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }
 
-TEST_F(ClientTest, RefusedAuthStepsGoOnWithoutAuthentication)
-{
+TEST_F(ClientTest, RefusedAuthStepsGoOnWithoutAuthentication) {
     b.settings.ClientAuth = 1;
     b.settings.AuthUsername = "bob";
     b.settings.AuthPassword = "pw";
     for (const bool refuseUser : {false, true}) {
         b.events.clear();
         RawUpstream up({"220 hi\r\n"}, [refuseUser](const Text& line) -> TextList {
-            if (line == "AUTH LOGIN")
-                return {refuseUser ? "334 VXNlcm5hbWU6\r\n" : "454 4.7.0 not now\r\n"};
-            if (line == "Ym9i")
-                return {"454 4.7.0 not now\r\n"};
+            if (line == "AUTH LOGIN") return {refuseUser ? "334 VXNlcm5hbWU6\r\n" : "454 4.7.0 not now\r\n"};
+            if (line == "Ym9i") return {"454 4.7.0 not now\r\n"};
             return Accepting(line);
         });
         UseUpstream(up.Port());
         b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
         RunConnection();
         ASSERT_TRUE(SpinUntil([&] { return up.Lines().contains("QUIT"); }, 5000));
-        const TextList expected = refuseUser
-            ? TextList{"EHLO bbs.example", "AUTH LOGIN", "Ym9i", "MAIL From:<writer@elsewhere.example>"}
-            : TextList{"EHLO bbs.example", "AUTH LOGIN", "MAIL From:<writer@elsewhere.example>"};
+        const TextList expected =
+            refuseUser ? TextList{"EHLO bbs.example", "AUTH LOGIN", "Ym9i", "MAIL From:<writer@elsewhere.example>"}
+                       : TextList{"EHLO bbs.example", "AUTH LOGIN", "MAIL From:<writer@elsewhere.example>"};
         EXPECT_EQ(up.Lines().mid(0, expected.size()), expected);
         EXPECT_EQ(b.Events().contains("[0] Username Sent."), refuseUser);
         EXPECT_FALSE(b.Events().contains("[0] Password Sent."));
@@ -713,8 +653,7 @@ TEST_F(ClientTest, RefusedAuthStepsGoOnWithoutAuthentication)
     }
 }
 
-TEST_F(ClientTest, EveryAttemptSendsTheSameTransparentBody)
-{
+TEST_F(ClientTest, EveryAttemptSendsTheSameTransparentBody) {
     Upstream up(QJsonObject{{"DATA_END", QJsonArray{"451 4.3.0 later"}}});
     UseUpstream(up.Port());
     b.Put("V1.D", QueuedMessage("far@remote.example", ".dot line\r\n"));
@@ -730,8 +669,7 @@ TEST_F(ClientTest, EveryAttemptSendsTheSameTransparentBody)
     EXPECT_TRUE(b.Files().isEmpty());
 }
 
-TEST_F(ClientTest, ReplyLimitCountsFromTheLastProgressOfTheSend)
-{
+TEST_F(ClientTest, ReplyLimitCountsFromTheLastProgressOfTheSend) {
     // 24 MB through a server that takes 10 MB a second: the send lasts well
     // over the limit after the body, yet its progress keeps it from running out.
     OutboundClient::Timeouts t;
@@ -748,8 +686,7 @@ TEST_F(ClientTest, ReplyLimitCountsFromTheLastProgressOfTheSend)
     EXPECT_TRUE(b.Files().isEmpty());
 }
 
-TEST_F(ClientTest, SilentPopServerIsGivenUpAfterItsLimit)
-{
+TEST_F(ClientTest, SilentPopServerIsGivenUpAfterItsLimit) {
     QTcpServer silentPop;   // accepts and never says a word
     ASSERT_TRUE(silentPop.listen(QHostAddress::LocalHost));
     Upstream up;

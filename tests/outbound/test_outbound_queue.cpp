@@ -11,16 +11,14 @@ namespace {
 
 class QueueTest : public ::testing::Test {
 protected:
-    QueueTest() : queue(b.ctx)
-    {
+    QueueTest() : queue(b.ctx) {
         queue.SetClock([this] { return now; });
     }
 
     void SetUp() override { ASSERT_TRUE(b.Ready()) << "the test installation did not load"; }
 
     // The queue read afresh and loaded from the start, as a connection does.
-    void LoadFirst()
-    {
+    void LoadFirst() {
         queue.Refresh();
         queue.LoadOutboundMessage(0);
     }
@@ -30,15 +28,13 @@ protected:
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0));
 };
 
-Text Tracked(const QDateTime& stamp, int attempts)
-{
+Text Tracked(const QDateTime& stamp, int attempts) {
     return "X-OSPRINE-Processed: " + GeneralDateText(stamp) + "\r\nX-OSPRINE-Attempts: " + NumText(attempts) + "\r\n";
 }
 
-}  // namespace
+}   // namespace
 
-TEST_F(QueueTest, TakesFilesInNameOrder)
-{
+TEST_F(QueueTest, TakesFilesInNameOrder) {
     b.Put("V2.D", QueuedMessage("two@remote.example", "2"));
     b.Put("V10.D", QueuedMessage("ten@remote.example", "10"));
     b.Put("NOTES.TXT", "not queued");
@@ -58,19 +54,23 @@ TEST_F(QueueTest, TakesFilesInNameOrder)
     EXPECT_TRUE(queue.Loaded().IsEmpty());
 }
 
-TEST_F(QueueTest, FirstPreparationStampsAndRewritesTheFile)
-{
+TEST_F(QueueTest, FirstPreparationStampsAndRewritesTheFile) {
     b.Put("V1.D", "  " + QueuedMessage("Far Away <far@remote.example>", "Caf\xe9 line\r\n.dot line\r\n\r\n\r\n"));
     LoadFirst();
     const Text zone = GetTimeZoneOffset(now);
     // The trace header in front, the tracking headers before the first other
     // line, the Date given the local zone, 7-bit lines, the single dot kept,
     // the trailing line ends gone.
-    const Text headers = "From: Writer <writer@elsewhere.example>\r\nTo: Far Away <far@remote.example>\r\n"
-                         "Subject: Test\r\nDate: Tue, 11 Jul 2006 19:35:37 " + zone + "\r\n\r\nCafi line\r\n.dot line";
-    const Text received = "Received: from 127.0.0.1\r\n\tby bbs.example (OSPRINE v1.4.060711)\r\n"
-                          "\tfor <far@remote.example>; Mon, 07 Dec 2026 09:30:00 " + zone + "\r\n";
-    EXPECT_EQ(b.Get("V1.D"), received + "X-OSPRINE-Attempts: 1\r\nX-OSPRINE-Processed: 2026-12-07 09:30:00\r\n" + headers);
+    const Text headers =
+        "From: Writer <writer@elsewhere.example>\r\nTo: Far Away <far@remote.example>\r\n"
+        "Subject: Test\r\nDate: Tue, 11 Jul 2006 19:35:37 " +
+        zone + "\r\n\r\nCafi line\r\n.dot line";
+    const Text received =
+        "Received: from 127.0.0.1\r\n\tby bbs.example (OSPRINE v1.4.060711)\r\n"
+        "\tfor <far@remote.example>; Mon, 07 Dec 2026 09:30:00 " +
+        zone + "\r\n";
+    EXPECT_EQ(b.Get("V1.D"),
+              received + "X-OSPRINE-Attempts: 1\r\nX-OSPRINE-Processed: 2026-12-07 09:30:00\r\n" + headers);
     const LoadedMessage& m = queue.Loaded();
     EXPECT_EQ(m.text, b.Get("V1.D"));
     EXPECT_EQ(m.sender, kRemoteSender);
@@ -82,19 +82,18 @@ TEST_F(QueueTest, FirstPreparationStampsAndRewritesTheFile)
     // trace header.
     now = now.addSecs(60);
     LoadFirst();
-    EXPECT_EQ(b.Get("V1.D"), received + "X-OSPRINE-Attempts: 2\r\nX-OSPRINE-Processed: 2026-12-07 09:31:00\r\n" + headers);
+    EXPECT_EQ(b.Get("V1.D"),
+              received + "X-OSPRINE-Attempts: 2\r\nX-OSPRINE-Processed: 2026-12-07 09:31:00\r\n" + headers);
 }
 
-TEST_F(QueueTest, EnvelopeFromDisplayNamesAndComments)
-{
+TEST_F(QueueTest, EnvelopeFromDisplayNamesAndComments) {
     b.Put("V1.D", "From: writer@elsewhere.example (The Writer)\r\nTo: \"Far, Away\" <far@remote.example>\r\n\r\nx");
     LoadFirst();
     EXPECT_EQ(queue.Loaded().sender, "writer@elsewhere.example");
     EXPECT_EQ(queue.Loaded().recipient, "far@remote.example");
 }
 
-TEST_F(QueueTest, PacesFromTheTenthAttempt)
-{
+TEST_F(QueueTest, PacesFromTheTenthAttempt) {
     b.Put("V1.D", QueuedMessage("a@remote.example", "a", Tracked(now.addSecs(-180), 10)));
     b.Put("V2.D", QueuedMessage("b@remote.example", "b", Tracked(now.addSecs(-60), 3)));
     b.Put("V3.D", QueuedMessage("c@remote.example", "c", Tracked(now.addSecs(-300), 10)));
@@ -108,25 +107,23 @@ TEST_F(QueueTest, PacesFromTheTenthAttempt)
     EXPECT_EQ(b.Events(), (TextList{"Processing message file: V2.D", "Processing message file: V3.D"}));
 }
 
-TEST_F(QueueTest, NothingDueLoadsNothing)
-{
+TEST_F(QueueTest, NothingDueLoadsNothing) {
     b.Put("V1.D", QueuedMessage("a@remote.example", "a", Tracked(now.addSecs(-120), 12)));
     LoadFirst();
     EXPECT_TRUE(queue.Loaded().IsEmpty());
     EXPECT_TRUE(b.Events().isEmpty());
 }
 
-TEST_F(QueueTest, UnreadableStampIsDue)
-{
-    b.Put("V1.D", QueuedMessage("a@remote.example", "a", "X-OSPRINE-Processed: sometime\r\nX-OSPRINE-Attempts: 40\r\n"));
+TEST_F(QueueTest, UnreadableStampIsDue) {
+    b.Put("V1.D",
+          QueuedMessage("a@remote.example", "a", "X-OSPRINE-Processed: sometime\r\nX-OSPRINE-Attempts: 40\r\n"));
     LoadFirst();
     EXPECT_FALSE(queue.Loaded().IsEmpty());
     EXPECT_EQ(GetHeaderField("X-OSPRINE-Attempts", b.Get("V1.D")), "41");
     EXPECT_EQ(b.Get("V1.D").count("Received:"), 0);
 }
 
-TEST_F(QueueTest, ExpiredMessageIsReturnedAndEndsTheSearch)
-{
+TEST_F(QueueTest, ExpiredMessageIsReturnedAndEndsTheSearch) {
     b.Put("V1.D", QueuedMessage("gone@remote.example", "Original body\r\n", Tracked(now.addSecs(-48 * 3600), 30)));
     b.Put("V2.D", QueuedMessage("fresh@remote.example", "fresh"));
     LoadFirst();
@@ -140,23 +137,23 @@ TEST_F(QueueTest, ExpiredMessageIsReturnedAndEndsTheSearch)
     EXPECT_EQ(GetHeaderField("To", text), kRemoteSender);
     EXPECT_EQ(GetHeaderField("Subject", text), "Undeliverable Message");
     EXPECT_EQ(GetHeaderField("X-OSPRINE-Status", text), "RETURNED");
-    EXPECT_TRUE(text.contains("\r\n\r\nThe following message was undeliverable.\r\n\r\n--- Original Message ---\r\n"
-                              "Original body\r\n"));
+    EXPECT_TRUE(
+        text.contains("\r\n\r\nThe following message was undeliverable.\r\n\r\n--- Original Message ---\r\n"
+                      "Original body\r\n"));
 }
 
-TEST_F(QueueTest, ExpiredReturnDisappearsWithoutNotice)
-{
-    b.Put("V7.D", QueuedMessage("gone@remote.example", "x", "X-OSPRINE-Status:  Returned \r\n" +
-                                                             Tracked(now.addDays(-3), 50)));
+TEST_F(QueueTest, ExpiredReturnDisappearsWithoutNotice) {
+    b.Put("V7.D",
+          QueuedMessage("gone@remote.example", "x", "X-OSPRINE-Status:  Returned \r\n" + Tracked(now.addDays(-3), 50)));
     LoadFirst();
     EXPECT_TRUE(queue.Loaded().IsEmpty());
     EXPECT_TRUE(b.Files().isEmpty());
 }
 
-TEST_F(QueueTest, AttachmentTravelsUnchanged)
-{
-    const Text attachment = "\r\nContent-Type: application/octect-stream; name=\"a.bin\"\r\n\r\n"
-                            "\xe9\xff raw\r\n.not a dot line\r\n";
+TEST_F(QueueTest, AttachmentTravelsUnchanged) {
+    const Text attachment =
+        "\r\nContent-Type: application/octect-stream; name=\"a.bin\"\r\n\r\n"
+        "\xe9\xff raw\r\n.not a dot line\r\n";
     b.Put("V1.D", QueuedMessage("a@remote.example", "see attached") + attachment);
     LoadFirst();
     const Text stored = b.Get("V1.D");
@@ -164,8 +161,7 @@ TEST_F(QueueTest, AttachmentTravelsUnchanged)
     EXPECT_EQ(queue.Loaded().text, stored);
 }
 
-TEST_F(QueueTest, VanishedFileLoadsNothing)
-{
+TEST_F(QueueTest, VanishedFileLoadsNothing) {
     b.Put("V1.D", QueuedMessage("a@remote.example", "a"));
     queue.Refresh();
     QFile::remove(b.QueuePath("V1.D"));
@@ -174,8 +170,7 @@ TEST_F(QueueTest, VanishedFileLoadsNothing)
     EXPECT_TRUE(b.Files().isEmpty());
 }
 
-TEST_F(QueueTest, ExpiredMessageThatCannotBeReturnedIsPassedOver)
-{
+TEST_F(QueueTest, ExpiredMessageThatCannotBeReturnedIsPassedOver) {
     // The return looks for the trimmed name, which does not exist: the
     // message stays and must not hold up the files after it.
     b.Put(" V1.D", QueuedMessage("gone@remote.example", "x", Tracked(now.addDays(-3), 50)));
@@ -186,37 +181,40 @@ TEST_F(QueueTest, ExpiredMessageThatCannotBeReturnedIsPassedOver)
     EXPECT_EQ(b.Files(), (QStringList{" V1.D", "V2.D"}));
 }
 
-TEST_F(QueueTest, ReturnWritesTheNotice)
-{
+TEST_F(QueueTest, ReturnWritesTheNotice) {
     b.Put("V5.D", QueuedMessage("far@remote.example", "short line\r\n"));
     ReturnMessage(b.ctx, " V5.D ");
     ASSERT_EQ(b.Files(), QStringList{"V1.D"});
     const Text notice = b.Get("V1.D");
     const Text date = GetHeaderField("Date", notice);
-    EXPECT_EQ(notice, "Message-ID: <V1@bbs.example>\r\n"
-                      "From: OSPRINE@bbs.example\r\n"
-                      "To: writer@elsewhere.example\r\n"
-                      "Subject: Undeliverable Message\r\n"
-                      "Date: " + date + "\r\n"
-                      "X-Mailer: OSPRINE v1.4.060711\r\n"
-                      "X-OSPRINE-Status: RETURNED\r\n"
-                      "Organization: " + b.config.main.BbsName + "\r\n"
-                      "MIME-Version: 1.0\r\n"
-                      "Content-Type: text/plain; charset=us-ascii\r\n"
-                      "Content-Transfer-Encoding: 7bit\r\n"
-                      "\r\n"
-                      "The following message was undeliverable.\r\n"
-                      "\r\n"
-                      "--- Original Message ---\r\n"
-                      "short line\r\n"
-                      "\r\n"
-                      "\r\n");
+    EXPECT_EQ(notice,
+              "Message-ID: <V1@bbs.example>\r\n"
+              "From: OSPRINE@bbs.example\r\n"
+              "To: writer@elsewhere.example\r\n"
+              "Subject: Undeliverable Message\r\n"
+              "Date: " +
+                  date +
+                  "\r\n"
+                  "X-Mailer: OSPRINE v1.4.060711\r\n"
+                  "X-OSPRINE-Status: RETURNED\r\n"
+                  "Organization: " +
+                  b.config.main.BbsName +
+                  "\r\n"
+                  "MIME-Version: 1.0\r\n"
+                  "Content-Type: text/plain; charset=us-ascii\r\n"
+                  "Content-Transfer-Encoding: 7bit\r\n"
+                  "\r\n"
+                  "The following message was undeliverable.\r\n"
+                  "\r\n"
+                  "--- Original Message ---\r\n"
+                  "short line\r\n"
+                  "\r\n"
+                  "\r\n");
     ReturnMessage(b.ctx, "V9999.D");   // gone already: nothing happens
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }
 
-TEST_F(QueueTest, ReturnQuotesTheWholeBodyWithItsAttachment)
-{
+TEST_F(QueueTest, ReturnQuotesTheWholeBodyWithItsAttachment) {
     const Text attachment = "\r\nContent-Type: application/octect-stream; name=\"a.bin\"\r\n\r\nQUJD\r\n";
     b.Put("V2.D", QueuedMessage("far@remote.example", "see attached") + attachment);
     b.Put("V3.D", "From: writer@elsewhere.example\r\nTo: far@remote.example\r\nSubject: no body");
@@ -225,16 +223,15 @@ TEST_F(QueueTest, ReturnQuotesTheWholeBodyWithItsAttachment)
     ASSERT_EQ(b.Files(), (QStringList{"V1.D", "V2.D"}));
     EXPECT_TRUE(b.Get("V1.D").endsWith("--- Original Message ---\r\nsee attached" + attachment + "\r\n\r\n"));
     // Without an empty line the quoted body is empty.
-    EXPECT_TRUE(b.Get("V2.D").endsWith("\r\n\r\nThe following message was undeliverable.\r\n\r\n"
-                                       "--- Original Message ---\r\n\r\n\r\n"))
+    EXPECT_TRUE(
+        b.Get("V2.D").endsWith("\r\n\r\nThe following message was undeliverable.\r\n\r\n"
+                               "--- Original Message ---\r\n\r\n\r\n"))
         << b.Get("V2.D").constData();
 }
 
-TEST_F(QueueTest, FullQueueStillTakesTheNotice)
-{
+TEST_F(QueueTest, FullQueueStillTakesTheNotice) {
     // With all 1000 numbers taken the notice gets the returned message's own.
-    for (int n = 1; n <= 1000; ++n)
-        b.Put(QStringLiteral("V%1.D").arg(n), QueuedMessage("x@remote.example", "filler"));
+    for (int n = 1; n <= 1000; ++n) b.Put(QStringLiteral("V%1.D").arg(n), QueuedMessage("x@remote.example", "filler"));
     b.Put("V1.D", QueuedMessage("gone@remote.example", "Original body\r\n", Tracked(now.addSecs(-48 * 3600), 30)));
     LoadFirst();
     EXPECT_TRUE(queue.Loaded().IsEmpty());

@@ -1,6 +1,7 @@
 // The SMTP client and the POP3 log-in over TLS, against real TLS servers on
 // loopback (aiosmtpd and the POP3 script, with Python's ssl) and
 // certificates made by openssl for each run.
+#include <QSignalSpy>
 #include "server/net/Base64.h"
 #include "server/net/Tls.h"
 #include "server/outbound/OutboundClient.h"
@@ -8,14 +9,12 @@
 #include "tests/outbound/OutboundFixture.h"
 #include "tests/outbound/ScriptedServers.h"
 #include "tests/support/TestCertificates.h"
-#include <QSignalSpy>
 
 namespace {
 
 class TlsClientTest : public ::testing::Test {
 protected:
-    TlsClientTest() : client(b.ctx)
-    {
+    TlsClientTest() : client(b.ctx) {
         b.settings.ClientHost = "127.0.0.1";
         OutboundClient::Timeouts t;
         t.replyMs = 5000;
@@ -23,8 +22,7 @@ protected:
         client.SetTimeouts(t);
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(b.Ready()) << "the test installation did not load";
         ASSERT_TRUE(certs.Made()) << "openssl did not make the test certificates";
         ASSERT_TRUE(TlsAvailable());
@@ -32,38 +30,32 @@ protected:
     }
 
     void Key(const char* key, const Text& value) { PutData(key, value, b.ctx.KeyedList()); }
-    void UseAuth(const Text& user, const Text& password)
-    {
+    void UseAuth(const Text& user, const Text& password) {
         b.settings.ClientAuth = 1;
         b.settings.AuthUsername = user;
         b.settings.AuthPassword = password;
     }
     // aiosmtpd serving TLS with the certificate `name`, taking bob's log-in.
-    Upstream TlsUpstream(const QString& name, bool implicit, const QJsonArray& excludeAuth = {"PLAIN"})
-    {
+    Upstream TlsUpstream(const QString& name, bool implicit, const QJsonArray& excludeAuth = {"PLAIN"}) {
         return Upstream(QJsonObject{
-            {"tls", QJsonObject{{"cert", certs.Path(name + ".pem")}, {"key", certs.Path(name + ".key")},
-                                {"implicit", implicit}}},
+            {"tls",
+             QJsonObject{
+                 {"cert", certs.Path(name + ".pem")}, {"key", certs.Path(name + ".key")}, {"implicit", implicit}}},
             {"auth", QJsonObject{{"user", "bob"}, {"password", "app pw"}, {"auth_exclude", excludeAuth}}}});
     }
 
-    void RunConnection()
-    {
+    void RunConnection() {
         QSignalSpy ended(&client, &OutboundClient::connectionEnded);
         client.Timer4_Timer();
-        if (!SpinUntil([&] { return ended.count() > 0; }, 15000))
-            ADD_FAILURE() << "the connection did not end";
+        if (!SpinUntil([&] { return ended.count() > 0; }, 15000)) ADD_FAILURE() << "the connection did not end";
         client.SupervisionTick();
     }
-    static TextList Commands(const Upstream& up)
-    {
+    static TextList Commands(const Upstream& up) {
         TextList out;
-        for (const Text& line : up.Lines())
-            out.append(line.chopped(2));
+        for (const Text& line : up.Lines()) out.append(line.chopped(2));
         return out;
     }
-    bool Reported(const Text& text) const
-    {
+    bool Reported(const Text& text) const {
         return b.Events().contains(text) && ReadFileBytes("ZRVERROR.LOG").contains(" SendOutbound - " + text);
     }
 
@@ -74,18 +66,17 @@ protected:
 
 const Text kLoginUser = clsBase64::Encode("bob");
 
-}  // namespace
+}   // namespace
 
 // "auto" (the key absent) on the submission port: STARTTLS as offered, EHLO
 // again, then AUTH LOGIN; only over TLS do the credentials travel.
-TEST_F(TlsClientTest, StartTlsComesBeforeTheCredentials)
-{
+TEST_F(TlsClientTest, StartTlsComesBeforeTheCredentials) {
     Upstream up = TlsUpstream("server", false);
     b.settings.ClientPort = int16_t(up.Port());
     UseAuth("bob", "app pw");
     b.Put("V1.D", QueuedMessage("far@remote.example", "over TLS\r\n"));
     RunConnection();
-    ASSERT_TRUE(up.WaitForLine("QUIT\r\n")) ;
+    ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
     const TextList commands = Commands(up);
     ASSERT_GE(commands.size(), 6);
     EXPECT_EQ(commands.mid(0, 6), (TextList{"EHLO bbs.example", "STARTTLS", "EHLO bbs.example", "AUTH LOGIN",
@@ -98,8 +89,7 @@ TEST_F(TlsClientTest, StartTlsComesBeforeTheCredentials)
 
 // "implicit": TLS from the first byte; AUTH PLAIN where the server offers
 // only that (RFC 4616: NUL, user, NUL, password).
-TEST_F(TlsClientTest, ImplicitTlsWithAuthPlain)
-{
+TEST_F(TlsClientTest, ImplicitTlsWithAuthPlain) {
     Key(TlsSettings::kClientKey, "Implicit");
     Upstream up = TlsUpstream("server", true, QJsonArray{"LOGIN"});
     b.settings.ClientPort = int16_t(up.Port());
@@ -109,8 +99,9 @@ TEST_F(TlsClientTest, ImplicitTlsWithAuthPlain)
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
     const TextList commands = Commands(up);
     ASSERT_GE(commands.size(), 3);
-    EXPECT_EQ(commands.mid(0, 3), (TextList{"EHLO bbs.example", "AUTH PLAIN " + clsBase64::Encode(Text("\0bob\0app pw", 11)),
-                                            "MAIL From:<writer@elsewhere.example>"}));
+    EXPECT_EQ(commands.mid(0, 3),
+              (TextList{"EHLO bbs.example", "AUTH PLAIN " + clsBase64::Encode(Text("\0bob\0app pw", 11)),
+                        "MAIL From:<writer@elsewhere.example>"}));
     EXPECT_EQ(up.Messages().size(), 1);
     EXPECT_TRUE(b.Files().isEmpty());
     EXPECT_TRUE(b.LogTexts().contains("<-- AUTH PLAIN"));
@@ -119,8 +110,7 @@ TEST_F(TlsClientTest, ImplicitTlsWithAuthPlain)
 
 // A certificate for another host, or from a CA nobody trusts: nothing is
 // sent after the handshake, the message stays queued, and the reason is told.
-TEST_F(TlsClientTest, CertificateProblemsKeepTheQueue)
-{
+TEST_F(TlsClientTest, CertificateProblemsKeepTheQueue) {
     const QList<std::pair<QString, Text>> cases{{"otherhost", "host name did not match"}, {"rogue", "certificate"}};
     for (const auto& [cert, reason] : cases) {
         Key(TlsSettings::kClientKey, "implicit");
@@ -132,7 +122,8 @@ TEST_F(TlsClientTest, CertificateProblemsKeepTheQueue)
         EXPECT_EQ(b.Files(), QStringList{"V1.D"});
         const Text prefix = "TLS handshake with 127.0.0.1 failed: ";
         const TextList events = b.Events();
-        const auto report = std::find_if(events.begin(), events.end(), [&](const Text& e) { return e.startsWith(prefix); });
+        const auto report =
+            std::find_if(events.begin(), events.end(), [&](const Text& e) { return e.startsWith(prefix); });
         ASSERT_NE(report, events.end()) << events.join("\n").constData();
         EXPECT_TRUE(report->contains(reason)) << report->constData();
         EXPECT_TRUE(ReadFileBytes("ZRVERROR.LOG").contains(" SendOutbound - " + *report));
@@ -143,8 +134,7 @@ TEST_F(TlsClientTest, CertificateProblemsKeepTheQueue)
 
 // "starttls" against a server without it, and "none" against one that
 // offers it: no credentials travel in clear text, and the queue waits.
-TEST_F(TlsClientTest, NoCredentialsInClearText)
-{
+TEST_F(TlsClientTest, NoCredentialsInClearText) {
     UseAuth("bob", "app pw");
     {
         Key(TlsSettings::kClientKey, "starttls");
@@ -172,15 +162,15 @@ TEST_F(TlsClientTest, NoCredentialsInClearText)
 
 // POP3 before SMTP over implicit TLS and over STLS; a refused password is
 // reported, and no SMTP connection follows.
-TEST_F(TlsClientTest, Pop3LogInOverTls)
-{
+TEST_F(TlsClientTest, Pop3LogInOverTls) {
     Upstream up;
     b.settings.ClientPort = int16_t(up.Port());
     b.settings.Pop3Before = 1;
     b.settings.Pop3Host = "127.0.0.1";
     b.settings.Pop3Username = "bob";
     b.settings.Pop3Password = "pop pw";
-    const QStringList tls{"--cert", certs.Path("server.pem"), "--key", certs.Path("server.key"), "--password", "pop pw"};
+    const QStringList tls{"--cert", certs.Path("server.pem"), "--key", certs.Path("server.key"), "--password",
+                          "pop pw"};
     {
         Key(TlsSettings::kPop3Key, "implicit");
         Pop3Server pop(tls + QStringList{"--implicit"});

@@ -1,25 +1,18 @@
 // Which queued messages are due: attempts and stamps, the 48-hour expiry,
 // and hours and minutes counted as changes of the clock's fields.
+#include <gtest/gtest.h>
 #include "server/outbound/RetryRules.h"
 #include "server/store/Dates.h"
-#include <gtest/gtest.h>
 
 namespace {
 
-QDateTime At(int day, int h, int m, int s)
-{
-    return QDateTime(QDate(2026, 3, day), QTime(h, m, s));
-}
+QDateTime At(int day, int h, int m, int s) { return QDateTime(QDate(2026, 3, day), QTime(h, m, s)); }
 
-Text Stamp(const QDateTime& t)
-{
-    return GeneralDateText(t);
-}
+Text Stamp(const QDateTime& t) { return GeneralDateText(t); }
 
-}  // namespace
+}   // namespace
 
-TEST(ClockFields, CountFieldChangesNotElapsedTime)
-{
+TEST(ClockFields, CountFieldChangesNotElapsedTime) {
     EXPECT_EQ(ClockHoursBetween(At(10, 10, 59, 58), At(10, 11, 0, 1)), 1);
     EXPECT_EQ(ClockMinutesBetween(At(10, 10, 59, 58), At(10, 11, 0, 1)), 1);
     EXPECT_EQ(ClockHoursBetween(At(10, 10, 0, 0), At(10, 10, 59, 59)), 0);
@@ -30,8 +23,7 @@ TEST(ClockFields, CountFieldChangesNotElapsedTime)
     EXPECT_EQ(ClockMinutesBetween(At(10, 12, 0, 0), At(10, 11, 58, 0)), -2);
 }
 
-TEST(QueueSelection, NeverTriedOrUnreadableStampIsDue)
-{
+TEST(QueueSelection, NeverTriedOrUnreadableStampIsDue) {
     const QDateTime now = At(10, 12, 0, 0);
     EXPECT_EQ(JudgeQueueFile("", 0, now), QueueVerdict::Due);
     EXPECT_EQ(JudgeQueueFile("", 500, now), QueueVerdict::Due);
@@ -39,15 +31,13 @@ TEST(QueueSelection, NeverTriedOrUnreadableStampIsDue)
     EXPECT_EQ(JudgeQueueFile("2026-13-45 99:00:00", 50, now), QueueVerdict::Due);
 }
 
-TEST(QueueSelection, FirstTenAttemptsAtEveryChance)
-{
+TEST(QueueSelection, FirstTenAttemptsAtEveryChance) {
     const QDateTime now = At(10, 12, 0, 0);
     EXPECT_EQ(JudgeQueueFile(Stamp(now.addSecs(-60)), 3, now), QueueVerdict::Due);
     EXPECT_EQ(JudgeQueueFile(Stamp(now), 9, now), QueueVerdict::Due);
 }
 
-TEST(QueueSelection, FromTheTenthAttemptOncePerFiveMinutes)
-{
+TEST(QueueSelection, FromTheTenthAttemptOncePerFiveMinutes) {
     const QDateTime now = At(10, 12, 0, 0);
     EXPECT_EQ(JudgeQueueFile(Stamp(now.addSecs(-180)), 10, now), QueueVerdict::NotDue);
     EXPECT_EQ(JudgeQueueFile(Stamp(now.addSecs(-240)), 25, now), QueueVerdict::NotDue);
@@ -57,8 +47,7 @@ TEST(QueueSelection, FromTheTenthAttemptOncePerFiveMinutes)
     EXPECT_EQ(JudgeQueueFile(Stamp(At(10, 11, 55, 0)), 10, At(10, 11, 59, 59)), QueueVerdict::NotDue);
 }
 
-TEST(QueueSelection, ExpiresAfter48ClockHours)
-{
+TEST(QueueSelection, ExpiresAfter48ClockHours) {
     const QDateTime now = At(12, 10, 0, 0);
     EXPECT_EQ(JudgeQueueFile(Stamp(now.addSecs(-48 * 3600)), 3, now), QueueVerdict::Expired);
     EXPECT_EQ(JudgeQueueFile(Stamp(now.addDays(-30)), 99, now), QueueVerdict::Expired);
@@ -68,15 +57,13 @@ TEST(QueueSelection, ExpiresAfter48ClockHours)
     EXPECT_EQ(JudgeQueueFile(Stamp(At(10, 11, 0, 0)), 12, now), QueueVerdict::Due);
 }
 
-TEST(QueueSelection, ReadsTheUsFormOfOlderQueueFiles)
-{
+TEST(QueueSelection, ReadsTheUsFormOfOlderQueueFiles) {
     const QDateTime now = QDateTime(QDate(2006, 7, 11), QTime(19, 37, 0));
     EXPECT_EQ(JudgeQueueFile("7/11/2006 7:35:37 PM", 10, now), QueueVerdict::NotDue);
     EXPECT_EQ(JudgeQueueFile("7/9/2006 7:35:37 PM", 10, now), QueueVerdict::Expired);
 }
 
-TEST(QueueSelection, StampInTheFutureIsDue)
-{
+TEST(QueueSelection, StampInTheFutureIsDue) {
     // A clock set back must not hold a message until the stamp comes round.
     const QDateTime now = At(10, 12, 0, 0);
     EXPECT_EQ(JudgeQueueFile(Stamp(now.addYears(5)), 40, now), QueueVerdict::Due);

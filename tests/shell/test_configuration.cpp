@@ -3,9 +3,9 @@
 #include "server/store/KeyedList.h"
 #include "tests/support/TempBbs.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QtEndian>
-#include <gtest/gtest.h>
 
 namespace {
 TestBbsOptions NoSettings() {
@@ -41,7 +41,7 @@ private:
 };
 
 const Text kDefaultRelayLine = Text("relaydb=") + kDefaultRelayDb + "\r\n";
-}  // namespace
+}   // namespace
 
 TEST_F(LoadCfgTest, AFreshInstallationGetsTheNewFileRecordAndTheZones) {
     ASSERT_EQ(Load(), LoadCfgResult::Ok);
@@ -58,8 +58,8 @@ TEST_F(LoadCfgTest, AFileWithoutTheRelaySwitchGetsTheDefaultZonesAgain) {
     WriteSettings(221, stored);
     ASSERT_TRUE(WriteFileAtomic(Main("OSPRDATA.DAT"), "aliases=a,1\r\nrelaydb=my.zone\r\n\r\n"));
     ASSERT_EQ(Load(), LoadCfgResult::Ok);
-    EXPECT_EQ(settings.RelayEnable, 0);        // its last byte was missing
-    EXPECT_EQ(settings.SmtpClient, 1);         // complete in the file
+    EXPECT_EQ(settings.RelayEnable, 0);   // its last byte was missing
+    EXPECT_EQ(settings.SmtpClient, 1);    // complete in the file
     EXPECT_EQ(ReadFileBytes(Main("OSPRDATA.DAT")), "aliases=a,1\r\n" + kDefaultRelayLine + "\r\n");
     const Text cfg = ReadFileBytes(Main("OSPRINE.CFG"));
     ASSERT_EQ(cfg.size(), 250);
@@ -75,7 +75,7 @@ TEST_F(LoadCfgTest, FromTheRelaySwitchOnTheZonesAreKept) {
     ASSERT_TRUE(WriteFileAtomic(Main("OSPRDATA.DAT"), "relaydb=my.zone\r\n"));
     ASSERT_EQ(Load(), LoadCfgResult::Ok);
     EXPECT_EQ(settings.RelayEnable, 1);
-    EXPECT_EQ(settings.SpamAssassin, 0);       // the first incomplete field
+    EXPECT_EQ(settings.SpamAssassin, 0);   // the first incomplete field
     EXPECT_EQ(ReadFileBytes(Main("OSPRDATA.DAT")), "relaydb=my.zone\r\n");
     EXPECT_EQ(FileLength(Main("OSPRINE.CFG")), 250);
 }

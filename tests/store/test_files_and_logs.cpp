@@ -4,12 +4,12 @@
 #include "server/store/Files.h"
 #include "server/store/KeyedList.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <ctime>
-#include <gtest/gtest.h>
 
 namespace {
 QString Write(const QTemporaryDir& dir, const QString& name, const Text& bytes) {
@@ -17,19 +17,20 @@ QString Write(const QTemporaryDir& dir, const QString& name, const Text& bytes) 
     EXPECT_TRUE(WriteFileAtomic(path, bytes));
     return path;
 }
-}  // namespace
+}   // namespace
 
 TEST(KeyedList, KeysIgnoreCaseAndSpacesValuesAreKeptWhole) {
     QTemporaryDir dir;
-    const QString f = Write(dir, "OSPRDATA.DAT", " HeaderFilter = Subject,a=b\r\n\r\naliases=sales,12\r\naliases=second\r\n");
+    const QString f =
+        Write(dir, "OSPRDATA.DAT", " HeaderFilter = Subject,a=b\r\n\r\naliases=sales,12\r\naliases=second\r\n");
     EXPECT_EQ(GetData("headerfilter", f), " Subject,a=b");
     EXPECT_EQ(GetData("aliases", f), "sales,12");
     EXPECT_EQ(GetData("missing", f), "");
     EXPECT_EQ(GetData("aliases", dir.filePath("none.dat")), "");
     const QString g = Write(dir, "OTHER.DAT", "domains\r\nno key here\r\nrelaydb=a=b\r\n subjectfilter\t=last");
-    EXPECT_EQ(GetData("domains", g), "");           // a key without "=" has an empty value
+    EXPECT_EQ(GetData("domains", g), "");   // a key without "=" has an empty value
     EXPECT_EQ(GetData("relaydb", g), "a=b");
-    EXPECT_EQ(GetData("SUBJECTFILTER", g), "last");  // the last line needs no line end
+    EXPECT_EQ(GetData("SUBJECTFILTER", g), "last");   // the last line needs no line end
     EXPECT_FALSE(QFile::exists(dir.filePath("none.dat")));
 }
 
@@ -65,7 +66,9 @@ struct EventLogTest : ::testing::Test {
     int32_t maxSize = 0;
     EventLog log{dir.path(), maxSize};
     TextList shown;
-    EventLogTest() { log.SetSink([this](const Text& line) { shown.append(line); }); }
+    EventLogTest() {
+        log.SetSink([this](const Text& line) { shown.append(line); });
+    }
 };
 
 TEST_F(EventLogTest, HeaderColumnsAndLineSplitting) {
@@ -90,7 +93,7 @@ TEST(EventLog, RotatesOnlyAboveTheLimit) {
     EventLog log(dir.path(), maxSize);
     log.OsprineLog(0, "first");
     maxSize = int32_t(FileLength(log.LogPath()));
-    log.OsprineLog(0, "");  // exactly at the limit: no rotation, an empty line
+    log.OsprineLog(0, "");   // exactly at the limit: no rotation, an empty line
     EXPECT_FALSE(QFile::exists(dir.filePath("OSPRINE.OLD")));
     log.OsprineLog(0, "third");
     ASSERT_TRUE(QFile::exists(dir.filePath("OSPRINE.OLD")));
@@ -149,8 +152,10 @@ TEST(Dates, ZoneOffsetSignAndMinutes) {
     EXPECT_EQ(offsetIn("EST5EDT,M3.2.0,M11.1.0", winter), "-0500");
     EXPECT_EQ(offsetIn("NST3:30", winter), "-0330");
     EXPECT_EQ(offsetIn("UTC0", winter), "+0000");
-    if (previous.isNull()) qunsetenv("TZ");
-    else qputenv("TZ", previous);
+    if (previous.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", previous);
     tzset();
 }
 

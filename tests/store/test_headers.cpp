@@ -33,7 +33,7 @@ TEST(ChangeHeaderField, ReplacesDeletesAndAdds) {
     const Text replaced = ChangeHeaderField("subject", "new", kMessage, false);
     EXPECT_TRUE(replaced.contains("Subject: new\r\nFrom:"));
     EXPECT_FALSE(replaced.contains("second"));
-    EXPECT_TRUE(replaced.endsWith("Subject: in the body"));  // later occurrences stay
+    EXPECT_TRUE(replaced.endsWith("Subject: in the body"));   // later occurrences stay
 
     const Text deleted = ChangeHeaderField("Subject", "", kMessage, false);
     EXPECT_EQ(deleted.count("Subject:"), 1);
@@ -102,13 +102,16 @@ TEST(GetHeaderField, ALargeBodyIsNotRead) {
 }
 
 TEST(ChangeHeaderField, ReplacingKeepsTheNameAsWrittenAndDropsTabContinuations) {
-    EXPECT_EQ(ChangeHeaderField(" SUBJECT: ", " new ", "subJect :old\r\n\tmore\r\nB: 2", false), "subJect :old\r\n\tmore\r\nB: 2");
-    EXPECT_EQ(ChangeHeaderField("subject", "new", "subJect:old\r\n\tmore\r\n more\r\nB: 2", false), "subJect: new\r\nB: 2");
+    EXPECT_EQ(ChangeHeaderField(" SUBJECT: ", " new ", "subJect :old\r\n\tmore\r\nB: 2", false),
+              "subJect :old\r\n\tmore\r\nB: 2");
+    EXPECT_EQ(ChangeHeaderField("subject", "new", "subJect:old\r\n\tmore\r\n more\r\nB: 2", false),
+              "subJect: new\r\nB: 2");
     EXPECT_EQ(ChangeHeaderField("To", "x", "", true), "To: x");
 }
 
 TEST(ChangeHeaderField, AddsAfterTraceLinesWhenNothingElseFollows) {
     EXPECT_EQ(ChangeHeaderField("Date", "x", "Received: a\r\n\tby b", true), "Received: a\r\n\tby b\r\nDate: x");
     EXPECT_EQ(ChangeHeaderField("Date", "x", " ", true), " \r\nDate: x");
-    EXPECT_EQ(ChangeHeaderField("To", "x", "Received: a\r\nReturn-Path: b", true), "Received: a\r\nReturn-Path: b\r\nTo: x");
+    EXPECT_EQ(ChangeHeaderField("To", "x", "Received: a\r\nReturn-Path: b", true),
+              "Received: a\r\nReturn-Path: b\r\nTo: x");
 }

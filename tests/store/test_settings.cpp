@@ -1,13 +1,13 @@
 #include "server/store/Settings.h"
 #include "server/store/Statistics.h"
 
-#include <QtEndian>
 #include <gtest/gtest.h>
+#include <QtEndian>
 
 namespace {
 int16_t I16(const Text& b, int o) { return qFromLittleEndian<int16_t>(b.constData() + o); }
 int32_t I32(const Text& b, int o) { return qFromLittleEndian<int32_t>(b.constData() + o); }
-}  // namespace
+}   // namespace
 
 TEST(SettingsRecord, NewFileDefaultsAtTheirOffsets) {
     const Text b = EncodeSettings(SettingsRecord{});
@@ -17,10 +17,10 @@ TEST(SettingsRecord, NewFileDefaultsAtTheirOffsets) {
     EXPECT_EQ(I32(b, 8), 2097152);
     EXPECT_EQ(b.mid(14, 6), "000000");
     EXPECT_EQ(b.mid(26, 30), Text(30, ' '));
-    EXPECT_EQ(I16(b, 210), 1);   // SmtpClient
-    EXPECT_EQ(I16(b, 224), 110); // Pop3Port
-    EXPECT_EQ(I16(b, 228), 1);   // AllowVrfy
-    EXPECT_EQ(I32(b, 232), 1);   // AutorespondUser
+    EXPECT_EQ(I16(b, 210), 1);     // SmtpClient
+    EXPECT_EQ(I16(b, 224), 110);   // Pop3Port
+    EXPECT_EQ(I16(b, 228), 1);     // AllowVrfy
+    EXPECT_EQ(I32(b, 232), 1);     // AutorespondUser
     EXPECT_EQ(I32(b, 238), 2097152);
     EXPECT_EQ(I32(b, 242), 2097152);
     EXPECT_EQ(I16(b, 248), 0);
@@ -50,14 +50,14 @@ TEST(SettingsRecord, UpgradeByFileLength) {
     SettingsRecord r;
     DecodeSettings(full.left(210), r);
     UpgradeSettings(r, 210);
-    EXPECT_EQ(r.SmtpClient, 0);  // an upgraded file does not start sending
+    EXPECT_EQ(r.SmtpClient, 0);   // an upgraded file does not start sending
     EXPECT_EQ(r.AllowVrfy, 1);
 
     SettingsRecord s;
     DecodeSettings(full.left(221), s);
     UpgradeSettings(s, 221);
     EXPECT_EQ(s.SmtpClient, 1);
-    EXPECT_EQ(s.RelayEnable, 0);  // its last byte is missing
+    EXPECT_EQ(s.RelayEnable, 0);   // its last byte is missing
 
     SettingsRecord t;
     DecodeSettings(full, t);
@@ -137,7 +137,7 @@ TEST(FormatKB, Boundaries) {
     // Halves go to the even digit.
     EXPECT_EQ(FormatKB(0.25f), "0.2KB");
     EXPECT_EQ(FormatKB(0.75f), "0.8KB");
-    EXPECT_EQ(FormatKB(1152), "1.12MB");      // 1.125
+    EXPECT_EQ(FormatKB(1152), "1.12MB");   // 1.125
     EXPECT_EQ(FormatKB(1153), "1.13MB");
     EXPECT_EQ(FormatKB(999.96f), "1000KB");
     EXPECT_EQ(FormatKB(1024.0f * 1024 * 3), "3GB");

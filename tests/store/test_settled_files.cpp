@@ -1,14 +1,14 @@
 #include "server/store/Files.h"
 #include "server/store/SettledFiles.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-#include <QThread>
-#include <cerrno>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cerrno>
 
 namespace {
 timespec ModifiedTime(const QString& path) {
@@ -30,14 +30,15 @@ void OverwriteKeepingTime(const QString& path, const Text& bytes) {
 }
 
 Text Read(const QString& path, bool* ok = nullptr) { return ReadSettledFile(path, ok); }
-}  // namespace
+}   // namespace
 
 TEST(SettledFiles, EveryChangeToAQuietFileIsSeenByTheNextRead) {
     ForgetSettledFiles();
     QTemporaryDir dir;
     const QString inPlace = dir.filePath("OSPRDATA.DAT"), replaced = dir.filePath("NET.9"),
                   removed = dir.filePath("HANDLES.UIP"), grown = dir.filePath("NETWORKS.LST");
-    for (const QString& path : {inPlace, replaced, removed, grown}) ASSERT_TRUE(WriteFileAtomic(path, "aliases=one\r\n"));
+    for (const QString& path : {inPlace, replaced, removed, grown})
+        ASSERT_TRUE(WriteFileAtomic(path, "aliases=one\r\n"));
     QThread::msleep(1100);   // quiet long enough to be kept
     for (const QString& path : {inPlace, replaced, removed, grown}) ASSERT_EQ(Read(path), "aliases=one\r\n");
 

@@ -32,7 +32,7 @@ TEST(StrReplace, CountsRestartsAndStopsOnItsOwnOutput) {
     EXPECT_EQ(StrReplace("abab", "ab", "ab"), "abab");
     EXPECT_EQ(StrReplace("a..b", "..", ".", 0, true), "a.b");
     EXPECT_EQ(StrReplace("....", "..", ".", 0, true), ".");
-    EXPECT_EQ(StrReplace("xAx", "a", "b"), "xAx");  // case-sensitive
+    EXPECT_EQ(StrReplace("xAx", "a", "b"), "xAx");   // case-sensitive
     // A replacement holding the search text does not loop forever.
     EXPECT_EQ(StrReplace("a", "a", "aa", 0, true), "aa");
 }

@@ -1,7 +1,7 @@
 #pragma once
 // A test BBS installation in a fresh temporary directory, removed afterwards.
-#include "tools/testbbs/TestBbs.h"
 #include <QTemporaryDir>
+#include "tools/testbbs/TestBbs.h"
 
 class TempBbs {
 public:

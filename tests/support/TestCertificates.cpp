@@ -2,8 +2,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
-TestCertificates::TestCertificates()
-{
+TestCertificates::TestCertificates() {
     const QString script = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/make_certs.sh";
     QProcess make;
     make.start(QStringLiteral("/bin/sh"), {script, dir_.path()});

@@ -8,9 +8,9 @@
 #include "tools/mailbase/MailReader.h"
 #include "tools/mailbase/UserTable.h"
 
+#include <gtest/gtest.h>
 #include <QTemporaryDir>
 #include <QtEndian>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -33,23 +33,24 @@ Text Int32Bytes(int32_t v) {
 
 const QDateTime kNow(QDate(2026, 3, 4), QTime(5, 6, 7));
 
-}  // namespace
+}   // namespace
 
 TEST(HandOff, ReadsTheHeaderFieldsAndTheBodyWithoutTheTrailingEmptyLines) {
-    const Text file = "Return-Path: <bounce@example.org>\r\n"
-                      "Received: from 127.0.0.1\r\n"
-                      "\tby bbs.example (OSPRINE v1.4.060711)\r\n"
-                      "\tfor <john.smith@bbs.example>; Tue, 11 Jul 2006 19:35:37 +0200\r\n"
-                      "From: Alice Example <Alice@Example.org>\r\n"
-                      "To: \"John\" <john.smith@bbs.example>\r\n"
-                      "Subject:   Greetings  \r\n"
-                      "Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n"
-                      "\r\n"
-                      "Line one\r\n"
-                      "\r\n"
-                      "Line three\r\n"
-                      "\r\n"
-                      "\r\n";
+    const Text file =
+        "Return-Path: <bounce@example.org>\r\n"
+        "Received: from 127.0.0.1\r\n"
+        "\tby bbs.example (OSPRINE v1.4.060711)\r\n"
+        "\tfor <john.smith@bbs.example>; Tue, 11 Jul 2006 19:35:37 +0200\r\n"
+        "From: Alice Example <Alice@Example.org>\r\n"
+        "To: \"John\" <john.smith@bbs.example>\r\n"
+        "Subject:   Greetings  \r\n"
+        "Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n"
+        "\r\n"
+        "Line one\r\n"
+        "\r\n"
+        "Line three\r\n"
+        "\r\n"
+        "\r\n";
     const HandOffMessage m = ParseHandOff(file);
     EXPECT_EQ(m.to, "john.smith@bbs.example");
     EXPECT_EQ(m.from, "Alice@Example.org");
@@ -86,17 +87,17 @@ TEST(EmailDate, RearrangesTheHeaderDateByPosition) {
 TEST(UserTable, FindsHandlesNamesAndNumbers) {
     const Text users = UserFile({{"Sysop", 255}, {"John Smith", 50}, {"", 50}, {"Locked Out", 0}, {"DarkStar", 20}});
     const Text index = "system-daemon,SYSTEM-DAEMON,1,1\r\njsmith,2,1,1\r\nghost,3,1,1\r\nfar,99,1,1\r\n";
-    const UserTable t = UserTable::FromBytes(users + Text(100, 'x'), index);  // a torn tail is no user
+    const UserTable t = UserTable::FromBytes(users + Text(100, 'x'), index);   // a torn tail is no user
     EXPECT_EQ(t.Count(), 5);
     EXPECT_EQ(t.Find("john.smith"), 2);
     EXPECT_EQ(t.Find(" JOHN SMITH "), 2);
-    EXPECT_EQ(t.Find("jsmith"), 2);      // handle learned by the server
+    EXPECT_EQ(t.Find("jsmith"), 2);   // handle learned by the server
     EXPECT_EQ(t.Find("darkstar"), 5);
-    EXPECT_EQ(t.Find("locked.out"), 4);  // level 0 still has a mailbox
+    EXPECT_EQ(t.Find("locked.out"), 4);   // level 0 still has a mailbox
     EXPECT_EQ(t.Find("5"), 5);
-    EXPECT_EQ(t.Find("ghost"), 0);       // index line of the deleted record
-    EXPECT_EQ(t.Find("far"), 0);         // index line beyond the file
-    EXPECT_EQ(t.Find("3"), 0);           // the deleted record
+    EXPECT_EQ(t.Find("ghost"), 0);   // index line of the deleted record
+    EXPECT_EQ(t.Find("far"), 0);     // index line beyond the file
+    EXPECT_EQ(t.Find("3"), 0);       // the deleted record
     EXPECT_EQ(t.Find("6"), 0);
     EXPECT_EQ(t.Find("system-daemon"), 0);
     EXPECT_EQ(t.Handle(2), "John Smith");
@@ -111,7 +112,7 @@ TEST(UserTable, FindsHandlesNamesAndNumbers) {
 TEST(SeqNums, ContinueTheStoredNumberAndWrapAfter3999999) {
     QTemporaryDir dir;
     QString error;
-    EXPECT_EQ(ReserveSeqNums(dir.path(), 2, &error), (QList<int32_t>{2, 3}));  // a new file starts at 1
+    EXPECT_EQ(ReserveSeqNums(dir.path(), 2, &error), (QList<int32_t>{2, 3}));   // a new file starts at 1
     EXPECT_EQ(ReadFileBytes(PathJoin(dir.path(), "DBSEQ.DAT")), Int32Bytes(3));
     ASSERT_TRUE(WriteFileAtomic(PathJoin(dir.path(), "DBSEQ.DAT"), Int32Bytes(3999998)));
     EXPECT_EQ(ReserveSeqNums(dir.path(), 3, &error), (QList<int32_t>{3999999, 1, 2}));
@@ -124,7 +125,8 @@ TEST(MailBatch, AppendsBodiesThenRecordsOverATornRecord) {
     ASSERT_TRUE(WriteFileAtomic(EmailBinPath(dir.path()), "old\r\n"));
     ASSERT_TRUE(WriteFileAtomic(EmailDatPath(dir.path()), Text(kEmailRecordSize, 'A') + Text(100, 'B')));
     HandOffMessage m{"sysop@bbs.example", "Bob@Example.ORG", "Hi", "Tue, 11 Jul 2006 19:35:37 +0200", "one\r\n"};
-    QList<NewMail> batch{{MakeEmailRecord(m, 1, "Sysop", "1", kNow), m.body}, {MakeEmailRecord(m, 2, "John", "1", kNow), "two two\r\n"}};
+    QList<NewMail> batch{{MakeEmailRecord(m, 1, "Sysop", "1", kNow), m.body},
+                         {MakeEmailRecord(m, 2, "John", "1", kNow), "two two\r\n"}};
     QString error;
     ASSERT_TRUE(WriteMailBatch(dir.path(), batch, &error)) << error.toStdString();
 
@@ -147,7 +149,7 @@ TEST(MailBatch, AppendsBodiesThenRecordsOverATornRecord) {
     EXPECT_EQ(qFromLittleEndian<int32_t>(first.constData() + 482), 5);
     EXPECT_EQ(qFromLittleEndian<int16_t>(first.constData() + 486), 0);
     const Text second = dat.mid(2 * kEmailRecordSize);
-    EXPECT_EQ(qFromLittleEndian<int32_t>(second.constData() + 478), 13);  // 6 + 5 + CR LF
+    EXPECT_EQ(qFromLittleEndian<int32_t>(second.constData() + 478), 13);   // 6 + 5 + CR LF
     EXPECT_EQ(qFromLittleEndian<int32_t>(second.constData() + 482), 9);
 }
 
@@ -163,8 +165,8 @@ TEST(MailReader, ListsOneUsersMailAndSurvivesBadBodyPointers) {
     broken.Subject = "broken";
     broken.BodyPosition = 1000;
     broken.BodyLength = 10;
-    ASSERT_TRUE(WriteFileAtomic(EmailDatPath(dir.path()),
-                                EncodeEmailRecord(mine) + EncodeEmailRecord(other) + EncodeEmailRecord(broken) + "torn"));
+    ASSERT_TRUE(WriteFileAtomic(EmailDatPath(dir.path()), EncodeEmailRecord(mine) + EncodeEmailRecord(other) +
+                                                              EncodeEmailRecord(broken) + "torn"));
     ASSERT_TRUE(WriteFileAtomic(EmailBinPath(dir.path()), "body\r\n"));
     const QList<EmailEntry> mail = ReadUserMail(dir.path(), 3, true);
     ASSERT_EQ(mail.size(), 2);

@@ -4,10 +4,10 @@
 #include "server/store/Settings.h"
 #include "tools/testbbs/TosserInstall.h"
 
+#include <gtest/gtest.h>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -24,7 +24,7 @@ MkBbs RunMkBbs(const QStringList& args) {
             p.readAllStandardError()};
 }
 
-}  // namespace
+}   // namespace
 
 TEST(MkBbs, BuildsTheDemoInstallation) {
     QTemporaryDir base;

@@ -9,12 +9,12 @@
 #include "tools/testbbs/DemoUsers.h"
 #include "tools/testbbs/FileAreas.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -30,7 +30,7 @@ BbsConfig ConfigOf(const TempBbs& bbs) {
 
 Text UserRecordAt(const Text& file, int number) { return file.mid((number - 1) * kUserRecordSize, kUserRecordSize); }
 
-}  // namespace
+}   // namespace
 
 TEST(TestBbs, SystemPathsHoldTheFourDirectoriesAtTheirOffsets) {
     TempBbs bbs;
@@ -67,7 +67,7 @@ TEST(TestBbs, MainConfigurationNamesTheBbs) {
 TEST(TestBbs, UserFileHoldsTheCastWithDeletedAndLevelZeroRecords) {
     TempBbs bbs;
     const Text file = Bytes(PathJoin(bbs.Layout().dataDir, "USERFILE.DAT"));
-    ASSERT_EQ(file.size(), 14 * kUserRecordSize);  // 12 listed users, a deleted and a level-0 record
+    ASSERT_EQ(file.size(), 14 * kUserRecordSize);   // 12 listed users, a deleted and a level-0 record
 
     const Text sysop = UserRecordAt(file, 1);
     EXPECT_EQ(sysop.mid(0, 40), StrPad("Sysop", 40));
@@ -211,7 +211,7 @@ TEST(TestBbs, TheTosserIsInstalledAsAnExecutable) {
     QString error;
     CreateTestBbs(dir.path(), o, &error);
     EXPECT_TRUE(error.contains("/nonexistent/ZUUCP.EXE")) << error.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(PathJoin(dir.path(), "SYSPATHS.CFG")));  // not taken for a finished installation
+    EXPECT_FALSE(QFileInfo::exists(PathJoin(dir.path(), "SYSPATHS.CFG")));   // not taken for a finished installation
 }
 
 TEST(TestBbs, RefusesBadOptionsAndAnExistingInstallation) {

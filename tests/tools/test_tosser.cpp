@@ -6,6 +6,7 @@
 #include "tools/mailbase/TosserFlag.h"
 #include "tools/testbbs/TosserInstall.h"
 
+#include <gtest/gtest.h>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,6 @@
 #include <QProcess>
 #include <QThread>
 #include <QtEndian>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -21,12 +21,19 @@ Text HandOff(const Text& to, const Text& subject, const Text& body = "Hello ther
     return "Return-Path: <sender@example.org>\r\n"
            "Received: from 127.0.0.1\r\n"
            "\tby bbs.example (OSPRINE v1.4.060711)\r\n"
-           "\tfor <" + to + ">; Tue, 11 Jul 2006 19:35:37 +0200\r\n"
+           "\tfor <" +
+           to +
+           ">; Tue, 11 Jul 2006 19:35:37 +0200\r\n"
            "From: Sender <sender@example.org>\r\n"
-           "To: " + to + "\r\n"
-           "Subject: " + subject + "\r\n"
+           "To: " +
+           to +
+           "\r\n"
+           "Subject: " +
+           subject +
+           "\r\n"
            "Date: Tue, 11 Jul 2006 19:35:37 +0200\r\n"
-           "\r\n" + body + "\r\n\r\n";
+           "\r\n" +
+           body + "\r\n\r\n";
 }
 
 // As the server writes it: under another name, then renamed into place.
@@ -74,7 +81,7 @@ int Pending(const TempBbs& bbs) { return int(QDir(bbs.Layout().spoolTmpDir).entr
 
 bool FlagRaised(const TempBbs& bbs) { return !ListFiles(bbs.Dir(), "BT*.FLG").isEmpty(); }
 
-}  // namespace
+}   // namespace
 
 TEST(Tosser, FilesEveryHandOffForTheUserItsToAddressNames) {
     TempBbs bbs;
@@ -150,7 +157,8 @@ TEST(Tosser, TakesFilesThatArriveWhileItWorksAndLowersItsFlagAfter) {
     TempBbs bbs;
     const Text body = Text(4000, 'x') + "\r\n";
     constexpr int kFiles = 3000;
-    for (int i = 1; i <= kFiles; ++i) Drop(bbs, "V" + QString::number(i) + ".D", HandOff("<bob@bbs.example>", "bulk", body));
+    for (int i = 1; i <= kFiles; ++i)
+        Drop(bbs, "V" + QString::number(i) + ".D", HandOff("<bob@bbs.example>", "bulk", body));
 
     QProcess p;
     Start(p, bbs.Path("ZUUCP.EXE"), {"0", "/R"}, bbs.Dir());
@@ -213,10 +221,11 @@ TEST(ReadMail, ListsAUsersMailByNumberOrHandle) {
 
     const Outcome byHandle = ReadMail(bbs, {"john.smith"});
     EXPECT_EQ(byHandle.exitCode, 0) << byHandle.err.toStdString();
-    EXPECT_EQ(byHandle.out, "Mail for John Smith (user 2): 1 message(s)\n\n"
-                            "[1] From: sender@example.org\n"
-                            "    Subject: Lunch?\n"
-                            "    Date: Tue Jul 11, 2006 19:35:37 +0200\n\n");
+    EXPECT_EQ(byHandle.out,
+              "Mail for John Smith (user 2): 1 message(s)\n\n"
+              "[1] From: sender@example.org\n"
+              "    Subject: Lunch?\n"
+              "    Date: Tue Jul 11, 2006 19:35:37 +0200\n\n");
     const Outcome withBody = ReadMail(bbs, {"2", "--body"});
     EXPECT_TRUE(withBody.out.contains("\n\nAt noon.\r\n\n")) << withBody.out.toStdString();
 

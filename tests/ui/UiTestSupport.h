@@ -34,8 +34,12 @@ struct UiBbs {
     Text tlsState;
     int saves = 0;
     // SaveCfg and the tail of LoadCfg (read, upgrade, range checks) on the real file.
-    UiContext ctx{settings, bbs,
-                  [this] { ++saves; WriteSettingsFile(MainDir(), settings); },
+    UiContext ctx{settings,
+                  bbs,
+                  [this] {
+                      ++saves;
+                      WriteSettingsFile(MainDir(), settings);
+                  },
                   [this] {
                       const Text bytes = ReadFileBytes(SettingsPath(MainDir()));
                       DecodeSettings(bytes, settings);
@@ -85,8 +89,10 @@ inline std::shared_ptr<BoxSeen> AnswerBox(QMessageBox::StandardButton button = Q
         if (!box) return;
         *seen = {box->windowTitle(), box->text(), box->icon(), true};
         QAbstractButton* b = box->button(button);
-        if (b) b->click();
-        else box->reject();
+        if (b)
+            b->click();
+        else
+            box->reject();
     });
     return seen;
 }

@@ -1,10 +1,11 @@
 // The IP restriction and relay database dialogs.
 #include "UiTestSupport.h"
+#include "server/lists/IpPatterns.h"
 #include "server/store/KeyedList.h"
 #include "server/ui/IpConfigDialog.h"
-#include "server/lists/IpPatterns.h"
 #include "server/ui/RelayConfigDialog.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -12,7 +13,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -38,7 +38,7 @@ int16_t AllowOnlyInFile(const UiBbs& bbs) {
     return file.size() == 250 ? int16_t(uint8_t(file[216]) | uint8_t(file[217]) << 8) : -1;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(IpPatterns, SortedByAddressWithStarsFirst) {
     EXPECT_EQ(SortIpPatterns({"10.0.0.10", "10.0.0.2", "10.0.0.1"}), (TextList{"10.0.0.1", "10.0.0.2", "10.0.0.10"}));

@@ -6,13 +6,13 @@
 #include "server/ui/ListDialogs.h"
 #include "server/ui/ListFrame.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -39,7 +39,7 @@ void EditSelected(ListDialog& d, std::function<void(QWidget*)> fill) {
 
 void SetText(QWidget* w, const char* name, const QString& text) { w->findChild<QLineEdit*>(name)->setText(text); }
 
-}  // namespace
+}   // namespace
 
 TEST(ListEditors, EveryMemberHasItsTitlesAndFrameCaption) {
     struct Expect {
@@ -99,9 +99,10 @@ TEST(ListEditors, ListLinesOfEveryMember) {
     EXPECT_EQ(lines("frmMailForwarding"), QStringList{"1: bob" + QString(17, ' ') + " bob@elsewhere.example"});
     EXPECT_EQ(lines("frmSubjectFilter"), QStringList{"1: Buy now, cheap"});
     EXPECT_EQ(lines("frmHeaderFilter"), QStringList{"1: X-Mailer:       BulkSender"});
-    EXPECT_EQ(lines("frmPassThru"), (QStringList{"1: mailerdaemon" + QString(13, ' ') + "*", "2: postmaster" + QString(15, ' ')}));
-    EXPECT_EQ(lines("frmFilterExempt"), (QStringList{"1: 0      ***INVALID USER***", "2: 1      Sysop", "3: 1      sysop",
-                                                     "4: 0      nobody"}));
+    EXPECT_EQ(lines("frmPassThru"),
+              (QStringList{"1: mailerdaemon" + QString(13, ' ') + "*", "2: postmaster" + QString(15, ' ')}));
+    EXPECT_EQ(lines("frmFilterExempt"),
+              (QStringList{"1: 0      ***INVALID USER***", "2: 1      Sysop", "3: 1      sysop", "4: 0      nobody"}));
     EXPECT_EQ(lines("zarvinettwit"), (QStringList{"1: Spammer One", "2: Pest"}));
 }
 
@@ -167,7 +168,8 @@ TEST(ListEditors, DeletingTheOnlyEntryEmptiesTheListAndClosingRemovesTheFile) {
         Button(d, "cmdDelete")->click();
         EXPECT_EQ(d.Frame()->Count(), 0);
         EXPECT_EQ(d.Frame()->title(), "Domains (0)");
-        for (const char* b : {"cmdEdit", "cmdDelete", "cmdMoveUp", "cmdMoveDown"}) EXPECT_FALSE(Button(d, b)->isEnabled()) << b;
+        for (const char* b : {"cmdEdit", "cmdDelete", "cmdMoveUp", "cmdMoveDown"})
+            EXPECT_FALSE(Button(d, b)->isEnabled()) << b;
         EXPECT_EQ(ReadFileBytes(bbs.KeyedList()), "domains=\r\n");
         Button(d, "cmdClose")->click();
     }
@@ -350,7 +352,7 @@ TEST(ListEditors, DoubleClickOpensTheEditorAndCancelKeepsTheEntry) {
 TEST(ListEditors, EveryMemberInsertsItsNewEntryAndStopsAtItsLimit) {
     struct Expect {
         const char* form;
-        Text stored;          // the new entry as the list stores it
+        Text stored;   // the new entry as the list stores it
         int limit;
         const char* editFrame;
     };
@@ -414,7 +416,8 @@ TEST(ListEditors, EditFieldsCarryTheirCaptionsAndToolTips) {
          "If enabled, this username will be added to HANDLES.UIP when it is generated."},
         {"frmFilterExempt", "ExSpamAssassin", "SpamAssassin",
          "Do not perform SpamAssassin filtering for emails addressed to this user."},
-        {"frmFilterExempt", "ExHeaderFilter", "Header Filter", "Do not perform header filtering for emails addressed to this user."},
+        {"frmFilterExempt", "ExHeaderFilter", "Header Filter",
+         "Do not perform header filtering for emails addressed to this user."},
         {"frmFilterExempt", "ExSubjectFilter", "Subject Filter",
          "Do not perform subject filtering for emails addressed to this user."},
     };

@@ -13,6 +13,7 @@
 #include "server/ui/WindowPlacement.h"
 #include "tests/support/TempBbs.h"
 
+#include <gtest/gtest.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,7 +32,6 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -43,9 +43,7 @@ TestBbsOptions Options() {
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    MainWindowTest() : bbs(Options()), previousDir(QDir::currentPath()) {
-        QDir::setCurrent(bbs.Layout().mainDir);
-    }
+    MainWindowTest() : bbs(Options()), previousDir(QDir::currentPath()) { QDir::setCurrent(bbs.Layout().mainDir); }
     ~MainWindowTest() override {
         if (window) window->mnuFileExit_Click();
         window.reset();
@@ -108,7 +106,7 @@ struct SmtpClient {
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(MainWindowTest, EveryMenuItemHasItsCaptionAndAccessKey) {
     Start();
@@ -120,17 +118,29 @@ TEST_F(MainWindowTest, EveryMenuItemHasItsCaptionAndAccessKey) {
         const char* name;
         const char* caption;
     } items[] = {
-        {"mnuFileExit", "E&xit"}, {"mnuViewLog", "&View Log"},
-        {"mnuSettingsConfiguration", "OSPRINE &Configuration"}, {"mnuSettingsDomains", "Secondary &Domains"},
-        {"mnuSettingsZarvInet", "ZARV &Internet Configuration"}, {"mnuSettingsMailingList", "&Mailing List Configuration"},
-        {"mnuSettingsInetTwit", "&TWIT.LST Configuration"}, {"mnuSettingsAliases", "&User Aliases"},
-        {"mnuSettingsForwarding", "Mail &Forwarding"}, {"mnuSettingsPassThru", "Mail &Pass-Thru"},
-        {"mnuToolsFilterExempt", "Filter &Exemptions"}, {"mnuSettingsIpConfig", "Allow/Block IP &Addresses"},
-        {"mnuSettingsRelayTest", "&Relay DB Configuration"}, {"mnuSettingsHeaderFilter", "&Header Filter"},
-        {"mnuSettingsSubjectFilter", "&Subject Filter"}, {"mnuHelpWebsite", "OSPRINE &Home Page"},
-        {"mnuHelpDocs", "OSPRINE &Documentation"}, {"mnuHelpSupport", "OSPRINE &Support"},
-        {"mnuHelpUpdate", "&Check for Updates"}, {"mnuHelpDonate", "&Donate"}, {"mnuHelpAbout", "&About"},
-        {"mnuDebugClear", "Clear Window"}, {"mnuTrayArray", "Exit"},
+        {"mnuFileExit", "E&xit"},
+        {"mnuViewLog", "&View Log"},
+        {"mnuSettingsConfiguration", "OSPRINE &Configuration"},
+        {"mnuSettingsDomains", "Secondary &Domains"},
+        {"mnuSettingsZarvInet", "ZARV &Internet Configuration"},
+        {"mnuSettingsMailingList", "&Mailing List Configuration"},
+        {"mnuSettingsInetTwit", "&TWIT.LST Configuration"},
+        {"mnuSettingsAliases", "&User Aliases"},
+        {"mnuSettingsForwarding", "Mail &Forwarding"},
+        {"mnuSettingsPassThru", "Mail &Pass-Thru"},
+        {"mnuToolsFilterExempt", "Filter &Exemptions"},
+        {"mnuSettingsIpConfig", "Allow/Block IP &Addresses"},
+        {"mnuSettingsRelayTest", "&Relay DB Configuration"},
+        {"mnuSettingsHeaderFilter", "&Header Filter"},
+        {"mnuSettingsSubjectFilter", "&Subject Filter"},
+        {"mnuHelpWebsite", "OSPRINE &Home Page"},
+        {"mnuHelpDocs", "OSPRINE &Documentation"},
+        {"mnuHelpSupport", "OSPRINE &Support"},
+        {"mnuHelpUpdate", "&Check for Updates"},
+        {"mnuHelpDonate", "&Donate"},
+        {"mnuHelpAbout", "&About"},
+        {"mnuDebugClear", "Clear Window"},
+        {"mnuTrayArray", "Exit"},
     };
     for (const auto& item : items) {
         ASSERT_TRUE(Action(item.name)) << item.name;
@@ -156,10 +166,10 @@ TEST_F(MainWindowTest, EveryMenuItemHasItsCaptionAndAccessKey) {
         const char* name;
         const char* caption;
     } stats[] = {
-        {"lblTotalConnections", "Total Connections"}, {"lblActiveConnections", "Active Connections"},
-        {"lblTotalIncoming", "Total Incoming"},       {"lblTotalOutgoing", "Total Outgoing"},
-        {"lblTotalReceived", "Total Received"},       {"lblTotalSent", "Total Sent"},
-        {"lblTotalBlockedIps", "Blocked IPs"},        {"lblTotalBlockedRelays", "Blocked Relays"},
+        {"lblTotalConnections", "Total Connections"},    {"lblActiveConnections", "Active Connections"},
+        {"lblTotalIncoming", "Total Incoming"},          {"lblTotalOutgoing", "Total Outgoing"},
+        {"lblTotalReceived", "Total Received"},          {"lblTotalSent", "Total Sent"},
+        {"lblTotalBlockedIps", "Blocked IPs"},           {"lblTotalBlockedRelays", "Blocked Relays"},
         {"lblTotalBlockedSubjects", "Blocked Subjects"}, {"lblTotalBlockedHeaders", "Blocked Headers"},
     };
     for (const auto& s : stats) {
@@ -172,8 +182,8 @@ TEST_F(MainWindowTest, EveryMenuItemHasItsCaptionAndAccessKey) {
     QStringList help;
     for (QAction* a : window->findChild<QMenu*>("mnuHelp")->actions())
         help << (a->isSeparator() ? "-" + a->objectName() : a->objectName());
-    EXPECT_EQ(help, (QStringList{"mnuHelpWebsite", "mnuHelpDocs", "mnuHelpSupport", "-mnuHelpSeperator", "mnuHelpUpdate",
-                                 "-mnuHelpSeperator0", "mnuHelpDonate", "mnuHelpAbout"}));
+    EXPECT_EQ(help, (QStringList{"mnuHelpWebsite", "mnuHelpDocs", "mnuHelpSupport", "-mnuHelpSeperator",
+                                 "mnuHelpUpdate", "-mnuHelpSeperator0", "mnuHelpDonate", "mnuHelpAbout"}));
     // Neither pop-up menu is on the menu bar.
     for (QAction* a : window->menuBar()->actions()) {
         EXPECT_NE(a->menu()->objectName(), "mnuDebug");
@@ -196,8 +206,9 @@ TEST_F(MainWindowTest, CaptionInformationAndStatistics) {
     EXPECT_TRUE(info[0].startsWith("OSPRINE [1.4.060711] executed @ "));
     EXPECT_EQ(info[2], "Local Domain: bbs.example");
     const QDateTime at(QDate(2006, 7, 1), QTime(9, 5, 7));
-    EXPECT_EQ(frmMain::StartupInfo(at, "x.example"),
-              "OSPRINE [1.4.060711] executed @ 09:05:07 07/01/2006\r\nhttps://www.osprine.example/\r\nLocal Domain: x.example");
+    EXPECT_EQ(
+        frmMain::StartupInfo(at, "x.example"),
+        "OSPRINE [1.4.060711] executed @ 09:05:07 07/01/2006\r\nhttps://www.osprine.example/\r\nLocal Domain: x.example");
     engine->Stats().TotalReceived = 3;
     engine->Stats().KBReceived = 2048;
     engine->UpdateStats();
@@ -214,7 +225,7 @@ TEST_F(MainWindowTest, EventWindowIsClearedPastSixtyFiveThousandCharacters) {
     window->ShowEvent(line);
     EXPECT_EQ(window->EventText().count('\n'), 650);   // 65100: over the limit ...
     window->ShowEvent("last");
-    EXPECT_EQ(window->EventText(), "last");            // ... so the next line starts afresh
+    EXPECT_EQ(window->EventText(), "last");   // ... so the next line starts afresh
     Action("mnuDebugClear")->trigger();
     EXPECT_EQ(window->EventText(), "");
 }
@@ -257,7 +268,7 @@ TEST_F(MainWindowTest, TrayIconFollowsEveryStateAndItsTipHolds127Bytes) {
     EXPECT_TRUE(window->TrayTip().endsWith("\r\nRefused: 44 per address, 3 time limit, 0 recipients, 0 loops"));
     EXPECT_TRUE(window->ModifyIcon(window->TrayTip(), -1));
     EXPECT_EQ(window->Tray()->toolTip(), window->TrayTip());
-    EXPECT_FALSE(window->AddIcon("OSPRINE - Online", 101));      // already there
+    EXPECT_FALSE(window->AddIcon("OSPRINE - Online", 101));   // already there
 }
 
 namespace {
@@ -270,7 +281,7 @@ public:
     Q_INVOKABLE void open(const QUrl& url) { urls << url; }
 };
 
-}  // namespace
+}   // namespace
 
 // A tosser flag left for more than half an hour holds the BBS's mail back:
 // the green lamp goes dark and the yellow one names the flag.
@@ -466,7 +477,10 @@ TEST_F(MainWindowTest, AnAliasAddedThroughTheDialogIsAcceptedOnTheNextRcpt) {
 }
 
 TEST_F(MainWindowTest, CloseBoxMinimisesWithCloseToTaskbarAndExitEndsTheServer) {
-    Start({}, [](SettingsRecord& s) { s.CloseToTaskbar = 1; s.MinToTray = 0; });
+    Start({}, [](SettingsRecord& s) {
+        s.CloseToTaskbar = 1;
+        s.MinToTray = 0;
+    });
     QSignalSpy unloaded(window.get(), &frmMain::unloaded);
     window->close();
     EXPECT_EQ(unloaded.count(), 0);
@@ -479,13 +493,14 @@ TEST_F(MainWindowTest, CloseBoxMinimisesWithCloseToTaskbarAndExitEndsTheServer) 
 
 TEST_F(MainWindowTest, UpdatePromptStartsTheUtilityWithTheChosenType) {
     Start();
-    window->SetProgramDir(bbs.Layout().tempDir);  // the build's own ZRVUpdate must not be found
+    window->SetProgramDir(bbs.Layout().tempDir);   // the build's own ZRVUpdate must not be found
     auto missing = AnswerBox();
     Action("mnuHelpUpdate")->trigger();
     EXPECT_EQ(missing->title, "ZRV Update");
     EXPECT_EQ(missing->icon, QMessageBox::Information);
-    EXPECT_EQ(missing->text, "ZRV Update is not installed.\r\nRe-install OSPRINE using the setup package, or\r\n"
-                             "download it at \"https://www.osprine.example/zrvupdate/\"");
+    EXPECT_EQ(missing->text,
+              "ZRV Update is not installed.\r\nRe-install OSPRINE using the setup package, or\r\n"
+              "download it at \"https://www.osprine.example/zrvupdate/\"");
 
     // A stand-in utility that writes down its arguments and working directory.
     const QString program = Main("ZRVUpdate");
@@ -510,7 +525,8 @@ TEST_F(MainWindowTest, UpdatePromptStartsTheUtilityWithTheChosenType) {
     prompt->cmdOK_Click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return FileExists(Main("started.txt")); }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return ReadFileText(Main("started.txt")).endsWith("\n"); }, 2000));
-    EXPECT_EQ(ReadFileText(Main("started.txt")), "/TYPE=1 " + QDir(bbs.Layout().mainDir).canonicalPath().toLatin1() + "\n");
+    EXPECT_EQ(ReadFileText(Main("started.txt")),
+              "/TYPE=1 " + QDir(bbs.Layout().mainDir).canonicalPath().toLatin1() + "\n");
 }
 
 TEST_F(MainWindowTest, AboutBoxShowsVersionUptimeAndMemory) {
@@ -521,8 +537,9 @@ TEST_F(MainWindowTest, AboutBoxShowsVersionUptimeAndMemory) {
         EXPECT_EQ(about->findChild<QLabel*>("lblVersion")->text(), "Version 1.4.060711");
         EXPECT_TRUE(about->findChild<QLabel*>("lblUptime")->text().startsWith("Uptime: 0 days, 0 hours, "));
         EXPECT_TRUE(about->findChild<QLabel*>("lblMemoryUsage")->text().startsWith("RAM Usage: "));
-        EXPECT_EQ(about->findChild<QLabel*>("lblDisclaimer")->text(),
-                  "If you have any suggestions or comments regarding this program, send an email to support@osprine.example.");
+        EXPECT_EQ(
+            about->findChild<QLabel*>("lblDisclaimer")->text(),
+            "If you have any suggestions or comments regarding this program, send an email to support@osprine.example.");
         EXPECT_FALSE(about->findChild<QPushButton*>("cmdSysInfo")->isEnabled());
         checked = true;
         about->findChild<QPushButton*>("cmdOk")->click();

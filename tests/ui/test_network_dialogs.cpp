@@ -7,6 +7,7 @@
 #include "server/ui/MailingLists.h"
 #include "server/ui/NetworkDialogs.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -18,7 +19,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -27,20 +27,24 @@ struct NetBbs : UiBbs {
     NetBbs() {
         spool = Path("SPOOL");
         QDir().mkpath(spool);
-        WriteFileAtomic(Path("NET.9"), "systemid=bbs.example\r\n"
-                                       "netdir=" + spool.toLatin1() + "\r\n"
-                                       "pss=7\r\n"
-                                       "AllowRefeed = y\r\n"
-                                       "obsolete=1\r\n"
-                                       "remote=isp 555-1234 /q/out;/q/news login: bbs password: secret bbs.example YHXXXXXX news\r\n"
-                                       "remote=second - - - - - - bbs.example NNXXXXXX\r\n");
+        WriteFileAtomic(
+            Path("NET.9"),
+            "systemid=bbs.example\r\n"
+            "netdir=" +
+                spool.toLatin1() +
+                "\r\n"
+                "pss=7\r\n"
+                "AllowRefeed = y\r\n"
+                "obsolete=1\r\n"
+                "remote=isp 555-1234 /q/out;/q/news login: bbs password: secret bbs.example YHXXXXXX news\r\n"
+                "remote=second - - - - - - bbs.example NNXXXXXX\r\n");
     }
     Text Net9() const { return ReadFileBytes(Path("NET.9")); }
 };
 
 QLineEdit* Edit(QWidget& w, const char* name) { return w.findChild<QLineEdit*>(name); }
 
-}  // namespace
+}   // namespace
 
 TEST(InetNetwork, SettingsAreReadByKey) {
     const InetSettings s = ReadInetSettings({"SystemId = my.bbs", "pss=5", "striphdrs=N", "allowrefeed=Y", "suffix="});
@@ -88,14 +92,17 @@ TEST(NetworkDialog, OpensWithTheFileAndSavesEveryRemoteLineDroppingUnknownKeys) 
     Edit(d, "Suffix")->setText("a b");
     d.cmdOK_Click();
     EXPECT_EQ(d.result(), QDialog::Accepted);
-    EXPECT_EQ(bbs.Net9(), "systemid=my_bbs_example\r\n"
-                          "netdir=" + bbs.spool.toLatin1() + "\r\n"
-                          "pss=3\r\n"
-                          "allowrefeed=Y\r\n"
-                          "striphdrs=Y\r\n"
-                          "suffix=a_b\r\n"
-                          "remote=isp 555-1234 /q/out;/q/news login: bbs password: secret bbs.example YHXXXXXX news\r\n"
-                          "remote=second - - - - - - bbs.example NNXXXXXX\r\n");
+    EXPECT_EQ(bbs.Net9(),
+              "systemid=my_bbs_example\r\n"
+              "netdir=" +
+                  bbs.spool.toLatin1() +
+                  "\r\n"
+                  "pss=3\r\n"
+                  "allowrefeed=Y\r\n"
+                  "striphdrs=Y\r\n"
+                  "suffix=a_b\r\n"
+                  "remote=isp 555-1234 /q/out;/q/news login: bbs password: secret bbs.example YHXXXXXX news\r\n"
+                  "remote=second - - - - - - bbs.example NNXXXXXX\r\n");
     EXPECT_FALSE(FileExists(bbs.Path("NET.TMP")));
 }
 
@@ -134,8 +141,9 @@ TEST(NetworkDialog, UninstallDeletesNet9AfterTheQuestion) {
     auto no = AnswerBox(QMessageBox::No);
     d.cmdUninstall_Click();
     EXPECT_EQ(no->title, "ZARV - Network Removal Confirmation");
-    EXPECT_EQ(no->text, "Are you sure you want to uninstall this network?\r\nIf you uninstall this network, OSPRINE cannot "
-                        "function and will exit.");
+    EXPECT_EQ(no->text,
+              "Are you sure you want to uninstall this network?\r\nIf you uninstall this network, OSPRINE cannot "
+              "function and will exit.");
     EXPECT_TRUE(FileExists(bbs.Path("NET.9")));
     auto yes = AnswerBox(QMessageBox::Yes);
     d.cmdUninstall_Click();
@@ -166,14 +174,17 @@ TEST(RemoteSystems, ListInsertAndEditKeepTheOtherLines) {
         edit->findChild<QPushButton*>("cmdOK")->click();
     });
     frame->cmdEdit_Click();
-    EXPECT_EQ(bbs.Net9(), "systemid=bbs.example\r\n"
-                          "netdir=" + bbs.spool.toLatin1() + "\r\n"
-                          "pss=7\r\n"
-                          "AllowRefeed = y\r\n"
-                          "obsolete=1\r\n"
-                          "remote=isp 555-1234 /q/out;/q/news login: bbs password: secret bbs.example YHXXXXXX news\r\n"
-                          "remote=second - - - - - - bbs.example NNXXXXXX\r\n"
-                          "remote=new_isp 1800X /var/out; - - - - bbs.example NHXXXXXX -\r\n");
+    EXPECT_EQ(bbs.Net9(),
+              "systemid=bbs.example\r\n"
+              "netdir=" +
+                  bbs.spool.toLatin1() +
+                  "\r\n"
+                  "pss=7\r\n"
+                  "AllowRefeed = y\r\n"
+                  "obsolete=1\r\n"
+                  "remote=isp 555-1234 /q/out;/q/news login: bbs password: secret bbs.example YHXXXXXX news\r\n"
+                  "remote=second - - - - - - bbs.example NNXXXXXX\r\n"
+                  "remote=new_isp 1800X /var/out; - - - - bbs.example NHXXXXXX -\r\n");
     frame->List()->setCurrentRow(0);
     frame->cmdDelete_Click();
     EXPECT_EQ(RemoteEntries(ReadLines(bbs.Path("NET.9"))).size(), 2);

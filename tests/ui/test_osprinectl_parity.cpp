@@ -8,19 +8,17 @@
 #include "server/ui/ListFrame.h"
 #include "server/ui/ServerConfigDialog.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <gtest/gtest.h>
 
 namespace {
 
 // An installation osprinectl can load: SYSPATHS.CFG naming the directory.
-void MakeLoadable(UiBbs& bbs) {
-    ASSERT_TRUE(WriteFileAtomic(bbs.Path("SYSPATHS.CFG"), EncodeSysPaths(bbs.bbs.paths)));
-}
+void MakeLoadable(UiBbs& bbs) { ASSERT_TRUE(WriteFileAtomic(bbs.Path("SYSPATHS.CFG"), EncodeSysPaths(bbs.bbs.paths))); }
 
 int Ctl(UiBbs& bbs, const QStringList& arguments) {
     QProcess p;
@@ -31,19 +29,20 @@ int Ctl(UiBbs& bbs, const QStringList& arguments) {
     return p.exitCode();
 }
 
-}  // namespace
+}   // namespace
 
 TEST(OsprinectlParity, SettingsAsTheDialogWritesThem) {
     struct Typed {
         const char* name;
         QString value;
     };
-    const Typed typed[] = {{"Port", "2600"},           {"MaxConnections", "500"}, {"MaxLogSize", "4096"},
-                           {"ClientHost", " mail.isp.example "}, {"ClientPort", "25.6"}, {"AuthUsername", "sysop"},
-                           {"AuthPassword", "app pw"},  {"MaxMailSize", "100000000"}, {"AutorespondUser", "0"},
-                           {"Pop3Port", "0"}};
-    const std::pair<const char*, bool> checks[] = {{"SmtpClient", true}, {"ClientAuth", true}, {"AllowExpn", true},
-                                                   {"VerifyUser", false}, {"SaveStats", true}};
+    const Typed typed[] = {{"Port", "2600"},           {"MaxConnections", "500"},
+                           {"MaxLogSize", "4096"},     {"ClientHost", " mail.isp.example "},
+                           {"ClientPort", "25.6"},     {"AuthUsername", "sysop"},
+                           {"AuthPassword", "app pw"}, {"MaxMailSize", "100000000"},
+                           {"AutorespondUser", "0"},   {"Pop3Port", "0"}};
+    const std::pair<const char*, bool> checks[] = {
+        {"SmtpClient", true}, {"ClientAuth", true}, {"AllowExpn", true}, {"VerifyUser", false}, {"SaveStats", true}};
     UiBbs dialogSide, ctlSide;
     MakeLoadable(ctlSide);
     // Both start from the same file, as the server writes it at its first start.
@@ -62,7 +61,8 @@ TEST(OsprinectlParity, SettingsAsTheDialogWritesThem) {
     }
     d.findChild<QPushButton*>("cmdOK")->click();
     ASSERT_EQ(Ctl(ctlSide, arguments), 0);
-    EXPECT_EQ(ReadFileBytes(SettingsPath(ctlSide.MainDir())).toHex(), ReadFileBytes(SettingsPath(dialogSide.MainDir())).toHex());
+    EXPECT_EQ(ReadFileBytes(SettingsPath(ctlSide.MainDir())).toHex(),
+              ReadFileBytes(SettingsPath(dialogSide.MainDir())).toHex());
 }
 
 TEST(OsprinectlParity, EveryListAsItsEditorStoresIt) {
@@ -74,7 +74,7 @@ TEST(OsprinectlParity, EveryListAsItsEditorStoresIt) {
         TextList columns(member.columns);
         QList<QString> values;
         for (const EditField& f : member.fields) {
-            const Text value = f.kind == FieldKind::Check ? Text("1")
+            const Text value = f.kind == FieldKind::Check    ? Text("1")
                                : f.keys == FieldKeys::Digits ? Text("7")
                                                              : "Value" + Text::number(f.column);
             columns[f.column] = value;
@@ -85,8 +85,10 @@ TEST(OsprinectlParity, EveryListAsItsEditorStoresIt) {
         WhenModal([&](QWidget* edit) {
             for (qsizetype i = 0; i < member.fields.size(); ++i) {
                 const EditField& f = member.fields[i];
-                if (f.kind == FieldKind::Check) edit->findChild<QCheckBox*>(f.name)->setChecked(true);
-                else edit->findChild<QLineEdit*>(f.name)->setText(values[i]);
+                if (f.kind == FieldKind::Check)
+                    edit->findChild<QCheckBox*>(f.name)->setChecked(true);
+                else
+                    edit->findChild<QLineEdit*>(f.name)->setText(values[i]);
             }
             edit->findChild<QPushButton*>("cmdOK")->click();
         });

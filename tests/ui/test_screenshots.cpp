@@ -10,11 +10,11 @@
 #include "server/ui/ServerConfigDialog.h"
 #include "tests/support/TempBbs.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QTabBar>
 #include <QTcpSocket>
 #include <QTest>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -33,8 +33,10 @@ void SendOneMessage(quint16 port) {
     QTcpSocket s;
     s.connectToHost(QHostAddress::LocalHost, port);
     ASSERT_TRUE(s.waitForConnected(5000));
-    for (const char* line : {"HELO visitor.example", "MAIL FROM:<visitor@example.org>", "RCPT TO:<sysop@bbs.example>", "DATA",
-                             "From: visitor@example.org\r\nTo: sysop@bbs.example\r\nSubject: Hello\r\n\r\nA first message.\r\n.", "QUIT"}) {
+    for (const char* line :
+         {"HELO visitor.example", "MAIL FROM:<visitor@example.org>", "RCPT TO:<sysop@bbs.example>", "DATA",
+          "From: visitor@example.org\r\nTo: sysop@bbs.example\r\nSubject: Hello\r\n\r\nA first message.\r\n.",
+          "QUIT"}) {
         (void)QTest::qWaitFor([&] { return s.bytesAvailable() > 0; }, 3000);
         s.readAll();
         s.write(QByteArray(line) + "\r\n");
@@ -42,7 +44,7 @@ void SendOneMessage(quint16 port) {
     (void)QTest::qWaitFor([&] { return s.state() != QAbstractSocket::ConnectedState; }, 3000);
 }
 
-}  // namespace
+}   // namespace
 
 TEST(Screenshots, DialogsAndMainWindow) {
     if (ShotDir().isEmpty()) GTEST_SKIP() << "OSPRINE_SCREENSHOT_DIR not set";

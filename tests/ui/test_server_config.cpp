@@ -1,21 +1,21 @@
 // The settings dialog: captions, tool tips, key filters, dependencies and
 // what OK writes to "OSPRINE.CFG".
 #include "UiTestSupport.h"
-#include "server/store/Text.h"
 #include "server/store/KeyedList.h"
+#include "server/store/Text.h"
 #include "server/ui/ServerConfigDialog.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <stdexcept>
 
 namespace {
@@ -35,7 +35,8 @@ const Caption kTextCaptions[] = {
     {"Port", "SMTP Listening Port:", "The port that OSPRN will listen for incoming SMTP connections."},
     {"MaxConnections", "Max. SMTP Connections:", "The maximum  number of simultaneous SMTP connections."},
     {"MaxLogSize", "Maximum Log Size:", "The maximum size of the log file before it is rotated (in bytes)."},
-    {"MaxMailSize", "Maximum Message Size:", "The maximum size of incoming messages, including attachments (in bytes), max 10MB. "},
+    {"MaxMailSize",
+     "Maximum Message Size:", "The maximum size of incoming messages, including attachments (in bytes), max 10MB. "},
     {"ClientHost", "SMTP Server Hostname:", "The hostname or IP address of your ISP's SMTP server."},
     {"ClientPort", "SMTP Server Port:", "The port number your ISP's SMTP server uses."},
     {"AuthUsername", "Username:", "The username to use when authenticating the connection."},
@@ -49,12 +50,15 @@ const Caption kTextCaptions[] = {
 };
 
 const Caption kCheckCaptions[] = {
-    {"VerifyUser", "Perform User Verification", "If enabled, OSPRINE will check to see if the mail recipient is a valid user or alias."},
+    {"VerifyUser", "Perform User Verification",
+     "If enabled, OSPRINE will check to see if the mail recipient is a valid user or alias."},
     {"AutoVerify", "Automatically Add Users to HANDLES.UIP",
      "If enabled, OSPRINE will automatically add valid BBS users to HANDLES.UIP if they are missing. Any entries with the "
      "same user number will be removed."},
-    {"EmailUserNumber", "Allow Mail to User Numbers", "If enabled then incoming mail addressed to a user number will be allowed."},
-    {"CheckFlags", "Recipient Must Have Internet Flag", "If enabled, the recipient must have the flag set for the Internet in NETWORKS.LST."},
+    {"EmailUserNumber", "Allow Mail to User Numbers",
+     "If enabled then incoming mail addressed to a user number will be allowed."},
+    {"CheckFlags", "Recipient Must Have Internet Flag",
+     "If enabled, the recipient must have the flag set for the Internet in NETWORKS.LST."},
     {"AllowVrfy", "Allow VRFY Query", "If enabled, user queries with the VRFY command are allowed."},
     {"AllowExpn", "Allow EXPN Query", "If enabled, mailing list queries using the EXPN command are allowed."},
     {"AllowCarbonCopy", "Process Cc: and Bcc: Headers",
@@ -63,14 +67,19 @@ const Caption kCheckCaptions[] = {
      "If enabled, OSPRINE will execute SpamAssassin for spam checking. SpamAssassin must be installed properly for this to work."},
     {"SmtpClient", "Enable SMTP Client", "Enable if you want OSPRINE to process outgoing mail."},
     {"ClientAuth", "Enable SMTP Authentication", "If your ISP SMTP server requires authentication, enable this."},
-    {"Pop3Before", "Enable POP3 Before SMTP", "If your ISP SMTP server requires a POP3 connection before the SMTP connection, enable this."},
+    {"Pop3Before", "Enable POP3 Before SMTP",
+     "If your ISP SMTP server requires a POP3 connection before the SMTP connection, enable this."},
     {"DailyMaint", "Perform Daily Maintenance",
      "If enabled, OSPRINE will rebuild and clean up the HANDLES.UIP each night. THIS WILL DESTROY ANY CUSTOM ENTRIES YOU MAY HAVE."},
     {"AllowFreq", "Enable File Requests (FREQ)", "If you want to allow FREQing, enable this."},
-    {"CloseToTaskbar", "Close to Taskbar", "If enabled, OSPRINE will minimize itself instead of exiting when told to close using the X button."},
-    {"SaveStats", "Maintain Statistical Information", "Enable this option if you want OSPRINE to remember the statistics between sessions."},
-    {"SaveWindowPos", "Save Window Position on Exit", "If enabled, OSPRINE will remember the window position when closed."},
-    {"ShowEventWindow", "Show Event Windows", "Enable if you would like the event windows to be visible when executed."},
+    {"CloseToTaskbar", "Close to Taskbar",
+     "If enabled, OSPRINE will minimize itself instead of exiting when told to close using the X button."},
+    {"SaveStats", "Maintain Statistical Information",
+     "Enable this option if you want OSPRINE to remember the statistics between sessions."},
+    {"SaveWindowPos", "Save Window Position on Exit",
+     "If enabled, OSPRINE will remember the window position when closed."},
+    {"ShowEventWindow", "Show Event Windows",
+     "Enable if you would like the event windows to be visible when executed."},
     {"MinToTray", "Minimize to System Tray", "Enable if you would like OSPRN to minimize to the system tray."},
 };
 
@@ -80,7 +89,7 @@ int32_t Int32At(const Text& b, int at) {
                    uint32_t(uint8_t(b[at + 3])) << 24);
 }
 
-}  // namespace
+}   // namespace
 
 TEST(ServerConfig, EveryControlHasItsCaptionAndToolTip) {
     UiBbs bbs;
@@ -106,8 +115,9 @@ TEST(ServerConfig, EveryControlHasItsCaptionAndToolTip) {
     }
     QStringList frames;
     for (auto* f : d.findChildren<QGroupBox*>()) frames << f->title();
-    for (const char* f : {"SMTP Server (Inbound)", "Options", "Advanced Options", "SMTP Client (Outbound)", "SMTP Authentication",
-                          "POP3 Before SMTP", "Maintenance", "File Request Options", "Miscellaneous"})
+    for (const char* f :
+         {"SMTP Server (Inbound)", "Options", "Advanced Options", "SMTP Client (Outbound)", "SMTP Authentication",
+          "POP3 Before SMTP", "Maintenance", "File Request Options", "Miscellaneous"})
         EXPECT_TRUE(frames.contains(f)) << f;
 }
 
@@ -217,8 +227,8 @@ TEST(ServerConfig, OkReadsNumbersLenientlyAndAppliesTheRangeChecks) {
     EXPECT_EQ(file.mid(26, 30), Text(30, 'h'));
     EXPECT_EQ(Int16At(file, 224), 110);
     EXPECT_EQ(Int32At(file, 232), 1);
-    EXPECT_EQ(Int32At(file, 242), 100000000);   // saved as typed ...
-    EXPECT_EQ(bbs.settings.MaxMailSize, 10485760);  // ... held at the limit after the reload
+    EXPECT_EQ(Int32At(file, 242), 100000000);        // saved as typed ...
+    EXPECT_EQ(bbs.settings.MaxMailSize, 10485760);   // ... held at the limit after the reload
     EXPECT_EQ(bbs.settings.ClientHost, Text(30, 'h'));
 }
 
@@ -247,15 +257,49 @@ TEST(ServerConfig, OkWritesTheWholeRecordByteForByte) {
     ClickOk(d);
 
     Text expected(250, '\0');
-    auto put16 = [&](int at, int v) { expected[at] = char(v & 0xff); expected[at + 1] = char(v >> 8 & 0xff); };
-    auto put32 = [&](int at, int v) { for (int i = 0; i < 4; ++i) expected[at + i] = char(v >> (8 * i) & 0xff); };
+    auto put16 = [&](int at, int v) {
+        expected[at] = char(v & 0xff);
+        expected[at + 1] = char(v >> 8 & 0xff);
+    };
+    auto put32 = [&](int at, int v) {
+        for (int i = 0; i < 4; ++i) expected[at + i] = char(v >> (8 * i) & 0xff);
+    };
     auto text = [&](int at, const Text& t, int width) { expected.replace(at, width, StrPad(t, width)); };
-    put16(0, 2525); put16(2, 10); put16(4, 1); put16(6, 1); put32(8, 4096); put16(12, 0);
-    text(14, "000000", 6); put16(20, 1); put16(22, 1); put16(24, 25); text(26, "mail.isp.example", 30);
-    put16(56, 1); text(58, "sysop", 30); text(88, "secret", 30); put16(118, 0); text(120, "", 30);
-    text(150, "", 30); text(180, "", 30); put16(210, 1); put16(212, 0); put16(214, 0); put16(216, 0);
-    put16(218, 0); put16(220, 0); put16(222, 0); put16(224, 110); put16(226, 0); put16(228, 1); put16(230, 1);
-    put32(232, 1); put16(236, 0); put32(238, 2097152); put32(242, 2097152); put16(246, 1); put16(248, 0);
+    put16(0, 2525);
+    put16(2, 10);
+    put16(4, 1);
+    put16(6, 1);
+    put32(8, 4096);
+    put16(12, 0);
+    text(14, "000000", 6);
+    put16(20, 1);
+    put16(22, 1);
+    put16(24, 25);
+    text(26, "mail.isp.example", 30);
+    put16(56, 1);
+    text(58, "sysop", 30);
+    text(88, "secret", 30);
+    put16(118, 0);
+    text(120, "", 30);
+    text(150, "", 30);
+    text(180, "", 30);
+    put16(210, 1);
+    put16(212, 0);
+    put16(214, 0);
+    put16(216, 0);
+    put16(218, 0);
+    put16(220, 0);
+    put16(222, 0);
+    put16(224, 110);
+    put16(226, 0);
+    put16(228, 1);
+    put16(230, 1);
+    put32(232, 1);
+    put16(236, 0);
+    put32(238, 2097152);
+    put32(242, 2097152);
+    put16(246, 1);
+    put16(248, 0);
     EXPECT_EQ(ReadFileBytes(SettingsPath(bbs.MainDir())).toHex(), expected.toHex());
 }
 
@@ -273,7 +317,8 @@ TEST(ServerConfig, TlsChoicesLiveInTheKeyedList) {
     ASSERT_TRUE(clientTls && pop3Tls);
     QStringList modes;
     for (int i = 0; i < clientTls->count(); ++i) modes << clientTls->itemText(i);
-    EXPECT_EQ(modes, (QStringList{"Automatic (TLS when offered)", "STARTTLS required", "Implicit TLS", "None (clear text)"}));
+    EXPECT_EQ(modes,
+              (QStringList{"Automatic (TLS when offered)", "STARTTLS required", "Implicit TLS", "None (clear text)"}));
     EXPECT_EQ(clientTls->currentText(), "Implicit TLS");
     EXPECT_EQ(pop3Tls->currentText(), "Automatic (TLS when offered)");
     EXPECT_EQ(Edit(d, "servertlscert")->text(), "/etc/osprine/cert.pem");
@@ -290,8 +335,8 @@ TEST(ServerConfig, TlsChoicesLiveInTheKeyedList) {
     EXPECT_EQ(GetData("clienttlsca", bbs.KeyedList()), "/etc/osprine/isp-ca.pem");
     EXPECT_EQ(GetData("relaydb", bbs.KeyedList()), "bl.example");
     for (const QString& file : {SettingsPath(bbs.MainDir()), bbs.KeyedList()})
-        EXPECT_EQ(QFileInfo(file).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                             QFileDevice::ReadUser | QFileDevice::WriteUser)
+        EXPECT_EQ(QFileInfo(file).permissions(),
+                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser)
             << file.toStdString();
 }
 

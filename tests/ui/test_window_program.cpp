@@ -5,22 +5,22 @@
 #include "server/store/Files.h"
 #include "tests/support/TempBbs.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTest>
 #include <csignal>
-#include <gtest/gtest.h>
 
 namespace {
 
 QString ProgramPath() {
     const QString dir = qEnvironmentVariableIsSet("OSPRINE_BIN") ? qEnvironmentVariable("OSPRINE_BIN")
-                                                                  : QCoreApplication::applicationDirPath();
+                                                                 : QCoreApplication::applicationDirPath();
     return dir + "/osprine";
 }
 
-}  // namespace
+}   // namespace
 
 TEST(WindowProgram, ServesMailAndStopsInOrderOnSigterm) {
     if (!QFileInfo(ProgramPath()).isExecutable()) GTEST_SKIP() << "osprine is not built";
@@ -31,8 +31,8 @@ TEST(WindowProgram, ServesMailAndStopsInOrderOnSigterm) {
     QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("OSPRINE_HEADLESS");
-    env.insert("DISPLAY", ":0");               // a desktop is there: the window front runs ...
-    env.insert("QT_QPA_PLATFORM", "offscreen");  // ... drawn off screen
+    env.insert("DISPLAY", ":0");                  // a desktop is there: the window front runs ...
+    env.insert("QT_QPA_PLATFORM", "offscreen");   // ... drawn off screen
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(bbs.Layout().mainDir);
     program.start(ProgramPath(), {"/RESETWINDOW"});
@@ -43,8 +43,10 @@ TEST(WindowProgram, ServesMailAndStopsInOrderOnSigterm) {
     for (int attempt = 0; attempt < 50 && !greeted; ++attempt) {
         client.abort();
         client.connectToHost(QHostAddress::LocalHost, quint16(options.port));
-        if (client.waitForConnected(200)) greeted = client.waitForReadyRead(3000) && client.readAll().startsWith("220");
-        else QTest::qWait(100);
+        if (client.waitForConnected(200))
+            greeted = client.waitForReadyRead(3000) && client.readAll().startsWith("220");
+        else
+            QTest::qWait(100);
     }
     EXPECT_TRUE(greeted);
     client.write("QUIT\r\n");

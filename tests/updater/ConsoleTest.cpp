@@ -1,8 +1,8 @@
 // The update checker without a display: rows as TAB-separated lines.
-#include "tests/updater/UpdaterFixture.h"
-#include "updater/ConsoleUpdate.h"
 #include <QBuffer>
 #include <QSignalSpy>
+#include "tests/updater/UpdaterFixture.h"
+#include "updater/ConsoleUpdate.h"
 
 namespace {
 
@@ -31,8 +31,9 @@ protected:
 };
 
 TEST_F(ConsoleTest, RowsThenNotice) {
-    server_.UpdateList("build", "1,osprine,h.txt,n.txt,60712,osprine15.zip,1000,0123abcd,OSPRINE,Mail server;"
-                                "1,osprine,h.txt,n.txt,60800,osp16.zip,1000001,ffee,OSPRINE,Next");
+    server_.UpdateList("build",
+                       "1,osprine,h.txt,n.txt,60712,osprine15.zip,1000,0123abcd,OSPRINE,Mail server;"
+                       "1,osprine,h.txt,n.txt,60800,osp16.zip,1000001,ffee,OSPRINE,Next");
     EXPECT_EQ(Run({"/TYPE=1"}),
               "OSPRINE\t.60712\tMail server\tosprine15.zip\t1000 bytes\t0123abcd\n"
               "OSPRINE\t.60800\tNext\tosp16.zip\t0.95MB\tffee\n"
@@ -60,4 +61,4 @@ TEST_F(ConsoleTest, OutsideABbsDirectoryPrintsNothing) {
     EXPECT_TRUE(server_.Requests().isEmpty());
 }
 
-}  // namespace
+}   // namespace

@@ -1,16 +1,16 @@
 // The files the update checker shares with the BBS and the server, its
 // command line and its error log line.
+#include <QFile>
 #include "tests/updater/UpdaterFixture.h"
 #include "updater/BbsFiles.h"
 #include "updater/CommandLine.h"
 #include "updater/ErrorLog.h"
 #include "updater/StartUp.h"
 #include "updater/VersionRecord.h"
-#include <QFile>
 
 TEST(VersionRecord, OwnVersionGoesAtOffsetSixAndTheDateAtZero) {
     UpdaterBbs bbs;
-    bbs.SetVersion(36, "1.4.060711");  // the server's field
+    bbs.SetVersion(36, "1.4.060711");   // the server's field
     ASSERT_TRUE(WriteOwnVersion(bbs.Dir()));
     ASSERT_TRUE(WriteCheckDate(bbs.Dir(), QDate(2026, 12, 7)));
     const Text expected = Text("261207") + Text("1.5.060711").leftJustified(15, ' ') + Text(15, ' ') +
@@ -40,7 +40,7 @@ TEST(VersionRecord, InstalledBuildIsTheLastSixCharactersAsANumber) {
     EXPECT_EQ(InstalledBuild(record, 36), 60711);
     EXPECT_EQ(InstalledBuild(record, 21), 51224);
     EXPECT_EQ(InstalledBuild(record, 81), 0);
-    EXPECT_EQ(InstalledBuild(record, 51), 0);  // blank field
+    EXPECT_EQ(InstalledBuild(record, 51), 0);   // blank field
     EXPECT_EQ(VersionFieldOffset("zpurgedb"), 81);
     EXPECT_EQ(VersionFieldOffset(" ZrvUpdate "), 6);
     EXPECT_FALSE(VersionFieldOffset("ZRV"));
@@ -55,7 +55,7 @@ TEST(BbsFiles, MainDirectoryComesFromSysPaths) {
 
 TEST(BbsFiles, UpdateTypeIsTheSigned16BitFieldAtOffset132) {
     UpdaterBbs bbs;
-    EXPECT_EQ(ReadUpdateTypeSetting(bbs.Dir()), 0);  // no ZARVEL.CFG
+    EXPECT_EQ(ReadUpdateTypeSetting(bbs.Dir()), 0);   // no ZARVEL.CFG
     bbs.SetUpdateTypeSetting(2);
     EXPECT_EQ(ReadUpdateTypeSetting(bbs.Dir()), 2);
     bbs.SetUpdateTypeSetting(-2);
@@ -81,8 +81,8 @@ TEST(CommandLine, OptionsAreFoundWithoutRegardToCase) {
     EXPECT_EQ(GetCommandLine(args, "/quiet"), "1");
     EXPECT_EQ(GetCommandLine(args, "/MISSING"), "");
     EXPECT_EQ(GetCommandLine({" /TYPE=3 "}, "/TYPE"), "3");
-    EXPECT_EQ(GetCommandLine({"/TYPE=", "3"}, "/TYPE"), "");  // a value never follows a space
-    EXPECT_EQ(GetCommandLine({"/QUIET /TYPE=1"}, "/TYPE"), "1");  // one argument holding two options
+    EXPECT_EQ(GetCommandLine({"/TYPE=", "3"}, "/TYPE"), "");       // a value never follows a space
+    EXPECT_EQ(GetCommandLine({"/QUIET /TYPE=1"}, "/TYPE"), "1");   // one argument holding two options
 
     const StartOptions lower = ReadStartOptions({"/type=2"});
     EXPECT_EQ(lower.typeOption, 2);

@@ -1,8 +1,8 @@
 // The scan and the information requests against a real HTTP service on loopback.
+#include <QElapsedTimer>
 #include "tests/updater/UpdaterFixture.h"
 #include "updater/UpdateScan.h"
 #include "updater/UpdateTypes.h"
-#include <QElapsedTimer>
 
 namespace {
 
@@ -82,7 +82,7 @@ TEST_F(ScanTest, DisabledEntriesAndZeroVersionsAreNeverListed) {
 }
 
 TEST_F(ScanTest, ProgramsNotInstalledShowOnlyWithShowAll) {
-    bbs_.Install("osprine.exe");  // letter case of the file name does not matter
+    bbs_.Install("osprine.exe");   // letter case of the file name does not matter
     server_.UpdateList("official", kOsprine60712 + ";1,zrchat,h,n,60000,c.zip,1,m,ZRCHAT,Chat");
     EXPECT_EQ(Programs(Scan(3)), QList<Text>{"OSPRINE.60712"});
     EXPECT_EQ(Programs(Scan(3, true)), (QList<Text>{"OSPRINE.60712", "ZRCHAT.60000"}));
@@ -100,15 +100,18 @@ TEST_F(ScanTest, PurgeProgramDatedBefore2006IsSkipped) {
 TEST_F(ScanTest, OwnVersionFieldIsComparedForTheUpdaterItself) {
     bbs_.Install("ZRVUPDATE.EXE");
     bbs_.SetVersion(6, kZrvVersion);
-    server_.UpdateList("official", "1,zrvupdate,h,n,60711,u.zip,1,m,ZRVUPDATE,Same;1,zrvupdate,h,n,60800,u.zip,1,m,ZRVUPDATE,New");
+    server_.UpdateList("official",
+                       "1,zrvupdate,h,n,60711,u.zip,1,m,ZRVUPDATE,Same;1,zrvupdate,h,n,60800,u.zip,1,m,ZRVUPDATE,New");
     EXPECT_EQ(Programs(Scan(3)), QList<Text>{"ZRVUPDATE.60800"});
 }
 
 TEST_F(ScanTest, MalformedEntriesAreSkippedAndRecorded) {
     bbs_.Install("OSPRINE.EXE");
-    server_.UpdateList("official",
-                       "1,osprine,h,n,60712;1,osprine,h,n,6x,o.zip,1,m,OSPRINE,d;1,osprine,h,n,60712,o.zip,big,m,OSPRINE,d;"
-                       "1,evil,h,n,99999,e.zip,1,m,EVIL,Not ours;\r\n" + kOsprine60712 + ";\r\n");
+    server_.UpdateList(
+        "official",
+        "1,osprine,h,n,60712;1,osprine,h,n,6x,o.zip,1,m,OSPRINE,d;1,osprine,h,n,60712,o.zip,big,m,OSPRINE,d;"
+        "1,evil,h,n,99999,e.zip,1,m,EVIL,Not ours;\r\n" +
+            kOsprine60712 + ";\r\n");
     const ScanResult result = Scan(3, true);
     EXPECT_EQ(Programs(result), QList<Text>{"OSPRINE.60712"});
     const Text log = bbs_.ErrorLog();
@@ -125,9 +128,9 @@ TEST_F(ScanTest, EmptyOrFailingServiceIsAnError) {
     const ScanResult failed = Scan(1);
     EXPECT_EQ(failed.notice, error);
     EXPECT_TRUE(failed.rows.empty());
-    EXPECT_EQ(Scan(2).notice, error);  // 404: nothing written for this type
+    EXPECT_EQ(Scan(2).notice, error);   // 404: nothing written for this type
     server_.UpdateList("unofficial", kOsprine60712, 203);
-    EXPECT_EQ(Programs(Scan(2)), QList<Text>{"OSPRINE.60712"});  // any 2xx status will do
+    EXPECT_EQ(Programs(Scan(2)), QList<Text>{"OSPRINE.60712"});   // any 2xx status will do
 }
 
 TEST_F(ScanTest, AnswerIsCutAtTheFirstNul) {
@@ -183,4 +186,4 @@ TEST(ScanAnswer, HugeHostileAnswerIsLinearAndLogsOnlyTheFirstFaults) {
     EXPECT_EQ(bbs.ErrorLog().count("CheckUpdate - Invalid update entry\r\n"), 10);
 }
 
-}  // namespace
+}   // namespace

@@ -1,8 +1,8 @@
 // One running copy per working directory.
-#include "tests/updater/UpdaterFixture.h"
-#include "updater/SingleInstance.h"
 #include <QLocalServer>
 #include <QSignalSpy>
+#include "tests/updater/UpdaterFixture.h"
+#include "updater/SingleInstance.h"
 
 TEST(SingleInstance, SecondStartInTheSameDirectoryKnocksAndGivesWay) {
     QTemporaryDir dir, other;

@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
+#include <QTimer>
 #include <QUrl>
 
 // The service: each GET target maps to files named by its percent-encoding:

@@ -2,12 +2,12 @@
 // Test helpers: a real HTTP update service on loopback (Python's
 // http.server serving answers the test writes) and a BBS main directory
 // holding what the update checker reads.
-#include "updater/ZrvConstants.h"
+#include <gtest/gtest.h>
 #include <QDate>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <functional>
-#include <gtest/gtest.h>
+#include "updater/ZrvConstants.h"
 
 class FixtureServer {
 public:
@@ -30,13 +30,13 @@ private:
 
 class UpdaterBbs {
 public:
-    UpdaterBbs();  // writes SYSPATHS.CFG naming the directory itself
+    UpdaterBbs();   // writes SYSPATHS.CFG naming the directory itself
     QString Dir() const { return dir_.path(); }
     QString Path(const QString& name) const { return dir_.path() + "/" + name; }
 
     void Install(const QString& exeName, const QDate& fileDate = QDate(2006, 7, 11));
-    void SetVersion(int offset, const Text& version);  // writes ZRVDATA.DAT field
-    void SetUpdateTypeSetting(qint16 type);              // writes ZARVEL.CFG
+    void SetVersion(int offset, const Text& version);   // writes ZRVDATA.DAT field
+    void SetUpdateTypeSetting(qint16 type);             // writes ZARVEL.CFG
     Text VersionRecord() const;
     Text ErrorLog() const;
 

@@ -1,8 +1,5 @@
 // The update checker's window under the offscreen platform, against a real
 // HTTP service on loopback.
-#include "tests/updater/UpdaterFixture.h"
-#include "updater/MainWindow.h"
-#include "updater/VersionRecord.h"
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
@@ -15,6 +12,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTreeWidget>
+#include "tests/updater/UpdaterFixture.h"
+#include "updater/MainWindow.h"
+#include "updater/VersionRecord.h"
 
 // Receives what the Download button hands to the system's FTP handler.
 class FtpHandler : public QObject {
@@ -198,7 +198,7 @@ TEST_F(WindowTest, MenusChangeTypeAndShowAll) {
 
     Rescan("mnuFileUnofficial");
     EXPECT_EQ(Find<QGroupBox>("fraUpdateType")->title(), "Update Type: Unofficial and Official Releases");
-    EXPECT_EQ(window_->Notice(), kNoticeError);  // nothing served for that type
+    EXPECT_EQ(window_->Notice(), kNoticeError);   // nothing served for that type
     Rescan("mnuFileOfficial");
     EXPECT_EQ(Row(0), (QStringList{"OSPRINE", ".60712", "Mail server"}));
     Rescan("mnuFileRescan");
@@ -291,7 +291,7 @@ TEST_F(WindowTest, NotesAndHistoryOpenTextWindowsThatCloseWithTheMainWindow) {
 TEST_F(WindowTest, MissingNotesShowTheErrorMessage) {
     server_.UpdateList("official", kOsprine);
     Start();
-    Find<QPushButton>("cmdFileNotes")->click();  // nothing served: 404
+    Find<QPushButton>("cmdFileNotes")->click();   // nothing served: 404
     ASSERT_TRUE(WaitUntil([&] { return window_->findChild<QMessageBox*>("msgInformation") != nullptr; }));
     EXPECT_EQ(window_->findChild<QMessageBox*>("msgInformation")->text(), "Error downloading information.");
     EXPECT_EQ(TopLevel("frmTextDisplay"), nullptr);
@@ -325,6 +325,6 @@ TEST_F(WindowTest, AboutBox) {
     EXPECT_FALSE(about->isVisible());
 }
 
-}  // namespace
+}   // namespace
 
 #include "WindowTest.moc"

@@ -1,12 +1,12 @@
 #include "tools/mailbase/HandOffDir.h"
 
-#include <QFile>
-#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <tuple>
 #include <unistd.h>
+#include <QFile>
+#include <cerrno>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -26,7 +26,7 @@ struct Waiting {
     }
 };
 
-}  // namespace
+}   // namespace
 
 QStringList PendingHandOffs(const QString& dir, const QSet<QString>& skip) {
     std::vector<Waiting> waiting;
@@ -57,7 +57,7 @@ bool ReadWholeFile(const QString& path, Text& content, qint64 limit) {
     while (ok && got < content.size()) {
         const ssize_t n = ::read(fd, content.data() + got, size_t(content.size() - got));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;  // the file shrank: keep what is there
+        if (n <= 0) break;   // the file shrank: keep what is there
         got += n;
     }
     ::close(fd);

@@ -2,10 +2,10 @@
 // The hand-off directory as the tosser reads it, with one system call per
 // file where Qt's file classes would make several: the tosser has to keep
 // pace with thousands of files a second.
-#include "server/store/Text.h"
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include "server/store/Text.h"
 
 // Regular files named "V*.D" (any case; links are not followed) in `dir`,
 // oldest first, then by number; names in `skip` are left out.

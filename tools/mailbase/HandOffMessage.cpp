@@ -22,7 +22,7 @@ Text BodyAfter(const Text& text, qsizetype start) {
     return body;
 }
 
-}  // namespace
+}   // namespace
 
 HandOffMessage ParseHandOff(const Text& file) {
     const Text text = ConvertCrLf(file);

@@ -1,8 +1,8 @@
 #pragma once
 // An inbound hand-off file ("V" + number + ".D") as the tosser reads it:
 // the header fields the e-mail base keeps, and the body.
-#include "server/store/Text.h"
 #include <QDateTime>
+#include "server/store/Text.h"
 
 struct HandOffMessage {
     Text to;        // address of the To header ("" when there is none)

@@ -1,13 +1,13 @@
 #pragma once
 // Finds the parts of a BBS installation the tools work on, from its
 // "SYSPATHS.CFG" and network files.
-#include "server/bbs/BbsConfig.h"
 #include <QString>
+#include "server/bbs/BbsConfig.h"
 
 struct Installation {
-    BbsConfig bbs;       // paths, and spoolDir from NETDIR of network 9
-    QString tmpDir;      // the spool's "TMP": inbound hand-off files
-    Text localSystem;    // SYSTEMID of network 1
+    BbsConfig bbs;      // paths, and spoolDir from NETDIR of network 9
+    QString tmpDir;     // the spool's "TMP": inbound hand-off files
+    Text localSystem;   // SYSTEMID of network 1
 };
 
 // Reads mainDir/SYSPATHS.CFG and the network files; "" or why it failed.

@@ -1,10 +1,10 @@
 #include "tools/mailbase/MailBatch.h"
 
+#include <unistd.h>
 #include <QFile>
 #include <QThread>
 #include <QtEndian>
 #include <limits>
-#include <unistd.h>
 
 namespace {
 
@@ -27,11 +27,9 @@ bool WriteDurably(QFile& f, const Text& bytes) {
     return f.write(bytes) == bytes.size() && f.flush() && ::fsync(f.handle()) == 0;
 }
 
-}  // namespace
+}   // namespace
 
-int32_t LocalEpochSeconds(const QDateTime& now) {
-    return int32_t(now.toSecsSinceEpoch() + now.offsetFromUtc());
-}
+int32_t LocalEpochSeconds(const QDateTime& now) { return int32_t(now.toSecsSinceEpoch() + now.offsetFromUtc()); }
 
 EmailRecord MakeEmailRecord(const HandOffMessage& message, int32_t userNumber, const Text& handle,
                             const Text& localSystem, const QDateTime& now) {

@@ -1,10 +1,10 @@
 #pragma once
 // Files many messages into the BBS e-mail base at once: one append of all
 // bodies to "EMAIL.BIN", then one write of all records to "EMAIL.DAT".
-#include "server/bbs/EmailRecord.h"
-#include "tools/mailbase/HandOffMessage.h"
 #include <QList>
 #include <QString>
+#include "server/bbs/EmailRecord.h"
+#include "tools/mailbase/HandOffMessage.h"
 
 struct NewMail {
     EmailRecord record;

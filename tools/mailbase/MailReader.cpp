@@ -12,7 +12,7 @@ Text BodyOf(QFile& bin, const EmailRecord& r) {
     return bin.read(r.BodyLength);
 }
 
-}  // namespace
+}   // namespace
 
 QList<EmailEntry> ReadUserMail(const QString& messageDir, int32_t userNumber, bool withBodies) {
     QList<EmailEntry> mail;

@@ -81,7 +81,7 @@ int FileBatch(const Installation& in, Batch batch, QSet<QString>& left, QString&
     return int(batch.files.size());
 }
 
-}  // namespace
+}   // namespace
 
 TossReport RunTosser(const QString& mainDir, int node) {
     TossReport report;
@@ -91,9 +91,14 @@ TossReport RunTosser(const QString& mainDir, int node) {
     if (!report.error.isEmpty()) return report;
     TosserFlag flag;
     switch (flag.Raise(mainDir, node)) {
-    case TosserFlag::Result::Held: break;
-    case TosserFlag::Result::Busy: report.busy = true; return report;
-    case TosserFlag::Result::Failed: report.error = "cannot create the flag in " + mainDir; return report;
+    case TosserFlag::Result::Held:
+        break;
+    case TosserFlag::Result::Busy:
+        report.busy = true;
+        return report;
+    case TosserFlag::Result::Failed:
+        report.error = "cannot create the flag in " + mainDir;
+        return report;
     }
     const UserTable users = UserTable::Load(in.bbs);
     QSet<QString> left;

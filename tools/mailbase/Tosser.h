@@ -9,9 +9,9 @@
 
 struct TossReport {
     int imported = 0;
-    QStringList left;   // files that could not be read or removed
-    QString error;      // why the run stopped early; "" when it finished
-    bool busy = false;  // another tosser holds the flag
+    QStringList left;    // files that could not be read or removed
+    QString error;       // why the run stopped early; "" when it finished
+    bool busy = false;   // another tosser holds the flag
 };
 
 // Runs in the BBS main directory `mainDir` as node `node` (flag "BT" + node + ".FLG").

@@ -2,23 +2,24 @@
 
 #include "server/store/Files.h"
 
-#include <QFile>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QFile>
 
 namespace {
 
 // Whether the open file is still the one the path names (the previous
 // holder may have removed it between our open and our lock).
 bool StillNamed(int fd, const QByteArray& path) {
-    struct stat open {}, named {};
+    struct stat open {
+    }, named{};
     return ::fstat(fd, &open) == 0 && ::stat(path.constData(), &named) == 0 && open.st_ino == named.st_ino &&
            open.st_dev == named.st_dev;
 }
 
-}  // namespace
+}   // namespace
 
 TosserFlag::~TosserFlag() { Lower(); }
 

@@ -26,7 +26,7 @@ void ForEachIndexLine(const Text& text, F f) {
     }
 }
 
-}  // namespace
+}   // namespace
 
 UserTable UserTable::FromBytes(const Text& userFile, const Text& handlesUip) {
     UserTable t;

@@ -1,10 +1,10 @@
 #pragma once
 // The BBS's users as the tosser needs them: read once per run from
 // "USERFILE.DAT" and "HANDLES.UIP", then looked up by name in constant time.
-#include "server/bbs/BbsConfig.h"
 #include <QHash>
 #include <QList>
 #include <cstdint>
+#include "server/bbs/BbsConfig.h"
 
 class UserTable {
 public:
@@ -28,8 +28,8 @@ private:
     void AddName(const Text& name, int32_t number);
     bool Exists(int32_t number) const { return !Handle(number).isEmpty(); }
 
-    QList<Text> handles_;                 // record n at index n - 1
-    QHash<Text, int32_t> byName_;         // lower-cased, spaces as dots
+    QList<Text> handles_;           // record n at index n - 1
+    QHash<Text, int32_t> byName_;   // lower-cased, spaces as dots
 };
 
 // The lookup form of a name: trimmed, lower-cased, spaces replaced by dots.

@@ -21,7 +21,7 @@ bool ReadNumber(const QCommandLineParser& p, const QCommandLineOption& o, int& v
     return ok;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
     p.setApplicationDescription("Creates a test BBS installation for the OSPRINE mail server in DIR.");
     p.addHelpOption();
     p.addPositionalArgument("DIR", "Directory of the new installation (created when missing).");
-    const QCommandLineOption users("users", QString("Number of listed users (%1 to %2, default 12).")
-                                                .arg(kMinTestUsers).arg(kMaxTestUsers), "N");
+    const QCommandLineOption users(
+        "users", QString("Number of listed users (%1 to %2, default 12).").arg(kMinTestUsers).arg(kMaxTestUsers), "N");
     const QCommandLineOption systemId("system-id", "Internet system id, the BBS's domain (default bbs.example).", "ID");
     const QCommandLineOption port("port", "SMTP port the server listens on (default 2525).", "P");
     p.addOptions({users, systemId, port});

@@ -25,16 +25,19 @@ void PrintMail(int index, const EmailEntry& e, bool withBody) {
     Print("\n");
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     QStringList args;
     bool withBody = false;
     for (int i = 1; i < argc; ++i) {
         const QString a = QString::fromLocal8Bit(argv[i]);
-        if (a == "--body") withBody = true;
-        else if (a.startsWith("--")) return Fail("unknown option " + a);
-        else args.append(a);
+        if (a == "--body")
+            withBody = true;
+        else if (a.startsWith("--"))
+            return Fail("unknown option " + a);
+        else
+            args.append(a);
     }
     if (args.size() != 2) return Fail("give the installation directory and a user (number or handle)");
     // Directories in the BBS's records may be relative to the main directory.

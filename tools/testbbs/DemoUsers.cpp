@@ -37,7 +37,7 @@ bool Listed(const CastMember& m) { return m.handle[0] != '\0' && m.level >= 1; }
 
 DemoUser FromCast(const CastMember& m, int32_t number) { return {number, m.handle, m.flags, m.level}; }
 
-}  // namespace
+}   // namespace
 
 QList<DemoUser> DemoUsers(int listed) {
     QList<DemoUser> users;

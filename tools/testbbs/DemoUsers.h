@@ -3,10 +3,10 @@
 // user 1, names with spaces, users with and without the Internet flag "I",
 // a deleted record and a level-0 record); larger user files continue with
 // generated users named "User " + their user number.
-#include "server/store/Text.h"
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include "server/store/Text.h"
 
 struct DemoUser {
     int32_t number = 0;   // record number, from 1

@@ -24,7 +24,7 @@ Text DemoArchive() {
     return bytes;
 }
 
-}  // namespace
+}   // namespace
 
 Text EncodeFileArea(const FileAreaRecord& area) {
     Text record(kFileAreaRecordSize, '\0');

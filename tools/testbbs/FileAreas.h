@@ -2,8 +2,8 @@
 // The file areas of a test installation: the area records of
 // "DATABASE.CFG" (131 bytes each), the files in the areas and the magic
 // names of "MAGIC.FID".
-#include "server/store/Text.h"
 #include <QString>
+#include "server/store/Text.h"
 
 inline constexpr int kFileAreaRecordSize = 131;
 inline constexpr int kFileAreaDirOffset = 8;
@@ -11,10 +11,10 @@ inline constexpr int kFileAreaDirSize = 32;
 inline constexpr int kFileAreaSwitchOffset = 99;
 
 struct FileAreaRecord {
-    Text name;          // offset 0, 8 characters
-    Text directory;     // offset 8, 32 characters
-    Text description;   // offset 40, 32 characters
-    bool fileRequests;  // offset 99: 1 = searched by file requests
+    Text name;           // offset 0, 8 characters
+    Text directory;      // offset 8, 32 characters
+    Text description;    // offset 40, 32 characters
+    bool fileRequests;   // offset 99: 1 = searched by file requests
 };
 
 // Every number of the record is 0 except the file-request switch; text

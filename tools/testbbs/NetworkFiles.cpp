@@ -1,12 +1,8 @@
 #include "tools/testbbs/NetworkFiles.h"
 
-Text Net1Text(const Text& netDir) {
-    return Text("systemid=") + kNet1SystemId + CRLF + "netdir=" + netDir + CRLF;
-}
+Text Net1Text(const Text& netDir) { return Text("systemid=") + kNet1SystemId + CRLF + "netdir=" + netDir + CRLF; }
 
-Text Net4Text(const Text& netDir) {
-    return Text("systemid=1:100/1") + CRLF + "netdir=" + netDir + CRLF;
-}
+Text Net4Text(const Text& netDir) { return Text("systemid=1:100/1") + CRLF + "netdir=" + netDir + CRLF; }
 
 Text Net9Text(const Text& systemId, const Text& spoolDir, const Text& queueDir, const Text& newsDir) {
     // Ten fields separated by single spaces, "-" for an empty one.
@@ -21,10 +17,8 @@ Text NetworksListText() {
 
 Text ListServText(const Text& systemId) {
     const Text at = "@" + systemId;
-    return "DEMO-LIST sysop" + at + " john.smith" + at + " mary.jones" + at + " darkstar" + at + CRLF +
-           "NEWS-R sysop" + at + " night.owl" + at + CRLF;
+    return "DEMO-LIST sysop" + at + " john.smith" + at + " mary.jones" + at + " darkstar" + at + CRLF + "NEWS-R sysop" +
+           at + " night.owl" + at + CRLF;
 }
 
-Text AutoRespText() {
-    return Text("info,Information about this BBS") + CRLF + "rules,The rules of this BBS" + CRLF;
-}
+Text AutoRespText() { return Text("info,Information about this BBS") + CRLF + "rules,The rules of this BBS" + CRLF; }

@@ -8,7 +8,7 @@ namespace {
 bool Fits(const Text& path, int width, bool noSpaces) {
     return path.size() <= width && !(noSpaces && path.contains(' '));
 }
-}  // namespace
+}   // namespace
 
 Text StoredDir(const QString& mainDir, const QString& dir, int width, bool noSpaces) {
     const Text absolute = TextFromPath(dir);

@@ -4,8 +4,8 @@
 // 32 for a file area), so a directory is written absolute when it fits and
 // otherwise relative to the main directory, which is the working directory
 // of every program of the installation.
-#include "server/store/Text.h"
 #include <QString>
+#include "server/store/Text.h"
 
 // `dir` as stored in a field of `width` characters; with `noSpaces` a path
 // holding a space (which would split a REMOTE line) is also written relative.

@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int kSysPathsFieldSize = 40;
-constexpr int kTextLine = 1 << 20;  // the network files have no fixed width
+constexpr int kTextLine = 1 << 20;   // the network files have no fixed width
 
 // Directory names below the main directory.
 TestBbsLayout PlanLayout(const QString& mainDir) {
@@ -126,7 +126,7 @@ QString Build(const TestBbsLayout& layout, const TestBbsOptions& o) {
     return {};
 }
 
-}  // namespace
+}   // namespace
 
 TestBbsLayout CreateTestBbs(const QString& dir, const TestBbsOptions& options, QString* error) {
     TestBbsOptions o = options;

@@ -7,21 +7,21 @@
 #include <QString>
 
 struct TestBbsOptions {
-    int users = 12;                       // listed users (plus a deleted and a level-0 record)
-    QByteArray systemId = "bbs.example";  // Internet system id (SYSTEMID of NET.9)
-    int port = 2525;                      // SMTP port in OSPRINE.CFG
-    bool writeSettings = true;            // write OSPRINE.CFG
-    bool installTosser = true;            // copy the substitute tosser as ZUUCP.EXE
-    QString tosserPath;                   // where the substitute tosser binary is ("" = beside this program)
-    QByteArray bbsName = "Demo Zarvel BBS";  // first field of MAIN.CFG
+    int users = 12;                           // listed users (plus a deleted and a level-0 record)
+    QByteArray systemId = "bbs.example";      // Internet system id (SYSTEMID of NET.9)
+    int port = 2525;                          // SMTP port in OSPRINE.CFG
+    bool writeSettings = true;                // write OSPRINE.CFG
+    bool installTosser = true;                // copy the substitute tosser as ZUUCP.EXE
+    QString tosserPath;                       // where the substitute tosser binary is ("" = beside this program)
+    QByteArray bbsName = "Demo Zarvel BBS";   // first field of MAIN.CFG
 };
 
 // The directories of the created installation (absolute paths).
 struct TestBbsLayout {
     QString mainDir, dataDir, tempDir, messageDir, spoolDir, queueDir, net4Dir, fileAreaDir;
-    QString net1Dir;        // NETDIR of network 1
-    QString spoolTmpDir;    // spool + "/TMP": the inbound hand-off files
-    QString closedAreaDir;  // a file area whose file-request switch is off
+    QString net1Dir;         // NETDIR of network 1
+    QString spoolTmpDir;     // spool + "/TMP": the inbound hand-off files
+    QString closedAreaDir;   // a file area whose file-request switch is off
 };
 
 inline constexpr int kMinTestUsers = 1;

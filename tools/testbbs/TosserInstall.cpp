@@ -19,7 +19,7 @@ bool IsProgram(const QString& path) {
     return info.isFile() && info.isExecutable();
 }
 
-}  // namespace
+}   // namespace
 
 QString FindTosserBinary(const QString& explicitPath) {
     if (!explicitPath.isEmpty()) return IsProgram(explicitPath) ? explicitPath : QString();
@@ -37,10 +37,10 @@ bool InstallTosser(const QString& binary, const QString& mainDir, QString* error
     const QString target = PathJoin(mainDir, kTosserName);
     const QString partial = target + ".new";
     QFile::remove(partial);
-    const bool copied = QFile::copy(binary, partial) &&
-                        QFile::setPermissions(partial, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                           QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                                           QFile::ExeOther);
+    const bool copied =
+        QFile::copy(binary, partial) &&
+        QFile::setPermissions(partial, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                           QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
     if (copied && std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(target).constData()) == 0)
         return true;
     QFile::remove(partial);

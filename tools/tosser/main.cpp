@@ -13,7 +13,7 @@ int Usage(const char* problem) {
     return 2;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return Usage("no node number given");
