@@ -78,13 +78,19 @@ TextList KeyedRows(const Installation& inst, const char* key) {
     return value.isEmpty() ? TextList() : Explode(";", value);
 }
 
-EditableList RelayList(const Installation& inst) {
+// A list kept under one key of the keyed list, its rows joined by ";".
+EditableList KeyedList(const Installation& inst, const char* key, const char* about) {
     EditableList l;
-    l.name = "relaydb";
-    l.about = "DNS block-list zones, asked in this order";
-    l.load = [&inst] { return KeyedRows(inst, "relaydb"); };
-    l.save = [&inst](const TextList& zones) { PutData("relaydb", zones.join(';'), inst.KeyedList()); };
+    l.name = key;
+    l.about = about;
+    l.load = [&inst, key] { return KeyedRows(inst, key); };
+    l.save = [&inst, key](const TextList& rows) { PutData(key, rows.join(';'), inst.KeyedList()); };
     l.firstColumn = [](const Text& entry) { return Trim(entry); };
+    return l;
+}
+
+EditableList RelayList(const Installation& inst) {
+    EditableList l = KeyedList(inst, "relaydb", "DNS block-list zones, asked in this order");
     l.accept = [](const Text& row, Text& entry, Text& why) {
         entry = Trim(row);
         why = entry.isEmpty() ? Text("a zone name is needed") : SeparatorRefusal(entry, ";,");
@@ -94,13 +100,9 @@ EditableList RelayList(const Installation& inst) {
 }
 
 EditableList IpList(const Installation& inst) {
-    EditableList l;
-    l.name = "ipconfig";
-    l.about = "IP restrictions: address patterns, each part a number or \"*\"";
+    EditableList l = KeyedList(inst, "ipconfig", "IP restrictions: address patterns, each part a number or \"*\"");
     l.sorted = true;
-    l.load = [&inst] { return KeyedRows(inst, "ipconfig"); };
     l.save = [&inst](const TextList& p) { PutData("ipconfig", SortIpPatterns(p).join(';'), inst.KeyedList()); };
-    l.firstColumn = [](const Text& entry) { return Trim(entry); };
     l.accept = [](const Text& row, Text& entry, Text& why) {
         const TextList parts = Trim(row).split('.');
         bool ok = parts.size() == 4;

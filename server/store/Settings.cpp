@@ -119,17 +119,22 @@ void UpgradeSettings(SettingsRecord& r, qint64 fileLength) {
     }
 }
 
-void ApplyRangeChecks(SettingsRecord& r) {
+void ApplyDialogChecks(SettingsRecord& r) {
     if (r.Port < 1) r.Port = 25;
     if (r.ClientPort < 1) r.ClientPort = 25;
     if (r.Pop3Port < 1) r.Pop3Port = 110;
     if (r.MaxConnections < 1) r.MaxConnections = 1;
     if (r.MaxConnections > 200) r.MaxConnections = 200;
+    if (r.AutorespondUser < 1) r.AutorespondUser = 1;
+}
+
+// The loader checks what the dialog checks, and the sizes besides.
+void ApplyRangeChecks(SettingsRecord& r) {
+    ApplyDialogChecks(r);
     if (r.MaxLogSize < 0)
         r.MaxLogSize = 1048576;
     else if (r.MaxLogSize >= 1 && r.MaxLogSize <= 1023)
         r.MaxLogSize = 1024;
-    if (r.AutorespondUser < 1) r.AutorespondUser = 1;
     for (int32_t* size : {&r.MaxFreqSize, &r.MaxMailSize}) {
         if (*size <= 0)
             *size = 2097152;

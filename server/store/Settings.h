@@ -60,6 +60,9 @@ void DecodeSettings(const Text& bytes, SettingsRecord& r);
 // Fields ending at or beyond `fileLength` take their upgrade values.
 void UpgradeSettings(SettingsRecord& r, qint64 fileLength);
 void ApplyRangeChecks(SettingsRecord& r);
+// The part of them the settings dialog applies before it saves (it saves
+// sizes as typed; the loader holds them within their limits).
+void ApplyDialogChecks(SettingsRecord& r);
 
 struct WindowRecord {
     int32_t WindowTop = 0;

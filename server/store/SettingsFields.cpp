@@ -133,12 +133,3 @@ bool SetSettingsField(SettingsRecord& r, const SettingsField& f, const Text& typ
     r.*f.text = t;
     return true;
 }
-
-void ApplyDialogChecks(SettingsRecord& r) {
-    if (r.Port < 1) r.Port = 25;
-    if (r.ClientPort < 1) r.ClientPort = 25;
-    if (r.Pop3Port < 1) r.Pop3Port = 110;
-    if (r.MaxConnections < 1) r.MaxConnections = 1;
-    if (r.MaxConnections > 200) r.MaxConnections = 200;
-    if (r.AutorespondUser < 1) r.AutorespondUser = 1;
-}

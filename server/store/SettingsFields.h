@@ -31,8 +31,5 @@ Text SettingsFieldText(const SettingsRecord& r, const SettingsField& f);
 // than 0 or 1, a read-only field); the record is then unchanged.
 bool SetSettingsField(SettingsRecord& r, const SettingsField& f, const Text& typed, Text& why);
 
-// The checks the dialog's OK applies before saving.
-void ApplyDialogChecks(SettingsRecord& r);
-
 // Width of the record's text fields.
 inline constexpr int kSettingsTextWidth = 30;
