@@ -93,7 +93,7 @@ TEST_F(InboundRelayTest, AZoneThatNeverAnswersPassesAfterTheLimitWhileOthersAreS
     clock.start();
     a->Say("EHLO slow.example");
     EXPECT_EQ(b->Ask("NOOP"), Text("250 OK."));
-    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(a->ReadFor(0), Text());   // b was served while a still waits
     // The silent zone passes at its limit; the next zone still counts.
     EXPECT_EQ(a->ReadLine(10000), Text("421 slow.example is listed as an open relay. Ending session."));
     EXPECT_GE(clock.elapsed(), 1400);

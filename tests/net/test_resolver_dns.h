@@ -4,6 +4,7 @@
 // port on loopback that swallows every query, for a server that never answers.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QStringList>
 #include <QThread>
@@ -73,9 +74,20 @@ private:
 // A name server that reads every query and never answers.
 class SilentDnsServer {
 public:
-    SilentDnsServer() { socket_.bind(QHostAddress::LocalHost, 0); }
+    SilentDnsServer() {
+        socket_.bind(QHostAddress::LocalHost, 0);
+        QObject::connect(&socket_, &QUdpSocket::readyRead, [this] {
+            while (socket_.hasPendingDatagrams()) {
+                socket_.receiveDatagram();
+                ++queries_;
+            }
+        });
+    }
     QByteArray Servers() const { return "127.0.0.1:" + QByteArray::number(socket_.localPort()); }
+    // The questions it was asked (and never answered).
+    int Queries() const { return queries_; }
 
 private:
     QUdpSocket socket_;
+    int queries_ = 0;
 };
