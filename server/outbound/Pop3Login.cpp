@@ -72,6 +72,8 @@ void Pop3Login::OnReply(const Text& line) {
         return Send(Step::Capa, "CAPA");
     case Step::Stls:
         if (!ok) return Refuse("POP3 server refused STLS: " + line);
+        // Nothing the server sent in clear text may be read as sent in TLS.
+        buffer_.clear();
         step_ = Step::Handshake;
         socket_.startClientEncryption();
         return;

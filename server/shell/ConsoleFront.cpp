@@ -58,10 +58,13 @@ bool ConsoleFront::InstallSignalHandlers() {
     return signals_->Install({SIGTERM, SIGINT, SIGUSR1, SIGHUP});
 }
 
+// Signals that arrive together may be handed over in any order (any thread
+// may take one): the counters are printed even behind a stop.
 void ConsoleFront::OnSignal(int signal) {
-    if (stopping_) return;
     if (signal == SIGUSR1) {
         PrintCounters();
+    } else if (stopping_) {
+        return;
     } else if (signal == SIGHUP) {
         engine_.Reload();
     } else {
