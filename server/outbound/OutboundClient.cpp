@@ -199,9 +199,9 @@ void OutboundClient::HandleReply(const Text& line) {
     if (code == 0) return;
     replyLimit_.stop();
     ctx_.log.Report(kSocketSlot, "--> " + line);
-    if (const std::optional<Text> refusal = SessionRefusal(code)) {
+    if (IsSessionRefusal(code)) {
         if (state_ == S::AuthPassword || state_ == S::AuthPlain) ShowAuth("Authentication failed.");
-        ReportFault(*refusal + line + "; the messages stay queued.");
+        ReportFault("Upstream server refused the session: " + line + "; the messages stay queued.");
         Enter(S::Quit);
         return;
     }
@@ -218,9 +218,9 @@ void OutboundClient::HandleReply(const Text& line) {
 // the message in hand: the greeting, HELO after a refused EHLO, STARTTLS and
 // AUTH, and "authentication or TLS required" (530, RFC 4954) or "credentials
 // invalid" (535) to any command. The queue waits for the sysop.
-std::optional<Text> OutboundClient::SessionRefusal(int16_t code) const {
-    if (code == 530 || code == 535) return Text("Upstream server refused the session: ");
-    if (code / 100 != 5) return std::nullopt;
+bool OutboundClient::IsSessionRefusal(int16_t code) const {
+    if (code == 530 || code == 535) return true;
+    if (code / 100 != 5) return false;
     switch (state_) {
     case S::Greeting:
     case S::Helo:
@@ -229,9 +229,9 @@ std::optional<Text> OutboundClient::SessionRefusal(int16_t code) const {
     case S::AuthUser:
     case S::AuthPassword:
     case S::AuthPlain:
-        return Text("Upstream server refused the session: ");
+        return true;
     default:
-        return std::nullopt;
+        return false;
     }
 }
 

@@ -92,7 +92,7 @@ private:
     void sckConnect_DataArrival();
     void sckConnect_Close();
     void HandleReply(const Text& line);
-    std::optional<Text> SessionRefusal(int16_t code) const;
+    bool IsSessionRefusal(int16_t code) const;
     std::optional<ClientState> Judge(int16_t code);
     ClientState AfterHello();
     ClientState FirstAuthState();
