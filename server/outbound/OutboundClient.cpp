@@ -29,12 +29,11 @@ OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent) : QObject(pa
             [this](const QList<QSslError>& errors) { tlsErrors_ = errors; });
     // A long message on a slow line: the reply's limit counts from the last
     // progress of the send, not from its start.
-    connect(&sckConnect_, &QSslSocket::encryptedBytesWritten, this, [this] {
+    const auto progress = [this] {
         if (replyLimit_.isActive()) replyLimit_.start();
-    });
-    connect(&sckConnect_, &QTcpSocket::bytesWritten, this, [this] {
-        if (replyLimit_.isActive()) replyLimit_.start();
-    });
+    };
+    connect(&sckConnect_, &QSslSocket::encryptedBytesWritten, this, progress);
+    connect(&sckConnect_, &QTcpSocket::bytesWritten, this, progress);
     connect(&sckConnect_, &QTcpSocket::disconnected, this, &OutboundClient::sckConnect_Close);
     connect(&sckConnect_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) { OnSocketError(); });
 }

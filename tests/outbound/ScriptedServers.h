@@ -91,6 +91,12 @@ public:
         }
         return messages;
     }
+    // The same without their line ends.
+    TextList Commands() const {
+        TextList out;
+        for (const Text& line : Lines()) out.append(line.chopped(2));
+        return out;
+    }
     // The server reads the client's last line a moment after the client closed.
     bool WaitForLine(const Text& line, int ms = 5000) const {
         return SpinUntil([&] { return Lines().contains(line); }, ms);

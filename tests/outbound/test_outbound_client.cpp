@@ -49,13 +49,6 @@ protected:
         EXPECT_FALSE(client.Busy() && !SpinUntil([&] { return !client.Busy(); }, 2000));
     }
 
-    // Lines the upstream server read, without their line ends.
-    static TextList Commands(const Upstream& up) {
-        TextList out;
-        for (const Text& line : up.Lines()) out.append(line.chopped(2));
-        return out;
-    }
-
     OutboundBbs b;
     OutboundClient client;
 };
@@ -153,7 +146,7 @@ TEST_F(ClientTest, DeliversEachDueMessageAndDeletesIt) {
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
 
-    const TextList commands = Commands(up);
+    const TextList commands = up.Commands();
     ASSERT_GE(commands.size(), 12);
     EXPECT_EQ(commands.first(), "EHLO bbs.example");
     EXPECT_EQ(commands[1], "MAIL From:<writer@elsewhere.example>");
@@ -205,7 +198,7 @@ TEST_F(ClientTest, AttachmentLinesCannotEndTheData) {
     b.Put("V1.D", QueuedMessage("far@remote.example", "see attached") + attachment);
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    const TextList lines = Commands(up);
+    const TextList lines = up.Commands();
     ASSERT_GE(lines.size(), 7);
     EXPECT_EQ(lines.mid(lines.size() - 7), (TextList{"QUJD", "..", "RSET", "..x", "", ".", "QUIT"}));
     ASSERT_EQ(up.Messages().size(), 1);
@@ -219,7 +212,7 @@ TEST_F(ClientTest, TemporaryRcptRefusalResetsAndGoesOn) {
     b.Put("V2.D", QueuedMessage("second@remote.example", "two"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    const TextList commands = Commands(up);
+    const TextList commands = up.Commands();
     const qsizetype refused = commands.indexOf("RCPT To:<first@remote.example>");
     ASSERT_GE(refused, 0);
     EXPECT_EQ(commands.mid(refused + 1, 3),
@@ -238,7 +231,7 @@ TEST_F(ClientTest, TemporaryDataRefusalResetsToo) {
     b.Put("V2.D", QueuedMessage("second@remote.example", "two"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    const TextList commands = Commands(up);
+    const TextList commands = up.Commands();
     const qsizetype refused = commands.indexOf("DATA");
     ASSERT_GE(refused, 0);
     EXPECT_EQ(commands[refused + 1], "RSET");
@@ -252,7 +245,7 @@ TEST_F(ClientTest, RefusedBodyStaysQueuedWithoutReset) {
     b.Put("V2.D", QueuedMessage("second@remote.example", "two"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    EXPECT_FALSE(Commands(up).contains("RSET"));
+    EXPECT_FALSE(up.Commands().contains("RSET"));
     EXPECT_EQ(up.Messages().size(), 1);
     EXPECT_EQ(b.Files(), QStringList{"V1.D"});
 }
@@ -265,7 +258,7 @@ TEST_F(ClientTest, PermanentRcptRefusalReturnsTheMessageAndQuits) {
     const Text waiting = b.Get("V2.D");
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    const TextList commands = Commands(up);
+    const TextList commands = up.Commands();
     EXPECT_EQ(commands.mid(commands.indexOf("RCPT To:<nobody@remote.example>") + 1), TextList{"QUIT"});
 
     // The notice was queued under the next free number, then V1.D deleted.
@@ -285,7 +278,7 @@ TEST_F(ClientTest, RefusedEhloFallsBackToHelo) {
         b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
         RunConnection();
         ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-        const TextList commands = Commands(up);
+        const TextList commands = up.Commands();
         ASSERT_GE(commands.size(), 3);
         EXPECT_EQ(commands.mid(0, 3),
                   (TextList{"EHLO bbs.example", "HELO bbs.example", "MAIL From:<writer@elsewhere.example>"}));
@@ -337,7 +330,7 @@ TEST_F(ClientTest, SessionRefusalsKeepTheQueue) {
         b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
         RunConnection();
         ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-        EXPECT_FALSE(Commands(up).contains("MAIL From:<writer@elsewhere.example>"));
+        EXPECT_FALSE(up.Commands().contains("MAIL From:<writer@elsewhere.example>"));
         EXPECT_TRUE(b.Events().contains("[0] Authentication failed."));
         expectQueuedAfter("535 5.7.8 Authentication credentials invalid");
     }
@@ -351,7 +344,7 @@ TEST_F(ClientTest, AuthLoginSucceeds) {
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    const TextList commands = Commands(up);
+    const TextList commands = up.Commands();
     ASSERT_GE(commands.size(), 5);
     EXPECT_EQ(commands.mid(1, 4),
               (TextList{"AUTH LOGIN", "Ym9i", "c2VjcmV0IHB3", "MAIL From:<writer@elsewhere.example>"}));
@@ -382,7 +375,7 @@ TEST_F(ClientTest, LongCredentialsTravelOnOneLineEach) {
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    EXPECT_TRUE(Commands(up).contains(clsBase64::Encode(password).replace("\r\n", "")));
+    EXPECT_TRUE(up.Commands().contains(clsBase64::Encode(password).replace("\r\n", "")));
     EXPECT_TRUE(b.Events().contains("[0] Authentication successful."));
 }
 
@@ -403,7 +396,7 @@ TEST_F(ClientTest, AuthLoginTemporaryFailureGoesOnWithoutIt) {
     ASSERT_GE(failed, 1);
     EXPECT_EQ(log[failed - 1], "--> 454 4.7.0 Temporary authentication failure");
     EXPECT_EQ(log[failed + 1], "<-- MAIL From:<writer@elsewhere.example>");
-    EXPECT_TRUE(Commands(up).contains("MAIL From:<writer@elsewhere.example>"));
+    EXPECT_TRUE(up.Commands().contains("MAIL From:<writer@elsewhere.example>"));
     EXPECT_EQ(up.Messages().size(), 1);
 }
 
@@ -416,7 +409,7 @@ TEST_F(ClientTest, NoAuthWithoutAPassword) {
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    EXPECT_EQ(Commands(up)[1], "MAIL From:<writer@elsewhere.example>");
+    EXPECT_EQ(up.Commands()[1], "MAIL From:<writer@elsewhere.example>");
 }
 
 TEST_F(ClientTest, ReturnNoticeTravelsWithAnEmptyReversePath) {
@@ -425,7 +418,7 @@ TEST_F(ClientTest, ReturnNoticeTravelsWithAnEmptyReversePath) {
     b.Put("V1.D", QueuedMessage("far@remote.example", "notice", "X-OSPRINE-Status:  returned \r\n"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    EXPECT_EQ(Commands(up)[1], "MAIL From:<>");
+    EXPECT_EQ(up.Commands()[1], "MAIL From:<>");
     ASSERT_EQ(up.Messages().size(), 1);
     EXPECT_EQ(up.Messages()[0].mailFrom, "<>");
     EXPECT_FALSE(up.Messages()[0].content.contains("X-OSPRINE"));
@@ -479,7 +472,7 @@ TEST_F(ClientTest, ASecondTickDuringAConnectionDoesNothing) {
     client.Timer4_Timer();   // ended, but not yet reset by the supervision tick
     client.SupervisionTick();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    EXPECT_EQ(Commands(up).count("EHLO bbs.example"), 1);
+    EXPECT_EQ(up.Commands().count("EHLO bbs.example"), 1);
     EXPECT_EQ(b.stats.TotalOutgoing, 1);
 }
 
@@ -607,8 +600,8 @@ TEST_F(ClientTest, PermanentBodyRefusalReturnsTheMessage) {
     b.Put("V2.D", QueuedMessage("later@remote.example", "waits"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    EXPECT_EQ(Commands(up).last(), "QUIT");
-    EXPECT_EQ(Commands(up).count("DATA"), 1);
+    EXPECT_EQ(up.Commands().last(), "QUIT");
+    EXPECT_EQ(up.Commands().count("DATA"), 1);
     ASSERT_EQ(b.Files(), (QStringList{"V2.D", "V3.D"}));
     EXPECT_TRUE(b.Get("V3.D").contains("--- Original Message ---\r\nRefused words\r\n"));
 }
@@ -620,7 +613,7 @@ TEST_F(ClientTest, TemporaryMailRefusalGoesOnWithoutReset) {
     b.Put("V2.D", QueuedMessage("second@remote.example", "two"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    const TextList commands = Commands(up);
+    const TextList commands = up.Commands();
     ASSERT_GE(commands.size(), 3);
     EXPECT_EQ(commands.mid(0, 3), (TextList{"EHLO bbs.example", "MAIL From:<writer@elsewhere.example>",
                                             "MAIL From:<writer@elsewhere.example>"}));
@@ -661,9 +654,9 @@ TEST_F(ClientTest, EveryAttemptSendsTheSameTransparentBody) {
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
     EXPECT_TRUE(b.Get("V1.D").endsWith("\r\n\r\n.dot line"));
     RunConnection();
-    ASSERT_TRUE(SpinUntil([&] { return Commands(up).count("QUIT") == 2; }, 5000));
-    EXPECT_EQ(Commands(up).count("..dot line"), 2);
-    EXPECT_FALSE(Commands(up).contains("...dot line"));
+    ASSERT_TRUE(SpinUntil([&] { return up.Commands().count("QUIT") == 2; }, 5000));
+    EXPECT_EQ(up.Commands().count("..dot line"), 2);
+    EXPECT_FALSE(up.Commands().contains("...dot line"));
     ASSERT_EQ(up.Messages().size(), 1);
     EXPECT_TRUE(up.Messages()[0].content.endsWith("\r\n\r\n.dot line\r\n"));
     EXPECT_TRUE(b.Files().isEmpty());

@@ -50,11 +50,6 @@ protected:
         if (!SpinUntil([&] { return ended.count() > 0; }, 15000)) ADD_FAILURE() << "the connection did not end";
         client.SupervisionTick();
     }
-    static TextList Commands(const Upstream& up) {
-        TextList out;
-        for (const Text& line : up.Lines()) out.append(line.chopped(2));
-        return out;
-    }
     bool Reported(const Text& text) const {
         return b.Events().contains(text) && ReadFileBytes("ZRVERROR.LOG").contains(" SendOutbound - " + text);
     }
@@ -77,7 +72,7 @@ TEST_F(TlsClientTest, StartTlsComesBeforeTheCredentials) {
     b.Put("V1.D", QueuedMessage("far@remote.example", "over TLS\r\n"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    const TextList commands = Commands(up);
+    const TextList commands = up.Commands();
     ASSERT_GE(commands.size(), 6);
     EXPECT_EQ(commands.mid(0, 6), (TextList{"EHLO bbs.example", "STARTTLS", "EHLO bbs.example", "AUTH LOGIN",
                                             kLoginUser, clsBase64::Encode("app pw")}));
@@ -97,7 +92,7 @@ TEST_F(TlsClientTest, ImplicitTlsWithAuthPlain) {
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
     RunConnection();
     ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
-    const TextList commands = Commands(up);
+    const TextList commands = up.Commands();
     ASSERT_GE(commands.size(), 3);
     EXPECT_EQ(commands.mid(0, 3),
               (TextList{"EHLO bbs.example", "AUTH PLAIN " + clsBase64::Encode(Text("\0bob\0app pw", 11)),
@@ -118,7 +113,7 @@ TEST_F(TlsClientTest, CertificateProblemsKeepTheQueue) {
         b.settings.ClientPort = int16_t(up.Port());
         b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
         RunConnection();
-        EXPECT_TRUE(Commands(up).isEmpty()) << cert.toStdString();
+        EXPECT_TRUE(up.Commands().isEmpty()) << cert.toStdString();
         EXPECT_EQ(b.Files(), QStringList{"V1.D"});
         const Text prefix = "TLS handshake with 127.0.0.1 failed: ";
         const TextList events = b.Events();
@@ -143,7 +138,7 @@ TEST_F(TlsClientTest, NoCredentialsInClearText) {
         b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
         RunConnection();
         ASSERT_TRUE(plain.WaitForLine("QUIT\r\n"));
-        EXPECT_EQ(Commands(plain), (TextList{"EHLO bbs.example", "QUIT"}));
+        EXPECT_EQ(plain.Commands(), (TextList{"EHLO bbs.example", "QUIT"}));
         EXPECT_EQ(b.Files(), QStringList{"V1.D"});
         EXPECT_TRUE(Reported("Upstream server 127.0.0.1 does not offer STARTTLS; the messages stay queued."));
     }
@@ -154,7 +149,7 @@ TEST_F(TlsClientTest, NoCredentialsInClearText) {
         RunConnection();
         ASSERT_TRUE(up.WaitForLine("QUIT\r\n"));
         // aiosmtpd requires STARTTLS: 530 to MAIL, a refusal of the session.
-        EXPECT_EQ(Commands(up), (TextList{"EHLO bbs.example", "MAIL From:<writer@elsewhere.example>", "QUIT"}));
+        EXPECT_EQ(up.Commands(), (TextList{"EHLO bbs.example", "MAIL From:<writer@elsewhere.example>", "QUIT"}));
         EXPECT_TRUE(b.Events().contains("[0] Authentication skipped: the server offers STARTTLS but TLS is off."));
         EXPECT_EQ(b.Files(), QStringList{"V1.D"});
     }
