@@ -133,7 +133,9 @@ class Osprine:
             f.seek(0)
             f.write(record)
         with open(os.path.join(self.root, "OSPRDATA.DAT"), "wb") as f:
-            f.write(b"relaydb=\r\n")                                 # no block-list lookups
+            # No block-list lookups; four sessions from one address, as
+            # each peer takes them (the default allows three per address).
+            f.write(b"relaydb=\r\nmaxperip=0\r\n")
         with open(os.path.join(self.root, "HANDLES.UIP"), "wb") as f:
             f.write(b"system-daemon,SYSTEM-DAEMON,1,1\r\n%s,4,1,1\r\n" % USER.encode())
         self.proc = subprocess.Popen([os.path.join(self.bin, "osprine")], cwd=self.root,
