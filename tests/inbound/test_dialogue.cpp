@@ -4,7 +4,6 @@
 #include "server/inbound/SmtpDialogue.h"
 #include "tests/inbound/InboundFixture.h"
 
-#include <QElapsedTimer>
 #include <optional>
 
 namespace {
@@ -321,12 +320,10 @@ TEST_F(DialogueTest, TheEndMarkIsFoundWhereverThePiecesAreCut) {
 TEST_F(DialogueTest, ALongLineArrivingByteByByteCostsLinearTime) {
     install.settings.MaxMailSize = 2 << 20;
     OpenTransaction();
-    QElapsedTimer clock;
-    clock.start();
+    // A rescan per piece (10^12 steps) would not end within the test's time.
     const Text byte("x");
     for (int i = 0; i < 1000000; ++i) dialogue.Receive(byte);
     dialogue.Receive("\r\n.\r\n");
-    EXPECT_LT(clock.elapsed(), 2000);   // a rescan per piece would take many times longer
     ASSERT_TRUE(host.saved);
     EXPECT_EQ(host.saved->message.size(), 1000000);
 }
