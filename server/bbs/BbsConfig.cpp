@@ -1,5 +1,6 @@
 #include "server/bbs/BbsConfig.h"
 
+#include "server/store/Caches.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/SettledFiles.h"
@@ -34,6 +35,8 @@ QString FindDir(const Text& dir) {
     };
     static QHash<Text, Answer> known;
     static QElapsedTimer clock;
+    static const bool added = (AddCache([] { known.clear(); }), true);
+    (void)added;
     if (!clock.isValid()) clock.start();
     const qint64 now = clock.elapsed();
     const auto hit = known.constFind(dir);

@@ -1,5 +1,6 @@
 #include "server/store/SettledFiles.h"
 
+#include "server/store/Caches.h"
 #include "server/store/Files.h"
 
 #include <fcntl.h>
@@ -49,6 +50,8 @@ struct Copy {
 
 QHash<QByteArray, Copy>& Copies() {
     static QHash<QByteArray, Copy> copies;
+    static const bool added = (AddCache([] { copies.clear(); }), true);
+    (void)added;
     return copies;
 }
 
@@ -88,5 +91,3 @@ Text ReadSettledFile(const QString& path, bool* ok) {
     }
     return bytes;
 }
-
-void ForgetSettledFiles() { Copies().clear(); }

@@ -10,6 +10,4 @@
 // Same contract as ReadFileBytes: "" with *ok false on failure, errno set
 // (ENOENT for a missing file).
 Text ReadSettledFile(const QString& path, bool* ok = nullptr);
-
-// Forgets every copy (for tests).
-void ForgetSettledFiles();
+// (The copies are a cache: ForgetCaches forgets them.)

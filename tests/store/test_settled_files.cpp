@@ -1,3 +1,4 @@
+#include "server/store/Caches.h"
 #include "server/store/Files.h"
 #include "server/store/SettledFiles.h"
 
@@ -33,7 +34,7 @@ Text Read(const QString& path, bool* ok = nullptr) { return ReadSettledFile(path
 }   // namespace
 
 TEST(SettledFiles, EveryChangeToAQuietFileIsSeenByTheNextRead) {
-    ForgetSettledFiles();
+    ForgetCaches();
     QTemporaryDir dir;
     const QString inPlace = dir.filePath("OSPRDATA.DAT"), replaced = dir.filePath("NET.9"),
                   removed = dir.filePath("HANDLES.UIP"), grown = dir.filePath("NETWORKS.LST");
@@ -64,7 +65,7 @@ TEST(SettledFiles, EveryChangeToAQuietFileIsSeenByTheNextRead) {
 }
 
 TEST(SettledFiles, FailuresAreReportedLikeAPlainRead) {
-    ForgetSettledFiles();
+    ForgetCaches();
     QTemporaryDir dir;
     bool ok = true;
     EXPECT_EQ(Read(dir.filePath("missing"), &ok), "");

@@ -1,0 +1,7 @@
+#pragma once
+// What the server keeps in memory so as not to ask the disk again: copies of
+// settled files, directories found by name. Each such cache adds the
+// function that empties it here, so that one call forgets them all (a test
+// that changes files behind the server's back, for one).
+void AddCache(void (*forget)());
+void ForgetCaches();
