@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.AllowFreq = (flags >> 6) & 1;
     install.run.ServerState = ServerPhase::Online;
 
-    Intake intake(install.ctx);
+    Intake intake(install.ctx, nullptr, false);   // stored within the call
     LoopHost host(intake, flags & 0x80);
     SessionSlot slot;
     slot.Open(0, "127.0.0.1");

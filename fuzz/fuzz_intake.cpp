@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.CheckFlags = (data[0] >> 2) & 1;
     s.AutoVerify = (data[0] >> 3) & 1;
 
-    Intake intake(install.ctx);
+    Intake intake(install.ctx, nullptr, false);   // stored within the call
     ReceivedMessage message{p[0], p[1], p[2], 1, "127.0.0.1"};
     intake.SaveMessage(message, [](SaveResult) {});
     install.ResetOutputs();

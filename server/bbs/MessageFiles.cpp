@@ -14,6 +14,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -137,7 +138,7 @@ void Fault(const QString& what) { LogError("WriteMessageFile", kVersion, "modOSP
 // A new file holding the pieces, under a name no reader looks for. A
 // failure is logged with the file and the system's reason, and leaves nothing.
 QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
-    static unsigned sequence = 0;
+    static std::atomic<unsigned> sequence = 0;   // the disk thread writes them too
     static const pid_t self = ::getpid();
     QByteArray path;
     int fd = -1;
@@ -160,37 +161,49 @@ QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     return {};
 }
 
+// Gives the synced temporary the lowest free name of the directory; its
+// number, or 0 with the temporary removed.
+int NameMessageFile(const QString& directory, const QByteArray& temp, std::vector<bool>& used) {
+    // Another writer may take the chosen name meanwhile: try the next one.
+    for (int n = FirstFree(used, 1); n != 0; n = FirstFree(used, n + 1)) {
+        bool taken = false;
+        if (RenameNoReplace(temp, QFile::encodeName(PathJoin(directory, MessageFileName(n))), &taken)) return n;
+        if (!taken) {
+            Fault(SystemError(PathJoin(directory, MessageFileName(n))));
+            break;
+        }
+        used[n] = true;
+    }
+    ::unlink(temp.constData());
+    return 0;
+}
+
 }   // namespace
 
 QString MessageFileName(int n) { return QStringLiteral("V%1.D").arg(n); }
 
 int16_t GetNextMessageNumber(const QString& directory) { return int16_t(FirstFree(UsedNumbers(directory), 1)); }
 
+DiskJob NewMessageFileJob(const QString& directory, const TextList& pieces, std::shared_ptr<int> number) {
+    const auto write = [directory, pieces, number] {
+        std::vector<bool> used = UsedNumbers(directory);
+        *number = 0;
+        if (FirstFree(used, 1) == 0) return false;
+        const QByteArray temp = WriteTemporary(directory, pieces);
+        if (!temp.isEmpty()) *number = NameMessageFile(directory, temp, used);
+        return *number != 0;
+    };
+    // The new name is durable only once its directory is; if that fails, the
+    // file goes again, so that nothing stands that was not answered for.
+    const auto undo = [directory, number] {
+        ::unlink(QFile::encodeName(PathJoin(directory, MessageFileName(*number))).constData());
+    };
+    return {write, directory, undo};
+}
+
 int WriteNewMessageFile(const QString& directory, const TextList& pieces) {
-    std::vector<bool> used = UsedNumbers(directory);
-    int n = FirstFree(used, 1);
-    if (n == 0) return 0;
-    const QByteArray temp = WriteTemporary(directory, pieces);
-    if (temp.isEmpty()) return 0;
-    // Another writer may take the chosen name meanwhile: try the next one.
-    while (n != 0) {
-        bool taken = false;
-        if (RenameNoReplace(temp, QFile::encodeName(PathJoin(directory, MessageFileName(n))), &taken)) {
-            // The new name is durable only once its directory is.
-            if (SyncDirectory(directory)) return n;
-            Fault(SystemError(directory));
-            ::unlink(QFile::encodeName(PathJoin(directory, MessageFileName(n))).constData());
-            return 0;
-        }
-        if (!taken) {
-            Fault(SystemError(PathJoin(directory, MessageFileName(n))));
-            break;
-        }
-        used[n] = true;
-        n = FirstFree(used, n + 1);
-    }
-    ::unlink(temp.constData());
-    return 0;
+    const auto number = std::make_shared<int>(0);
+    return RunDiskJob(NewMessageFileJob(directory, pieces, number)) ? *number : 0;
 }
 
 bool ReplaceMessageFile(const QString& path, const Text& content) {

@@ -6,6 +6,8 @@
 // taken from an existing file.
 #include <QString>
 #include <cstdint>
+#include <memory>
+#include "server/store/DiskQueue.h"
 #include "server/store/Text.h"
 
 inline constexpr int kMaxMessageNumber = 1000;
@@ -23,6 +25,8 @@ int16_t GetNextMessageNumber(const QString& directory);
 // it), or 0 when no number is free or the file could not be written
 // (nothing is left behind then).
 int WriteNewMessageFile(const QString& directory, const TextList& pieces);
+// The same as a job for the disk thread: *number receives n (0 on failure).
+DiskJob NewMessageFileJob(const QString& directory, const TextList& pieces, std::shared_ptr<int> number);
 // Replaces an existing message file by the content in one atomic step (the
 // content synced before the rename, the directory after it).
 bool ReplaceMessageFile(const QString& path, const Text& content);

@@ -20,15 +20,47 @@ Text Two(int n) { return Text::number(n).rightJustified(2, '0'); }
 // Characters `from` to `to` (counted from 1) of the text, trimmed.
 Text Chars(const Text& s, int from, int to) { return Trim(s.mid(from - 1, to - from + 1)); }
 
-bool QueueForInternet(const ServerContext& ctx, const ForwardAddress& to, const Text& text, int16_t slot) {
+// Runs the job now, or hands it to `later` for the disk thread.
+bool RunOrHand(DiskJob job, std::vector<DiskJob>* later) {
+    if (!later) return RunDiskJob(job);
+    later->push_back(std::move(job));
+    return true;
+}
+
+bool QueueForInternet(const ServerContext& ctx, const ForwardAddress& to, const Text& text, int16_t slot,
+                      std::vector<DiskJob>* later) {
     const Text message = ChangeHeaderField("To", "<" + to.user + "@" + to.system + ">", text, true);
     ctx.log.Report(slot, "Email forwarded to: " + LCase(GetPath(GetHeaderField("To", message))));
-    if (WriteNewMessageFile(ctx.bbs.QueueDir(), TextList{message, CRLF}) == 0) {
-        LogError("WriteMessage", kVersion, "modOSPRINE",
-                 "No queue file could be written in " + TextFromPath(ctx.bbs.QueueDir()));
+    const QString queueDir = ctx.bbs.QueueDir();
+    DiskJob job = NewMessageFileJob(queueDir, TextList{message, CRLF}, std::make_shared<int>(0));
+    job.work = [write = std::move(job.work), queueDir] {
+        if (write()) return true;
+        LogError("WriteMessage", kVersion, "modOSPRINE", "No queue file could be written in " + TextFromPath(queueDir));
         return false;
-    }
-    return true;
+    };
+    return RunOrHand(std::move(job), later);
+}
+
+// Files the record and its body into the e-mail base (network 0) or the
+// network spool: file work only, so that the disk thread can run it.
+DiskJob EmailBaseJob(const QString& messageDir, const QString& dataDir, EmailRecord r, const Text& body,
+                     bool emailBase) {
+    return {[=]() mutable {
+                // The BBS's tosser may be filing at the same moment: the number,
+                // the body position and the record slot are taken under the one lock.
+                const EmailBaseLock lock(messageDir);
+                if (!lock.Held()) {
+                    LogError("WriteMessage", kVersion, "modOSPRINE", lock.Error().toLocal8Bit());
+                    return false;
+                }
+                r.SeqNum = GetSeqNum(dataDir);
+                const bool stored =
+                    emailBase ? AppendToEmailBase(messageDir, r, body) : AppendToSpoolNet(dataDir, r, body);
+                if (stored) CountEmailWritten(dataDir);
+                return stored;
+            },
+            {},
+            {}};
 }
 
 }   // namespace
@@ -88,12 +120,12 @@ int32_t LocalTimeWritten(const QDateTime& now) {
     return int32_t(std::llround(seconds));
 }
 
-bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& forward, const Text& text,
-                  int16_t slot) {
+bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& forward, const Text& text, int16_t slot,
+                  std::vector<DiskJob>* later) {
     if (Trim(forward).isEmpty()) return true;
     const ForwardAddress to = ParseForwardAddress(ctx, forward);
     if (to.user.isEmpty() || to.system.isEmpty()) return true;
-    if (to.network == 9) return QueueForInternet(ctx, to, text, slot);
+    if (to.network == 9) return QueueForInternet(ctx, to, text, slot, later);
 
     EmailRecord r;
     r.ToUser = to.user;
@@ -114,27 +146,13 @@ bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& 
     const Text date = Trim(GetHeaderField("Date", head));
     if (r.FromUser.isEmpty() || r.FromSystem.isEmpty() || r.Subject.isEmpty() || date.isEmpty()) return true;
 
-    const Text body = EmailBody(text);
     const QDateTime now = QDateTime::currentDateTime();
     r.TimeWritten = LocalTimeWritten(now);
     r.DateText = NormaliseDateText(date, now);
-    // The BBS's tosser may be filing at the same moment: the number, the body
-    // position and the record slot are taken under the one lock.
-    const EmailBaseLock lock(ctx.bbs.MessageDir());
-    if (!lock.Held()) {
-        LogError("WriteMessage", kVersion, "modOSPRINE", lock.Error().toLocal8Bit());
-        return false;
-    }
-    r.SeqNum = GetSeqNum(ctx.bbs.DataDir());
-    bool stored;
-    if (to.network == 0) {
+    if (to.network == 0)
         ctx.log.Report(slot, "Email forwarded to: " + Trim(r.ToUser));
-        stored = AppendToEmailBase(ctx.bbs.MessageDir(), r, body);
-    } else {
+    else
         ctx.log.Report(
             slot, "Email forwarded to: " + Trim(r.ToUser) + "@" + Trim(r.ToSystem) + "*" + Text::number(to.network));
-        stored = AppendToSpoolNet(ctx.bbs.DataDir(), r, body);
-    }
-    if (stored) CountEmailWritten(ctx.bbs.DataDir());
-    return stored;
+    return RunOrHand(EmailBaseJob(ctx.bbs.MessageDir(), ctx.bbs.DataDir(), r, EmailBody(text), to.network == 0), later);
 }

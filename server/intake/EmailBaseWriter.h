@@ -2,7 +2,9 @@
 // Delivery to a forwarding destination: the BBS's e-mail base (network 0),
 // another BBS network's spool, or the outbound queue (network 9).
 #include <QDateTime>
+#include <vector>
 #include "server/bbs/ServerContext.h"
+#include "server/store/DiskQueue.h"
 
 // A forward address user "@" system "*" network, taken apart.
 struct ForwardAddress {
@@ -15,8 +17,11 @@ ForwardAddress ParseForwardAddress(const ServerContext& ctx, const Text& forward
 // Files `text` for the forward address. The user number argument is not
 // used: the record's recipient comes from FindUser. Returns false only on a
 // local fault (the queue is full, a write failed); a message the rules do
-// not deliver (no sender, subject or date) counts as done.
-bool WriteMessage(const ServerContext& ctx, int32_t userNumber, const Text& forward, const Text& text, int16_t slot);
+// not deliver (no sender, subject or date) counts as done. With `later`
+// given, the file work is added to it as a job for the disk thread instead
+// of being done now (the outcome is then the job's).
+bool WriteMessage(const ServerContext& ctx, int32_t userNumber, const Text& forward, const Text& text, int16_t slot,
+                  std::vector<DiskJob>* later = nullptr);
 
 // The message's body as the e-mail base keeps it: every line after the first
 // empty line, each followed by CR LF.

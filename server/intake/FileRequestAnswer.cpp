@@ -14,7 +14,8 @@ Text FreqInformation(const ServerContext& ctx, const Text& name, qint64 size) {
            "Max Filesize..: " + Text::number(ctx.settings.MaxFreqSize);
 }
 
-bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit) {
+bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit,
+                       std::vector<DiskJob>* later) {
     const Text name = UCase(Trim(GetHeaderField("Subject", head)));
     const Text to = LCase(GetPath(GetHeaderField("Reply-To", head)));
     if (!to.isEmpty() && !limit.Allow(to, QDeadlineTimer::current().deadline())) {
@@ -29,7 +30,8 @@ bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head,
         ctx.log.Report(slot, "File Request: " + name + " - File could not be found");
         return WriteInetMessage(
             ctx, to, subject,
-            "The file you requested could not be found." + Text(CRLF) + CRLF + FreqInformation(ctx, name, -1), {});
+            "The file you requested could not be found." + Text(CRLF) + CRLF + FreqInformation(ctx, name, -1), {},
+            false, {}, later);
     }
     const Text shownPath = TextFromPath(path);
     if (file.size() > ctx.settings.MaxFreqSize) {
@@ -38,10 +40,11 @@ bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head,
                                 "The file you requested is larger than the allotted limit. Please logon the BBS to "
                                 "download it." +
                                     Text(CRLF) + CRLF + FreqInformation(ctx, name, file.size()),
-                                {});
+                                {}, false, {}, later);
     }
     ctx.log.Report(slot, "File Request: " + shownPath + " - Successful");
     return WriteInetMessage(
         ctx, to, subject,
-        "Attached is the file you have requested." + Text(CRLF) + CRLF + FreqInformation(ctx, name, file.size()), path);
+        "Attached is the file you have requested." + Text(CRLF) + CRLF + FreqInformation(ctx, name, file.size()), path,
+        false, {}, later);
 }

@@ -1,8 +1,10 @@
 #pragma once
 // Answers a file request by mail: the Subject names the file, the reply goes
 // to the Reply-To address with the file attached or a note why not.
+#include <vector>
 #include "server/bbs/ServerContext.h"
 #include "server/intake/AnswerLimit.h"
+#include "server/store/DiskQueue.h"
 
 // The four lines of the reply's information block, without a final line end.
 // `size` < 0 stands for a file that was not found.
@@ -11,5 +13,7 @@ Text FreqInformation(const ServerContext& ctx, const Text& name, qint64 size);
 // Answers the request whose header block is `head`, unless `limit` says its
 // requester has had enough answers this hour (then nothing is queued and
 // the refusal is logged). Returns false only when a local fault kept the
-// reply from being stored.
-bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit);
+// reply from being stored. With `later` given, the reply's file work is added
+// to it as a job for the disk thread.
+bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit,
+                       std::vector<DiskJob>* later = nullptr);

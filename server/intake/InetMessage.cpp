@@ -66,7 +66,8 @@ Text ComposeInetMessage(const ServerContext& ctx, const QDateTime& now, int n, c
 }   // namespace
 
 bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Text& subjectText, const Text& bodyText,
-                      const QString& attachmentPath, bool returnNotice, const QString& replacing) {
+                      const QString& attachmentPath, bool returnNotice, const QString& replacing,
+                      std::vector<DiskJob>* later) {
     const Text to = LCase(Trim(recipient));
     const Text subject = Trim(subjectText);
     const Text body = RTrimSpaces(bodyText);
@@ -89,17 +90,26 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
         ComposeInetMessage(ctx, now, n, to, subject, body, attach ? &attachment : nullptr, returnNotice);
 
     if (GetAddressDomain(to) != systemId) {
+        const auto Failed = [queueDir] {
+            LogError("WriteInetMessage", kVersion, "modOSPRINE",
+                     "No queue file could be written in " + TextFromPath(queueDir));
+            return false;
+        };
+        if (later && replacing.isEmpty()) {
+            DiskJob job = NewMessageFileJob(queueDir, TextList{message}, std::make_shared<int>(0));
+            job.work = [write = std::move(job.work), Failed] { return write() || Failed(); };
+            later->push_back(std::move(job));
+            return true;
+        }
         if (!replacing.isEmpty() ? ReplaceMessageFile(replacing, message) : WriteNewMessageFile(queueDir, message) != 0)
             return true;
-        LogError("WriteInetMessage", kVersion, "modOSPRINE",
-                 "No queue file could be written in " + TextFromPath(queueDir));
-        return false;
+        return Failed();
     }
     const int32_t u = FindUser(ctx, to);
     if (u <= 0) return true;
     Text forward = CheckForwarding(ctx, u);
     if (forward.isEmpty()) forward = Trim(GetUser(ctx.bbs, u).Handle());
-    if (!WriteMessage(ctx, u, forward, message, 0)) return false;
+    if (!WriteMessage(ctx, u, forward, message, 0, replacing.isEmpty() ? later : nullptr)) return false;
     if (!replacing.isEmpty() && !RemoveFile(replacing))
         LogError("WriteInetMessage", kVersion, "modOSPRINE", "Cannot delete " + TextFromPath(replacing));
     return true;

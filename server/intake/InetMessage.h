@@ -3,7 +3,9 @@
 // composed from "OSPRINE@" + the Internet system id, optionally with one file
 // attached in Base64, and queued or filed for a BBS user.
 #include <QString>
+#include <vector>
 #include "server/bbs/ServerContext.h"
+#include "server/store/DiskQueue.h"
 
 // Composes the message and queues it in the outbound queue, or files it for
 // the BBS user when it is addressed to this BBS. A return notice carries
@@ -14,5 +16,8 @@
 // `replacing` names a queue file the message takes the place of: in the
 // queue it replaces that file in one atomic step (a return notice when no
 // number is free), else the file is removed once the message is stored.
+// With `later` given (and nothing to replace) the file work is added to it
+// as a job for the disk thread instead of being done now.
 bool WriteInetMessage(const ServerContext& ctx, const Text& to, const Text& subject, const Text& body,
-                      const QString& attachmentPath, bool returnNotice = false, const QString& replacing = QString());
+                      const QString& attachmentPath, bool returnNotice = false, const QString& replacing = QString(),
+                      std::vector<DiskJob>* later = nullptr);

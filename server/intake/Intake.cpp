@@ -19,7 +19,17 @@
 #include <QPointer>
 #include <QSet>
 
-Intake::Intake(const ServerContext& ctx, QObject* parent) : QObject(parent), ctx_(ctx) {}
+Intake::Intake(const ServerContext& ctx, QObject* parent, bool diskThread)
+    : QObject(parent), ctx_(ctx), disk_(diskThread) {}
+
+void Intake::Stores::Then(size_t from, std::function<void()> after) {
+    if (jobs.size() == from) {
+        after();
+        return;
+    }
+    onStored.resize(jobs.size());
+    onStored.back() = std::move(after);
+}
 
 void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) {
     const QString spoolTmp = ctx_.bbs.SpoolTmpDir();
@@ -38,7 +48,7 @@ void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(Save
     const bool scan = message.message.size() < kSpamScanLimit && On(ctx_.settings.SpamAssassin) &&
                       !CheckFilterExemption(ctx_, firstRecipient, 1);
     if (!scan) {
-        done(FileMessage(message, message.message));
+        FileMessage(message, message.message, std::move(done));
         return;
     }
     ctx_.log.Report(message.slot, "Data Received. Executing SpamAssassin...");
@@ -46,7 +56,7 @@ void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(Save
     SpamScan::ExecuteSpamAssassin(
         ctx_, message.slot, message.message,
         [self, envelope = message, done = std::move(done)](const Text& scanned) {
-            if (self) done(self->FileMessage(envelope, scanned));
+            if (self) self->FileMessage(envelope, scanned, done);
         },
         this);
 }
@@ -87,35 +97,62 @@ Text Intake::FilterVerdict(const Text& firstRecipient, const Text& head) {
     return {};
 }
 
-SaveResult Intake::FileMessage(const ReceivedMessage& envelope, const Text& text) {
+void Intake::FileMessage(const ReceivedMessage& envelope, const Text& text, std::function<void(SaveResult)> done) {
     const int16_t slot = envelope.slot;
     MessageText message = SplitMessage(text);
     message.head = FixInboundHeaders(RemoveForgedTrackingHeaders(message.head));
+    Text deleted;
     if (Trim(GetHeaderField("To", message.head)).isEmpty())
-        return Deleted(slot, "Email contains an invalid TO header. Message deleted.");
-    if (Trim(GetHeaderField("From", message.head)).isEmpty())
-        return Deleted(slot, "Email contains an invalid FROM header. Message deleted.");
-    if (const Text event = FilterVerdict(GetPath(envelope.recipients), message.head); !event.isEmpty())
-        return Deleted(slot, event);
+        deleted = "Email contains an invalid TO header. Message deleted.";
+    else if (Trim(GetHeaderField("From", message.head)).isEmpty())
+        deleted = "Email contains an invalid FROM header. Message deleted.";
+    else
+        deleted = FilterVerdict(GetPath(envelope.recipients), message.head);
+    if (!deleted.isEmpty()) {
+        done(Deleted(slot, deleted));
+        return;
+    }
 
     Text recipients = envelope.recipients;
     if (On(ctx_.settings.AllowCarbonCopy)) recipients = GetRecipients(ctx_, message.head, recipients);
     UndoDotStuffing(message.head);
     UndoDotStuffing(message.body);
 
-    bool handedOn = false;
-    QSet<Text> done;   // destinations that have their copy
+    bool handedOn = false, fault = false;
+    Stores stores;
+    QSet<Text> destinations;   // those that have their copy
     for (const Text& entry : Explode(",", recipients)) {
-        if (!Deliver(envelope, entry, message, done, &handedOn)) {
-            // The sender is told to try again; copies stored so far stay.
-            return SaveResult::LocalError;
-        }
+        // On a fault the sender is told to try again; copies stored so far stay.
+        fault = !Deliver(envelope, entry, message, destinations, &handedOn, stores);
+        if (fault) break;
     }
-    return handedOn ? SaveResult::Saved : SaveResult::NotSaved;
+    Finish(std::move(stores), handedOn, fault, std::move(done));
+}
+
+void Intake::Finish(Stores stores, bool handedOn, bool fault, std::function<void(SaveResult)> done) {
+    const auto Outcome = [](bool stored, bool any) {
+        return !stored ? SaveResult::LocalError : any ? SaveResult::Saved : SaveResult::NotSaved;
+    };
+    if (stores.jobs.empty()) {
+        done(Outcome(!fault, handedOn));
+        return;
+    }
+    stores.onStored.resize(stores.jobs.size());
+    disk_.Run(std::move(stores.jobs), this,
+              [after = std::move(stores.onStored), handedOn, fault, done = std::move(done),
+               Outcome](const std::vector<bool>& ok) {
+                  bool all = !fault, any = handedOn;
+                  for (size_t i = 0; i < ok.size(); ++i) {
+                      all = all && ok[i];
+                      any = any || ok[i];
+                      if (ok[i] && after[i]) after[i]();
+                  }
+                  done(Outcome(all, any));
+              });
 }
 
 bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const MessageText& message, QSet<Text>& done,
-                     bool* handedOn) {
+                     bool* handedOn, Stores& stores) {
     const int16_t slot = envelope.slot;
     const Text recipient = LCase(Trim(entry));
     const Text local = NormalisedLocalPart(recipient);
@@ -136,40 +173,51 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
     if (!copy.event.isEmpty()) ctx_.log.Report(slot, copy.event);
 
     if (fileRequest) {
-        if (!AnswerFileRequest(ctx_, slot, message.head, answers_)) return false;
+        const size_t from = stores.jobs.size();
+        if (!AnswerFileRequest(ctx_, slot, message.head, answers_, &stores.jobs)) return false;
         *handedOn = true;
-        Count(message.head.size() + 2 + message.body.size() + message.tail.size());
+        stores.Then(from,
+                    [this, n = message.head.size() + 2 + message.body.size() + message.tail.size()] { Count(n); });
         return true;
     }
 
     const Text forward = CheckForwarding(ctx_, copy.userNumber);
-    const bool stored =
-        forward.isEmpty() ? HandOff(envelope, copy, message) : Forward(envelope, copy, forward, message);
+    if (forward.isEmpty()) {
+        HandOff(envelope, copy, message, stores);
+        return true;
+    }
+    const bool stored = Forward(envelope, copy, forward, message, stores);
     *handedOn = *handedOn || stored;
     return stored;
 }
 
-bool Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message) {
+void Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message,
+                     Stores& stores) {
     const QString spoolTmp = ctx_.bbs.SpoolTmpDir();
     const TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
-    const int n = WriteNewMessageFile(spoolTmp, pieces);
-    if (n == 0) {
+    const auto number = std::make_shared<int>(0);
+    DiskJob job = NewMessageFileJob(spoolTmp, pieces, number);
+    job.work = [write = std::move(job.work), spoolTmp] {
+        if (write()) return true;
         LogError("SaveMessage", kVersion, "modOSPRINE",
                  "No hand-off file could be written in " + TextFromPath(spoolTmp));
         return false;
-    }
-    Count(PiecesLength(pieces));
-    // The spool holds at most 1000 files: once many wait, the tosser starts
-    // now rather than on the next tick, so that a burst cannot fill it.
-    if (n >= kEarlyTossNumber) TossMessages(ctx_);
-    return true;
+    };
+    stores.jobs.push_back(std::move(job));
+    stores.Then(stores.jobs.size() - 1, [this, number, length = PiecesLength(pieces)] {
+        Count(length);
+        // The spool holds at most 1000 files: once many wait, the tosser starts
+        // now rather than on the next tick, so that a burst cannot fill it.
+        if (*number >= kEarlyTossNumber) TossMessages(ctx_);
+    });
 }
 
 bool Intake::Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
-                     const MessageText& message) {
+                     const MessageText& message, Stores& stores) {
     const Text text = ForwardText(copy.head, message);
-    if (!WriteMessage(ctx_, copy.userNumber, forward, text, envelope.slot)) return false;
-    Count(text.size());
+    const size_t from = stores.jobs.size();
+    if (!WriteMessage(ctx_, copy.userNumber, forward, text, envelope.slot, &stores.jobs)) return false;
+    stores.Then(from, [this, n = text.size()] { Count(n); });
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "server/intake/AnswerLimit.h"
 #include "server/intake/MessageText.h"
 #include "server/intake/RecipientCopy.h"
+#include "server/store/DiskQueue.h"
 
 inline constexpr qsizetype kSpamScanLimit = 1048576;
 // A hand-off number from which the tosser is started at once (the 1000
@@ -17,16 +18,30 @@ inline constexpr int kEarlyTossNumber = 50;
 class Intake : public QObject, public MessageSaver {
     Q_OBJECT
 public:
-    explicit Intake(const ServerContext& ctx, QObject* parent = nullptr);
+    // With `diskThread` false the stores are synced before SaveMessage
+    // returns (a fuzzer's input must end within one call).
+    explicit Intake(const ServerContext& ctx, QObject* parent = nullptr, bool diskThread = true);
 
-    // Logs the message, runs the spam scan when it applies (without blocking
-    // the loop) and files it; `done` gets the outcome once everything is stored.
+    // Logs the message, runs the spam scan when it applies and files it, all
+    // without blocking the loop; `done` gets the outcome once everything is
+    // on stable storage.
     void SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) override;
 
-    // Everything after the spam scan; `message` is the scanned text.
-    SaveResult FileMessage(const ReceivedMessage& envelope, const Text& message);
-
 private:
+    // The stores of one message: jobs for the disk thread and, for each, what
+    // is done on the event loop once it is on stable storage.
+    struct Stores {
+        std::vector<DiskJob> jobs;
+        std::vector<std::function<void()>> onStored;
+        // `after` runs once the jobs added since `from` are stored; at once
+        // when none were added.
+        void Then(size_t from, std::function<void()> after);
+    };
+
+    // Everything after the spam scan; `message` is the scanned text.
+    void FileMessage(const ReceivedMessage& envelope, const Text& message, std::function<void(SaveResult)> done);
+    // Waits for the stores, then answers.
+    void Finish(Stores stores, bool handedOn, bool fault, std::function<void(SaveResult)> done);
     void LogArrival(const ReceivedMessage& message);
     SaveResult Deleted(int16_t slot, const Text& event);   // logs why
     // The event of a header or subject filter that deletes the message, or "".
@@ -34,12 +49,14 @@ private:
     // Files the copy of one recipient entry, unless its destination (user
     // number, else local part) is in `done` already; false on a local fault.
     bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message, QSet<Text>& done,
-                 bool* handedOn);
-    bool HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message);
+                 bool* handedOn, Stores& stores);
+    void HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message,
+                 Stores& stores);
     bool Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
-                 const MessageText& message);
+                 const MessageText& message, Stores& stores);
     void Count(qsizetype length);
 
     ServerContext ctx_;
     AnswerLimit answers_;   // file-request answers per requester and hour
+    DiskQueue disk_;        // last: its thread ends before the rest goes
 };

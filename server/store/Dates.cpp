@@ -10,9 +10,10 @@ Text Two(int n) { return Text::number(n).rightJustified(2, '0'); }
 Text DayName(const QDate& d) { return kDays[d.dayOfWeek() - 1]; }
 }   // namespace
 
+// The caches are per thread: the disk thread stamps its error-log lines too.
 QDateTime Now() {
-    static time_t cachedSecond = -1;
-    static QDateTime cached;
+    static thread_local time_t cachedSecond = -1;
+    static thread_local QDateTime cached;
     const time_t second = time(nullptr);
     if (second != cachedSecond) {
         cachedSecond = second;
@@ -60,7 +61,7 @@ Text OfThisSecond(SecondText& kept, Text (*format)(const QDateTime&)) {
 Text TimeText(const QDateTime& when) { return FormatTime(when); }
 
 Text TimeText() {
-    static SecondText kept;
+    static thread_local SecondText kept;
     return OfThisSecond(kept, FormatTime);
 }
 
@@ -75,7 +76,7 @@ Text HeaderDate(const QDateTime& when) { return HeaderDateNoZone(when) + " " + G
 Text LogStamp(const QDateTime& when) { return FormatLogStamp(when); }
 
 Text LogStamp() {
-    static SecondText kept;
+    static thread_local SecondText kept;
     return OfThisSecond(kept, FormatLogStamp);
 }
 

@@ -3,6 +3,8 @@
 #include "server/store/Dates.h"
 #include "server/store/Files.h"
 
+#include <mutex>
+
 namespace {
 Text& Program() {
     static Text program = "osprine";
@@ -19,6 +21,9 @@ Text ErrorLogLine(const Text& program, const Text& procedure, const Text& versio
 }
 
 void LogError(const Text& procedure, const Text& version, const Text& module, const Text& description) {
+    // The event loop and the disk thread both write here, a line at a time.
+    static std::mutex oneLineAtATime;
+    const std::lock_guard lock(oneLineAtATime);
     // Relative on purpose: the current directory is the BBS main directory.
     AppendFile("ZRVERROR.LOG", ErrorLogLine(Program(), procedure, version, module, description));
 }

@@ -1,0 +1,61 @@
+#pragma once
+// The server's one thread besides the event loop: it waits for the disk.
+// A message is answered 250 only once its files are on stable storage, and
+// that wait (fdatasync, the directory's fsync) must not hold up the other
+// sessions. The intake hands its stores here as jobs; the thread runs them
+// in the order given and syncs each directory they changed once per pass,
+// however many jobs of that pass changed it (group commit). The outcome
+// comes back on the event loop.
+#include <QObject>
+#include <QString>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// One store. `work` runs on the disk thread and does file work only: no
+// event window, no counters, nothing the event loop reads. When it changed
+// a name in `directory`, that directory is synced before the job counts as
+// done; if the sync fails, `undo` takes the work back and the job fails.
+struct DiskJob {
+    std::function<bool()> work;
+    QString directory = {};
+    std::function<void()> undo = {};
+};
+
+// Runs the job on the calling thread, its directory synced at once.
+bool RunDiskJob(const DiskJob& job);
+
+class DiskQueue {
+public:
+    // With `ownThread` false every job runs on the caller's thread at once
+    // (a fuzzer's input must end within one call).
+    explicit DiskQueue(bool ownThread = true);
+    // Finishes the jobs already handed over, then ends the thread.
+    ~DiskQueue();
+    DiskQueue(const DiskQueue&) = delete;
+    DiskQueue& operator=(const DiskQueue&) = delete;
+
+    // Runs the jobs in order; `done` then gets each job's outcome, on the
+    // thread of `context`, which must outlive the queue (its owner, typically:
+    // outcomes that arrive while the owner is torn down are dropped with it).
+    void Run(std::vector<DiskJob> jobs, QObject* context, std::function<void(std::vector<bool>)> done);
+
+private:
+    struct Batch {
+        std::vector<DiskJob> jobs;
+        QObject* context;
+        std::function<void(std::vector<bool>)> done;
+    };
+    void Loop();
+    // One pass: every job's work, then one sync per directory, then the outcomes.
+    static void RunPass(std::vector<Batch>& pass);
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Batch> waiting_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
