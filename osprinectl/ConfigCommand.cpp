@@ -63,9 +63,13 @@ bool AcceptCount(Text& value, Text& why) {
 
 const QList<KeyedSetting>& KeyedSettings() {
     static const QList<KeyedSetting> settings{
-        {TlsSettings::kClientKey, "auto", AcceptMode}, {TlsSettings::kClientCaKey, "", AcceptFile},
-        {TlsSettings::kPop3Key, "auto", AcceptMode},   {TlsSettings::kServerCertKey, "", AcceptFile},
-        {TlsSettings::kServerKeyKey, "", AcceptFile},  {"maxperip", "3", AcceptCount},
+        {TlsSettings::kClientKey, "auto", AcceptMode},
+        {TlsSettings::kClientCaKey, "", AcceptFile},
+        {TlsSettings::kPop3Key, "auto", AcceptMode},
+        {TlsSettings::kServerCertKey, "", AcceptFile},
+        {TlsSettings::kServerKeyKey, "", AcceptFile},
+        {"maxperip", "3", AcceptCount},
+        {"acceptrate", "1", AcceptCount},
     };
     return settings;
 }

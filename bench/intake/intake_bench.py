@@ -133,9 +133,10 @@ class Osprine:
             f.seek(0)
             f.write(record)
         with open(os.path.join(self.root, "OSPRDATA.DAT"), "wb") as f:
-            # No block-list lookups; four sessions from one address, as
-            # each peer takes them (the default allows three per address).
-            f.write(b"relaydb=\r\nmaxperip=0\r\n")
+            # No block-list lookups; sessions admitted as every peer admits
+            # them: four from one address (the default allows three), and
+            # as many per second as come (the default admits one a second).
+            f.write(b"relaydb=\r\nmaxperip=0\r\nacceptrate=0\r\n")
         with open(os.path.join(self.root, "HANDLES.UIP"), "wb") as f:
             f.write(b"system-daemon,SYSTEM-DAEMON,1,1\r\n%s,4,1,1\r\n" % USER.encode())
         self.proc = subprocess.Popen([os.path.join(self.bin, "osprine")], cwd=self.root,
@@ -327,6 +328,8 @@ def clean_up():
         shutil.rmtree(LEFT_FOR_LATER.pop(), ignore_errors=True)
 
 
+print("osprine runs with maxperip=0 and acceptrate=0: no limit of sessions per address or of admissions "
+      "per second, as the peers run")
 try:
     for base in DIRS:
         run_on(base)

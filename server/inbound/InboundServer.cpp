@@ -200,6 +200,11 @@ void InboundServer::Screen(QTcpSocket* socket) {
     admitted_.push_back(socket);
 }
 
+int InboundServer::AdmissionsPerTick() const {
+    const Text value = Trim(GetData("acceptrate", ctx_.KeyedList()));
+    return value.isEmpty() ? 1 : int(std::clamp<int32_t>(ValLong(value), 0, 10000));
+}
+
 int InboundServer::MaxSessionsPerAddress() const {
     const Text value = Trim(GetData("maxperip", ctx_.KeyedList()));
     return value.isEmpty() ? kDefaultMaxPerAddress : int(std::max<int32_t>(0, ValLong(value)));

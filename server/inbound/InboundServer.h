@@ -50,6 +50,9 @@ public:
     // Called right after Timer1 released AcceptLock: takes one connection
     // that the lock held back.
     void AcceptPending();
+    // Sessions admitted per tick of Timer1: setting "acceptrate" of the keyed
+    // list, 1 unless it says otherwise (0: no limit).
+    int AdmissionsPerTick() const;
     // Timer2's share: clears closed sessions and times out silent ones.
     // False after a fault, with its description in *fault.
     bool SupervisionTick(Text* fault = nullptr);

@@ -206,7 +206,7 @@ void Engine::RemoveUnfinishedFiles() {
 }
 
 void Engine::Timer1_Timer() {
-    run_.AcceptLock.OpenForTick();
+    run_.AcceptLock.OpenForTick(inbound_ ? inbound_->AdmissionsPerTick() : 1);
     if (inbound_) inbound_->AcceptPending();
     const QDateTime now = QDateTime::currentDateTime();
     if (now.date() != lastDisplayDate_) {

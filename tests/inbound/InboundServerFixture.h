@@ -129,9 +129,10 @@ protected:
         ASSERT_TRUE(server->IsListening());
     }
     quint16 Port() const { return quint16(install.settings.Port); }
-    // Timer1: the lock is released and one held-back connection taken.
+    // Timer1: the lock is released and one held-back connection taken
+    // (or as many as "acceptrate" lets in).
     void Timer1() {
-        install.run.AcceptLock.OpenForTick();
+        install.run.AcceptLock.OpenForTick(server->AdmissionsPerTick());
         server->AcceptPending();
     }
     void Timer2() { ASSERT_TRUE(server->SupervisionTick()); }

@@ -77,6 +77,20 @@ TEST_F(InboundServerTest, TheAcceptLockTakesOneConnectionPerTick) {
     ASSERT_TRUE(line);
     EXPECT_TRUE(line->startsWith("220-"));
     EXPECT_EQ(install.run.AcceptLock.Value(), 2);
+
+    // "acceptrate" lets more in per tick; the gate closes on the last of them.
+    install.List("acceptrate", "2");
+    install.List("maxperip", "0");
+    TestClient c, d, e;
+    for (TestClient* client : {&c, &d, &e}) ASSERT_TRUE(client->Connect(Port()));
+    EXPECT_EQ(e.ReadFor(300), "");
+    Timer1();
+    EXPECT_TRUE(c.ReadLine() && d.ReadLine());
+    EXPECT_EQ(e.ReadFor(300), "");
+    EXPECT_EQ(install.run.AcceptLock.Value(), 4);
+    Timer1();
+    EXPECT_TRUE(e.ReadLine());
+    EXPECT_EQ(install.run.AcceptLock.Value(), 0);   // one of two admissions used
 }
 
 TEST_F(InboundServerTest, NothingIsAcceptedWhileLoadingOrClosing) {
