@@ -56,7 +56,7 @@ void Time(const char* what, int rounds, const std::function<bool()>& call) {
 
 // What the dialogue asks for one RCPT; true when the recipient is accepted.
 bool Rcpt(const ServerContext& ctx, const Text& address) {
-    if (ctx.settings.AutoVerify == 1 && !CheckTo(ctx, address)) {
+    if (ctx.Settings().AutoVerify == 1 && !CheckTo(ctx, address)) {
         const int32_t n = FindUser(ctx, address);
         if (n > 0) AddVerifiedUser(ctx, n, address);
     }
@@ -66,7 +66,7 @@ bool Rcpt(const ServerContext& ctx, const Text& address) {
     if (address.isEmpty() || !domain || (!deliverable && !pass)) return false;
     const int32_t n = FindUser(ctx, address);
     const bool flags = CheckUserFlags(ctx, n);
-    return !(ctx.settings.CheckFlags == 1 && !flags && !CheckPassThru(ctx, address));
+    return !(ctx.Settings().CheckFlags == 1 && !flags && !CheckPassThru(ctx, address));
 }
 
 // Takes the last listed user out of the handle index, so that finding it by

@@ -98,8 +98,8 @@ void InboundServer::OpenListenPort() {
     listener_.close();
     ReloadTls();
     if (!IsActive()) ResizeSlots();
-    if (!listener_.listen(QHostAddress::AnyIPv4, quint16(ctx_.settings.Port))) {
-        ctx_.log.MessageBox("OSPRINE - Error", "The SMTP listen port is being used by another application.");
+    if (!listener_.listen(QHostAddress::AnyIPv4, quint16(ctx_.Settings().Port))) {
+        ctx_.Log().MessageBox("OSPRINE - Error", "The SMTP listen port is being used by another application.");
         LogError("OpenListenPort", kVersion, "frmMain", listener_.errorString().toLatin1());
     }
 }
@@ -118,7 +118,7 @@ void InboundServer::ReloadTls() {
     if (report == tlsReport_) return;
     tlsReport_ = report;
     if (report.isEmpty()) return;
-    ctx_.log.ReportServer(report);
+    ctx_.Log().ReportServer(report);
     if (!tlsActive_) LogError("ReloadTls", kVersion, "frmMain", report);
 }
 
@@ -137,12 +137,12 @@ void InboundServer::StartTls(int16_t slot) {
     const uint64_t id = sessions_[size_t(slot)]->id;
     connect(socket, &QSslSocket::encrypted, this, [this, slot, id, socket] {
         if (SessionAlive(slot, id))
-            ctx_.log.Report(slot, "TLS started: " + socket->sessionCipher().protocolString().toLatin1() + " " +
-                                      socket->sessionCipher().name().toLatin1());
+            ctx_.Log().Report(slot, "TLS started: " + socket->sessionCipher().protocolString().toLatin1() + " " +
+                                        socket->sessionCipher().name().toLatin1());
     });
     connect(socket, &QSslSocket::errorOccurred, this, [this, slot, id, socket](QAbstractSocket::SocketError error) {
         if (SessionAlive(slot, id) && error == QAbstractSocket::SslHandshakeFailedError)
-            ctx_.log.Report(slot, "TLS handshake failed: " + socket->errorString().toLatin1());
+            ctx_.Log().Report(slot, "TLS handshake failed: " + socket->errorString().toLatin1());
     });
     socket->setSslConfiguration(serverTls_);
     socket->startServerEncryption();
@@ -150,7 +150,7 @@ void InboundServer::StartTls(int16_t slot) {
 
 void InboundServer::ResizeSlots() {
     sessions_.clear();
-    slots_.assign(size_t(std::max<int16_t>(ctx_.settings.MaxConnections, 1)) + 1, SessionSlot());
+    slots_.assign(size_t(std::max<int16_t>(ctx_.Settings().MaxConnections, 1)) + 1, SessionSlot());
     sessions_.resize(slots_.size());
 }
 
@@ -160,9 +160,9 @@ void InboundServer::sckListen_ConnectionRequest() { AcceptPending(); }
 // costs no admission. One that will get a slot waits in admitted_ for the
 // accept lock, which lets one connection in per tick.
 void InboundServer::AcceptPending() {
-    if (!ctx_.run.Online()) return;
+    if (!ctx_.Run().Online()) return;
     while (QTcpSocket* socket = listener_.nextPendingConnection()) Screen(socket);
-    while (ctx_.run.AcceptLock.IsOpen() && !admitted_.empty()) {
+    while (ctx_.Run().AcceptLock.IsOpen() && !admitted_.empty()) {
         QPointer<QTcpSocket> socket = admitted_.front();
         admitted_.pop_front();
         if (socket && socket->state() == QAbstractSocket::ConnectedState)
@@ -177,23 +177,23 @@ void InboundServer::Screen(QTcpSocket* socket) {
     const Text address = PeerAddressText(*socket);
     const int16_t slot = GetFreeSocket();
     if (!CheckUserIp(ctx_, address)) {
-        ctx_.log.ShowEvent(TimeText() + " : Connection Refused (Blocked IP)");
-        ctx_.log.OsprineLog(slot, "Connection Refused (Blocked IP) [" + address + "]");
+        ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (Blocked IP)");
+        ctx_.Log().OsprineLog(slot, "Connection Refused (Blocked IP) [" + address + "]");
         Refuse(socket, Text());
-        ++ctx_.stats.BlockedIps;
-        ctx_.stats.UpdateStats();
+        ++ctx_.Stats().BlockedIps;
+        ctx_.Stats().UpdateStats();
         return;
     }
     const int limit = MaxSessionsPerAddress();
     if (limit > 0 && SessionsFrom(address) >= limit) {
-        ctx_.log.ShowEvent(TimeText() + " : Connection Refused (Too Many Connections From " + address + ")");
+        ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (Too Many Connections From " + address + ")");
         Refuse(socket, Text("421 Too many connections from your address.") + CRLF);
-        ++ctx_.stats.RefusedPerAddress;
-        ctx_.stats.UpdateStats();
+        ++ctx_.Stats().RefusedPerAddress;
+        ctx_.Stats().UpdateStats();
         return;
     }
     if (FreeSlots() <= qsizetype(admitted_.size())) {
-        ctx_.log.ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
+        ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
         Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
         return;
     }
@@ -227,22 +227,22 @@ qsizetype InboundServer::FreeSlots() const {
 }
 
 void InboundServer::Accept(QTcpSocket* socket) {
-    ctx_.run.AcceptLock.Seeking();
+    ctx_.Run().AcceptLock.Seeking();
     int16_t slot = 0;
     Text address;
     try {
         slot = GetFreeSocket();
-        if (slot > 0) ctx_.run.AcceptLock.TakenBy(slot);
+        if (slot > 0) ctx_.Run().AcceptLock.TakenBy(slot);
         address = PeerAddressText(*socket);
         if (slot == 0) {
-            ctx_.log.ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
+            ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
             Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
             return;
         }
         OpenSession(slot, socket, address);
     } catch (const std::exception& e) {
-        ctx_.log.ShowEvent(TimeText() + " : Connection Refused (Invalid Session) [" + SlotText(slot) + "]");
-        ctx_.log.OsprineLog(slot, "Connection Refused (Invalid Session) [" + address + "]");
+        ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (Invalid Session) [" + SlotText(slot) + "]");
+        ctx_.Log().OsprineLog(slot, "Connection Refused (Invalid Session) [" + address + "]");
         if (slot > 0 && sessions_[size_t(slot)])
             CloseSession(slot);
         else
@@ -295,19 +295,19 @@ void InboundServer::OpenSession(int16_t slot, QTcpSocket* socket, const Text& ad
         if (SessionAlive(slot, id)) sckAccept_Close(slot);
     });
 
-    ctx_.log.ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Started By IP " + address);
-    ctx_.log.OsprineLog(slot, "Connection Initiated By: " + address);
+    ctx_.Log().ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Started By IP " + address);
+    ctx_.Log().OsprineLog(slot, "Connection Initiated By: " + address);
     const Text greeting[] = {
-        "220-" + GetSystemId(ctx_.bbs) + " OSPRINE v" + kVersion + "; " + HeaderDate(),
+        "220-" + GetSystemId(ctx_.Bbs()) + " OSPRINE v" + kVersion + "; " + HeaderDate(),
         "220 All transactions and IP addresses are logged.",
     };
     for (const Text& line : greeting) {
-        ctx_.log.Report(slot, "<-- " + line);
+        ctx_.Log().Report(slot, "<-- " + line);
         SendMessage(slot, line + CRLF);
     }
-    ++ctx_.stats.TotalConnections;
-    ++ctx_.stats.TotalIncoming;
-    ctx_.stats.UpdateStats();
+    ++ctx_.Stats().TotalConnections;
+    ++ctx_.Stats().TotalIncoming;
+    ctx_.Stats().UpdateStats();
 
     // A client that spoke before the greeting is heard now.
     if (socket->bytesAvailable() > 0)
@@ -331,7 +331,7 @@ void InboundServer::sckAccept_DataArrival(int16_t slot) { Feed(slot); }
 // with its own work or the peer has not taken its replies; then the input
 // waits and is fed when that is over.
 void InboundServer::Feed(int16_t slot) {
-    if (ctx_.run.ServerState == ServerPhase::Closing) return;   // shutting down: the data stays unread
+    if (ctx_.Run().ServerState == ServerPhase::Closing) return;   // shutting down: the data stays unread
     Session& session = *sessions_[size_t(slot)];
     SessionSlot& record = slots_[size_t(slot)];
     DataEvent(slot, [&] {
@@ -374,7 +374,7 @@ void InboundServer::sckAccept_Close(int16_t slot) {
 
 void InboundServer::CloseSession(int16_t slot) {
     slots_[size_t(slot)].Clear();
-    ctx_.stats.UpdateStats();
+    ctx_.Stats().UpdateStats();
     std::unique_ptr<Session> session = std::move(sessions_[size_t(slot)]);
     if (!session) return;
     if (session->relayTest) session->relayTest->deleteLater();
@@ -448,7 +448,7 @@ void InboundServer::SaveMessage(int16_t slot, const ReceivedMessage& message, st
 bool InboundServer::SupervisionTick(Text* fault) {
     try {
         for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
-            if (ctx_.run.ServerState == ServerPhase::Closing) return true;
+            if (ctx_.Run().ServerState == ServerPhase::Closing) return true;
             Supervise(slot);
         }
         return true;
@@ -461,8 +461,8 @@ bool InboundServer::SupervisionTick(Text* fault) {
 void InboundServer::Supervise(int16_t slot) {
     SessionSlot& record = slots_[size_t(slot)];
     if (record.use == SlotUse::Closed) {
-        ctx_.log.ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Closed");
-        ctx_.log.OsprineLog(slot, "Connection Terminated");
+        ctx_.Log().ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Closed");
+        ctx_.Log().OsprineLog(slot, "Connection Terminated");
         CloseSession(slot);
         return;
     }
@@ -472,16 +472,16 @@ void InboundServer::Supervise(int16_t slot) {
     const Session& session = *sessions_[size_t(slot)];
     if (session.dialogue->Waiting()) return;
     if (Now() - record.OpenedAt > sessionLimitMs_) {
-        ctx_.log.Report(slot, "<-- 421 Session time limit reached.");
+        ctx_.Log().Report(slot, "<-- 421 Session time limit reached.");
         SendMessage(slot, Text("421 Session time limit reached.") + CRLF);
-        ++ctx_.stats.SessionTimeLimits;
-        ctx_.stats.UpdateStats();
+        ++ctx_.Stats().SessionTimeLimits;
+        ctx_.Stats().UpdateStats();
         sckAccept_Close(slot);
         return;
     }
     const int64_t idleSeconds = (Now() - record.LastActivity) / 1000;
     if (idleSeconds > record.IdleTimeout) {
-        ctx_.log.Report(slot, "221 Timeout.");
+        ctx_.Log().Report(slot, "221 Timeout.");
         SendMessage(slot, Text("221 Timeout.") + CRLF);
         sckAccept_Close(slot);
     }

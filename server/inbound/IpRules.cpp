@@ -22,5 +22,5 @@ bool CheckUserIp(const ServerContext& ctx, const Text& address) {
             break;
         }
     }
-    return On(ctx.settings.IpAllowOnly) ? matched : !matched;
+    return On(ctx.Settings().IpAllowOnly) ? matched : !matched;
 }

@@ -22,12 +22,12 @@ void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& a
     // Only a user the nightly rebuild lists is learned, under the name the
     // rebuild writes: a locked-out user (level below 1) stays unreachable,
     // and nothing the client typed goes into the index.
-    const UserRecord user = GetUser(ctx.bbs, userNumber);
+    const UserRecord user = GetUser(ctx.Bbs(), userNumber);
     if (!user.IsListed()) return;
     const Text local = StrReplace(LCase(user.Handle()), " ", ".");
     if (UnfitForIndex(local)) return;
-    const Text systemId = Trim(GetNetEntry(ctx.bbs, 1, "SYSTEMID"));
-    const QString path = HandlesUipPath(ctx.bbs);
+    const Text systemId = Trim(GetNetEntry(ctx.Bbs(), 1, "SYSTEMID"));
+    const QString path = HandlesUipPath(ctx.Bbs());
     Text content;
     if (!FileExists(path)) {
         content = "system-daemon,SYSTEM-DAEMON," + systemId + ",1" + CRLF;

@@ -28,7 +28,7 @@ std::optional<Text> RequiredInternetFlags(const QString& networksList) {
 
 // The first row of a user-keyed section that names the user.
 TextList RowForUser(const ServerContext& ctx, const Text& section, int columns, int32_t userNumber) {
-    const UserRecord user = GetUser(ctx.bbs, userNumber);
+    const UserRecord user = GetUser(ctx.Bbs(), userNumber);
     for (const TextList& row : SectionRows(ctx, section, columns))
         if (UserColumnMatches(row[0], userNumber, user)) return row;
     return {};
@@ -54,13 +54,13 @@ Text CreatePassThruString(const ServerContext& ctx) {
 }
 
 bool CheckUserFlags(const ServerContext& ctx, int32_t userNumber) {
-    const QString networks = PathJoin(ctx.bbs.DataDir(), "NETWORKS.LST");
+    const QString networks = PathJoin(ctx.Bbs().DataDir(), "NETWORKS.LST");
     if (userNumber < 1 || !FileExists(networks)) return false;
     const std::optional<Text> flags = RequiredInternetFlags(networks);
     if (!flags) return false;
     const Text& required = *flags;
     if (required.isEmpty() || required == "-") return true;
-    const UserRecord user = GetUser(ctx.bbs, userNumber);
+    const UserRecord user = GetUser(ctx.Bbs(), userNumber);
     return UCase(user.AccessFlags()).contains(required) || user.SecurityLevel() >= 255;
 }
 
@@ -81,7 +81,7 @@ bool CheckFilterExemption(const ServerContext& ctx, const Text& address, int col
 bool FindMaillist(const ServerContext& ctx, const Text& listName, TextList& members) {
     members.clear();
     const Text name = Trim(listName);
-    const QString path = PathJoin(ctx.bbs.SpoolDir(), "LISTSERV.LST");
+    const QString path = PathJoin(ctx.Bbs().SpoolDir(), "LISTSERV.LST");
     if (name.isEmpty() || !FileExists(path)) return false;
     bool found = false;
     const std::optional<Text> lists = ReadListFile(path, "FindMaillist", kModule);

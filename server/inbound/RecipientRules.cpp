@@ -24,7 +24,7 @@ Text ResolveAlias(const ServerContext& ctx, const Text& local) {
         if (!IsNumeric(target)) return StrReplace(target, " ", ".");
         const int32_t user = ValLong(target);
         if (user <= 0) return local;
-        return StrReplace(GetUser(ctx.bbs, user).Handle(), " ", ".");
+        return StrReplace(GetUser(ctx.Bbs(), user).Handle(), " ", ".");
     }
     return local;
 }
@@ -37,5 +37,5 @@ bool UserColumnMatches(const Text& column, int32_t userNumber, const UserRecord&
 }
 
 bool BeyondUserFile(const ServerContext& ctx, int32_t userNumber) {
-    return FileExists(UserFilePath(ctx.bbs)) && userNumber > UserCount(ctx.bbs);
+    return FileExists(UserFilePath(ctx.Bbs())) && userNumber > UserCount(ctx.Bbs());
 }

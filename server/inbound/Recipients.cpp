@@ -11,21 +11,21 @@ TextList AddressPieces(const Text& address) { return Explode("@", address, 2, 2)
 bool IsSpecial(const Text& local, const char* name) { return SameText(local, name); }
 
 bool IsFileRequest(const ServerContext& ctx, const Text& local) {
-    return On(ctx.settings.AllowFreq) && IsSpecial(local, "SYSOP**F");
+    return On(ctx.Settings().AllowFreq) && IsSpecial(local, "SYSOP**F");
 }
 
-bool HandlesUipExists(const ServerContext& ctx) { return FileExists(HandlesUipPath(ctx.bbs)); }
-bool UserFileExists(const ServerContext& ctx) { return FileExists(UserFilePath(ctx.bbs)); }
+bool HandlesUipExists(const ServerContext& ctx) { return FileExists(HandlesUipPath(ctx.Bbs())); }
+bool UserFileExists(const ServerContext& ctx) { return FileExists(UserFilePath(ctx.Bbs())); }
 
 // A local part of digits taken as a user number (setting EmailUserNumber).
 int32_t UserNumberOf(const ServerContext& ctx, const Text& local) {
-    if (!IsNumeric(local) || !On(ctx.settings.EmailUserNumber) || !UserFileExists(ctx)) return 0;
+    if (!IsNumeric(local) || !On(ctx.Settings().EmailUserNumber) || !UserFileExists(ctx)) return 0;
     const int32_t n = ValLong(local);
-    return n > 0 && n <= UserCount(ctx.bbs) ? n : 0;
+    return n > 0 && n <= UserCount(ctx.Bbs()) ? n : 0;
 }
 
 Text TrimmedName(const ServerContext& ctx, int32_t user, bool* failed = nullptr) {
-    return GetUser(ctx.bbs, user, failed).Handle();
+    return GetUser(ctx.Bbs(), user, failed).Handle();
 }
 
 // A user number with the name to file the mail under; user 0 is nobody.
@@ -38,15 +38,15 @@ struct FoundUser {
 // record cannot be read.
 FoundUser FileRequestUser(const ServerContext& ctx) {
     bool failed = false;
-    const Text name = TrimmedName(ctx, ctx.settings.AutorespondUser, &failed);
+    const Text name = TrimmedName(ctx, ctx.Settings().AutorespondUser, &failed);
     if (failed) return {1, TrimmedName(ctx, 1)};
-    return {ctx.settings.AutorespondUser, name};
+    return {ctx.Settings().AutorespondUser, name};
 }
 
 // A handle of "HANDLES.UIP"; the mail is filed under the handle itself.
 FoundUser ByHandleIndex(const ServerContext& ctx, const Text& local) {
     if (!HandlesUipExists(ctx)) return {};
-    const int32_t n = ValLong(ScanHandlesUip(ctx.bbs, local, 0));
+    const int32_t n = ValLong(ScanHandlesUip(ctx.Bbs(), local, 0));
     return n > 0 ? FoundUser{n, local} : FoundUser{};
 }
 
@@ -56,9 +56,9 @@ FoundUser ByRecordName(const ServerContext& ctx, const Text& spaced) {
     // A trimmed record name never equals a name with blanks at its ends,
     // as a dot at either end of the local part leaves it.
     if (!UserFileExists(ctx) || Trim(spaced) != spaced) return {};
-    const int32_t n = FindHandle(ctx.bbs, spaced);
+    const int32_t n = FindHandle(ctx.Bbs(), spaced);
     if (n < 1) return {};
-    const Text handle = ScanHandlesUip(ctx.bbs, {}, n);
+    const Text handle = ScanHandlesUip(ctx.Bbs(), {}, n);
     return {n, handle.isEmpty() ? TrimmedName(ctx, n) : handle};
 }
 
@@ -100,7 +100,7 @@ Text GetAddressDomain(const Text& address) {
 bool CheckDomain(const ServerContext& ctx, const Text& address) {
     const Text domain = Trim(AddressPieces(address)[1]);
     if (domain.isEmpty()) return false;
-    if (FileExists(PathJoin(ctx.bbs.DataDir(), "NET.9")) && SameText(GetSystemId(ctx.bbs), domain)) return true;
+    if (FileExists(PathJoin(ctx.Bbs().DataDir(), "NET.9")) && SameText(GetSystemId(ctx.Bbs()), domain)) return true;
     if (SameText(domain, kNewDomainPlaceholder)) return false;
     for (const TextList& row : SectionRows(ctx, "domains", 1))
         if (SameText(row[0], domain)) return true;
@@ -112,7 +112,7 @@ bool CheckTo(const ServerContext& ctx, const Text& address) {
     if (local.isEmpty()) return false;
     if (IsFileRequest(ctx, local) || IsSpecial(local, "LISTSERV") || IsSpecial(local, "POSTMASTER")) return true;
     local = ResolveAlias(ctx, local);
-    if (!ScanHandlesUip(ctx.bbs, local, 0).isEmpty()) return true;
+    if (!ScanHandlesUip(ctx.Bbs(), local, 0).isEmpty()) return true;
     // A name found only in the user file is not deliverable here; FindUser finds it.
     return UserNumberOf(ctx, local) > 0;
 }

@@ -26,7 +26,7 @@ void RelayTest::Start() {
         return;
     }
     Guarded([this] {
-        ctx_.log.Report(slot_, "Relay Blocker is checking " + address_);
+        ctx_.Log().Report(slot_, "Relay Blocker is checking " + address_);
         reversed_ = ReversedName(address_);
         zoneRows_ = Explode(";", GetData("relaydb", ctx_.KeyedList()));
         NextZone();
@@ -58,7 +58,7 @@ void RelayTest::NextZone() {
         const Text zone = LCase(Trim(zoneRows_[next_++]));
         if (zone.isEmpty()) continue;
         if (!zones_.InService(zone)) {
-            ctx_.log.Report(slot_, "* " + zone + " - out of service, not asked");
+            ctx_.Log().Report(slot_, "* " + zone + " - out of service, not asked");
             continue;
         }
         if (!resolver_) {
@@ -79,16 +79,16 @@ void RelayTest::Answered(const Text& zone, const Text& answer) {
     }
     const Text address = Trim(answer);
     if (RelayZones::IsListing(address)) {
-        ctx_.log.Report(slot_, "* " + zone + " - failed");
+        ctx_.Log().Report(slot_, "* " + zone + " - failed");
         Finish(false);
         return;
     }
     // Outside 127.0.0.0/8 no list answers: a resolver that makes up
     // addresses for unknown names. It passes, and the sysop hears of it.
     if (RelayZones::IsForeign(address) && zones_.ReportForeignNow(zone))
-        ctx_.log.ReportServer("Block list " + zone + " answered " + address +
-                              ", outside 127.0.0.0/8: no listing, the client passes.");
-    ctx_.log.Report(slot_, "* " + zone + " - passed");
+        ctx_.Log().ReportServer("Block list " + zone + " answered " + address +
+                                ", outside 127.0.0.0/8: no listing, the client passes.");
+    ctx_.Log().Report(slot_, "* " + zone + " - passed");
     NextZone();
 }
 

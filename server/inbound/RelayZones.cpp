@@ -41,7 +41,7 @@ bool RelayZones::ReportForeignNow(const Text& zone) {
 
 void RelayZones::CheckZones() {
     daily_.start();
-    if (!On(ctx_.settings.RelayEnable)) return;
+    if (!On(ctx_.Settings().RelayEnable)) return;
     // A new round replaces one still under way; its late answers are ignored.
     ++round_;
     probes_.clear();
@@ -80,9 +80,9 @@ void RelayZones::Judge(const Text& zone, const Probe& probe) {
         reason = probe.test.isEmpty() ? Text("it does not list the test address 127.0.0.2")
                                       : "it answers " + probe.test + " for the test address 127.0.0.2";
     if (reason.isEmpty()) {
-        if (outOfService_.remove(zone) > 0) ctx_.log.ReportServer("Block list " + zone + " is in service again.");
+        if (outOfService_.remove(zone) > 0) ctx_.Log().ReportServer("Block list " + zone + " is in service again.");
         return;
     }
     outOfService_.insert(zone, reason);
-    ctx_.log.ReportServer("Block list " + zone + " is out of service: " + reason + ".");
+    ctx_.Log().ReportServer("Block list " + zone + " is out of service: " + reason + ".");
 }

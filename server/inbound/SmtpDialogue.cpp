@@ -140,14 +140,14 @@ const SmtpDialogue::CommandRow* SmtpDialogue::FindCommand(const Text& word) {
 
 void SmtpDialogue::Command(const Text& line) {
     if (HasForbiddenByte(line)) {
-        ctx_.log.Report(slotNumber_, "--> " + Shown(line));
+        ctx_.Log().Report(slotNumber_, "--> " + Shown(line));
         SequenceRule(kSyntaxError);
         return;
     }
     const TextList pieces = Explode(" ", line, 2, 2);
     const Text word = UCase(pieces[0]);
     const Text& argument = pieces[1];
-    ctx_.log.Report(slotNumber_, "--> " + line);
+    ctx_.Log().Report(slotNumber_, "--> " + line);
 
     const CommandRow* row = FindCommand(word);
     if (row && row->available && !(this->*row->available)()) row = nullptr;
@@ -173,7 +173,7 @@ void SmtpDialogue::Command(const Text& line) {
 }
 
 SmtpDialogue::Outcome SmtpDialogue::Helo(const Text& command, const Text& argument) {
-    if (!On(ctx_.settings.RelayEnable)) {
+    if (!On(ctx_.Settings().RelayEnable)) {
         Greet(command, argument);
         return Outcome::Accepted;
     }
@@ -183,8 +183,8 @@ SmtpDialogue::Outcome SmtpDialogue::Helo(const Text& command, const Text& argume
         if (passed) {
             Greet(command, argument);
         } else {
-            ++ctx_.stats.BlockedRelays;
-            ctx_.stats.UpdateStats();
+            ++ctx_.Stats().BlockedRelays;
+            ctx_.Stats().UpdateStats();
             Reply("421 " + Trim(argument) + " is listed as an open relay. Ending session.");
             EndSession();
         }
@@ -217,7 +217,7 @@ SmtpDialogue::Outcome SmtpDialogue::Mail(const Text&, const Text& argument) {
 // RCPT's first step, in every state and never a refusal: a BBS user named
 // by an address the handle index does not know yet is learned.
 void SmtpDialogue::LearnRecipient(const Text& argument) {
-    if (!On(ctx_.settings.AutoVerify)) return;
+    if (!On(ctx_.Settings().AutoVerify)) return;
     const Text address = GetPath(argument);
     if (CheckTo(ctx_, address)) return;
     if (const int32_t n = FindUser(ctx_, address); n > 0) AddVerifiedUser(ctx_, n, address);
@@ -227,8 +227,8 @@ SmtpDialogue::Outcome SmtpDialogue::Rcpt(const Text&, const Text& argument) {
     const Text address = GetPath(argument);
     // Neither a refusal nor an acceptance: the error count stays as it is.
     if (slot_.RecipientCount >= kMaxRecipients) {
-        ++ctx_.stats.TooManyRecipients;
-        ctx_.stats.UpdateStats();
+        ++ctx_.Stats().TooManyRecipients;
+        ctx_.Stats().UpdateStats();
         Reply("452 Too many recipients.");
         return Outcome::Answered;
     }
@@ -240,7 +240,7 @@ SmtpDialogue::Outcome SmtpDialogue::Rcpt(const Text&, const Text& argument) {
         return Outcome::Refused;
     }
     const bool flags = CheckUserFlags(ctx_, FindUser(ctx_, address));
-    if (On(ctx_.settings.CheckFlags) && !flags && !pass) {
+    if (On(ctx_.Settings().CheckFlags) && !flags && !pass) {
         SequenceRule("550 User does not contain sufficient access. (" + address + ")");
         return Outcome::Refused;
     }
@@ -267,7 +267,7 @@ SmtpDialogue::Outcome SmtpDialogue::Rset(const Text&, const Text&) {
 }
 
 SmtpDialogue::Outcome SmtpDialogue::Vrfy(const Text&, const Text& argument) {
-    if (!On(ctx_.settings.AllowVrfy)) {
+    if (!On(ctx_.Settings().AllowVrfy)) {
         Reply(kNotImplemented);
         return Outcome::Answered;
     }
@@ -278,12 +278,12 @@ SmtpDialogue::Outcome SmtpDialogue::Vrfy(const Text&, const Text& argument) {
         return Outcome::Answered;
     }
     const Text mailbox = LCase(StrReplace(Trim(matched), " ", "."));
-    Reply("250 " + GetUser(ctx_.bbs, n).Handle() + " <" + mailbox + "@" + GetSystemId(ctx_.bbs) + ">");
+    Reply("250 " + GetUser(ctx_.Bbs(), n).Handle() + " <" + mailbox + "@" + GetSystemId(ctx_.Bbs()) + ">");
     return Outcome::Answered;
 }
 
 SmtpDialogue::Outcome SmtpDialogue::Expn(const Text&, const Text& argument) {
-    if (!On(ctx_.settings.AllowExpn)) {
+    if (!On(ctx_.Settings().AllowExpn)) {
         Reply(kNotImplemented);
         return Outcome::Answered;
     }
@@ -296,7 +296,7 @@ SmtpDialogue::Outcome SmtpDialogue::Expn(const Text&, const Text& argument) {
     Text out;
     for (qsizetype i = 0; i < members.size(); ++i) {
         const Text line = (i + 1 < members.size() ? "250-<" : "250 <") + Trim(members[i]) + ">";
-        ctx_.log.Report(slotNumber_, "<-- " + line);
+        ctx_.Log().Report(slotNumber_, "<-- " + line);
         out += line + CRLF;
     }
     host_.SendMessage(out);
@@ -388,13 +388,13 @@ void SmtpDialogue::CollectData() {
         }
     }
     // Text still waiting for its line end counts toward the limit as well.
-    if (body.size() + buffer.size() > ctx_.settings.MaxMailSize)
+    if (body.size() + buffer.size() > ctx_.Settings().MaxMailSize)
         AbortData("552 Message has exceeded storage allocation. Message aborted.");
 }
 
 void SmtpDialogue::EndOfData(qsizetype markPosition) {
     Text& body = slot_.Body;
-    if (body.size() > ctx_.settings.MaxMailSize) {
+    if (body.size() > ctx_.Settings().MaxMailSize) {
         AbortData("552 Message has exceeded storage allocation. Message was not saved.");
         return;
     }
@@ -447,7 +447,7 @@ void SmtpDialogue::AbortData(const Text& reply) {
 }
 
 void SmtpDialogue::Reply(const Text& reply) {
-    ctx_.log.Report(slotNumber_, "<-- " + reply);
+    ctx_.Log().Report(slotNumber_, "<-- " + reply);
     host_.SendMessage(reply + CRLF);
 }
 

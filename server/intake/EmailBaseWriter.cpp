@@ -30,8 +30,8 @@ bool RunOrHand(DiskJob job, std::vector<DiskJob>* later) {
 bool QueueForInternet(const ServerContext& ctx, const ForwardAddress& to, const Text& text, int16_t slot,
                       std::vector<DiskJob>* later) {
     const Text message = ChangeHeaderField("To", "<" + to.user + "@" + to.system + ">", text, true);
-    ctx.log.Report(slot, "Email forwarded to: " + LCase(GetPath(GetHeaderField("To", message))));
-    const QString queueDir = ctx.bbs.QueueDir();
+    ctx.Log().Report(slot, "Email forwarded to: " + LCase(GetPath(GetHeaderField("To", message))));
+    const QString queueDir = ctx.Bbs().QueueDir();
     DiskJob job = NewMessageFileJob(queueDir, TextList{message, CRLF}, std::make_shared<int>(0));
     job.work = [write = std::move(job.work), queueDir] {
         if (write()) return true;
@@ -69,7 +69,7 @@ ForwardAddress ParseForwardAddress(const ServerContext& ctx, const Text& forward
     ForwardAddress a;
     const TextList at = Explode("@", Trim(forward), 2, 2);
     a.user = LCase(Trim(at[0]));
-    if (IsNumeric(a.user)) a.user = Trim(GetUser(ctx.bbs, ValLong(a.user)).Handle());
+    if (IsNumeric(a.user)) a.user = Trim(GetUser(ctx.Bbs(), ValLong(a.user)).Handle());
     const qsizetype star = at[1].indexOf('*');
     if (star < 0) {
         a.system = "0";
@@ -133,7 +133,7 @@ bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& 
     r.Network = int16_t(to.network == 0 ? 1 : to.network);
     r.ParsedNetwork = int16_t(to.network);
     if (to.network == 0) {
-        r.ToSystem = GetNetEntry(ctx.bbs, 1, "SYSTEMID");
+        r.ToSystem = GetNetEntry(ctx.Bbs(), 1, "SYSTEMID");
         r.ToUserNumber = FindUser(ctx, to.user);
     }
     const Text head = HeaderBlock(text).toByteArray();   // the fields are read from the header block alone
@@ -150,9 +150,10 @@ bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& 
     r.TimeWritten = LocalTimeWritten(now);
     r.DateText = NormaliseDateText(date, now);
     if (to.network == 0)
-        ctx.log.Report(slot, "Email forwarded to: " + Trim(r.ToUser));
+        ctx.Log().Report(slot, "Email forwarded to: " + Trim(r.ToUser));
     else
-        ctx.log.Report(
+        ctx.Log().Report(
             slot, "Email forwarded to: " + Trim(r.ToUser) + "@" + Trim(r.ToSystem) + "*" + Text::number(to.network));
-    return RunOrHand(EmailBaseJob(ctx.bbs.MessageDir(), ctx.bbs.DataDir(), r, EmailBody(text), to.network == 0), later);
+    return RunOrHand(EmailBaseJob(ctx.Bbs().MessageDir(), ctx.Bbs().DataDir(), r, EmailBody(text), to.network == 0),
+                     later);
 }

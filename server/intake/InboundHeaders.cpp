@@ -61,7 +61,7 @@ Text RemoveForgedTrackingHeaders(const Text& head) {
 }
 
 Text ReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost, const QDateTime& now) {
-    return "Received: from " + Trim(sendingHost) + CRLF + "\tby " + GetSystemId(ctx.bbs) + " (OSPRINE v" + kVersion +
+    return "Received: from " + Trim(sendingHost) + CRLF + "\tby " + GetSystemId(ctx.Bbs()) + " (OSPRINE v" + kVersion +
            ")" + CRLF + "\tfor <" + Trim(GetPath(GetHeaderField("To", head))) + ">; " + HeaderDate(now) + CRLF;
 }
 

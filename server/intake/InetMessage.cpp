@@ -28,7 +28,7 @@ struct Attachment {
 
 Text ComposeInetMessage(const ServerContext& ctx, const QDateTime& now, int n, const Text& to, const Text& subject,
                         const Text& body, const Attachment* attachment, bool returnNotice) {
-    const Text systemId = GetSystemId(ctx.bbs);
+    const Text systemId = GetSystemId(ctx.Bbs());
     const Text boundary = Boundary(now, systemId);
     Text m;
     m += "Message-ID: <V" + Text::number(n) + "@" + systemId + ">" + CRLF;
@@ -38,7 +38,7 @@ Text ComposeInetMessage(const ServerContext& ctx, const QDateTime& now, int n, c
     m += "Date: " + HeaderDate(now) + CRLF;
     m += Text("X-Mailer: OSPRINE v") + kVersion + CRLF;
     if (returnNotice) m += Text("X-OSPRINE-Status: RETURNED") + CRLF;
-    m += "Organization: " + Trim(ctx.bbs.main.BbsName) + CRLF;
+    m += "Organization: " + Trim(ctx.Bbs().main.BbsName) + CRLF;
     m += Text("MIME-Version: 1.0") + CRLF;
     if (attachment)
         m += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"" + CRLF;
@@ -75,7 +75,7 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
     if (to.isEmpty() || subject.isEmpty() || body.isEmpty()) return true;
 
     const QDateTime now = QDateTime::currentDateTime();
-    const Text systemId = GetSystemId(ctx.bbs);
+    const Text systemId = GetSystemId(ctx.Bbs());
     Attachment attachment;
     bool attach = false;
     if (!path.isEmpty() && FileExists(path)) {
@@ -84,7 +84,7 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
         attach = ok;
         attachment = {GetFileBasename(TextFromPath(path)), clsBase64::EncodeArr(bytes)};
     }
-    const QString queueDir = ctx.bbs.QueueDir();
+    const QString queueDir = ctx.Bbs().QueueDir();
     const int n = GetNextMessageNumber(queueDir);
     const Text message =
         ComposeInetMessage(ctx, now, n, to, subject, body, attach ? &attachment : nullptr, returnNotice);
@@ -108,7 +108,7 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
     const int32_t u = FindUser(ctx, to);
     if (u <= 0) return true;
     Text forward = CheckForwarding(ctx, u);
-    if (forward.isEmpty()) forward = Trim(GetUser(ctx.bbs, u).Handle());
+    if (forward.isEmpty()) forward = Trim(GetUser(ctx.Bbs(), u).Handle());
     if (!WriteMessage(ctx, u, forward, message, 0, replacing.isEmpty() ? later : nullptr)) return false;
     if (!replacing.isEmpty() && !RemoveFile(replacing))
         LogError("WriteInetMessage", kVersion, "modOSPRINE", "Cannot delete " + TextFromPath(replacing));

@@ -19,8 +19,7 @@
 #include <QPointer>
 #include <QSet>
 
-Intake::Intake(const ServerContext& ctx, QObject* parent, bool diskThread)
-    : QObject(parent), ctx_(ctx), disk_(diskThread) {}
+Intake::Intake(ServerContext& ctx, QObject* parent, bool diskThread) : QObject(parent), ctx_(ctx), disk_(diskThread) {}
 
 void Intake::Stores::Then(size_t from, std::function<void()> after) {
     if (jobs.size() == from) {
@@ -32,26 +31,27 @@ void Intake::Stores::Then(size_t from, std::function<void()> after) {
 }
 
 void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) {
-    const QString spoolTmp = ctx_.bbs.SpoolTmpDir();
+    const QString spoolTmp = ctx_.Bbs().SpoolTmpDir();
     if (!DirExists(spoolTmp) && !QDir().mkpath(spoolTmp))
         LogError("SaveMessage", kVersion, "modOSPRINE", "Cannot create " + TextFromPath(spoolTmp));
     LogArrival(message);
     if (const int hops = CountHeaderFields(HeaderBlock(message.message), "Received"); hops >= kMaxHops) {
-        ctx_.log.Report(message.slot, "Email has " + NumText(hops) + " Received lines (a mail loop). Message refused.");
-        ctx_.stats.TooManyHops += 1;
-        ctx_.stats.UpdateStats();
+        ctx_.Log().Report(message.slot,
+                          "Email has " + NumText(hops) + " Received lines (a mail loop). Message refused.");
+        ctx_.Stats().TooManyHops += 1;
+        ctx_.Stats().UpdateStats();
         done(SaveResult::TooManyHops);
         return;
     }
 
     const Text firstRecipient = GetPath(message.recipients);
-    const bool scan = message.message.size() < kSpamScanLimit && On(ctx_.settings.SpamAssassin) &&
+    const bool scan = message.message.size() < kSpamScanLimit && On(ctx_.Settings().SpamAssassin) &&
                       !CheckFilterExemption(ctx_, firstRecipient, 1);
     if (!scan) {
         FileMessage(message, message.message, std::move(done));
         return;
     }
-    ctx_.log.Report(message.slot, "Data Received. Executing SpamAssassin...");
+    ctx_.Log().Report(message.slot, "Data Received. Executing SpamAssassin...");
     QPointer<Intake> self(this);
     SpamScan::ExecuteSpamAssassin(
         ctx_, message.slot, message.message,
@@ -64,15 +64,15 @@ void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(Save
 void Intake::LogArrival(const ReceivedMessage& message) {
     const Text head = HeaderBlock(message.message).toByteArray();
     const int16_t slot = message.slot;
-    ctx_.log.Report(slot, "> Message Return-Path: " + Trim(message.returnPath));
-    ctx_.log.Report(slot, "> Message From: " + Trim(GetHeaderField("From", head)));
-    ctx_.log.Report(slot, "> Message To: " + Trim(GetHeaderField("To", head)));
-    ctx_.log.Report(slot, "> Message Subject: " + Trim(GetHeaderField("Subject", head)));
-    ctx_.log.Report(slot, "> Message ID: " + Trim(GetHeaderField("Message-ID", head)));
+    ctx_.Log().Report(slot, "> Message Return-Path: " + Trim(message.returnPath));
+    ctx_.Log().Report(slot, "> Message From: " + Trim(GetHeaderField("From", head)));
+    ctx_.Log().Report(slot, "> Message To: " + Trim(GetHeaderField("To", head)));
+    ctx_.Log().Report(slot, "> Message Subject: " + Trim(GetHeaderField("Subject", head)));
+    ctx_.Log().Report(slot, "> Message ID: " + Trim(GetHeaderField("Message-ID", head)));
 }
 
 SaveResult Intake::Deleted(int16_t slot, const Text& event) {
-    ctx_.log.Report(slot, event);
+    ctx_.Log().Report(slot, event);
     return SaveResult::NotSaved;
 }
 
@@ -81,16 +81,16 @@ Text Intake::FilterVerdict(const Text& firstRecipient, const Text& head) {
     const Text headerRows = GetData("headerfilter", ctx_.KeyedList());
     if (!Trim(headerRows).isEmpty() && !CheckFilterExemption(ctx_, firstRecipient, 2)) {
         if (const Text event = ApplyHeaderFilter(headerRows, head); !event.isEmpty()) {
-            ctx_.stats.BlockedHeaders += 1;
-            ctx_.stats.UpdateStats();
+            ctx_.Stats().BlockedHeaders += 1;
+            ctx_.Stats().UpdateStats();
             return event;
         }
     }
     const Text subjectRows = GetData("subjectfilter", ctx_.KeyedList());
     if (!subjectRows.isEmpty() && !CheckFilterExemption(ctx_, firstRecipient, 3)) {
         if (const Text event = ApplySubjectFilter(subjectRows, head); !event.isEmpty()) {
-            ctx_.stats.BlockedSubjects += 1;
-            ctx_.stats.UpdateStats();
+            ctx_.Stats().BlockedSubjects += 1;
+            ctx_.Stats().UpdateStats();
             return event;
         }
     }
@@ -114,7 +114,7 @@ void Intake::FileMessage(const ReceivedMessage& envelope, const Text& text, std:
     }
 
     Text recipients = envelope.recipients;
-    if (On(ctx_.settings.AllowCarbonCopy)) recipients = GetRecipients(ctx_, message.head, recipients);
+    if (On(ctx_.Settings().AllowCarbonCopy)) recipients = GetRecipients(ctx_, message.head, recipients);
     UndoDotStuffing(message.head);
     UndoDotStuffing(message.body);
 
@@ -157,20 +157,20 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
     const Text recipient = LCase(Trim(entry));
     const Text local = NormalisedLocalPart(recipient);
     if (recipient.isEmpty()) {
-        ctx_.log.Report(
+        ctx_.Log().Report(
             slot, "Error - Blank Recipient Address: " + LCase(GetPath(GetHeaderField("To", message.head))) + " -- ");
         return true;
     }
-    const bool fileRequest = On(ctx_.settings.AllowFreq) && UCase(local) == "SYSOP**F";
+    const bool fileRequest = On(ctx_.Settings().AllowFreq) && UCase(local) == "SYSOP**F";
     const RecipientCopy copy = fileRequest ? RecipientCopy{} : RewriteRecipient(ctx_, recipient, local, message.head);
     // One copy per destination, however many spellings of it the envelope holds.
     const Text destination = copy.userNumber > 0 ? "#" + NumText(copy.userNumber) : LCase(local);
     if (done.contains(destination)) return true;
     done.insert(destination);
 
-    ctx_.log.Report(slot,
-                    "Email received: " + LCase(GetPath(GetHeaderField("From", message.head))) + " --> " + recipient);
-    if (!copy.event.isEmpty()) ctx_.log.Report(slot, copy.event);
+    ctx_.Log().Report(slot,
+                      "Email received: " + LCase(GetPath(GetHeaderField("From", message.head))) + " --> " + recipient);
+    if (!copy.event.isEmpty()) ctx_.Log().Report(slot, copy.event);
 
     if (fileRequest) {
         const size_t from = stores.jobs.size();
@@ -193,7 +193,7 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
 
 void Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message,
                      Stores& stores) {
-    const QString spoolTmp = ctx_.bbs.SpoolTmpDir();
+    const QString spoolTmp = ctx_.Bbs().SpoolTmpDir();
     const TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
     const auto number = std::make_shared<int>(0);
     DiskJob job = NewMessageFileJob(spoolTmp, pieces, number);
@@ -222,7 +222,7 @@ bool Intake::Forward(const ReceivedMessage& envelope, const RecipientCopy& copy,
 }
 
 void Intake::Count(qsizetype length) {
-    ctx_.stats.TotalReceived += 1;
-    ctx_.stats.KBReceived += float(length) / 1024.0f;
-    ctx_.stats.UpdateStats();
+    ctx_.Stats().TotalReceived += 1;
+    ctx_.Stats().KBReceived += float(length) / 1024.0f;
+    ctx_.Stats().UpdateStats();
 }

@@ -20,7 +20,7 @@ class Intake : public QObject, public MessageSaver {
 public:
     // With `diskThread` false the stores are synced before SaveMessage
     // returns (a fuzzer's input must end within one call).
-    explicit Intake(const ServerContext& ctx, QObject* parent = nullptr, bool diskThread = true);
+    explicit Intake(ServerContext& ctx, QObject* parent = nullptr, bool diskThread = true);
 
     // Logs the message, runs the spam scan when it applies and files it, all
     // without blocking the loop; `done` gets the outcome once everything is

@@ -32,7 +32,7 @@ TextList MessagePieces(const Text& head, const MessageText& message) {
 
 RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, const Text& local, const Text& head) {
     RecipientCopy copy{0, head, {}};
-    const Text systemId = GetSystemId(ctx.bbs);
+    const Text systemId = GetSystemId(ctx.Bbs());
 
     const Text aliases = GetData("aliases", ctx.KeyedList());
     if (!aliases.isEmpty()) {
@@ -42,23 +42,23 @@ RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, 
             if (LCase(Dotted(alias)) != local) continue;
             copy.userNumber = FindUser(ctx, alias);
             const Text target = Trim(columns[1]);
-            const Text name = IsNumeric(target) ? LCase(Dotted(Trim(GetUser(ctx.bbs, ValLong(target)).Handle())))
+            const Text name = IsNumeric(target) ? LCase(Dotted(Trim(GetUser(ctx.Bbs(), ValLong(target)).Handle())))
                                                 : LCase(Dotted(target));
             copy.head = SetTo(copy.head, "<" + name + "@" + systemId + ">");
             copy.event = "Aliased recipient changed to: " + ToAddress(copy.head);
             return copy;
         }
     }
-    if (const int32_t user = ValLong(ScanHandlesUip(ctx.bbs, local, 0)); user > 0) {
+    if (const int32_t user = ValLong(ScanHandlesUip(ctx.Bbs(), local, 0)); user > 0) {
         copy.userNumber = user;
         copy.head = SetTo(copy.head, "<" + recipient + ">");
         return copy;
     }
-    if (IsNumeric(local) && On(ctx.settings.EmailUserNumber) && FileExists(UserFilePath(ctx.bbs))) {
+    if (IsNumeric(local) && On(ctx.Settings().EmailUserNumber) && FileExists(UserFilePath(ctx.Bbs()))) {
         const int32_t user = ValLong(local);
-        if (user > 0 && user <= UserCount(ctx.bbs)) {
+        if (user > 0 && user <= UserCount(ctx.Bbs())) {
             copy.userNumber = user;
-            const Text name = LCase(Dotted(Trim(GetUser(ctx.bbs, user).Handle())));
+            const Text name = LCase(Dotted(Trim(GetUser(ctx.Bbs(), user).Handle())));
             copy.head = SetTo(copy.head, "<" + name + "@" + systemId + ">");
             copy.event = "Numeric recipient changed to: " + ToAddress(copy.head);
             return copy;

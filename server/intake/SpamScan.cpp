@@ -20,8 +20,8 @@ std::deque<QPointer<SpamScan>> SpamScan::waiting_;
 QString SpamScan::Program() { return QStringLiteral("spamassassin"); }
 
 QString SpamScan::ScratchDir(const ServerContext& ctx) {
-    const QString temp = ctx.bbs.TempDir();
-    const QString queue = ctx.bbs.QueueDir();
+    const QString temp = ctx.Bbs().TempDir();
+    const QString queue = ctx.Bbs().QueueDir();
     if (queue.isEmpty() || QDir::cleanPath(temp).compare(QDir::cleanPath(queue), Qt::CaseInsensitive) != 0) return temp;
     const QString scratch = PathJoin(temp, QStringLiteral("OSPRSCAN"));
     QDir().mkpath(scratch);
@@ -140,7 +140,7 @@ void SpamScan::Finish(const Text& result, const Text& event) {
     if (finished_) return;
     finished_ = true;
     timeout_.stop();
-    if (!event.isEmpty()) ctx_.log.Report(slot_, event);
+    if (!event.isEmpty()) ctx_.Log().Report(slot_, event);
     // Called from the loop, never from inside Start(), so the caller's
     // continuation always runs after ExecuteSpamAssassin has returned.
     QMetaObject::invokeMethod(

@@ -50,7 +50,7 @@ private:
     static int running_;
     static std::deque<QPointer<SpamScan>> waiting_;
 
-    ServerContext ctx_;
+    const ServerContext& ctx_;   // the intake's, which owns every scan
     int16_t slot_;
     Text message_;
     Done done_;

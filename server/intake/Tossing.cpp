@@ -40,7 +40,7 @@ void CheckStaleFlag(const ServerContext& ctx, const QString& flag) {
     gLastStaleReport = gStaleClock.elapsed();
     const Text text = "Tossing is held: " + TextFromPath(flag) + " is " + Text::number(age / 60) +
                       " minutes old and no tosser started by this server runs.";
-    ctx.log.ReportServer(text);
+    ctx.Log().ReportServer(text);
     LogError("TossMessages", kVersion, "modOSPRINE", text);
 }
 
@@ -64,13 +64,13 @@ Text TosserScript(const QString& mainDir, const QDateTime& now) {
 
 void TossMessages(const ServerContext& ctx) {
     if (TosserShellRunning(gTosserPid)) return;   // the cheapest test first: this runs after every hand-off
-    const QString mainDir = ctx.bbs.MainDir();
+    const QString mainDir = ctx.Bbs().MainDir();
     if (const QStringList flags = ListFiles(mainDir, QStringLiteral("BT*.FLG")); !flags.isEmpty()) {
         CheckStaleFlag(ctx, PathJoin(mainDir, flags.first()));
         return;
     }
     gHeldBy.clear();
-    if (ListFiles(ctx.bbs.SpoolTmpDir(), QStringLiteral("*.D")).isEmpty()) return;
+    if (ListFiles(ctx.Bbs().SpoolTmpDir(), QStringLiteral("*.D")).isEmpty()) return;
     // Written through a temporary file: a shell still reading the previous
     // script keeps its own copy.
     const QString script = PathJoin(mainDir, QStringLiteral("OSPRTOSS.BAT"));

@@ -57,12 +57,12 @@ void OutboundClient::Close() {
 // ---- Starting a connection ------------------------------------------------
 
 void OutboundClient::Timer4_Timer() {
-    if (Trim(ctx_.bbs.queueDir).isEmpty() || ctx_.run.ServerState == ServerPhase::Closing || Busy()) return;
+    if (Trim(ctx_.Bbs().queueDir).isEmpty() || ctx_.Run().ServerState == ServerPhase::Closing || Busy()) return;
     if (queue_.HasQueuedFiles()) SendOutbound();
 }
 
 void OutboundClient::SendOutbound() {
-    const SettingsRecord& s = ctx_.settings;
+    const SettingsRecord& s = ctx_.Settings();
     if (Trim(s.ClientHost).isEmpty() || s.ClientPort == 0 || IsConnected() || !queue_.HasQueuedFiles()) return;
     // From here until the connection is made a second tick finds the client busy.
     starting_ = true;
@@ -76,7 +76,7 @@ void OutboundClient::SendOutbound() {
 }
 
 void OutboundClient::ConnectPop3() {
-    const SettingsRecord& s = ctx_.settings;
+    const SettingsRecord& s = ctx_.Settings();
     Pop3Login::Account account{Trim(s.Pop3Host),     quint16(s.Pop3Port), Trim(s.Pop3Username),
                                Trim(s.Pop3Password), tls_.pop3,           tls_.clientCaFile};
     pop3_.Start(account, timeouts_.pop3Ms);
@@ -86,7 +86,7 @@ void OutboundClient::ConnectPop3() {
 // the POP3 server refused would make the upstream refuse the mail too: the
 // queue waits for the next tick.
 void OutboundClient::AfterLogin(bool loggedIn) {
-    if (ctx_.run.ServerState == ServerPhase::Closing || !loggedIn) {
+    if (ctx_.Run().ServerState == ServerPhase::Closing || !loggedIn) {
         if (!loggedIn) ReportFault(pop3_.Failure());
         starting_ = false;
         return;
@@ -103,8 +103,8 @@ void OutboundClient::AfterLogin(bool loggedIn) {
 }
 
 void OutboundClient::ConnectUpstream() {
-    const Text host = Trim(ctx_.settings.ClientHost);
-    const quint16 port = quint16(ctx_.settings.ClientPort);
+    const Text host = Trim(ctx_.Settings().ClientHost);
+    const quint16 port = quint16(ctx_.Settings().ClientPort);
     replies_.Clear();
     extensions_ = {};
     tlsErrors_.clear();
@@ -122,7 +122,7 @@ void OutboundClient::ConnectUpstream() {
         sckConnect_.connectToHostEncrypted(QString::fromLatin1(host), port);
     else
         sckConnect_.connectToHost(QString::fromLatin1(host), port);
-    ctx_.log.ReportServer("Outbound Socket Initiated To: " + host);
+    ctx_.Log().ReportServer("Outbound Socket Initiated To: " + host);
     connectWait_.start(timeouts_.connectMs);
     replyLimit_.start(timeouts_.replyMs);   // the greeting's limit
 }
@@ -132,9 +132,9 @@ void OutboundClient::CountConnection() {
     connectWait_.stop();
     if (connectCounted_) return;
     connectCounted_ = true;
-    ctx_.stats.TotalConnections += 1;
-    ctx_.stats.TotalOutgoing += 1;
-    ctx_.stats.UpdateStats();
+    ctx_.Stats().TotalConnections += 1;
+    ctx_.Stats().TotalOutgoing += 1;
+    ctx_.Stats().UpdateStats();
 }
 
 void OutboundClient::OnConnected() {
@@ -153,12 +153,12 @@ void OutboundClient::OnConnectWaitOver() {
 void OutboundClient::OnSocketError() {
     if (state_ == S::Closed) return;
     if (!connected_) {
-        ctx_.log.ReportServer("SMTP server host did not respond.");
+        ctx_.Log().ReportServer("SMTP server host did not respond.");
         starting_ = false;
     } else if (sckConnect_.error() == QAbstractSocket::SslHandshakeFailedError ||
                (sckConnect_.mode() != QSslSocket::UnencryptedMode && !Encrypted())) {
         const Text reason = tlsErrors_.isEmpty() ? sckConnect_.errorString().toLatin1() : TlsErrorsText(tlsErrors_);
-        ReportFault("TLS handshake with " + Trim(ctx_.settings.ClientHost) + " failed: " + reason);
+        ReportFault("TLS handshake with " + Trim(ctx_.Settings().ClientHost) + " failed: " + reason);
     }
     sckConnect_Close();
 }
@@ -173,7 +173,7 @@ void OutboundClient::OnEncrypted() {
 
 void OutboundClient::sckConnect_DataArrival() {
     const Text data = sckConnect_.readAll();
-    if (ctx_.run.ServerState == ServerPhase::Closing || state_ == S::Closed || state_ == S::Handshake) return;
+    if (ctx_.Run().ServerState == ServerPhase::Closing || state_ == S::Closed || state_ == S::Handshake) return;
     try {
         // A reply that overtakes our own send is not the answer to it.
         if (sckConnect_.bytesToWrite() > 0) {
@@ -182,7 +182,7 @@ void OutboundClient::sckConnect_DataArrival() {
         }
         const std::optional<Text> line = replies_.Append(data);
         if (replies_.Overflowed()) {
-            ctx_.log.ReportServer("SMTP server reply too long.");
+            ctx_.Log().ReportServer("SMTP server reply too long.");
             sckConnect_Close();
             return;
         }
@@ -197,7 +197,7 @@ void OutboundClient::HandleReply(const Text& line) {
     const int16_t code = GetReplyCode(line, 0);
     if (code == 0) return;
     replyLimit_.stop();
-    ctx_.log.Report(kSocketSlot, "--> " + line);
+    ctx_.Log().Report(kSocketSlot, "--> " + line);
     if (IsSessionRefusal(code)) {
         if (state_ == S::AuthPassword || state_ == S::AuthPlain) ShowAuth("Authentication failed.");
         ReportFault("Upstream server refused the session: " + line + "; the messages stay queued.");
@@ -235,7 +235,7 @@ bool OutboundClient::IsSessionRefusal(int16_t code) const {
 }
 
 bool OutboundClient::AuthWanted() const {
-    const SettingsRecord& s = ctx_.settings;
+    const SettingsRecord& s = ctx_.Settings();
     return On(s.ClientAuth) && !Trim(s.AuthUsername).isEmpty() && !Trim(s.AuthPassword).isEmpty();
 }
 
@@ -291,7 +291,7 @@ OutboundClient::ClientState OutboundClient::AfterHello() {
         const bool offered = extensions_.startTls && TlsAvailable();
         if (offered && (tls_.client == TlsMode::Auto || tls_.client == TlsMode::StartTls)) return S::StartTls;
         if (tls_.client == TlsMode::StartTls || tls_.client == TlsMode::Implicit) {
-            ReportFault("Upstream server " + Trim(ctx_.settings.ClientHost) +
+            ReportFault("Upstream server " + Trim(ctx_.Settings().ClientHost) +
                         " does not offer STARTTLS; the messages stay queued.");
             return S::Quit;
         }
@@ -328,10 +328,10 @@ void OutboundClient::Enter(ClientState next) {
     const LoadedMessage& message = queue_.Loaded();
     switch (next) {
     case S::Ehlo:
-        SendCommand("EHLO " + ctx_.bbs.systemId);
+        SendCommand("EHLO " + ctx_.Bbs().systemId);
         break;
     case S::Helo:
-        SendCommand("HELO " + ctx_.bbs.systemId);
+        SendCommand("HELO " + ctx_.Bbs().systemId);
         break;
     case S::StartTls:
         SendCommand("STARTTLS");
@@ -348,11 +348,11 @@ void OutboundClient::Enter(ClientState next) {
         break;
     case S::AuthUser:
         ShowAuth("Username Sent.");
-        SendSecret(Trim(ctx_.settings.AuthUsername));
+        SendSecret(Trim(ctx_.Settings().AuthUsername));
         break;
     case S::AuthPassword:
         ShowAuth("Password Sent.");
-        SendSecret(Trim(ctx_.settings.AuthPassword));
+        SendSecret(Trim(ctx_.Settings().AuthPassword));
         break;
     case S::AuthPlain:
         SendAuthPlain();
@@ -385,7 +385,7 @@ void OutboundClient::Enter(ClientState next) {
 // ---- Sending ----------------------------------------------------------------
 
 void OutboundClient::SendCommand(const Text& line) {
-    ctx_.log.Report(kSocketSlot, "<-- " + line);
+    ctx_.Log().Report(kSocketSlot, "<-- " + line);
     SendClientMessage(line + CRLF, timeouts_.replyMs);
 }
 
@@ -395,18 +395,18 @@ void OutboundClient::SendSecret(const Text& secret) { SendClientMessage(OneLine(
 // RFC 4616: authorisation identity (empty), NUL, user name, NUL, password,
 // in Base64 on the command line; only the command word is shown.
 void OutboundClient::SendAuthPlain() {
-    const Text credentials = '\0' + Trim(ctx_.settings.AuthUsername) + '\0' + Trim(ctx_.settings.AuthPassword);
-    ctx_.log.Report(kSocketSlot, "<-- AUTH PLAIN");
+    const Text credentials = '\0' + Trim(ctx_.Settings().AuthUsername) + '\0' + Trim(ctx_.Settings().AuthPassword);
+    ctx_.Log().Report(kSocketSlot, "<-- AUTH PLAIN");
     ShowAuth("Username and Password Sent.");
     SendClientMessage("AUTH PLAIN " + OneLine(credentials) + CRLF, timeouts_.replyMs);
 }
 
-void OutboundClient::ShowAuth(const Text& message) { ctx_.log.Report(kSocketSlot, message); }
+void OutboundClient::ShowAuth(const Text& message) { ctx_.Log().Report(kSocketSlot, message); }
 
 // A fault of the connection or of the configuration: the event window and
 // the error log both say it.
 void OutboundClient::ReportFault(const Text& text) {
-    ctx_.log.ReportServer(text);
+    ctx_.Log().ReportServer(text);
     LogError("SendOutbound", kVersion, "frmMain", text);
 }
 
@@ -419,17 +419,17 @@ void OutboundClient::SendClientMessage(const Text& text, int replyLimitMs) {
 void OutboundClient::SendBody() {
     const Text body = AddTransparencyDots(RemoveTrackingHeaders(queue_.Loaded().text));
     SendClientMessage(body + "\r\n.\r\n", timeouts_.bodyReplyMs);
-    ctx_.log.Report(kSocketSlot, "<-- Sent " + NumText(body.size()) + " bytes.");
-    ctx_.stats.TotalSent += 1;
-    ctx_.stats.KBSent += float(body.size()) / 1024.0f;
-    ctx_.stats.UpdateStats();
+    ctx_.Log().Report(kSocketSlot, "<-- Sent " + NumText(body.size()) + " bytes.");
+    ctx_.Stats().TotalSent += 1;
+    ctx_.Stats().KBSent += float(body.size()) / 1024.0f;
+    ctx_.Stats().UpdateStats();
 }
 
 // RFC 5321 reply limits: a silent server ends the connection; the message
 // in hand stays queued.
 void OutboundClient::OnReplyTimeout() {
     if (state_ == S::Closed) return;
-    ctx_.log.ReportServer("SMTP server did not reply in time.");
+    ctx_.Log().ReportServer("SMTP server did not reply in time.");
     sckConnect_Close();
 }
 
@@ -452,8 +452,8 @@ void OutboundClient::sckConnect_Close() {
 
 void OutboundClient::SupervisionTick() {
     if (state_ != S::Closed) return;
-    ctx_.log.ShowEvent(TimeText() + " : Socket 0 Closed");
-    ctx_.log.OsprineLog(kSocketSlot, "Connection Terminated");
+    ctx_.Log().ShowEvent(TimeText() + " : Socket 0 Closed");
+    ctx_.Log().OsprineLog(kSocketSlot, "Connection Terminated");
     ResetClient();
 }
 
@@ -467,5 +467,5 @@ void OutboundClient::ResetClient() {
     replies_.Clear();
     connectWait_.stop();
     replyLimit_.stop();
-    ctx_.stats.UpdateStats();
+    ctx_.Stats().UpdateStats();
 }

@@ -56,12 +56,12 @@ OutboundQueue::OutboundQueue(const ServerContext& ctx)
     : ctx_(ctx), clock_([] { return QDateTime::currentDateTime(); }) {}
 
 bool OutboundQueue::HasQueuedFiles() const {
-    const QString dir = ctx_.bbs.QueueDir();
+    const QString dir = ctx_.Bbs().QueueDir();
     return !dir.isEmpty() && !QueueFileNames(dir).isEmpty();
 }
 
 void OutboundQueue::Refresh() {
-    names_ = QueueFileNames(ctx_.bbs.QueueDir());
+    names_ = QueueFileNames(ctx_.Bbs().QueueDir());
     position_ = names_.isEmpty() ? -1 : 0;
 }
 
@@ -70,7 +70,7 @@ Text OutboundQueue::CurrentFileName() const {
     return TextFromPath(names_[position_]);
 }
 
-QString OutboundQueue::CurrentPath() const { return PathJoin(ctx_.bbs.QueueDir(), names_[position_]); }
+QString OutboundQueue::CurrentPath() const { return PathJoin(ctx_.Bbs().QueueDir(), names_[position_]); }
 
 void OutboundQueue::Clear() { loaded_ = {}; }
 
@@ -128,7 +128,7 @@ OutboundQueue::Outcome OutboundQueue::TryLoad(const QString& name) {
 bool OutboundQueue::Prepare(const QString& name, const Text& message, const Text& attachment, bool firstTime,
                             int32_t attempts) {
     const Text fileName = TextFromPath(name);
-    ctx_.log.ReportServer("Processing message file: " + fileName);
+    ctx_.Log().ReportServer("Processing message file: " + fileName);
 
     const QDateTime now = clock_();
     Text text = FixOutboundHeaders(MessageTo7Bit(message), now);

@@ -31,7 +31,7 @@ Text ReturnNoticeText(const Text& returnedMessage) {
 
 bool ReturnMessage(const ServerContext& ctx, const Text& fileName) {
     const Text name = Trim(fileName);
-    const QString dir = ctx.bbs.QueueDir();
+    const QString dir = ctx.Bbs().QueueDir();
     if (name.isEmpty() || dir.isEmpty()) return false;
     const QString path = PathJoin(dir, PathFromText(name));
     if (!FileExists(path)) return false;
