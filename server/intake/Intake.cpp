@@ -120,6 +120,7 @@ void Intake::FileMessage(const ReceivedMessage& envelope, const Text& text, std:
 
     bool handedOn = false, fault = false;
     Stores stores;
+    stores.source = text;
     QSet<Text> destinations;   // those that have their copy
     for (const Text& entry : Explode(",", recipients)) {
         // On a fault the sender is told to try again; copies stored so far stay.
@@ -139,8 +140,9 @@ void Intake::Finish(Stores stores, bool handedOn, bool fault, std::function<void
     }
     stores.onStored.resize(stores.jobs.size());
     disk_.Run(std::move(stores.jobs), this,
-              [after = std::move(stores.onStored), handedOn, fault, done = std::move(done),
-               Outcome](const std::vector<bool>& ok) {
+              // Held by the queue until every job has run: the borrowed bytes live as long.
+              [after = std::move(stores.onStored), source = std::move(stores.source), handedOn, fault,
+               done = std::move(done), Outcome](const std::vector<bool>& ok) {
                   bool all = !fault, any = handedOn;
                   for (size_t i = 0; i < ok.size(); ++i) {
                       all = all && ok[i];
@@ -151,8 +153,8 @@ void Intake::Finish(Stores stores, bool handedOn, bool fault, std::function<void
               });
 }
 
-bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const MessageText& message, QSet<Text>& done,
-                     bool* handedOn, Stores& stores) {
+bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const MessageText& message,
+                     QSet<Text>& destinations, bool* handedOn, Stores& stores) {
     const int16_t slot = envelope.slot;
     const Text recipient = LCase(Trim(entry));
     const Text local = NormalisedLocalPart(recipient);
@@ -165,8 +167,8 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
     const RecipientCopy copy = fileRequest ? RecipientCopy{} : RewriteRecipient(ctx_, recipient, local, message.head);
     // One copy per destination, however many spellings of it the envelope holds.
     const Text destination = copy.userNumber > 0 ? "#" + NumText(copy.userNumber) : LCase(local);
-    if (done.contains(destination)) return true;
-    done.insert(destination);
+    if (destinations.contains(destination)) return true;
+    destinations.insert(destination);
 
     ctx_.Log().Report(slot,
                       "Email received: " + LCase(GetPath(GetHeaderField("From", message.head))) + " --> " + recipient);

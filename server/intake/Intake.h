@@ -33,6 +33,7 @@ private:
     struct Stores {
         std::vector<DiskJob> jobs;
         std::vector<std::function<void()>> onStored;
+        Text source;   // the received text, whose bytes the copies borrow until they are written
         // `after` runs once the jobs added since `from` are stored; at once
         // when none were added.
         void Then(size_t from, std::function<void()> after);
@@ -46,10 +47,11 @@ private:
     SaveResult Deleted(int16_t slot, const Text& event);   // logs why
     // The event of a header or subject filter that deletes the message, or "".
     Text FilterVerdict(const Text& firstRecipient, const Text& head);
-    // Files the copy of one recipient entry, unless its destination (user
-    // number, else local part) is in `done` already; false on a local fault.
-    bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message, QSet<Text>& done,
-                 bool* handedOn, Stores& stores);
+    // Adds the store of one recipient entry's copy to `stores`, unless its
+    // destination (user number, else local part) is in `destinations`
+    // already; false on a local fault.
+    bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message,
+                 QSet<Text>& destinations, bool* handedOn, Stores& stores);
     void HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message,
                  Stores& stores);
     bool Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
