@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include "server/store/Lines.h"
 #include "server/store/Text.h"
 
 inline std::string_view ByteView(const Text& t) { return {t.constData(), static_cast<size_t>(t.size())}; }
@@ -43,26 +44,3 @@ bool FieldEquals(std::string_view field, std::string_view wanted);
 // The whole of a list file. "" when it is missing; nothing when it exists
 // but cannot be read, which is recorded in the error log.
 std::optional<Text> ReadListFile(const QString& path, const char* procedure, const char* module);
-
-// Calls `line` for each line of `text`; a line ends at CR LF, LF or CR.
-// `line` returns false to stop. Line ends are found with memchr.
-template <typename F>
-void ForEachLine(std::string_view text, F&& line) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
-    while (p < end) {
-        const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
-        const char* const stop = lf ? static_cast<const char*>(lf) : end;
-        // The usual CR LF leaves one line; any other CR before the LF ends
-        // a line of its own.
-        const char* const last = stop > p && stop[-1] == '\r' ? stop - 1 : stop;
-        const char* start = p;
-        while (const void* cr = std::memchr(start, '\r', static_cast<size_t>(last - start))) {
-            const char* at = static_cast<const char*>(cr);
-            if (!line(std::string_view(start, static_cast<size_t>(at - start)))) return;
-            start = at + 1;
-        }
-        if (!line(std::string_view(start, static_cast<size_t>(last - start)))) return;
-        p = stop + 1;
-    }
-}

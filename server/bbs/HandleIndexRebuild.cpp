@@ -36,7 +36,7 @@ TextList AutoresponderNames(const BbsConfig& bbs) {
     const QString path = PathJoin(bbs.MainDir(), "AUTORESP.CFG");
     if (!FileExists(path)) return names;
     const Text text = ReadFileText(path);
-    ForEachLine(ByteView(text), [&](std::string_view line) {
+    ForEachLine(ByteView(text), LineEnds::Any, [&](std::string_view line) {
         const TextList columns = Explode(",", ViewText(line));
         if (columns.size() >= 2 && !Trim(columns[0]).isEmpty()) names.append(Trim(columns[0]));
         return true;

@@ -99,7 +99,7 @@ Text ScanHandlesUip(const BbsConfig& bbs, const Text& handle, int32_t userNumber
     const std::optional<Text> index = ReadListFile(HandlesUipPath(bbs), "ScanHandlesUip", kModule);
     if (!index) return {};
     Text result;
-    ForEachLine(ByteView(*index), [&](std::string_view line) {
+    ForEachLine(ByteView(*index), LineEnds::Any, [&](std::string_view line) {
         if (!wanted.empty()) {
             if (!FirstColumnEquals(line, wanted)) return true;
             result = NumText(ColumnNumber(TrimBytes(FirstColumn(FirstColumn(line).second).first)));

@@ -37,7 +37,7 @@ void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& a
         const std::optional<Text> index = ReadListFile(path, "AddVerifiedUser", kModule);
         if (!index) return;
         content.reserve(index->size() + local.size() + 64);
-        ForEachLine(ByteView(*index), [&](std::string_view line) {
+        ForEachLine(ByteView(*index), LineEnds::Any, [&](std::string_view line) {
             const Text text = ViewText(line);
             if (ValLong(Trim(Explode(",", text, 4, 2)[1])) != userNumber) content += text + CRLF;
             return true;

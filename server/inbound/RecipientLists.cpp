@@ -17,7 +17,7 @@ std::optional<Text> RequiredInternetFlags(const QString& networksList) {
     Text required = "-";
     const std::optional<Text> list = ReadListFile(networksList, "CheckUserFlags", kModule);
     if (!list) return std::nullopt;
-    ForEachLine(ByteView(*list), [&](std::string_view line) {
+    ForEachLine(ByteView(*list), LineEnds::Any, [&](std::string_view line) {
         const TextList columns = Explode(",", ViewText(line), 4, 4);
         if (ValLong(Trim(columns[0])) != 9) return true;
         required = UCase(Trim(columns[3]));
@@ -86,7 +86,7 @@ bool FindMaillist(const ServerContext& ctx, const Text& listName, TextList& memb
     bool found = false;
     const std::optional<Text> lists = ReadListFile(path, "FindMaillist", kModule);
     if (!lists) return false;
-    ForEachLine(ByteView(*lists), [&](std::string_view line) {
+    ForEachLine(ByteView(*lists), LineEnds::Any, [&](std::string_view line) {
         const TextList words = Explode(" ", ViewText(line));
         if (!SameText(Trim(words[0]), name)) return true;
         for (qsizetype i = 1; i < words.size(); ++i) {

@@ -1,27 +1,29 @@
 #include "server/store/Headers.h"
 
+#include "server/store/Lines.h"
+
 #include <QByteArrayView>
 #include <algorithm>
 
 namespace {
 const Text kAttachmentMark = "\r\nContent-Type: application";
 
-// Calls f(line) for each line of text; lines end at CR LF, lone CR or lone LF,
-// and a text that ends with a line end has one last empty line. The lines are
-// views into text, so walking a large message copies nothing. f returns false
-// to stop. With a mark, the text ends where the mark begins (it begins with
-// a line end).
+// Calls f(line) for each line of text (ends: CR LF, lone CR or lone LF); a
+// text that ends with a line end, or is empty, has one last empty line. The
+// lines are views into text, so walking a large message copies nothing. f
+// returns false to stop. With a mark, the text ends where the mark begins
+// (it begins with a line end).
 template <typename F>
-void ForEachLine(QByteArrayView text, F f, QByteArrayView mark = {}) {
-    const qsizetype n = text.size();
-    qsizetype from = 0;
-    while (true) {
-        qsizetype at = from;
-        while (at < n && text[at] != '\r' && text[at] != '\n') ++at;
-        if (!f(text.sliced(from, at - from)) || at >= n) return;
-        if (!mark.isEmpty() && text.sliced(at).startsWith(mark)) return;
-        from = at + ((text[at] == '\r' && at + 1 < n && text[at + 1] == '\n') ? 2 : 1);
-    }
+void ForEachHeaderLine(QByteArrayView text, F f, QByteArrayView mark = {}) {
+    const char* const end = text.data() + text.size();
+    bool stopped = false;
+    ForEachLine(std::string_view(text.data(), size_t(text.size())), LineEnds::Any, [&](std::string_view line) {
+        const char* const after = line.data() + line.size();
+        stopped = !f(QByteArrayView(line.data(), qsizetype(line.size()))) ||
+                  (!mark.isEmpty() && QByteArrayView(after, end - after).startsWith(mark));
+        return !stopped;
+    });
+    if (!stopped && (text.isEmpty() || text.back() == '\r' || text.back() == '\n')) f(QByteArrayView());
 }
 
 Text FieldName(const Text& name) {
@@ -76,7 +78,7 @@ Text GetHeaderField(const Text& name, const Text& message) {
     const Text upperName = UCase(FieldName(name));
     Text value;
     bool found = false;
-    ForEachLine(
+    ForEachHeaderLine(
         message,
         [&](QByteArrayView line) {
             if (found) {
@@ -112,7 +114,7 @@ Text ChangeHeaderField(const Text& name, const Text& value, const Text& message,
     out.reserve(head.size() + newValue.size() + field.size() + 8);
     enum { Searching, DroppingContinuation, Copying } state = Searching;
     bool found = false;
-    ForEachLine(head, [&](QByteArrayView line) {
+    ForEachHeaderLine(head, [&](QByteArrayView line) {
         if (state == DroppingContinuation) {
             if (IsContinuation(line)) return true;
             state = Copying;
@@ -137,7 +139,7 @@ Text ChangeHeaderField(const Text& name, const Text& value, const Text& message,
     if (!found && addIfMissing && !newValue.isEmpty()) {
         out.clear();
         bool inserted = false;
-        ForEachLine(head, [&](QByteArrayView line) {
+        ForEachHeaderLine(head, [&](QByteArrayView line) {
             if (!inserted && !IsTraceLine(line) && !IsContinuation(line)) {
                 out += field + ": " + newValue + CRLF;
                 inserted = true;
@@ -165,7 +167,7 @@ Text RemoveHeaderFields(const Text& head, const TextList& names) {
     Text out;
     out.reserve(head.size());
     bool dropping = false;
-    ForEachLine(head, [&](QByteArrayView line) {
+    ForEachHeaderLine(head, [&](QByteArrayView line) {
         if (dropping && IsContinuation(line)) return true;
         dropping = named(line);
         if (!dropping) {
@@ -180,7 +182,7 @@ Text RemoveHeaderFields(const Text& head, const TextList& names) {
 int CountHeaderFields(QByteArrayView head, const Text& name) {
     const Text upperName = UCase(FieldName(name));
     int count = 0;
-    ForEachLine(head, [&](QByteArrayView line) {
+    ForEachHeaderLine(head, [&](QByteArrayView line) {
         if (IsBlank(line)) return false;
         if (LineNames(line, upperName, true)) ++count;
         return true;

@@ -2,6 +2,7 @@
 
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
+#include "server/store/Lines.h"
 #include "server/store/SettledFiles.h"
 #include "server/store/Version.h"
 
@@ -9,20 +10,6 @@
 #include <cerrno>
 
 namespace {
-// Calls f(line) for each line as read line by line: split at LF, a CR before
-// it dropped; the lines are views into the bytes. f returns false to stop.
-template <typename F>
-void ForEachLine(const Text& bytes, F f) {
-    qsizetype from = 0;
-    while (from < bytes.size()) {
-        qsizetype at = bytes.indexOf('\n', from);
-        if (at < 0) at = bytes.size();
-        qsizetype end = at;
-        if (end > from && bytes[end - 1] == '\r') --end;
-        if (!f(QByteArrayView(bytes.constData() + from, end - from))) return;
-        from = at + 1;
-    }
-}
 
 bool KeyMatches(const Text& line, const Text& upperKey) { return UCase(Trim(Explode("=", line, 2, 2)[0])) == upperKey; }
 }   // namespace
@@ -39,7 +26,8 @@ Text GetData(const Text& key, const QString& file) {
     }
     // Read in place: the file is searched for every message.
     Text value;
-    ForEachLine(bytes, [&](QByteArrayView line) {
+    ForEachLine(std::string_view(bytes.constData(), size_t(bytes.size())), LineEnds::Lf, [&](std::string_view view) {
+        const QByteArrayView line(view.data(), qsizetype(view.size()));
         const qsizetype equals = line.indexOf('=');
         const QByteArrayView name = equals < 0 ? line : line.first(equals);
         const Text trimmed = Trim(Text::fromRawData(name.data(), name.size()));

@@ -1,5 +1,7 @@
 #include "server/store/Text.h"
 
+#include "server/store/Lines.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -294,13 +296,9 @@ Text NumText(long long n) { return Text::number(n); }
 
 TextList SplitLines(const Text& bytes) {
     TextList lines;
-    qsizetype from = 0;
-    while (from < bytes.size()) {
-        qsizetype at = bytes.indexOf('\n', from);
-        if (at < 0) at = bytes.size();
-        const qsizetype end = at > from && bytes[at - 1] == '\r' ? at - 1 : at;
-        lines.append(bytes.mid(from, end - from));
-        from = at + 1;
-    }
+    ForEachLine(std::string_view(bytes.constData(), size_t(bytes.size())), LineEnds::Lf, [&](std::string_view line) {
+        lines.append(Text(line.data(), qsizetype(line.size())));
+        return true;
+    });
     return lines;
 }

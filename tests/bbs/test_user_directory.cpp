@@ -185,9 +185,9 @@ TEST_F(UserDirectoryTest, FidIndexStaysWithoutNetworkFourOrItsDirectory) {
 }
 
 TEST(IndexLines, EveryLineEndIsRecognised) {
-    const auto lines = [](std::string_view text) {
+    const auto lines = [](std::string_view text, LineEnds ends = LineEnds::Any) {
         TextList out;
-        ForEachLine(text, [&](std::string_view l) {
+        ForEachLine(text, ends, [&](std::string_view l) {
             out.append(Text(l.data(), qsizetype(l.size())));
             return true;
         });
@@ -200,8 +200,10 @@ TEST(IndexLines, EveryLineEndIsRecognised) {
     EXPECT_EQ(lines("\n"), TextList({""}));
     EXPECT_EQ(lines(""), TextList());
     int seen = 0;
-    ForEachLine("x\ny\nz", [&](std::string_view) { return ++seen < 2; });
+    ForEachLine("x\ny\nz", LineEnds::Any, [&](std::string_view) { return ++seen < 2; });
     EXPECT_EQ(seen, 2);
+    // The settings files' rule: only LF ends a line, a lone CR is text.
+    EXPECT_EQ(lines("a\r\nb\nc\rd\r", LineEnds::Lf), TextList({"a", "b", "c\rd"}));
 }
 
 TEST_F(UserDirectoryTest, AnUnreadableUserFileLeavesTheIndexAlone) {
