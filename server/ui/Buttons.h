@@ -11,6 +11,17 @@ inline QPushButton* Button(const char* name, const char* caption, const char* ti
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
+
+// The foot of a list window: "Close" ("cmdClose") on the right accepts it.
+inline QHBoxLayout* CloseRow(QDialog* dialog) {
+    auto* close = Button("cmdClose", "Close");
+    QObject::connect(close, &QPushButton::clicked, dialog, &QDialog::accept);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(close);
+    return row;
+}
 
 // OK ("cmdOK") runs the dialog's handler; Cancel ("cmdCancel") rejects it.
 template <typename Dialog>

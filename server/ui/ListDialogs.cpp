@@ -2,6 +2,7 @@
 
 #include "server/lists/ListEntry.h"
 #include "server/store/KeyedList.h"
+#include "server/ui/Buttons.h"
 #include "server/ui/KeyFilter.h"
 #include "server/ui/Latin1.h"
 #include "server/ui/ListFrame.h"
@@ -39,15 +40,9 @@ ListDialog::ListDialog(UiContext& ctx, const ListMember& member, QWidget* parent
     };
     frame_ = new ListFrame(std::move(description), this);
 
-    auto* close = new QPushButton("Close");
-    close->setObjectName("cmdClose");
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame_);
-    layout->addLayout(buttons);
+    layout->addLayout(CloseRow(this));
     resize(560, 360);
 }
 

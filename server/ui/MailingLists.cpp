@@ -47,14 +47,9 @@ zarvinetmaillist::zarvinetmaillist(const QString& spoolDir, QWidget* parent) : Q
         list.exec();
     };
     frame_ = new ListFrame(std::move(description));
-    auto* close = Button("cmdClose", "Close");
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame_);
-    layout->addLayout(buttons);
+    layout->addLayout(CloseRow(this));
     resize(600, 360);
 }
 

@@ -191,14 +191,9 @@ zarvnetinetremote::zarvnetinetremote(UiContext& ctx, const Text& systemId, QWidg
     clients->setObjectName("fraClients");
     auto* inner = new QVBoxLayout(clients);
     inner->addWidget(frame_);
-    auto* close = Button("cmdClose", "Close");
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(clients);
-    layout->addLayout(buttons);
+    layout->addLayout(CloseRow(this));
     resize(600, 360);
 }
 

@@ -32,7 +32,6 @@ frmRelayConfig::frmRelayConfig(UiContext& ctx, QWidget* parent) : QDialog(parent
     cmdRemove_ = Button("cmdRemove", "&Remove", "Remove the selected entry.");
     cmdMoveUp_ = Button("cmdMoveUp", "Move &Up");
     cmdMoveDown_ = Button("cmdMoveDown", "Move Do&wn");
-    auto* close = Button("cmdClose", "Close");
 
     auto* entry = new QHBoxLayout;
     entry->addWidget(txtRelay_, 1);
@@ -48,13 +47,10 @@ frmRelayConfig::frmRelayConfig(UiContext& ctx, QWidget* parent) : QDialog(parent
     auto* inner = new QVBoxLayout(frame_);
     inner->addLayout(entry);
     inner->addLayout(listRow);
-    auto* bottom = new QHBoxLayout;
-    bottom->addStretch();
-    bottom->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(chkEnable_);
     layout->addWidget(frame_);
-    layout->addLayout(bottom);
+    layout->addLayout(CloseRow(this));
 
     busy_ = true;
     chkEnable_->setChecked(On(ctx.settings.RelayEnable));
@@ -64,7 +60,6 @@ frmRelayConfig::frmRelayConfig(UiContext& ctx, QWidget* parent) : QDialog(parent
     connect(cmdRemove_, &QPushButton::clicked, this, &frmRelayConfig::cmdRemove_Click);
     connect(cmdMoveUp_, &QPushButton::clicked, this, [this] { cmdMove_Click(-1); });
     connect(cmdMoveDown_, &QPushButton::clicked, this, [this] { cmdMove_Click(1); });
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
     Reload(0);
 }
 
