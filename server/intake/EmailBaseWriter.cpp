@@ -32,13 +32,11 @@ bool QueueForInternet(const ServerContext& ctx, const ForwardAddress& to, const 
     const Text message = ChangeHeaderField("To", "<" + to.user + "@" + to.system + ">", text, true);
     ctx.Log().Report(slot, "Email forwarded to: " + LCase(GetPath(GetHeaderField("To", message))));
     const QString queueDir = ctx.Bbs().QueueDir();
-    DiskJob job = NewMessageFileJob(queueDir, TextList{message, CRLF}, std::make_shared<int>(0));
-    job.work = [write = std::move(job.work), queueDir] {
-        if (write()) return true;
+    const auto report = [queueDir] {
         LogError("WriteMessage", kVersion, "modOSPRINE", "No queue file could be written in " + TextFromPath(queueDir));
-        return false;
     };
-    return RunOrHand(std::move(job), later);
+    const DiskJob job = NewMessageFileJob(queueDir, TextList{message, CRLF}, std::make_shared<int>(0));
+    return RunOrHand(ReportingFailure(job, report), later);
 }
 
 // Files the record and its body into the e-mail base (network 0) or the

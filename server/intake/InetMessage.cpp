@@ -90,20 +90,19 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
         ComposeInetMessage(ctx, now, n, to, subject, body, attach ? &attachment : nullptr, returnNotice);
 
     if (GetAddressDomain(to) != systemId) {
-        const auto Failed = [queueDir] {
+        const auto Report = [queueDir] {
             LogError("WriteInetMessage", kVersion, "modOSPRINE",
                      "No queue file could be written in " + TextFromPath(queueDir));
-            return false;
         };
         if (later && replacing.isEmpty()) {
-            DiskJob job = NewMessageFileJob(queueDir, TextList{message}, std::make_shared<int>(0));
-            job.work = [write = std::move(job.work), Failed] { return write() || Failed(); };
-            later->push_back(std::move(job));
+            later->push_back(
+                ReportingFailure(NewMessageFileJob(queueDir, TextList{message}, std::make_shared<int>(0)), Report));
             return true;
         }
         if (!replacing.isEmpty() ? ReplaceMessageFile(replacing, message) : WriteNewMessageFile(queueDir, message) != 0)
             return true;
-        return Failed();
+        Report();
+        return false;
     }
     const int32_t u = FindUser(ctx, to);
     if (u <= 0) return true;

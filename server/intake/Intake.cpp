@@ -198,14 +198,10 @@ void Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy,
     const QString spoolTmp = ctx_.Bbs().SpoolTmpDir();
     const TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
     const auto number = std::make_shared<int>(0);
-    DiskJob job = NewMessageFileJob(spoolTmp, pieces, number);
-    job.work = [write = std::move(job.work), spoolTmp] {
-        if (write()) return true;
+    stores.jobs.push_back(ReportingFailure(NewMessageFileJob(spoolTmp, pieces, number), [spoolTmp] {
         LogError("SaveMessage", kVersion, "modOSPRINE",
                  "No hand-off file could be written in " + TextFromPath(spoolTmp));
-        return false;
-    };
-    stores.jobs.push_back(std::move(job));
+    }));
     stores.Then(stores.jobs.size() - 1, [this, number, length = PiecesLength(pieces)] {
         Count(length);
         // The spool holds at most 1000 files: once many wait, the tosser starts

@@ -26,6 +26,15 @@ bool RunDiskJob(const DiskJob& job) {
     return false;
 }
 
+DiskJob ReportingFailure(DiskJob job, std::function<void()> report) {
+    job.work = [work = std::move(job.work), report = std::move(report)] {
+        if (work()) return true;
+        report();
+        return false;
+    };
+    return job;
+}
+
 DiskQueue::DiskQueue(bool ownThread) {
     if (!ownThread) return;
     // Signals stay the event loop's (the console front reads them in the

@@ -16,7 +16,8 @@
 #include <vector>
 
 // One store. `work` runs on the disk thread and does file work only: no
-// event window, no counters, nothing the event loop reads. When it changed
+// event window, no counters, nothing the event loop reads (the error log,
+// written a line at a time under its lock, is the exception). When it changed
 // a name in `directory`, that directory is synced before the job counts as
 // done; if the sync fails, `undo` takes the work back and the job fails.
 struct DiskJob {
@@ -27,6 +28,9 @@ struct DiskJob {
 
 // Runs the job on the calling thread, its directory synced at once.
 bool RunDiskJob(const DiskJob& job);
+// The job, with `report` called on the disk thread when its work fails (the
+// error log is safe to write there).
+DiskJob ReportingFailure(DiskJob job, std::function<void()> report);
 
 class DiskQueue {
 public:
