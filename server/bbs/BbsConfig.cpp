@@ -35,8 +35,7 @@ QString FindDir(const Text& dir) {
     };
     static QHash<Text, Answer> known;
     static QElapsedTimer clock;
-    static const bool added = (AddCache([] { known.clear(); }), true);
-    (void)added;
+    static const CacheForgetter forgetting([] { known.clear(); });
     if (!clock.isValid()) clock.start();
     const qint64 now = clock.elapsed();
     const auto hit = known.constFind(dir);

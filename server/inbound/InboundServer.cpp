@@ -200,15 +200,14 @@ void InboundServer::Screen(QTcpSocket* socket) {
     admitted_.push_back(socket);
 }
 
-int InboundServer::AdmissionsPerTick() const {
-    const Text value = Trim(GetData("acceptrate", ctx_.KeyedList()));
-    return value.isEmpty() ? 1 : int(std::clamp<int32_t>(ValLong(value), 0, 10000));
+int InboundServer::KeyedCount(const char* key, int fallback) const {
+    const Text value = Trim(GetData(key, ctx_.KeyedList()));
+    return value.isEmpty() ? fallback : int(std::clamp<int32_t>(ValLong(value), 0, 10000));
 }
 
-int InboundServer::MaxSessionsPerAddress() const {
-    const Text value = Trim(GetData("maxperip", ctx_.KeyedList()));
-    return value.isEmpty() ? kDefaultMaxPerAddress : int(std::max<int32_t>(0, ValLong(value)));
-}
+int InboundServer::AdmissionsPerTick() const { return KeyedCount("acceptrate", 1); }
+
+int InboundServer::MaxSessionsPerAddress() const { return KeyedCount("maxperip", kDefaultMaxPerAddress); }
 
 int InboundServer::SessionsFrom(const Text& address) const {
     int n = 0;

@@ -97,6 +97,8 @@ private:
     void Screen(QTcpSocket* socket);
     // Setting "maxperip" of the keyed list (0: no limit).
     int MaxSessionsPerAddress() const;
+    // A count setting of the keyed list, from 0 to 10000; `fallback` when unset.
+    int KeyedCount(const char* key, int fallback) const;
     // Open sessions and queued connections of the address.
     int SessionsFrom(const Text& address) const;
     qsizetype FreeSlots() const;

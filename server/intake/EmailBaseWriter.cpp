@@ -20,13 +20,6 @@ Text Two(int n) { return Text::number(n).rightJustified(2, '0'); }
 // Characters `from` to `to` (counted from 1) of the text, trimmed.
 Text Chars(const Text& s, int from, int to) { return Trim(s.mid(from - 1, to - from + 1)); }
 
-// Runs the job now, or hands it to `later` for the disk thread.
-bool RunOrHand(DiskJob job, std::vector<DiskJob>* later) {
-    if (!later) return RunDiskJob(job);
-    later->push_back(std::move(job));
-    return true;
-}
-
 bool QueueForInternet(const ServerContext& ctx, const ForwardAddress& to, const Text& text, int16_t slot,
                       std::vector<DiskJob>* later) {
     const Text message = ChangeHeaderField("To", "<" + to.user + "@" + to.system + ">", text, true);
@@ -36,7 +29,7 @@ bool QueueForInternet(const ServerContext& ctx, const ForwardAddress& to, const 
         LogError("WriteMessage", kVersion, "modOSPRINE", "No queue file could be written in " + TextFromPath(queueDir));
     };
     const DiskJob job = NewMessageFileJob(queueDir, TextList{message, CRLF}, std::make_shared<int>(0));
-    return RunOrHand(ReportingFailure(job, report), later);
+    return RunNowOrLater(ReportingFailure(job, report), later);
 }
 
 // Files the record and its body into the e-mail base (network 0) or the
@@ -152,6 +145,6 @@ bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& 
     else
         ctx.Log().Report(
             slot, "Email forwarded to: " + Trim(r.ToUser) + "@" + Trim(r.ToSystem) + "*" + Text::number(to.network));
-    return RunOrHand(EmailBaseJob(ctx.Bbs().MessageDir(), ctx.Bbs().DataDir(), r, EmailBody(text), to.network == 0),
-                     later);
+    return RunNowOrLater(EmailBaseJob(ctx.Bbs().MessageDir(), ctx.Bbs().DataDir(), r, EmailBody(text), to.network == 0),
+                         later);
 }

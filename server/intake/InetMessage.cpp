@@ -94,13 +94,11 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
             LogError("WriteInetMessage", kVersion, "modOSPRINE",
                      "No queue file could be written in " + TextFromPath(queueDir));
         };
-        if (later && replacing.isEmpty()) {
-            later->push_back(
-                ReportingFailure(NewMessageFileJob(queueDir, TextList{message}, std::make_shared<int>(0)), Report));
-            return true;
-        }
-        if (!replacing.isEmpty() ? ReplaceMessageFile(replacing, message) : WriteNewMessageFile(queueDir, message) != 0)
-            return true;
+        if (replacing.isEmpty())
+            return RunNowOrLater(
+                ReportingFailure(NewMessageFileJob(queueDir, TextList{message}, std::make_shared<int>(0)), Report),
+                later);
+        if (ReplaceMessageFile(replacing, message)) return true;
         Report();
         return false;
     }

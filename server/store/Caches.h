@@ -5,3 +5,10 @@
 // that changes files behind the server's back, for one).
 void AddCache(void (*forget)());
 void ForgetCaches();
+
+// Adds a cache where it is defined:
+//   static QHash<...> kept;
+//   static const CacheForgetter forgetting([] { kept.clear(); });
+struct CacheForgetter {
+    explicit CacheForgetter(void (*forget)()) { AddCache(forget); }
+};

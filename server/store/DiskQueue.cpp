@@ -11,19 +11,44 @@
 
 namespace {
 
-// The directory's sync failed: every job that owed it is taken back.
-void DirectoryNotSynced(const QString& directory) {
-    LogError("SyncDirectory", kVersion, "modOSPRINE", QFile::encodeName(SystemError(directory)));
+// Runs the work of every job of every list, then syncs each directory that
+// the successful ones changed, once; a directory that cannot be synced takes
+// back every job that changed it. Each job's outcome, list by list.
+std::vector<std::vector<bool>> Settle(const std::vector<const std::vector<DiskJob>*>& lists) {
+    std::vector<std::vector<bool>> outcomes;
+    QSet<QString> owed;
+    for (const std::vector<DiskJob>* jobs : lists) {
+        std::vector<bool>& ok = outcomes.emplace_back();
+        for (const DiskJob& job : *jobs) {
+            ok.push_back(job.work());
+            if (ok.back() && !job.directory.isEmpty()) owed.insert(job.directory);
+        }
+    }
+    for (const QString& directory : owed) {
+        if (SyncDirectory(directory)) continue;
+        LogError("SyncDirectory", kVersion, "modOSPRINE", QFile::encodeName(SystemError(directory)));
+        for (size_t l = 0; l < lists.size(); ++l)
+            for (size_t j = 0; j < lists[l]->size(); ++j) {
+                const DiskJob& job = (*lists[l])[j];
+                if (!outcomes[l][j] || job.directory != directory) continue;
+                if (job.undo) job.undo();
+                outcomes[l][j] = false;
+            }
+    }
+    return outcomes;
 }
 
 }   // namespace
 
 bool RunDiskJob(const DiskJob& job) {
-    if (!job.work()) return false;
-    if (job.directory.isEmpty() || SyncDirectory(job.directory)) return true;
-    DirectoryNotSynced(job.directory);
-    if (job.undo) job.undo();
-    return false;
+    const std::vector<DiskJob> one{job};
+    return Settle({&one})[0][0];
+}
+
+bool RunNowOrLater(DiskJob job, std::vector<DiskJob>* later) {
+    if (!later) return RunDiskJob(job);
+    later->push_back(std::move(job));
+    return true;
 }
 
 DiskJob ReportingFailure(DiskJob job, std::function<void()> report) {
@@ -58,9 +83,7 @@ DiskQueue::~DiskQueue() {
 
 void DiskQueue::Run(std::vector<DiskJob> jobs, QObject* context, std::function<void(std::vector<bool>)> done) {
     if (!thread_.joinable()) {
-        std::vector<bool> ok;
-        for (const DiskJob& job : jobs) ok.push_back(RunDiskJob(job));
-        done(std::move(ok));
+        done(Settle({&jobs})[0]);
         return;
     }
     {
@@ -88,31 +111,13 @@ void DiskQueue::Loop() {
 }
 
 void DiskQueue::RunPass(std::vector<Batch>& pass) {
-    std::vector<std::vector<bool>> outcomes;
-    QSet<QString> owed;
-    for (const Batch& batch : pass) {
-        std::vector<bool>& ok = outcomes.emplace_back();
-        for (const DiskJob& job : batch.jobs) {
-            ok.push_back(job.work());
-            if (ok.back() && !job.directory.isEmpty()) owed.insert(job.directory);
-        }
-    }
-    for (const QString& directory : owed) {
-        if (SyncDirectory(directory)) continue;
-        DirectoryNotSynced(directory);
-        for (size_t b = 0; b < pass.size(); ++b)
-            for (size_t j = 0; j < pass[b].jobs.size(); ++j) {
-                const DiskJob& job = pass[b].jobs[j];
-                if (!outcomes[b][j] || job.directory != directory) continue;
-                if (job.undo) job.undo();
-                outcomes[b][j] = false;
-            }
-    }
+    std::vector<const std::vector<DiskJob>*> lists;
+    for (const Batch& batch : pass) lists.push_back(&batch.jobs);
+    std::vector<std::vector<bool>> outcomes = Settle(lists);
     for (size_t b = 0; b < pass.size(); ++b) {
-        Batch& batch = pass[b];
         QMetaObject::invokeMethod(
-            batch.context,
-            [done = std::move(batch.done), ok = std::move(outcomes[b])]() mutable { done(std::move(ok)); },
+            pass[b].context,
+            [done = std::move(pass[b].done), ok = std::move(outcomes[b])]() mutable { done(std::move(ok)); },
             Qt::QueuedConnection);
     }
 }

@@ -28,6 +28,8 @@ struct DiskJob {
 
 // Runs the job on the calling thread, its directory synced at once.
 bool RunDiskJob(const DiskJob& job);
+// Runs the job now, or adds it to `later` for the disk thread (true then).
+bool RunNowOrLater(DiskJob job, std::vector<DiskJob>* later);
 // The job, with `report` called on the disk thread when its work fails (the
 // error log is safe to write there).
 DiskJob ReportingFailure(DiskJob job, std::function<void()> report);
@@ -54,7 +56,7 @@ private:
         std::function<void(std::vector<bool>)> done;
     };
     void Loop();
-    // One pass: every job's work, then one sync per directory, then the outcomes.
+    // One pass: every batch settled together, then each outcome sent back.
     static void RunPass(std::vector<Batch>& pass);
 
     std::mutex mutex_;

@@ -50,8 +50,7 @@ struct Copy {
 
 QHash<QByteArray, Copy>& Copies() {
     static QHash<QByteArray, Copy> copies;
-    static const bool added = (AddCache([] { copies.clear(); }), true);
-    (void)added;
+    static const CacheForgetter forgetting([] { copies.clear(); });
     return copies;
 }
 
