@@ -5,7 +5,10 @@
 # block-list tests, SpamAssassin, Xvfb for window screenshots, clang for the
 # fuzz targets; strace for the durability audit; openssl to make the TLS
 # tests' certificates, ca-certificates for the store the client trusts;
-# systemd and man-db for systemd-analyze's check of the unit and its pages.
+# systemd and man-db for systemd-analyze's check of the unit and its pages;
+# OpenSSL, libopendkim and libpsl (with the public suffix list) for sender
+# authentication and DKIM signing, dkimpy and OpenDKIM's tools as the
+# independent signers and verifiers of its tests; lintian for the package.
 set -euo pipefail
 
 packages=(
@@ -15,6 +18,8 @@ packages=(
   python3 python3-aiosmtpd swaks dnsmasq-base
   spamassassin xvfb xauth clang clang-format libclang-rt-14-dev
   postfix strace openssl ca-certificates systemd man-db
+  libssl-dev libopendkim-dev libpsl-dev publicsuffix
+  python3-dkim python3-dnspython opendkim-tools lintian
 )
 
 missing=()
