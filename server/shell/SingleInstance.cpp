@@ -1,5 +1,6 @@
 #include "server/shell/SingleInstance.h"
 
+#include <sys/socket.h>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalSocket>
@@ -40,11 +41,16 @@ void SingleInstance::OnCommand(QLocalSocket* peer) {
     peer->disconnectFromServer();
 }
 
-bool SingleInstance::ActivateRunningCopy() {
+bool SingleInstance::ActivateRunningCopy(qint64* pid) {
     // Runs before the event loop starts, so a short blocking wait is harmless.
     QLocalSocket socket;
     socket.connectToServer(name_);
     if (!socket.waitForConnected(1000)) return false;
+    // The running copy's process, as the system knows the socket's other end.
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (pid && ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0)
+        *pid = peer.pid;
     socket.write("activate\n");
     socket.waitForBytesWritten(1000);
     socket.disconnectFromServer();

@@ -12,8 +12,9 @@ class SingleInstance : public QObject {
     Q_OBJECT
 public:
     explicit SingleInstance(const QString& workingDir, QObject* parent = nullptr);
-    // True when a running copy answered (it has been asked to show itself).
-    bool ActivateRunningCopy();
+    // True when a running copy answered (it has been asked to show itself);
+    // `pid`, when given, receives its process id.
+    bool ActivateRunningCopy(qint64* pid = nullptr);
     // Starts answering later starts; false when the name cannot be taken.
     bool Listen();
     QString Name() const { return name_; }
