@@ -190,14 +190,21 @@ void InboundServer::Accept(QTcpSocket* socket) {
 
 // Sends `reply` (if any) on a connection that gets no slot, then drops it.
 void InboundServer::Refuse(QTcpSocket* socket, const Text& reply) {
+    if (!reply.isEmpty()) socket->write(reply);
+    Release(socket);
+}
+
+// A connection without a slot closes once what was written has gone out; a
+// peer that will not take the last bytes is dropped.
+void InboundServer::Release(QTcpSocket* socket) {
     socket->setParent(this);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(kRefusalGraceMs, socket, [socket] {
         socket->abort();
         socket->deleteLater();
     });
-    if (!reply.isEmpty()) socket->write(reply);
     socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState) socket->deleteLater();
 }
 
 // ---- Sessions ------------------------------------------------------------
@@ -222,6 +229,19 @@ void InboundServer::SendMessage(int16_t slot, const Text& text) {
 
 void InboundServer::sckAccept_Close(int16_t slot) {
     if (InboundSession* session = sessions_[size_t(slot)]) session->End();
+}
+
+// The closing lines come first, so the slot is never shown closed after its
+// next session began; then the slot takes the next admission at once.
+void InboundServer::SessionEnded(int16_t slot, QTcpSocket* socket) {
+    ctx_.Log().ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Closed");
+    ctx_.Log().OsprineLog(slot, "Connection Terminated");
+    InboundSession* session = std::exchange(sessions_[size_t(slot)], nullptr);
+    slots_[size_t(slot)].Clear();
+    ctx_.Stats().UpdateStats();
+    Release(socket);
+    session->deleteLater();
+    AcceptPending();
 }
 
 void InboundServer::CloseSession(int16_t slot) {
@@ -267,12 +287,5 @@ bool InboundServer::SupervisionTick(Text* fault) {
 }
 
 void InboundServer::Supervise(int16_t slot) {
-    SessionSlot& record = slots_[size_t(slot)];
-    if (record.use == SlotUse::Closed) {
-        ctx_.Log().ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Closed");
-        ctx_.Log().OsprineLog(slot, "Connection Terminated");
-        CloseSession(slot);
-        return;
-    }
-    if (record.use == SlotUse::Open) sessions_[size_t(slot)]->Supervise();
+    if (slots_[size_t(slot)].use == SlotUse::Open) sessions_[size_t(slot)]->Supervise();
 }

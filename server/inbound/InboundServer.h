@@ -37,7 +37,7 @@ public:
     // Shut-down: every session socket is closed, nothing is sent.
     void CloseAllSessions();
 
-    // At least one slot is in use (open, or closed and not yet cleared).
+    // At least one slot is in use (open, or closed by the shut-down).
     bool IsActive() const;
     // Slots in use, for ActiveConnections.
     int32_t ActiveSlots() const;
@@ -51,7 +51,7 @@ public:
     // Sessions admitted per tick of Timer1: setting "acceptrate" of the keyed
     // list, 1 unless it says otherwise (0: no limit).
     int AdmissionsPerTick() const;
-    // Timer2's share: clears closed sessions and times out silent ones.
+    // Timer2's share: times out silent sessions and those over their limit.
     // False after a fault, with its description in *fault.
     bool SupervisionTick(Text* fault = nullptr);
 
@@ -103,7 +103,10 @@ private:
     qsizetype FreeSlots() const;
     void Accept(QTcpSocket* socket);
     void Refuse(QTcpSocket* socket, const Text& reply);
+    void Release(QTcpSocket* socket);
     void OpenSession(int16_t slot, QTcpSocket* socket, const Text& address);
+    // The session's socket comes back, to close once its last bytes are out.
+    void SessionEnded(int16_t slot, QTcpSocket* socket);
     void ResizeSlots();
     void Supervise(int16_t slot);
     int64_t Now() const { return clock_(); }

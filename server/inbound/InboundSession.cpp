@@ -74,19 +74,23 @@ void InboundSession::Feed() {
             dialogue_.Receive(socket_->readAll());
             if (record_.Progress != before) record_.LastActivity = Now();
         }
+        // The replies leave now, not on the loop's next pass: the client waits for them.
+        socket_->flush();
     });
-    // The replies leave now, not on the loop's next pass: the client waits for them.
-    socket_->flush();
 }
 
+// A session that ends during its own work leaves its slot once that work is
+// over: the dialogue may still be on its way out through the slot record.
 template <typename Work>
 void InboundSession::DataEvent(Work work) {
+    ++working_;
     try {
         work();
     } catch (const std::exception& e) {   // memory for the peer's text (std::bad_alloc)
         LogError("sckAccept_DataArrival", kVersion, "frmMain", e.what());
         End();
     }
+    if (--working_ == 0 && ended_) Leave();
 }
 
 void InboundSession::Resume(const std::function<void()>& answer) {
@@ -97,19 +101,26 @@ void InboundSession::Resume(const std::function<void()>& answer) {
 }
 
 void InboundSession::SendMessage(const Text& text) {
-    if (socket_->state() == QAbstractSocket::ConnectedState) socket_->write(text);
+    if (!left_ && socket_->state() == QAbstractSocket::ConnectedState) socket_->write(text);
 }
 
 void InboundSession::End() {
     if (ended_) return;
     ended_ = true;
-    record_.use = SlotUse::Closed;
     if (relayTest_) relayTest_->deleteLater();   // no more DNS questions for a closed session
-    socket_->disconnectFromHost();               // what was written still goes out first
+    if (working_ == 0) Leave();
+}
+
+void InboundSession::Leave() {
+    if (left_) return;
+    left_ = true;
+    socket_->disconnect(this);
+    server_.SessionEnded(slot_, socket_);
 }
 
 void InboundSession::Abort() {
     ended_ = true;
+    left_ = true;
     if (relayTest_) relayTest_->deleteLater();
     socket_->disconnect(this);
     socket_->abort();

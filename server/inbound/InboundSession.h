@@ -28,9 +28,11 @@ public:
     void SendMessage(const Text& text) override;
     // Once a second: the time limit and the idle time-out.
     void Supervise();
-    // sckAccept_Close: the session ends; what was written still goes out.
+    // sckAccept_Close: the session ends and its slot is free; what was
+    // written still goes out.
     void End();
-    // The connection is dropped at once, nothing more is sent.
+    // Shut-down: the connection is dropped at once, nothing more is sent,
+    // and the slot stays as it is.
     void Abort();
     bool Ended() const { return ended_; }
 
@@ -51,6 +53,8 @@ private:
     // The dialogue's work: a fault ends the session, no reply.
     template <typename Work>
     void DataEvent(Work work);
+    // Hands the socket and the slot back to the server.
+    void Leave();
     int64_t Now() const;
 
     InboundServer& server_;
@@ -60,5 +64,7 @@ private:
     QTcpSocket* socket_;
     SmtpDialogue dialogue_;
     QPointer<RelayTest> relayTest_;
-    bool ended_ = false;
+    int working_ = 0;      // the dialogue's work in hand, nested
+    bool ended_ = false;   // nothing more is heard or done
+    bool left_ = false;    // the socket and the slot went back to the server
 };
