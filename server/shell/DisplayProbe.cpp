@@ -44,14 +44,14 @@ bool WaylandSocketAnswers(const QByteArray& name) {
 }   // namespace
 
 bool DisplayUsable(QString& why) {
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform.startsWith("offscreen") || platform.startsWith("minimal") || platform.startsWith("vnc")) return true;
     const QByteArray x = qgetenv("DISPLAY");
     const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
     if (x.isEmpty() && wayland.isEmpty()) {
         why = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
         return false;
     }
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.startsWith("offscreen") || platform.startsWith("minimal") || platform.startsWith("vnc")) return true;
     if (!platform.startsWith("wayland") && !x.isEmpty() && XDisplayOpens(x)) return true;
     if (!platform.startsWith("xcb") && !wayland.isEmpty() && WaylandSocketAnswers(wayland)) return true;
     why = "cannot open display " + QString::fromLocal8Bit(x.isEmpty() ? wayland : x);

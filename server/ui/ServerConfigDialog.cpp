@@ -74,11 +74,11 @@ frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(pare
         page->setObjectName(QString("picOptions%1").arg(i));
         pages_->addWidget(page);
     }
+    scroll->setWidget(pageArea);
     BuildServerPage(pages_->widget(0));
     BuildClientPage(pages_->widget(1));
     BuildMiscPage(pages_->widget(2));
-    BuildKeyedPage(pages_->widget(3));
-    scroll->setWidget(pageArea);
+    BuildKeyedPage(pages_->widget(3));   // last: it leaves out what the others hold
 
     auto* buttons = new QDialogButtonBox(this);
     auto* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);

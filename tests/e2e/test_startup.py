@@ -68,14 +68,16 @@ class StartupTest(unittest.TestCase):
         self.assertTrue(os.path.exists(alive))
         self.assertIn("      0  Removed 1 unfinished file(s) from %s\r\n" % spool_tmp, server.log())
 
-    def test_second_start_in_the_same_directory_ends_quietly(self):
+    def test_second_start_in_the_same_directory_names_the_running_copy_and_ends(self):
         first = Server(self.root)
+        self.addCleanup(first.stop)
         self.assertTrue(wait_for(lambda: "Loaded" in first.log()))
         before = first.log()
         second = subprocess.run([os.path.join(BIN, "osprine")], cwd=self.root, capture_output=True, timeout=20,
                                 env=dict(os.environ, OSPRINE_HEADLESS="1"))
         self.assertEqual(second.returncode, 0)
-        self.assertEqual(second.stdout, b"")
+        self.assertEqual(second.stdout, b"OSPRINE is already running in %s (pid %d).\n" %
+                         (self.root.encode(), first.proc.pid))
         self.assertEqual(first.log(), before)
         self.assertEqual(first.stop()[0], 0)
 
