@@ -15,7 +15,9 @@ using S = OutboundClient::ClientState;
 Text OneLine(const Text& secret) { return clsBase64::Encode(secret).replace("\r\n", ""); }
 }   // namespace
 
-OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent) : QObject(parent), ctx_(ctx), queue_(ctx) {
+OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent)
+    : QObject(parent), ctx_(ctx), queue_(ctx), signing_(ctx) {
+    signing_.Reload(true);
     connectWait_.setSingleShot(true);
     replyLimit_.setSingleShot(true);
     replyLimit_.setTimerType(Qt::PreciseTimer);   // a coarse timer may end a limit early
@@ -416,8 +418,11 @@ void OutboundClient::SendClientMessage(const Text& text, int replyLimitMs) {
     replyLimit_.start(replyLimitMs);
 }
 
+// The signature covers the text exactly as the receiver will read it: every
+// preparation done, the line ends made CR LF, without the transparency dots.
 void OutboundClient::SendBody() {
-    const Text body = AddTransparencyDots(RemoveTrackingHeaders(queue_.Loaded().text));
+    const Text text = ConvertCrLf(RemoveTrackingHeaders(queue_.Loaded().text));
+    const Text body = AddTransparencyDots(signing_.Sign(text));
     SendClientMessage(body + "\r\n.\r\n", timeouts_.bodyReplyMs);
     ctx_.Log().Report(kSocketSlot, "<-- Sent " + NumText(body.size()) + " bytes.");
     ctx_.Stats().TotalSent += 1;

@@ -121,6 +121,7 @@ bool Engine::LoadNetCfg() {
 
 void Engine::ApplySettings() {
     if (inbound_) inbound_->ReloadTls();
+    if (outbound_) outbound_->ReloadSigning(true);
     if (!IsActive() && inbound_) {
         inbound_->CloseListener();
         inbound_->OpenListenPort();
@@ -238,6 +239,7 @@ void Engine::Timer2_Timer() {
 void Engine::Timer3_Timer() {
     if (LoadCfg()) LoadNetCfg();
     if (inbound_) inbound_->ReloadTls();
+    if (outbound_) outbound_->ReloadSigning(false);
     emit stateChanged();
 }
 

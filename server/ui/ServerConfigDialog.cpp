@@ -3,6 +3,7 @@
 #include "server/net/Tls.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
+#include "server/store/KeyedSettings.h"
 #include "server/store/SettingsFields.h"
 #include "server/store/Version.h"
 #include "server/ui/KeyFilter.h"
@@ -42,7 +43,10 @@ const std::pair<TlsMode, const char*> kTlsModes[] = {
     {TlsMode::Implicit, "Implicit TLS"},
     {TlsMode::None, "None (clear text)"},
 };
-const char* const kTlsFileKeys[] = {TlsSettings::kClientCaKey, TlsSettings::kServerCertKey, TlsSettings::kServerKeyKey};
+// The keyed settings shown as text fields.
+const char* const kKeyedTextKeys[] = {TlsSettings::kClientCaKey,  TlsSettings::kServerCertKey,
+                                      TlsSettings::kServerKeyKey, kDkimDomainKey,
+                                      kDkimSelectorKey,           kDkimKeyFileKey};
 const char* const kTlsModeKeys[] = {TlsSettings::kClientKey, TlsSettings::kPop3Key};
 
 }   // namespace
@@ -235,9 +239,19 @@ void frmServerConfig::BuildClientPage(QWidget* page) {
     AddTlsMode(tls, TlsSettings::kPop3Key,
                "POP3 Encryption:", "Automatic: implicit TLS on port 995, else STLS whenever the server offers it.");
 
+    auto* dkim = new QGridLayout;
+    AddText(dkim, kDkimDomainKey, "Signing Domain:",
+            "The domain that signs (d=): the domain of the BBS's From addresses. Mail from other domains is sent "
+            "unsigned.",
+            false);
+    AddText(dkim, kDkimSelectorKey,
+            "Selector:", "The selector (s=): the key record is published at SELECTOR._domainkey.DOMAIN.", false);
+    AddFile(dkim, kDkimKeyFileKey, "Private Key File:",
+            "The DKIM private key (PEM, RSA of 2048 bits or more, or Ed25519); osprinectl dkim keygen makes one.");
+
     clientFrames_ = {Frame("SMTP Client (Outbound)", "fraOutbound", outbound),
                      Frame("Encryption (TLS)", "fraClientTls", tls), Frame("SMTP Authentication", "fraAuth", auth),
-                     Frame("POP3 Before SMTP", "fraPop3", pop3)};
+                     Frame("POP3 Before SMTP", "fraPop3", pop3), Frame("DKIM Signing", "fraDkim", dkim)};
     for (QGroupBox* frame : clientFrames_) layout->addWidget(frame);
     layout->addStretch();
 }
@@ -284,23 +298,23 @@ QLineEdit* frmServerConfig::Edit(const char* name) const { return findChild<QLin
 QCheckBox* frmServerConfig::Check(const char* name) const { return findChild<QCheckBox*>(name); }
 QComboBox* frmServerConfig::Choice(const char* name) const { return findChild<QComboBox*>(name); }
 
-void frmServerConfig::LoadTlsKeys() {
+void frmServerConfig::LoadKeyedSettings() {
     const QString file = ctx_.KeyedList();
     for (const char* key : kTlsModeKeys)
         Choice(key)->setCurrentIndex(Choice(key)->findData(int(ParseTlsMode(GetData(key, file)))));
-    for (const char* key : kTlsFileKeys) Edit(key)->setText(Q(Trim(GetData(key, file))));
+    for (const char* key : kKeyedTextKeys) Edit(key)->setText(Q(Trim(GetData(key, file))));
     const Text state = ctx_.InboundTlsState ? ctx_.InboundTlsState() : Text();
     findChild<QLabel*>("lblTlsState")->setText(state.isEmpty() ? QString("Inbound TLS not configured.") : Q(state));
 }
 
 // Only what changed is written: the keyed list also holds the other lists.
-void frmServerConfig::SaveTlsKeys() {
+void frmServerConfig::SaveKeyedSettings() {
     const QString file = ctx_.KeyedList();
     for (const char* key : kTlsModeKeys) {
         const auto mode = TlsMode(Choice(key)->currentData().toInt());
         if (ParseTlsMode(GetData(key, file)) != mode) PutData(key, TlsModeName(mode), file);
     }
-    for (const char* key : kTlsFileKeys) {
+    for (const char* key : kKeyedTextKeys) {
         const Text value = Trim(T(Edit(key)->text()));
         if (Trim(GetData(key, file)) != value) PutData(key, value, file);
     }
@@ -326,7 +340,7 @@ void frmServerConfig::Form_Load() {
                 edit->setText(Q(SettingsFieldText(r, f)));
             }
         }
-        LoadTlsKeys();
+        LoadKeyedSettings();
         if (ctx_.IsActive && ctx_.IsActive()) {
             SetField("Port", false);
             SetField("MaxConnections", false);
@@ -399,7 +413,7 @@ void frmServerConfig::cmdOK_Click() {
     }
     ApplyDialogChecks(r);
 
-    SaveTlsKeys();
+    SaveKeyedSettings();
     if (ctx_.SaveCfg) ctx_.SaveCfg();
     if (ctx_.LoadCfg) ctx_.LoadCfg();
     accept();

@@ -35,8 +35,9 @@ private:
     // The TLS settings of the keyed list: a mode choice, a file with a browse button.
     QComboBox* AddTlsMode(class QGridLayout* grid, const char* key, const char* caption, const char* tip);
     QLineEdit* AddFile(class QGridLayout* grid, const char* key, const char* caption, const char* tip);
-    void LoadTlsKeys();
-    void SaveTlsKeys();
+    // The settings kept in the keyed list (TLS, DKIM).
+    void LoadKeyedSettings();
+    void SaveKeyedSettings();
 
     void Form_Load();
     void tbsOptions_Click(int index);

@@ -303,13 +303,14 @@ TEST(ServerConfig, OkWritesTheWholeRecordByteForByte) {
     EXPECT_EQ(ReadFileBytes(SettingsPath(bbs.MainDir())).toHex(), expected.toHex());
 }
 
-// The TLS choices live in the keyed list beside the other lists, which OK
+// The TLS and DKIM choices live in the keyed list beside the other lists, which OK
 // keeps; both files that hold passwords are for their owner's eyes only.
-TEST(ServerConfig, TlsChoicesLiveInTheKeyedList) {
+TEST(ServerConfig, TlsAndDkimChoicesLiveInTheKeyedList) {
     UiBbs bbs;
     PutData("relaydb", "bl.example", bbs.KeyedList());
     PutData("clienttls", "Implicit", bbs.KeyedList());
     PutData("servertlscert", "/etc/osprine/cert.pem", bbs.KeyedList());
+    PutData("dkimdomain", "bbs.example", bbs.KeyedList());
     bbs.tlsState = "Inbound TLS not active: no certificate and key files set.";
     frmServerConfig d(bbs.ctx);
     auto* clientTls = d.findChild<QComboBox*>("clienttls");
@@ -323,13 +324,17 @@ TEST(ServerConfig, TlsChoicesLiveInTheKeyedList) {
     EXPECT_EQ(pop3Tls->currentText(), "Automatic (TLS when offered)");
     EXPECT_EQ(Edit(d, "servertlscert")->text(), "/etc/osprine/cert.pem");
     EXPECT_EQ(d.findChild<QLabel*>("lblTlsState")->text(), "Inbound TLS not active: no certificate and key files set.");
-    for (const char* browse : {"cmdBrowseclienttlsca", "cmdBrowseservertlscert", "cmdBrowseservertlskey"})
+    EXPECT_EQ(Edit(d, "dkimdomain")->text(), "bbs.example");
+    for (const char* browse :
+         {"cmdBrowseclienttlsca", "cmdBrowseservertlscert", "cmdBrowseservertlskey", "cmdBrowsedkimkey"})
         EXPECT_TRUE(d.findChild<QPushButton*>(browse)) << browse;
 
     pop3Tls->setCurrentIndex(1);
     Edit(d, "clienttlsca")->setText("  /etc/osprine/isp-ca.pem ");
     Edit(d, "AuthPassword")->setText("secret");
+    Edit(d, "dkimselector")->setText(" s2026 ");
     ClickOk(d);
+    EXPECT_EQ(GetData("dkimselector", bbs.KeyedList()), "s2026");
     EXPECT_EQ(GetData("pop3tls", bbs.KeyedList()), "starttls");
     EXPECT_EQ(GetData("clienttls", bbs.KeyedList()), "Implicit");   // unchanged, not rewritten
     EXPECT_EQ(GetData("clienttlsca", bbs.KeyedList()), "/etc/osprine/isp-ca.pem");
