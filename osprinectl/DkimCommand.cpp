@@ -2,7 +2,7 @@
 #include <QDate>
 #include <QDir>
 #include "osprinectl/Output.h"
-#include "server/outbound/DkimSigningKey.h"
+#include "server/auth/DkimSigningKey.h"
 #include "server/outbound/OutboundSigning.h"
 #include "server/store/Files.h"
 #include "server/store/KeyedList.h"

@@ -1,6 +1,6 @@
 #include "server/outbound/OutboundSigning.h"
 #include <QDateTime>
-#include "server/outbound/DkimSigner.h"
+#include "server/auth/DkimSigner.h"
 #include "server/outbound/OutboundText.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
@@ -65,7 +65,7 @@ Text OutboundSigning::Sign(const Text& message) const {
         return message;
     }
     const Text signature =
-        DkimSignature(message, *key_, {settings_.domain, settings_.selector}, QDateTime::currentSecsSinceEpoch());
+        DkimSignatureField(message, *key_, {settings_.domain, settings_.selector}, QDateTime::currentSecsSinceEpoch());
     if (signature.isEmpty()) {
         ctx_.Log().Report(kSocketSlot, "Not signed: the DKIM key failed to sign.");
         LogError("SendBody", kVersion, "frmMain", "The DKIM key failed to sign.");

@@ -3,8 +3,8 @@
 // file-request answers), so that the mail passes DMARC at the receiver
 // although it leaves through a smart host of another domain.
 #include <optional>
+#include "server/auth/DkimSigningKey.h"
 #include "server/bbs/ServerContext.h"
-#include "server/outbound/DkimSigningKey.h"
 
 // The keyed settings of signing (store/KeyedSettings).
 struct DkimSettings {

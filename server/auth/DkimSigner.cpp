@@ -1,6 +1,6 @@
-#include "server/outbound/DkimSigner.h"
+#include "server/auth/DkimSigner.h"
 #include <QHash>
-#include "server/outbound/DkimCanon.h"
+#include "server/auth/DkimCanon.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ Text CanonicalHeaders(const QList<HeaderField>& fields, const TextList& names) {
     for (const Text& name : names) {
         QList<qsizetype>& left = occurrences[LCase(name)];
         if (left.isEmpty()) continue;
-        out += RelaxedHeader(fields[left.takeLast()].field) + CRLF;
+        out += CanonicalHeader(fields[left.takeLast()], true);
     }
     return out;
 }
@@ -44,15 +44,17 @@ Text Folded(const Text& value) {
 
 }   // namespace
 
-Text DkimSignature(const Text& message, const DkimSigningKey& key, const DkimIdentity& identity, qint64 unixTime) {
-    const QList<HeaderField> fields = HeaderFields(message);
-    const TextList names = SignedHeaderNames(fields);
-    const Text bodyHash = Sha256(RelaxedBody(MessageBody(message))).toBase64();
+Text DkimSignatureField(const Text& message, const DkimSigningKey& key, const DkimIdentity& identity, qint64 unixTime) {
+    const SplitMail mail = SplitForDkim(message);
+    const TextList names = SignedHeaderNames(mail.fields);
+    const Text bodyHash = Sha256Digest(CanonicalBody(mail.body, true)).toBase64();
     const Text unsignedField = "DKIM-Signature: v=1; a=" + key.Algorithm() +
                                "; c=relaxed/relaxed; d=" + identity.domain + "; s=" + identity.selector +
                                ";\r\n\tt=" + NumText(unixTime) + "; h=" + names.join(':') + ";\r\n\tbh=" + bodyHash +
                                ";\r\n\tb=";
-    const Text signature = key.Sign(CanonicalHeaders(fields, names) + RelaxedHeader(unsignedField));
+    // The signature's own field enters without its final line end.
+    const Text ownField = CanonicalHeader({"DKIM-Signature", unsignedField + CRLF}, true).chopped(2);
+    const Text signature = key.Sign(CanonicalHeaders(mail.fields, names) + ownField);
     if (signature.isEmpty()) return {};
     return unsignedField + Folded(signature.toBase64()) + CRLF;
 }

@@ -55,4 +55,4 @@ private:
 Text DkimKeyRecord(const DkimSigningKey& key);
 
 // SHA-256 of `data` (OpenSSL).
-Text Sha256(const Text& data);
+Text Sha256Digest(const Text& data);

@@ -2,7 +2,7 @@
 // DKIM signatures (RFC 6376) for the mail the server sends: relaxed/relaxed,
 // the usual headers signed where present and From once more than it occurs,
 // so that no From can be added in transit.
-#include "server/outbound/DkimSigningKey.h"
+#include "server/auth/DkimSigningKey.h"
 
 // The headers a signature covers, where the message has them.
 inline constexpr const char* kDkimSignedHeaders[] = {
@@ -18,7 +18,7 @@ struct DkimIdentity {
 // The DKIM-Signature header field, ending in CR LF, to put in front of
 // `message` (lines ending in CR LF, exactly as it will be sent), signed at
 // `unixTime`. Empty when the key fails to sign.
-Text DkimSignature(const Text& message, const DkimSigningKey& key, const DkimIdentity& identity, qint64 unixTime);
+Text DkimSignatureField(const Text& message, const DkimSigningKey& key, const DkimIdentity& identity, qint64 unixTime);
 
 // Whether `domain` is `signingDomain` or one of its subdomains (letter case
 // ignored): mail from it aligns with a signature of `signingDomain`.

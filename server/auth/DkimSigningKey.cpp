@@ -1,4 +1,4 @@
-#include "server/outbound/DkimSigningKey.h"
+#include "server/auth/DkimSigningKey.h"
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -128,7 +128,7 @@ Text DkimSigningKey::Sign(const Text& data) const {
     DigestContext context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context) return {};
     // RFC 8463: Ed25519 signs the SHA-256 of the data, as pure EdDSA.
-    const Text input = type_ == DkimKeyType::Ed25519 ? Sha256(data) : data;
+    const Text input = type_ == DkimKeyType::Ed25519 ? Sha256Digest(data) : data;
     const EVP_MD* digest = type_ == DkimKeyType::Rsa ? EVP_sha256() : nullptr;
     size_t length = 0;
     const auto* bytes = reinterpret_cast<const unsigned char*>(input.constData());
@@ -149,7 +149,7 @@ Text DkimSigningKey::Sign(const Text& data) const {
 
 Text DkimKeyRecord(const DkimSigningKey& key) { return "v=DKIM1; k=" + key.KeyTag() + "; p=" + key.PublicKeyBase64(); }
 
-Text Sha256(const Text& data) {
+Text Sha256Digest(const Text& data) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_Digest(data.constData(), size_t(data.size()), digest, &length, EVP_sha256(), nullptr) != 1) return {};
