@@ -5,6 +5,7 @@
 #include <QDir>
 #include "osprinectl/ConfigCommand.h"
 #include "osprinectl/DkimCommand.h"
+#include "osprinectl/DnsCheckCommand.h"
 #include "osprinectl/ListCommand.h"
 #include "osprinectl/Output.h"
 #include "osprinectl/QueueCommand.h"
@@ -20,6 +21,7 @@ const char* const kHelp =
     "Commands:\n"
     "  config   print or set settings (OSPRINE.CFG and the TLS keys)\n"
     "  dkim     make a DKIM key for signing outbound mail\n"
+    "  dnscheck check MX, SPF, the DKIM key and DMARC as receivers see them\n"
     "  list     print or edit the lists (aliases, domains, filters, TWIT.LST, ...)\n"
     "  queue    show the outbound queue, delete a message, or flush it\n"
     "  stats    print the running server's counters\n"
@@ -65,20 +67,22 @@ int main(int argc, char** argv) {
         if (command == "list") return Help(kListHelp);
         if (command == "queue") return Help(kQueueHelp);
         if (command == "dkim") return Help(kDkimHelp);
+        if (command == "dnscheck") return Help(kDnsCheckHelp);
         if (command == "stats") return Help(kStatsHelp);
         if (command == "reload") return Help(kReloadHelp);
     }
 
     Installation inst;
     Text why;
-    if (command != "config" && command != "list" && command != "queue" && command != "dkim" && command != "stats" &&
-        command != "reload")
+    if (command != "config" && command != "list" && command != "queue" && command != "dkim" && command != "dnscheck" &&
+        command != "stats" && command != "reload")
         return ctl::Fail(ctl::kUsage, command.toLocal8Bit() + ": no such command (see osprinectl --help)");
     if (!inst.Load(dir, why)) return ctl::Fail(ctl::kUsage, why);
     if (command == "config") return RunConfig(inst, args, showSecrets);
     if (command == "list") return RunList(inst, args);
     if (command == "queue") return RunQueue(inst, args);
     if (command == "dkim") return RunDkim(inst, args);
+    if (command == "dnscheck") return RunDnsCheck(inst, args);
     if (!args.isEmpty()) return ctl::Fail(ctl::kUsage, command.toLocal8Bit() + " takes no arguments");
     return AskServer(inst, command.toLocal8Bit());
 }

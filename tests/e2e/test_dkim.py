@@ -25,19 +25,20 @@ DOMAIN = "bbs.example"
 SIGNED = "From:To:Cc:Subject:Date:Message-ID:MIME-Version:Content-Type:Content-Transfer-Encoding:From"
 
 
-def ctl(root, *args):
-    return subprocess.run([os.path.join(BIN, "osprinectl"), "-d", root, *args], capture_output=True, timeout=60)
+def ctl(root, *args, env=None):
+    return subprocess.run([os.path.join(BIN, "osprinectl"), "-d", root, *args], capture_output=True, timeout=60,
+                          env=dict(os.environ, **(env or {})))
 
 
 class Dnsmasq:
     """dnsmasq on a loopback port answering for the test zones only."""
 
-    def __init__(self, *records):
+    def __init__(self, *records, zones=(DOMAIN,)):
         self.port = free_udp_port()
         self.proc = subprocess.Popen([
             "/usr/sbin/dnsmasq", "--no-daemon", "--keep-in-foreground", "--port=%d" % self.port,
             "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv", "--no-hosts",
-            "--conf-file=/dev/null", "--pid-file=", "--local=/%s/" % DOMAIN, *records],
+            "--conf-file=/dev/null", "--pid-file=", *("--local=/%s/" % z for z in zones), *records],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         resolver = dns.resolver.Resolver(configure=False)
         resolver.nameservers, resolver.port = ["127.0.0.1"], self.port
@@ -257,6 +258,59 @@ class BrokenKeyTest(DkimTestCase):
         self.assertIn("     0  %s\r\n" % garbage, log)
         errors = read(os.path.join(self.root, "ZRVERROR.LOG")).decode("latin-1")
         self.assertEqual((errors.count(missing), errors.count(garbage), errors.count(short)), (1, 1, 1))
+
+
+class DnsCheckTest(DkimTestCase):
+    def test_the_self_check_says_what_receivers_find(self):
+        made = ctl(self.root, "dkim", "keygen", "--selector", "rsa1")
+        self.assertEqual(made.returncode, 0, made.stderr)
+        record = [s.decode() for s in re.findall(rb'"([^"]*)"', made.stdout)]
+        other = ctl(self.root, "dkim", "keygen", "--ed25519", "--selector", "other")
+        other_record = re.fullmatch(rb'other\._domainkey\.bbs\.example IN TXT "(v=DKIM1; k=ed25519; p=[^"]{44})"\n',
+                                    other.stdout)
+        self.assertIsNotNone(other_record, other.stdout)
+        self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.root, "DKIM-other.KEY")).st_mode), 0o600)
+        # Back to the RSA key; the Ed25519 key's record stands for one that is not ours.
+        self.assertEqual(ctl(self.root, "config", "dkimselector=rsa1",
+                             "dkimkey=" + os.path.join(self.root, "DKIM-rsa1.KEY")).returncode, 0)
+        set_settings(self.root, ClientHost="127.0.0.1")
+        zones = ("bbs.example", "nodmarc.example", "badkey.example", "isp.example")
+        dns_server = Dnsmasq(
+            "--mx-host=bbs.example,mx.bbs.example,10", "--mx-host=nodmarc.example,mx.nodmarc.example,10",
+            "--txt-record=bbs.example,v=spf1 ip4:127.0.0.1 -all",
+            "--txt-record=nodmarc.example,v=spf1 ip4:127.0.0.0/8 ~all",
+            "--txt-record=badkey.example,v=spf1 include:_spf.isp.example -all",
+            "--txt-record=_spf.isp.example,v=spf1 ip4:192.0.2.25 -all",
+            txt_record("rsa1._domainkey.bbs.example", record), txt_record("rsa1._domainkey.nodmarc.example", record),
+            "--txt-record=rsa1._domainkey.badkey.example," + other_record.group(1).decode(),
+            "--txt-record=_dmarc.bbs.example,v=DMARC1; p=reject",
+            "--txt-record=_dmarc.badkey.example,v=DMARC1; p=none", zones=zones)
+        self.addCleanup(dns_server.stop)
+        env = {"OSPRINE_NAMESERVERS": "127.0.0.1:%d" % dns_server.port}
+
+        def check(domain):
+            self.assertEqual(ctl(self.root, "config", "net9.systemid=" + domain, "dkimdomain=" + domain).returncode, 0)
+            done = ctl(self.root, "dnscheck", env=env)
+            return done.returncode, done.stdout.decode().splitlines()
+
+        spf = '"v=spf1 ip4:127.0.0.1 -all" lets the smart host send (127.0.0.1 pass)'
+        self.assertEqual(check("bbs.example"), (0, [
+            "MX bbs.example: pass: mx.bbs.example",
+            "SPF bbs.example: pass: " + spf,
+            "DKIM rsa1._domainkey.bbs.example: pass: the published rsa key is dkimkey's",
+            'DMARC _dmarc.bbs.example: pass: "v=DMARC1; p=reject"']))
+        self.assertEqual(check("nodmarc.example"), (1, [
+            "MX nodmarc.example: pass: mx.nodmarc.example",
+            'SPF nodmarc.example: pass: "v=spf1 ip4:127.0.0.0/8 ~all" lets the smart host send (127.0.0.1 pass)',
+            "DKIM rsa1._domainkey.nodmarc.example: pass: the published rsa key is dkimkey's",
+            "DMARC _dmarc.nodmarc.example: missing: no DMARC record"]))
+        self.assertEqual(check("badkey.example"), (1, [
+            "MX badkey.example: missing: no MX record",
+            'SPF badkey.example: fail: "v=spf1 include:_spf.isp.example -all" does not let the smart host send '
+            "(127.0.0.1 fail)",
+            "DKIM rsa1._domainkey.badkey.example: fail: the published key is not dkimkey's: \"%s\""
+            % other_record.group(1).decode(),
+            'DMARC _dmarc.badkey.example: pass: "v=DMARC1; p=none"']))
 
 
 if __name__ == "__main__":
