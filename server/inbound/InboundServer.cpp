@@ -150,7 +150,7 @@ int InboundServer::MaxSessionsPerAddress() const { return KeyedCount("maxperip",
 int InboundServer::SessionsFrom(const Text& address) const {
     int n = 0;
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use == SlotUse::Open && slots_[size_t(slot)].PeerAddress == address) ++n;
+        if (Record(slot).use == SlotUse::Open && Record(slot).PeerAddress == address) ++n;
     for (const QPointer<QTcpSocket>& waiting : admitted_)
         if (waiting && PeerAddressText(*waiting) == address) ++n;
     return n;
@@ -159,7 +159,7 @@ int InboundServer::SessionsFrom(const Text& address) const {
 qsizetype InboundServer::FreeSlots() const {
     qsizetype n = 0;
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use == SlotUse::Free) ++n;
+        if (Record(slot).use == SlotUse::Free) ++n;
     return n;
 }
 
@@ -177,10 +177,10 @@ void InboundServer::Accept(QTcpSocket* socket) {
             return;
         }
         OpenSession(slot, socket, address);
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {   // memory for the new session: std::bad_alloc
         ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (Invalid Session) [" + SlotText(slot) + "]");
         ctx_.Log().OsprineLog(slot, "Connection Refused (Invalid Session) [" + address + "]");
-        if (slot > 0 && sessions_[size_t(slot)])
+        if (slot > 0 && SessionIn(slot))
             CloseSession(slot);
         else
             Refuse(socket, Text());
@@ -211,24 +211,24 @@ void InboundServer::Release(QTcpSocket* socket) {
 
 int16_t InboundServer::GetFreeSocket() const {
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use == SlotUse::Free) return slot;
+        if (Record(slot).use == SlotUse::Free) return slot;
     return 0;
 }
 
 void InboundServer::OpenSession(int16_t slot, QTcpSocket* socket, const Text& address) {
-    SessionSlot& record = slots_[size_t(slot)];
+    SessionSlot& record = Record(slot);
     record.Clear();
     record.Open(Now(), address);
-    sessions_[size_t(slot)] = new InboundSession(*this, slot, record, socket);
-    sessions_[size_t(slot)]->Start();
+    SessionIn(slot) = new InboundSession(*this, slot, record, socket);
+    SessionIn(slot)->Start();
 }
 
 void InboundServer::SendMessage(int16_t slot, const Text& text) {
-    if (InboundSession* session = sessions_[size_t(slot)]) session->SendMessage(text);
+    if (InboundSession* session = SessionIn(slot)) session->SendMessage(text);
 }
 
 void InboundServer::sckAccept_Close(int16_t slot) {
-    if (InboundSession* session = sessions_[size_t(slot)]) session->End();
+    if (InboundSession* session = SessionIn(slot)) session->End();
 }
 
 // The closing lines come first, so the slot is never shown closed after its
@@ -236,8 +236,8 @@ void InboundServer::sckAccept_Close(int16_t slot) {
 void InboundServer::SessionEnded(int16_t slot, QTcpSocket* socket) {
     ctx_.Log().ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Closed");
     ctx_.Log().OsprineLog(slot, "Connection Terminated");
-    InboundSession* session = std::exchange(sessions_[size_t(slot)], nullptr);
-    slots_[size_t(slot)].Clear();
+    InboundSession* session = std::exchange(SessionIn(slot), nullptr);
+    Record(slot).Clear();
     ctx_.Stats().UpdateStats();
     Release(socket);
     session->deleteLater();
@@ -245,9 +245,9 @@ void InboundServer::SessionEnded(int16_t slot, QTcpSocket* socket) {
 }
 
 void InboundServer::CloseSession(int16_t slot) {
-    slots_[size_t(slot)].Clear();
+    Record(slot).Clear();
     ctx_.Stats().UpdateStats();
-    InboundSession* session = std::exchange(sessions_[size_t(slot)], nullptr);
+    InboundSession* session = std::exchange(SessionIn(slot), nullptr);
     if (!session) return;
     session->Abort();
     session->deleteLater();
@@ -255,9 +255,9 @@ void InboundServer::CloseSession(int16_t slot) {
 
 void InboundServer::CloseAllSessions() {
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
-        InboundSession* session = sessions_[size_t(slot)];
-        if (slots_[size_t(slot)].use == SlotUse::Free || !session) continue;
-        slots_[size_t(slot)].use = SlotUse::Closed;
+        InboundSession* session = SessionIn(slot);
+        if (Record(slot).use == SlotUse::Free || !session) continue;
+        Record(slot).use = SlotUse::Closed;
         session->Abort();
     }
 }
@@ -267,7 +267,7 @@ bool InboundServer::IsActive() const { return ActiveSlots() > 0; }
 int32_t InboundServer::ActiveSlots() const {
     int32_t n = 0;
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use != SlotUse::Free) ++n;
+        if (Record(slot).use != SlotUse::Free) ++n;
     return n;
 }
 
@@ -280,12 +280,12 @@ bool InboundServer::SupervisionTick(Text* fault) {
             Supervise(slot);
         }
         return true;
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {   // Qt's containers and strings: std::bad_alloc
         if (fault) *fault = e.what();
         return false;
     }
 }
 
 void InboundServer::Supervise(int16_t slot) {
-    if (slots_[size_t(slot)].use == SlotUse::Open) sessions_[size_t(slot)]->Supervise();
+    if (Record(slot).use == SlotUse::Open) SessionIn(slot)->Supervise();
 }

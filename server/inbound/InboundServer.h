@@ -110,6 +110,10 @@ private:
     void ResizeSlots();
     void Supervise(int16_t slot);
     int64_t Now() const { return clock_(); }
+    // The slot table: a slot's record and its session (nullptr while free).
+    SessionSlot& Record(int16_t slot) { return slots_[size_t(slot)]; }
+    const SessionSlot& Record(int16_t slot) const { return slots_[size_t(slot)]; }
+    InboundSession*& SessionIn(int16_t slot) { return sessions_[size_t(slot)]; }
 
     ServerContext& ctx_;
     MessageSaver& saver_;

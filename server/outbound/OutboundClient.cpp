@@ -187,7 +187,7 @@ void OutboundClient::sckConnect_DataArrival() {
             return;
         }
         if (line) HandleReply(*line);
-    } catch (const std::exception& fault) {
+    } catch (const std::exception& fault) {   // Qt's containers and strings: std::bad_alloc
         LogError("sckConnect_DataArrival", kVersion, "frmMain", fault.what());
         sckConnect_Close();
     }

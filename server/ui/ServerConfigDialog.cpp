@@ -335,7 +335,7 @@ void frmServerConfig::Form_Load() {
         Pop3Before_Click();
         SmtpClient_Click();
         AllowFreq_Click();
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {   // Qt's containers and strings: std::bad_alloc
         loadFailed_ = true;
         QMessageBox::critical(this, "OSPRINE - Error", "An error occurred; closing configuration.");
         LogError("Form_Load", kVersion, "frmServerConfig", e.what());
