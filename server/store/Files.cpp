@@ -147,7 +147,8 @@ bool WriteAll(int fd, const Text& bytes) {
     return true;
 }
 
-bool SaveFile(const QString& path, const Text& bytes, mode_t newMode, bool sync) {
+// `secret`: the file holds passwords and is its owner's only, whatever mode it had.
+bool SaveFile(const QString& path, const Text& bytes, mode_t newMode, bool sync, bool secret = false) {
     const QByteArray target = QFile::encodeName(path);
     struct stat existing {};
     const bool exists = ::lstat(target.constData(), &existing) == 0;
@@ -158,9 +159,10 @@ bool SaveFile(const QString& path, const Text& bytes, mode_t newMode, bool sync)
     QByteArray temp;
     const int fd = CreateTemporary(path, newMode, temp);
     if (fd < 0) return false;
-    // A file that exists keeps its mode; a new one has no access for others.
-    bool ok =
-        (!exists || ::fchmod(fd, existing.st_mode & 07777) == 0) && WriteAll(fd, bytes) && (!sync || SyncFileData(fd));
+    // A file that exists keeps its mode (a secret one excepted); a new one has no access for others.
+    const bool keepMode = exists && !secret;
+    bool ok = (!keepMode || ::fchmod(fd, existing.st_mode & 07777) == 0) && WriteAll(fd, bytes) &&
+              (!sync || SyncFileData(fd));
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temp.constData(), target.constData()) == 0;
     if (!ok) {
@@ -181,7 +183,9 @@ bool IsSymbolicLink(const QString& path) {
 bool WriteFileAtomic(const QString& path, const Text& bytes, mode_t newMode) {
     return SaveFile(path, bytes, newMode, true);
 }
-bool WriteSecretFileAtomic(const QString& path, const Text& bytes) { return SaveFile(path, bytes, kPrivateFile, true); }
+bool WriteSecretFileAtomic(const QString& path, const Text& bytes) {
+    return SaveFile(path, bytes, kPrivateFile, true, true);
+}
 
 bool CreateExclusive(const QString& path) {
     const int fd =

@@ -42,7 +42,7 @@ bool IsSymbolicLink(const QString& path);
 // symbolic link is never written through: false with errno ELOOP.
 bool WriteFileAtomic(const QString& path, const Text& bytes, mode_t newMode = kPrivateFile);
 // The same for a file that holds passwords: readable by its owner only,
-// from the first byte on.
+// from the first byte on, even where the file had a wider mode.
 bool WriteSecretFileAtomic(const QString& path, const Text& bytes);
 // The same without waiting for the disk: for a record rewritten many times
 // a second (the traffic counters), where a power cut may cost the last
