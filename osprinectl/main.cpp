@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include "osprinectl/ConfigCommand.h"
+#include "osprinectl/Identity.h"
 #include "osprinectl/ListCommand.h"
 #include "osprinectl/Output.h"
 #include "osprinectl/QueueCommand.h"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     Text why;
     if (command != "config" && command != "list" && command != "queue" && command != "stats" && command != "reload")
         return ctl::Fail(ctl::kUsage, command.toLocal8Bit() + ": no such command (see osprinectl --help)");
+    if (!BecomeOwnerOf(dir, why)) return ctl::Fail(ctl::kUsage, why);
     if (!inst.Load(dir, why)) return ctl::Fail(ctl::kUsage, why);
     if (command == "config") return RunConfig(inst, args, showSecrets);
     if (command == "list") return RunList(inst, args);

@@ -23,8 +23,16 @@ template <typename App, typename Front>
 int Run(int argc, char** argv, Front front) {
     App app(argc, argv);
     SingleInstance instance(QDir::currentPath());
-    if (instance.ActivateRunningCopy()) return 0;
-    instance.Listen();
+    QString why;
+    switch (instance.Claim(why)) {
+    case SingleInstance::Start::RunningCopy:
+        return 0;
+    case SingleInstance::Start::Refused:
+        std::fprintf(stderr, "OSPRINE: %s\n", why.toLocal8Bit().constData());
+        return 1;
+    case SingleInstance::Start::Alone:
+        break;
+    }
     Engine engine;
     instance.SetCommandHandler([&engine](const QByteArray& command) { return engine.Control(command); });
     return front(app, engine, instance);
