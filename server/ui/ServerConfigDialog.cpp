@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedLayout>
 #include <QTabBar>
 #include <QTimer>
@@ -43,10 +44,7 @@ const std::pair<TlsMode, const char*> kTlsModes[] = {
     {TlsMode::Implicit, "Implicit TLS"},
     {TlsMode::None, "None (clear text)"},
 };
-// The keyed settings shown as text fields.
-const char* const kKeyedTextKeys[] = {TlsSettings::kClientCaKey,  TlsSettings::kServerCertKey,
-                                      TlsSettings::kServerKeyKey, kDkimDomainKey,
-                                      kDkimSelectorKey,           kDkimKeyFileKey};
+const char* const kTlsFileKeys[] = {TlsSettings::kClientCaKey, TlsSettings::kServerCertKey, TlsSettings::kServerKeyKey};
 const char* const kTlsModeKeys[] = {TlsSettings::kClientKey, TlsSettings::kPop3Key};
 
 }   // namespace
@@ -61,10 +59,17 @@ frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(pare
     tbsOptions_->addTab("SMTP &Server");
     tbsOptions_->addTab("SMTP &Client");
     tbsOptions_->addTab("&Miscellaneous");
+    tbsOptions_->addTab("&Keyed Settings");
 
-    auto* pageArea = new QWidget(this);
+    // The pages scroll when the screen is too small for them (768 pixels
+    // at 120 dpi).
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("scrOptions");
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* pageArea = new QWidget;
     pages_ = new QStackedLayout(pageArea);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         auto* page = new QWidget(pageArea);
         page->setObjectName(QString("picOptions%1").arg(i));
         pages_->addWidget(page);
@@ -72,6 +77,8 @@ frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(pare
     BuildServerPage(pages_->widget(0));
     BuildClientPage(pages_->widget(1));
     BuildMiscPage(pages_->widget(2));
+    BuildKeyedPage(pages_->widget(3));
+    scroll->setWidget(pageArea);
 
     auto* buttons = new QDialogButtonBox(this);
     auto* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
@@ -82,7 +89,7 @@ frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(pare
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tbsOptions_);
-    layout->addWidget(pageArea);
+    layout->addWidget(scroll);
     layout->addWidget(buttons);
 
     connect(tbsOptions_, &QTabBar::currentChanged, this, &frmServerConfig::tbsOptions_Click);
@@ -136,6 +143,11 @@ QComboBox* frmServerConfig::AddTlsMode(QGridLayout* grid, const char* key, const
 
 QLineEdit* frmServerConfig::AddFile(QGridLayout* grid, const char* key, const char* caption, const char* tip) {
     QLineEdit* edit = AddText(grid, key, caption, tip, false);
+    // A long path shows its end, the file's name; the tool tip holds all of it.
+    connect(edit, &QLineEdit::textChanged, edit, [edit, tip](const QString& path) {
+        edit->setToolTip(path.isEmpty() ? QString::fromLatin1(tip) : path);
+        if (!edit->hasFocus()) edit->setCursorPosition(int(path.size()));
+    });
     auto* browse = new QPushButton("...");
     browse->setObjectName(QString("cmdBrowse") + key);
     browse->setToolTip("Choose the file.");
@@ -239,19 +251,9 @@ void frmServerConfig::BuildClientPage(QWidget* page) {
     AddTlsMode(tls, TlsSettings::kPop3Key,
                "POP3 Encryption:", "Automatic: implicit TLS on port 995, else STLS whenever the server offers it.");
 
-    auto* dkim = new QGridLayout;
-    AddText(dkim, kDkimDomainKey, "Signing Domain:",
-            "The domain that signs (d=): the domain of the BBS's From addresses. Mail from other domains is sent "
-            "unsigned.",
-            false);
-    AddText(dkim, kDkimSelectorKey,
-            "Selector:", "The selector (s=): the key record is published at SELECTOR._domainkey.DOMAIN.", false);
-    AddFile(dkim, kDkimKeyFileKey, "Private Key File:",
-            "The DKIM private key (PEM, RSA of 2048 bits or more, or Ed25519); osprinectl dkim keygen makes one.");
-
     clientFrames_ = {Frame("SMTP Client (Outbound)", "fraOutbound", outbound),
                      Frame("Encryption (TLS)", "fraClientTls", tls), Frame("SMTP Authentication", "fraAuth", auth),
-                     Frame("POP3 Before SMTP", "fraPop3", pop3), Frame("DKIM Signing", "fraDkim", dkim)};
+                     Frame("POP3 Before SMTP", "fraPop3", pop3)};
     for (QGroupBox* frame : clientFrames_) layout->addWidget(frame);
     layout->addStretch();
 }
@@ -294,30 +296,69 @@ void frmServerConfig::BuildMiscPage(QWidget* page) {
     layout->addStretch();
 }
 
+// Every keyed setting without a control of its own on the other pages: a
+// row added to the table shows here without more.
+void frmServerConfig::BuildKeyedPage(QWidget* page) {
+    auto* grid = new QGridLayout;
+    for (const KeyedSetting& k : KeyedSettings()) {
+        if (findChild<QWidget*>(k.key)) continue;
+        AddText(grid, k.key, k.key, k.description, false)->setPlaceholderText(Q(k.shownWhenAbsent));
+    }
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(Frame("Settings Kept in OSPRDATA.DAT", "fraKeyed", grid));
+    layout->addStretch();
+}
+
 QLineEdit* frmServerConfig::Edit(const char* name) const { return findChild<QLineEdit*>(name); }
 QCheckBox* frmServerConfig::Check(const char* name) const { return findChild<QCheckBox*>(name); }
 QComboBox* frmServerConfig::Choice(const char* name) const { return findChild<QComboBox*>(name); }
 
-void frmServerConfig::LoadKeyedSettings() {
+void frmServerConfig::LoadTlsKeys() {
     const QString file = ctx_.KeyedList();
     for (const char* key : kTlsModeKeys)
         Choice(key)->setCurrentIndex(Choice(key)->findData(int(ParseTlsMode(GetData(key, file)))));
-    for (const char* key : kKeyedTextKeys) Edit(key)->setText(Q(Trim(GetData(key, file))));
+    for (const char* key : kTlsFileKeys) Edit(key)->setText(Q(Trim(GetData(key, file))));
     const Text state = ctx_.InboundTlsState ? ctx_.InboundTlsState() : Text();
     findChild<QLabel*>("lblTlsState")->setText(state.isEmpty() ? QString("Inbound TLS not configured.") : Q(state));
 }
 
 // Only what changed is written: the keyed list also holds the other lists.
-void frmServerConfig::SaveKeyedSettings() {
+void frmServerConfig::SaveTlsKeys() {
     const QString file = ctx_.KeyedList();
     for (const char* key : kTlsModeKeys) {
         const auto mode = TlsMode(Choice(key)->currentData().toInt());
         if (ParseTlsMode(GetData(key, file)) != mode) PutData(key, TlsModeName(mode), file);
     }
-    for (const char* key : kKeyedTextKeys) {
+    for (const char* key : kTlsFileKeys) {
         const Text value = Trim(T(Edit(key)->text()));
         if (Trim(GetData(key, file)) != value) PutData(key, value, file);
     }
+}
+
+void frmServerConfig::LoadKeyedSettings() {
+    for (const KeyedSetting& k : KeyedSettings()) {
+        auto* edit = findChild<QLineEdit*>(QString::fromLatin1(k.key));
+        if (edit && findChild<QWidget*>("fraKeyed")->isAncestorOf(edit))
+            edit->setText(Q(KeyedSettingValue(k, ctx_.KeyedList())));
+    }
+}
+
+bool frmServerConfig::SaveKeyedSettings() {
+    QList<std::pair<const KeyedSetting*, Text>> changed;
+    for (const KeyedSetting& k : KeyedSettings()) {
+        auto* edit = findChild<QLineEdit*>(QString::fromLatin1(k.key));
+        if (!edit || !findChild<QWidget*>("fraKeyed")->isAncestorOf(edit)) continue;
+        Text value = T(edit->text()), why;
+        if (Trim(value).isEmpty()) value = k.shownWhenAbsent;
+        if (!k.accept(value, why)) {
+            QMessageBox::warning(this, "OSPRINE - Configuration", Q(Text(k.key) + ": " + why));
+            edit->setFocus();
+            return false;
+        }
+        if (value != KeyedSettingValue(k, ctx_.KeyedList())) changed.append({&k, value});
+    }
+    for (const auto& [k, value] : changed) PutData(k->key, value, ctx_.KeyedList());
+    return true;
 }
 
 // A text field and its label are enabled and disabled together.
@@ -340,6 +381,7 @@ void frmServerConfig::Form_Load() {
                 edit->setText(Q(SettingsFieldText(r, f)));
             }
         }
+        LoadTlsKeys();
         LoadKeyedSettings();
         if (ctx_.IsActive && ctx_.IsActive()) {
             SetField("Port", false);
@@ -349,7 +391,7 @@ void frmServerConfig::Form_Load() {
         Pop3Before_Click();
         SmtpClient_Click();
         AllowFreq_Click();
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {   // Qt's containers and strings: std::bad_alloc
         loadFailed_ = true;
         QMessageBox::critical(this, "OSPRINE - Error", "An error occurred; closing configuration.");
         LogError("Form_Load", kVersion, "frmServerConfig", e.what());
@@ -391,7 +433,9 @@ void frmServerConfig::SmtpClient_Click() {
 void frmServerConfig::AllowFreq_Click() { SetField("MaxFreqSize", Check("AllowFreq")->isChecked()); }
 
 void frmServerConfig::cmdOK_Click() {
-    // The controls never refuse: numbers are read leniently, texts cut.
+    // The record's controls never refuse: numbers are read leniently, texts
+    // cut. The keyed settings are checked as osprinectl checks them.
+    if (!SaveKeyedSettings()) return;
     SettingsRecord& r = ctx_.settings;
     for (const SettingsField& f : SettingsFields()) {
         if (f.kind == SettingsField::Kind::Flag) {
@@ -413,7 +457,7 @@ void frmServerConfig::cmdOK_Click() {
     }
     ApplyDialogChecks(r);
 
-    SaveKeyedSettings();
+    SaveTlsKeys();
     if (ctx_.SaveCfg) ctx_.SaveCfg();
     if (ctx_.LoadCfg) ctx_.LoadCfg();
     accept();
