@@ -20,6 +20,8 @@ Text DomainOf(const Text& address) {
 // Why the settings cannot sign, or nothing.
 Text Incomplete(const DkimSettings& s) {
     if (s.domain.isEmpty()) return Text(kDkimDomainKey) + " is not set";
+    // Both go into the signature's header field as they stand.
+    if (!IsDnsName(s.domain)) return Text(kDkimDomainKey) + " \"" + s.domain + "\" is no domain name";
     if (s.selector.isEmpty()) return Text(kDkimSelectorKey) + " is not set";
     if (!IsDnsName(s.selector)) return Text(kDkimSelectorKey) + " \"" + s.selector + "\" is no selector";
     if (s.keyFile.isEmpty()) return Text(kDkimKeyFileKey) + " is not set";
