@@ -61,6 +61,15 @@ bool AcceptCount(Text& value, Text& why) {
     return true;
 }
 
+bool AcceptSwitch(Text& value, Text& why) {
+    value = Trim(value);
+    if (value != "0" && value != "1") {
+        why = "must be 0 or 1";
+        return false;
+    }
+    return true;
+}
+
 const QList<KeyedSetting>& KeyedSettings() {
     static const QList<KeyedSetting> settings{
         {TlsSettings::kClientKey, "auto", AcceptMode},
@@ -70,6 +79,7 @@ const QList<KeyedSetting>& KeyedSettings() {
         {TlsSettings::kServerKeyKey, "", AcceptFile},
         {"maxperip", "3", AcceptCount},
         {"acceptrate", "1", AcceptCount},
+        {"esmtp", "0", AcceptSwitch},
     };
     return settings;
 }

@@ -63,8 +63,12 @@ def free_port():
 
 
 def listening(port):
-    with open("/proc/net/tcp") as f:
-        return any(int(l.split()[1].split(":")[1], 16) == port and l.split()[3] == "0A" for l in f.readlines()[1:])
+    """A listening socket on the port, IPv4 or IPv6 (the server's is dual-stack)."""
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            if any(int(l.split()[1].rsplit(":", 1)[1], 16) == port and l.split()[3] == "0A" for l in f.readlines()[1:]):
+                return True
+    return False
 
 
 def wait_for(predicate, timeout):
