@@ -1,8 +1,8 @@
 #pragma once
 // The inbound SMTP service: the listener on setting Port (IPv6 and IPv4,
-// every interface), the session slot table sized by MaxConnections, the accept
-// lock, the greeting, and the once-a-second supervision of the sessions.
-// Each session's conversation is an SmtpDialogue.
+// every interface), the session slot table sized by MaxConnections, the
+// accept lock, and the once-a-second supervision of the sessions. Each session is
+// an InboundSession, which owns its socket and its SmtpDialogue.
 #include "server/bbs/ServerContext.h"
 #include "server/inbound/MessageSaver.h"
 #include "server/inbound/RelayZones.h"
@@ -15,12 +15,10 @@
 #include <QSslConfiguration>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <vector>
 
+class InboundSession;
 class QTcpSocket;
-class RelayTest;
-class SmtpDialogue;
 
 class InboundServer : public QObject {
     Q_OBJECT
@@ -39,7 +37,7 @@ public:
     // Shut-down: every session socket is closed, nothing is sent.
     void CloseAllSessions();
 
-    // At least one slot is in use (open, or closed and not yet cleared).
+    // At least one slot is in use (open, or closed by the shut-down).
     bool IsActive() const;
     // Slots in use, for ActiveConnections.
     int32_t ActiveSlots() const;
@@ -53,14 +51,16 @@ public:
     // Sessions admitted per tick of Timer1: setting "acceptrate" of the keyed
     // list, 1 unless it says otherwise (0: no limit).
     int AdmissionsPerTick() const;
-    // Timer2's share: clears closed sessions and times out silent ones.
+    // Timer2's share: times out silent sessions and those over their limit.
     // False after a fault, with its description in *fault.
     bool SupervisionTick(Text* fault = nullptr);
 
     // Procedures of the slot table.
     int16_t GetFreeSocket() const;
     void SendMessage(int16_t slot, const Text& text);
+    // Ends the slot's session; what was written still goes out.
     void sckAccept_Close(int16_t slot);
+    // Clears the slot and drops its connection at once.
     void CloseSession(int16_t slot);
 
     int16_t HighestSlot() const { return int16_t(slots_.size()) - 1; }
@@ -89,8 +89,7 @@ public:
     const Text& TlsReport() const { return tlsReport_; }
 
 private:
-    struct Session;
-    class Host;
+    friend class InboundSession;   // reads the settings and services every session shares
 
     void sckListen_ConnectionRequest();
     // Refuses a pending connection at once, or queues it for admission.
@@ -104,18 +103,12 @@ private:
     qsizetype FreeSlots() const;
     void Accept(QTcpSocket* socket);
     void Refuse(QTcpSocket* socket, const Text& reply);
+    void Release(QTcpSocket* socket);
     void OpenSession(int16_t slot, QTcpSocket* socket, const Text& address);
-    void sckAccept_DataArrival(int16_t slot);
-    void Feed(int16_t slot);
-    template <typename Work>
-    void DataEvent(int16_t slot, Work work);
+    // The session's socket comes back, to close once its last bytes are out.
+    void SessionEnded(int16_t slot, QTcpSocket* socket);
     void ResizeSlots();
-    bool SessionAlive(int16_t slot, uint64_t id) const;
-    void StartRelayTest(int16_t slot, std::function<void(bool)> done);
-    void SaveMessage(int16_t slot, const ReceivedMessage& message, std::function<void(SaveResult)> done);
     void Supervise(int16_t slot);
-    bool TlsOffered(int16_t slot) const;
-    void StartTls(int16_t slot);
     int64_t Now() const { return clock_(); }
 
     ServerContext& ctx_;
@@ -127,9 +120,8 @@ private:
     bool tlsActive_ = false;
     Text tlsReport_;   // what was last said about inbound TLS
     std::vector<SessionSlot> slots_;
-    std::vector<std::unique_ptr<Session>> sessions_;
+    std::vector<InboundSession*> sessions_;   // by slot; each a child of this server
     std::function<int64_t()> clock_;
     int relayQueryLimitMs_ = clsIPResolve::kDefaultTimeLimitMs;
     int64_t sessionLimitMs_ = kSessionLimitMs;
-    uint64_t nextSessionId_ = 1;
 };

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QSslConfiguration>
 #include <QSslError>
+#include "server/store/KeyedSettings.h"
 #include "server/store/Text.h"
 
 // How a client connection uses TLS.
@@ -23,11 +24,11 @@ struct TlsSettings {
     QString serverCertFile;           // "servertlscert" (PEM)
     QString serverKeyFile;            // "servertlskey" (PEM)
 
-    static constexpr const char* kClientKey = "clienttls";
-    static constexpr const char* kClientCaKey = "clienttlsca";
-    static constexpr const char* kPop3Key = "pop3tls";
-    static constexpr const char* kServerCertKey = "servertlscert";
-    static constexpr const char* kServerKeyKey = "servertlskey";
+    static constexpr const char* kClientKey = kClientTlsKey;
+    static constexpr const char* kClientCaKey = kClientTlsCaKey;
+    static constexpr const char* kPop3Key = kPop3TlsKey;
+    static constexpr const char* kServerCertKey = kServerTlsCertKey;
+    static constexpr const char* kServerKeyKey = kServerTlsKeyKey;
 };
 
 // Reads the TLS keys of the keyed list file `keyedList`.
