@@ -61,6 +61,12 @@ bool AcceptCount(Text& value, Text& why) {
     return true;
 }
 
+bool AcceptAnswerCount(Text& value, Text& why) {
+    if (AcceptCount(value, why)) return true;
+    why = "must be a whole number from 0 to 10000 (0: no answers)";
+    return false;
+}
+
 const QList<KeyedSetting>& KeyedSettings() {
     static const QList<KeyedSetting> settings{
         {TlsSettings::kClientKey, "auto", AcceptMode},
@@ -70,6 +76,7 @@ const QList<KeyedSetting>& KeyedSettings() {
         {TlsSettings::kServerKeyKey, "", AcceptFile},
         {"maxperip", "3", AcceptCount},
         {"acceptrate", "1", AcceptCount},
+        {"freqperhour", "30", AcceptAnswerCount},
     };
     return settings;
 }
@@ -206,6 +213,7 @@ int Set(const Installation& inst, const QStringList& pairs) {
             return ctl::Fail(ctl::kUsage, name + ": no such setting");
         }
     }
+    if (Text why; !inst.RefuseLinks(why)) return ctl::Fail(ctl::kUsage, why);
     if (!changed.isEmpty()) {
         ApplyDialogChecks(r);
         if (!WriteSettingsFile(inst.MainDir(), r))
