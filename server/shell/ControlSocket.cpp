@@ -137,7 +137,8 @@ bool PeerTrusted(int fd) {
     return peer.uid == geteuid() || peer.uid == 0;
 }
 
-Reach Ask(const QString& path, const QByteArray& command, QByteArray& answer, int limitMs, QString* why) {
+Reach Ask(const QString& path, const QByteArray& command, QByteArray& answer, int limitMs, QString* why,
+          qint64* peerPid) {
     sockaddr_un address{};
     if (!Address(path, address)) {
         if (why) *why = path + ": the name is too long for a local socket";
@@ -157,6 +158,11 @@ Reach Ask(const QString& path, const QByteArray& command, QByteArray& answer, in
         return errno == ECONNREFUSED || errno == ENOENT ? Reach::NoOne : Reach::Failed;
     }
     if (!PeerTrusted(fd)) return Reach::Untrusted;
+    if (peerPid) {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        *peerPid = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : 0;
+    }
     const QByteArray line = command + '\n';
     answer.clear();
     if (send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) != line.size()) {

@@ -35,7 +35,9 @@ enum class Reach { Answered, NoOne, Untrusted, Failed };
 // Sends one command line to the socket at `path` and reads the answer until
 // the peer closes (blocking, up to `limitMs` for each read). NoOne: nothing
 // listens there; Untrusted: another user's program holds it (nothing sent).
-Reach Ask(const QString& path, const QByteArray& command, QByteArray& answer, int limitMs, QString* why = nullptr);
+// `peerPid`, when given, receives the process id of the socket's other end.
+Reach Ask(const QString& path, const QByteArray& command, QByteArray& answer, int limitMs, QString* why = nullptr,
+          qint64* peerPid = nullptr);
 
 // Makes a listening socket at `path` (a stale socket file is replaced);
 // returns its descriptor, or -1 with the reason.

@@ -66,7 +66,7 @@ SingleInstance::Start SingleInstance::Claim(QString& why) {
     // Runs before the event loop starts, so short blocking waits are harmless.
     for (const QString& place : control::Candidates(workingDir_)) {
         QByteArray answer;
-        const control::Reach reach = control::Ask(place, "activate", answer, kActivateLimitMs, &why);
+        const control::Reach reach = control::Ask(place, "activate", answer, kActivateLimitMs, &why, &runningPid_);
         if (reach == control::Reach::Answered && answer.trimmed() == ActivateAnswer(workingDir_))
             return Start::RunningCopy;
         if (place == path_ && reach != control::Reach::NoOne) {

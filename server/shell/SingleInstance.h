@@ -25,6 +25,8 @@ public:
     // what went wrong when it is refused.
     Start Claim(QString& why);
     QString Path() const { return path_; }
+    // The process id of the running copy that Claim found.
+    qint64 RunningPid() const { return runningPid_; }
     // Answers a control command; an unknown one gets an empty answer.
     void SetCommandHandler(std::function<QByteArray(const QByteArray&)> handler) { handler_ = std::move(handler); }
 
@@ -42,6 +44,7 @@ private:
     QString workingDir_;
     QString path_;
     bool listening_ = false;
+    qint64 runningPid_ = 0;
     QLocalServer server_;
     std::function<QByteArray(const QByteArray&)> handler_;
 };

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include "server/store/DurableFile.h"
 
 QString PathJoin(const QString& dir, const QString& name) {
@@ -107,10 +108,19 @@ Text ReadFileBytes(const QString& path, bool* ok, struct stat* opened) {
         }
         filled += n;
     }
+    const int readErrno = errno;   // the reason survives the close
     ::close(fd);
+    errno = readErrno;
     bytes.truncate(filled);
     if (ok) *ok = good;
     return good ? bytes : Text();
+}
+
+Text UnreadableReason(const QString& path) {
+    bool ok = true;
+    ReadFileBytes(path, &ok);
+    if (ok || errno == ENOENT) return {};
+    return std::strerror(errno);
 }
 
 Text ReadFileText(const QString& path) {

@@ -25,6 +25,9 @@ Text ReadFileText(const QString& path);   // cut at the first NUL; "" on failure
 // `opened`, when given, receives the status of the file as opened, before
 // its bytes were read.
 Text ReadFileBytes(const QString& path, bool* ok = nullptr, struct stat* opened = nullptr);
+// Why a file that exists cannot be read ("Permission denied", "Is a
+// directory", an I/O error); "" when it can be read or does not exist.
+Text UnreadableReason(const QString& path);
 // Makes a new, empty file; false when the name exists already, even as a
 // link (which is never followed).
 bool CreateExclusive(const QString& path);

@@ -106,7 +106,7 @@ class ControlSocketTest(SharedMachineTestCase):
 
         refused = as_user(self.uid, OSPRINECTL, "-d", self.root, "stats")
         self.assertEqual((refused.returncode, refused.stdout), (1, b""))
-        self.assertEqual(refused.stderr, b"osprinectl: cannot reach the control socket %s: Permission denied\n"
+        self.assertEqual(refused.stderr, b"osprinectl: cannot reach the running server: %s: Permission denied\n"
                          % sock.encode())
         # With the way opened, the server itself drops the other user's call unanswered.
         os.chmod(own, 0o711)
