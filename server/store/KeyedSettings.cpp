@@ -44,6 +44,14 @@ bool AcceptSwitch(Text& value, Text& why) {
     return true;
 }
 
+namespace {
+bool AcceptAnswerCount(Text& value, Text& why) {
+    if (AcceptCount(value, why)) return true;
+    why = "must be a whole number from 0 to 10000 (0: no answers)";
+    return false;
+}
+}   // namespace
+
 const QList<KeyedSetting>& KeyedSettings() {
     static const QList<KeyedSetting> settings{
         {kClientTlsKey, "auto", AcceptTlsMode, "TLS to the upstream server: auto, starttls, implicit or none"},
@@ -54,6 +62,7 @@ const QList<KeyedSetting>& KeyedSettings() {
         {"maxperip", "3", AcceptCount, "Sessions one client address may hold (0: no limit)"},
         {"acceptrate", "1", AcceptCount, "New sessions admitted per second (0: no limit)"},
         {"esmtp", "0", AcceptSwitch, "1: EHLO offers SIZE, 8BITMIME and PIPELINING (0: the one-line reply)"},
+        {"freqperhour", "30", AcceptAnswerCount, "File-request answers an hour to all addresses (0: none)"},
     };
     return settings;
 }

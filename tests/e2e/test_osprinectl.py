@@ -23,7 +23,7 @@ RECORD_NAMES = ["Port", "MaxConnections", "MinToTray", "ShowEventWindow", "MaxLo
                 "AllowCarbonCopy", "AllowVrfy", "AllowExpn", "AutorespondUser", "AllowFreq", "MaxFreqSize",
                 "MaxMailSize", "SaveStats", "CloseToTaskbar"]
 KEYED_NAMES = ["clienttls", "clienttlsca", "pop3tls", "servertlscert", "servertlskey", "maxperip", "acceptrate",
-               "esmtp"]
+               "esmtp", "freqperhour"]
 NET9_NAMES = ["net9.systemid", "net9.netdir", "net9.pss", "net9.allowrefeed", "net9.striphdrs", "net9.suffix"]
 
 
