@@ -35,6 +35,7 @@ public:
     void ApplySettings();
     // The menu's BBS-network reload after the network dialog.
     bool IsActive() const;
+    // Recomputes ActiveConnections and refreshes the display and the file now.
     void UpdateStats();
     // Block-list zones out of service, with the reason of each.
     QHash<Text, Text> ZonesOutOfService() const;
@@ -90,6 +91,7 @@ private:
     EventLog log_;
     ServerContext ctx_;
     QDate lastDisplayDate_;
+    bool statsChanged_ = false;   // a counter changed since the display and the file were refreshed
 
     std::unique_ptr<Intake> intake_;
     std::unique_ptr<InboundServer> inbound_;
