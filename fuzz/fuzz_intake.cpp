@@ -17,7 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.AutoVerify = (data[0] >> 3) & 1;
 
     Intake intake(install.ctx, nullptr, false);   // stored within the call
-    ReceivedMessage message{p[0], p[1], p[2], 1, "127.0.0.1"};
+    ReceivedMessage message;
+    message.returnPath = p[0];
+    message.recipients = p[1];
+    message.message = p[2];
+    message.slot = 1;
+    message.sendingHost = "127.0.0.1";
     intake.SaveMessage(message, [](SaveResult) {});
     install.ResetOutputs();
     return 0;

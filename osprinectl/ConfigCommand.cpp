@@ -4,75 +4,23 @@
 #include "osprinectl/Output.h"
 #include "server/lists/InetNetwork.h"
 #include "server/lists/LineFiles.h"
-#include "server/net/Tls.h"
 #include "server/store/KeyedList.h"
+#include "server/store/KeyedSettings.h"
 #include "server/store/SettingsFields.h"
 
 const char* const kConfigHelp =
     "Usage: osprinectl [-d DIR] config [--show-secrets] [NAME ...]\n"
+    "       osprinectl [-d DIR] config -n\n"
     "       osprinectl [-d DIR] config NAME=VALUE ...\n"
     "Without names, prints every setting as \"Name = value\": first those of OSPRINE.CFG in the\n"
     "record's order, then those kept in OSPRDATA.DAT, then the BBS's Internet network\n"
     "settings in NET.9 (net9.systemid, ...). With names, prints those. With\n"
     "NAME=VALUE pairs, sets them with the settings dialog's conversions and checks, all or\n"
     "none; a refused value is named on standard error and nothing changes (exit status 2).\n"
-    "Passwords print as ******** unless --show-secrets is given.\n";
+    "Passwords print as ******** unless --show-secrets is given. With -n, prints only the\n"
+    "settings of OSPRINE.CFG and OSPRDATA.DAT that differ from a new installation's.\n";
 
 namespace {
-
-// A setting of the keyed list that holds one value.
-struct KeyedSetting {
-    const char* key;
-    Text shownWhenAbsent;
-    // Checks and normalises a typed value; false with the reason.
-    std::function<bool(Text& value, Text& why)> accept;
-};
-
-bool AcceptMode(Text& value, Text& why) {
-    const Text v = Trim(value).toLower();
-    if (v != "auto" && v != "starttls" && v != "implicit" && v != "none") {
-        why = "must be auto, starttls, implicit or none";
-        return false;
-    }
-    value = v;
-    return true;
-}
-
-bool AcceptFile(Text& value, Text& why) {
-    value = Trim(value);
-    if (value.contains('\r') || value.contains('\n') || value.contains('\0')) {
-        why = "holds a line break";
-        return false;
-    }
-    if (!value.isEmpty() && !QFileInfo(QString::fromLocal8Bit(value)).isFile()) {
-        why = "no such file: " + value;
-        return false;
-    }
-    return true;
-}
-
-bool AcceptCount(Text& value, Text& why) {
-    value = Trim(value);
-    if (!IsNumeric(value) || value.startsWith('-') || value.toLongLong() > 10000) {
-        why = "must be a whole number from 0 to 10000 (0: no limit)";
-        return false;
-    }
-    value = NumText(value.toLongLong());
-    return true;
-}
-
-const QList<KeyedSetting>& KeyedSettings() {
-    static const QList<KeyedSetting> settings{
-        {TlsSettings::kClientKey, "auto", AcceptMode},
-        {TlsSettings::kClientCaKey, "", AcceptFile},
-        {TlsSettings::kPop3Key, "auto", AcceptMode},
-        {TlsSettings::kServerCertKey, "", AcceptFile},
-        {TlsSettings::kServerKeyKey, "", AcceptFile},
-        {"maxperip", "3", AcceptCount},
-        {"acceptrate", "1", AcceptCount},
-    };
-    return settings;
-}
 
 // The settings lines of NET.9 as the network dialog edits them.
 struct NetSetting {
@@ -138,21 +86,12 @@ const NetSetting* FindNet(const Text& name) {
 
 InetSettings LoadNet(const Installation& inst) { return ReadInetSettings(ReadLines(Net9Path(inst.bbs))); }
 
-const KeyedSetting* FindKeyed(const Text& name) {
-    for (const KeyedSetting& k : KeyedSettings())
-        if (qstricmp(k.key, name.constData()) == 0) return &k;
-    return nullptr;
-}
-
 Text Shown(const SettingsRecord& r, const SettingsField& f, bool showSecrets) {
     const Text value = SettingsFieldText(r, f);
     return f.secret && !showSecrets && !value.isEmpty() ? Text("********") : value;
 }
 
-Text KeyedValue(const Installation& inst, const KeyedSetting& k) {
-    const Text value = Trim(GetData(k.key, inst.KeyedList()));
-    return value.isEmpty() ? k.shownWhenAbsent : value;
-}
+Text KeyedValue(const Installation& inst, const KeyedSetting& k) { return KeyedSettingValue(k, inst.KeyedList()); }
 
 int Print(const Installation& inst, const QStringList& names, bool showSecrets) {
     const SettingsRecord r = inst.LoadSettings();
@@ -168,7 +107,7 @@ int Print(const Installation& inst, const QStringList& names, bool showSecrets) 
         const Text n = name.toLocal8Bit();
         if (const SettingsField* f = FindSettingsField(n))
             lines << Text(f->name) + " = " + Shown(r, *f, showSecrets);
-        else if (const KeyedSetting* k = FindKeyed(n))
+        else if (const KeyedSetting* k = FindKeyedSetting(n))
             lines << Text(k->key) + " = " + KeyedValue(inst, *k);
         else if (const NetSetting* s = FindNet(n))
             lines << Text(s->name) + " = " + s->get(LoadNet(inst));
@@ -176,6 +115,18 @@ int Print(const Installation& inst, const QStringList& names, bool showSecrets) 
             return ctl::Fail(ctl::kUsage, n + ": no such setting");
     }
     for (const Text& line : lines) ctl::Out(line);
+    return ctl::kOk;
+}
+
+// What the sysop has changed: the settings that differ from a new file's.
+int PrintChanged(const Installation& inst, bool showSecrets) {
+    const SettingsRecord r = inst.LoadSettings();
+    const SettingsRecord fresh;
+    for (const SettingsField& f : SettingsFields())
+        if (SettingsFieldText(r, f) != SettingsFieldText(fresh, f))
+            ctl::Out(Text(f.name) + " = " + Shown(r, f, showSecrets));
+    for (const KeyedSetting& k : KeyedSettings())
+        if (const Text value = KeyedValue(inst, k); value != k.shownWhenAbsent) ctl::Out(Text(k.key) + " = " + value);
     return ctl::kOk;
 }
 
@@ -194,7 +145,7 @@ int Set(const Installation& inst, const QStringList& pairs) {
         if (const SettingsField* f = FindSettingsField(name)) {
             if (!SetSettingsField(r, *f, value, why)) return ctl::Fail(ctl::kUsage, Text(f->name) + ": " + why);
             changed << f;
-        } else if (const KeyedSetting* k = FindKeyed(name)) {
+        } else if (const KeyedSetting* k = FindKeyedSetting(name)) {
             if (!k->accept(value, why)) return ctl::Fail(ctl::kUsage, Text(k->key) + ": " + why);
             keyed.append({k, value});
         } else if (const NetSetting* n = FindNet(name)) {
@@ -224,6 +175,7 @@ int Set(const Installation& inst, const QStringList& pairs) {
 }   // namespace
 
 int RunConfig(const Installation& inst, const QStringList& arguments, bool showSecrets) {
+    if (arguments == QStringList{"-n"}) return PrintChanged(inst, showSecrets);
     qsizetype sets = 0;
     for (const QString& a : arguments) sets += a.contains('=') ? 1 : 0;
     if (sets == 0) return Print(inst, arguments, showSecrets);

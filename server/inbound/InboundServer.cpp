@@ -45,6 +45,8 @@ InboundServer::InboundServer(ServerContext& ctx, MessageSaver& saver, QObject* p
     // The end-to-end tests shorten the session limit; nothing else sets this.
     if (const int seconds = qEnvironmentVariableIntValue("OSPRINE_TEST_SESSION_LIMIT_S"); seconds > 0)
         sessionLimitMs_ = int64_t(seconds) * 1000;
+    if (const int seconds = qEnvironmentVariableIntValue("OSPRINE_TEST_TLS_HANDSHAKE_S"); seconds > 0)
+        tlsHandshakeLimitMs_ = seconds * 1000;
     ResizeSlots();
     connect(&listener_, &QTcpServer::newConnection, this, &InboundServer::sckListen_ConnectionRequest);
 }
@@ -64,8 +66,9 @@ void InboundServer::OpenListenPort() {
     ReloadTls();
     if (!IsActive()) ResizeSlots();
     if (!listener_.listen(QHostAddress::AnyIPv4, quint16(ctx_.Settings().Port))) {
-        ctx_.Log().MessageBox("OSPRINE - Error", "The SMTP listen port is being used by another application.");
-        LogError("OpenListenPort", kVersion, "frmMain", listener_.errorString().toLatin1());
+        ctx_.Log().MessageBox("OSPRINE - Error",
+                              "The SMTP listen port is being used by another application. " + ListenFailure());
+        LogError("OpenListenPort", kVersion, "frmMain", ListenFailure());
     }
 }
 
@@ -73,8 +76,13 @@ void InboundServer::CloseListener() { listener_.close(); }
 
 void InboundServer::ReloadTls() {
     const TlsSettings keys = LoadTlsSettings(ctx_.KeyedList());
-    Text error;
-    tlsActive_ = ServerTlsConfiguration(keys.serverCertFile, keys.serverKeyFile, serverTls_, error);
+    Text error, warning;
+    tlsActive_ = ServerTlsConfiguration(keys.serverCertFile, keys.serverKeyFile, serverTls_, error, &warning);
+    if (!warning.isEmpty() && expiryWarnedOn_ != QDate::currentDate()) {
+        expiryWarnedOn_ = QDate::currentDate();
+        ctx_.Log().ReportServer("Inbound TLS warning: " + warning + ".");
+        LogError("ReloadTls", kVersion, "frmMain", "Inbound TLS warning: " + warning);
+    }
     listener_.SetTlsCapable(tlsActive_);
     const bool configured = !keys.serverCertFile.isEmpty() || !keys.serverKeyFile.isEmpty();
     const Text report = tlsActive_ ? "Inbound TLS active: STARTTLS offered with " + keys.serverCertFile.toLatin1() + "."

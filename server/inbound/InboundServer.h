@@ -10,6 +10,7 @@
 #include "server/inbound/SessionSlot.h"
 #include "server/net/IPResolve.h"
 
+#include <QDate>
 #include <QObject>
 #include <QPointer>
 #include <QSslConfiguration>
@@ -34,6 +35,9 @@ public:
     void CloseListener();
     bool IsListening() const { return listener_.isListening(); }
     quint16 ListeningPort() const { return listener_.serverPort(); }
+    QString ListenAddress() const { return listener_.serverAddress().toString(); }
+    // Why the listener is not open: "port N: the system's reason".
+    Text ListenFailure() const { return listener_.FailureReason(quint16(ctx_.Settings().Port)); }
     // Shut-down: every session socket is closed, nothing is sent.
     void CloseAllSessions();
 
@@ -70,6 +74,8 @@ public:
     void SetClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
     // Longest session, whatever it sends (milliseconds).
     static constexpr int64_t kSessionLimitMs = 30 * 60 * 1000;
+    // A STARTTLS handshake not done by then ends its session.
+    static constexpr int kTlsHandshakeLimitMs = 30 * 1000;
     void SetSessionLimit(int64_t ms) { sessionLimitMs_ = ms; }
     // Longest wait for one block-list zone's answer (milliseconds).
     void SetRelayQueryLimit(int ms) {
@@ -122,7 +128,9 @@ private:
     RelayZones zones_;
     QSslConfiguration serverTls_;
     bool tlsActive_ = false;
-    Text tlsReport_;   // what was last said about inbound TLS
+    Text tlsReport_;         // what was last said about inbound TLS
+    QDate expiryWarnedOn_;   // a certificate that ends soon is said once a day
+    int tlsHandshakeLimitMs_ = kTlsHandshakeLimitMs;
     std::vector<SessionSlot> slots_;
     std::vector<InboundSession*> sessions_;   // by slot; each a child of this server
     std::function<int64_t()> clock_;

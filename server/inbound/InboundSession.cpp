@@ -9,6 +9,7 @@
 #include <QSslCipher>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTimer>
 #include <exception>
 
 namespace {
@@ -192,6 +193,14 @@ void InboundSession::StartTls() {
     connect(socket, &QSslSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
         if (!ended_ && error == QAbstractSocket::SslHandshakeFailedError)
             ctx_.Log().Report(slot_, "TLS handshake failed: " + socket->errorString().toLatin1());
+    });
+    // A client that never ends its handshake is not left to the idle time-out.
+    const int limitMs = server_.tlsHandshakeLimitMs_;
+    QTimer::singleShot(limitMs, this, [this, socket, limitMs] {
+        if (ended_ || socket->isEncrypted()) return;
+        ctx_.Log().Report(
+            slot_, "TLS handshake not completed within " + Text::number(limitMs / 1000) + " seconds; session closed");
+        End();
     });
     socket->setSslConfiguration(server_.serverTls_);
     socket->startServerEncryption();

@@ -1,5 +1,7 @@
 #include "server/net/IPResolve.h"
 
+#include "server/net/DnsRecords.h"
+
 #include <ares.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -14,6 +16,7 @@ namespace {
 // per-query timer below is the hard bound whatever the servers do.
 constexpr int kAresTimeoutMs = 2000;
 constexpr int kAresTries = 2;
+constexpr int kClassInternet = 1;
 
 bool LibraryReady() {
     static std::once_flag once;
@@ -59,9 +62,9 @@ clsIPResolve::~clsIPResolve() {
 
 void clsIPResolve::NameToAddress(const Text& strName, Answer done) {
     const Text name = Trim(strName);
-    const quint64 id = StartQuery(std::move(done));
+    const quint64 id = StartQuery(FirstRecord(std::move(done)));
     if (!channel_ || name.isEmpty() || name.contains('\0')) {
-        Finish(id, Text());
+        Finish(id, DnsAnswer());
         return;
     }
     // A trailing dot makes the name absolute: no search domains are tried.
@@ -71,13 +74,30 @@ void clsIPResolve::NameToAddress(const Text& strName, Answer done) {
 }
 
 void clsIPResolve::AddressToName(const Text& strIP, Answer done) {
-    const quint64 id = StartQuery(std::move(done));
+    const quint64 id = StartQuery(FirstRecord(std::move(done)));
     unsigned char bytes[4];
     if (!channel_ || !ParseDottedQuad(strIP, bytes)) {
-        Finish(id, Text());
+        Finish(id, DnsAnswer());
         return;
     }
     ares_gethostbyaddr(channel_, bytes, 4, AF_INET, &clsIPResolve::OnHostByAddr, new CallbackArg{this, id});
+    ScheduleTimeout();
+}
+
+void clsIPResolve::Lookup(const Text& name, DnsType type, RecordsAnswer done) {
+    const quint64 id = StartQuery(std::move(done));
+    Text absolute = name;
+    while (absolute.endsWith('.')) absolute.chop(1);
+    // A name of more than 253 characters or with an empty or overlong label
+    // cannot be asked for; c-ares would refuse it anyway.
+    bool usable = channel_ && !absolute.isEmpty() && absolute.size() <= 253 && !absolute.contains('\0');
+    for (const Text& label : absolute.split('.')) usable = usable && !label.isEmpty() && label.size() <= 63;
+    if (!usable) {
+        Finish(id, DnsAnswer());
+        return;
+    }
+    ares_query(channel_, (absolute + '.').constData(), kClassInternet, int(type), &clsIPResolve::OnQuery,
+               new CallbackArg{this, id, type});
     ScheduleTimeout();
 }
 
@@ -107,20 +127,26 @@ Text clsIPResolve::DottedQuad(const unsigned char bytes[4]) {
     return out;
 }
 
-quint64 clsIPResolve::StartQuery(Answer done) {
+clsIPResolve::RecordsAnswer clsIPResolve::FirstRecord(Answer done) {
+    return [done = std::move(done)](const DnsAnswer& answer) {
+        if (done) done(answer.records.value(0));
+    };
+}
+
+quint64 clsIPResolve::StartQuery(RecordsAnswer done) {
     const quint64 id = nextId_++;
     Query query;
     query.done = std::move(done);
     query.limit = new QTimer(this);
     query.limit->setSingleShot(true);
     query.limit->setTimerType(Qt::PreciseTimer);
-    connect(query.limit, &QTimer::timeout, this, [this, id] { Finish(id, Text()); });
+    connect(query.limit, &QTimer::timeout, this, [this, id] { Finish(id, DnsAnswer()); });
     query.limit->start(std::max(0, timeLimitMs_));
     queries_.insert(id, std::move(query));
     return id;
 }
 
-void clsIPResolve::Finish(quint64 id, const Text& answer) {
+void clsIPResolve::Finish(quint64 id, const DnsAnswer& answer) {
     auto it = queries_.find(id);
     if (it == queries_.end()) return;   // already answered (time limit reached first)
     Query query = std::move(it.value());
@@ -130,7 +156,7 @@ void clsIPResolve::Finish(quint64 id, const Text& answer) {
     Deliver(std::move(query.done), answer);
 }
 
-void clsIPResolve::Deliver(Answer done, const Text& answer) {
+void clsIPResolve::Deliver(RecordsAnswer done, const DnsAnswer& answer) {
     // Never call back from inside c-ares or from inside the caller's own
     // call: the receiver may well destroy this resolver in its callback.
     QMetaObject::invokeMethod(
@@ -186,19 +212,28 @@ void clsIPResolve::OnSocketState(void* data, int fd, int readable, int writable)
 void clsIPResolve::OnHostByName(void* arg, int status, int, struct hostent* host) {
     std::unique_ptr<CallbackArg> a(static_cast<CallbackArg*>(arg));
     if (a->self->destroying_) return;
-    Text answer;
+    DnsAnswer answer;
     if (status == ARES_SUCCESS && host && host->h_addrtype == AF_INET && host->h_length == 4 && host->h_addr_list &&
-        host->h_addr_list[0])
-        answer = DottedQuad(reinterpret_cast<const unsigned char*>(host->h_addr_list[0]));
+        host->h_addr_list[0]) {
+        answer.status = DnsStatus::Found;
+        answer.records << DottedQuad(reinterpret_cast<const unsigned char*>(host->h_addr_list[0]));
+    }
     a->self->Finish(a->id, answer);
 }
 
 void clsIPResolve::OnHostByAddr(void* arg, int status, int, struct hostent* host) {
     std::unique_ptr<CallbackArg> a(static_cast<CallbackArg*>(arg));
     if (a->self->destroying_) return;
-    Text answer;
+    DnsAnswer answer;
     if (status == ARES_SUCCESS && host && host->h_name) {
-        answer = Text(host->h_name, int(qstrnlen(host->h_name, 255)));
+        answer.status = DnsStatus::Found;
+        answer.records << Text(host->h_name, int(qstrnlen(host->h_name, 255)));
     }
     a->self->Finish(a->id, answer);
+}
+
+void clsIPResolve::OnQuery(void* arg, int status, int, unsigned char* abuf, int alen) {
+    std::unique_ptr<CallbackArg> a(static_cast<CallbackArg*>(arg));
+    if (a->self->destroying_) return;
+    a->self->Finish(a->id, ReadDnsAnswer(status, a->type, abuf, alen));
 }

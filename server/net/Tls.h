@@ -5,6 +5,7 @@
 #include <QList>
 #include <QSslConfiguration>
 #include <QSslError>
+#include "server/store/KeyedSettings.h"
 #include "server/store/Text.h"
 
 // How a client connection uses TLS.
@@ -23,11 +24,11 @@ struct TlsSettings {
     QString serverCertFile;           // "servertlscert" (PEM)
     QString serverKeyFile;            // "servertlskey" (PEM)
 
-    static constexpr const char* kClientKey = "clienttls";
-    static constexpr const char* kClientCaKey = "clienttlsca";
-    static constexpr const char* kPop3Key = "pop3tls";
-    static constexpr const char* kServerCertKey = "servertlscert";
-    static constexpr const char* kServerKeyKey = "servertlskey";
+    static constexpr const char* kClientKey = kClientTlsKey;
+    static constexpr const char* kClientCaKey = kClientTlsCaKey;
+    static constexpr const char* kPop3Key = kPop3TlsKey;
+    static constexpr const char* kServerCertKey = kServerTlsCertKey;
+    static constexpr const char* kServerKeyKey = kServerTlsKeyKey;
 };
 
 // Reads the TLS keys of the keyed list file `keyedList`.
@@ -46,8 +47,11 @@ bool StartsEncrypted(TlsMode mode, quint16 port, quint16 tlsPort);
 // holds no certificate.
 bool ClientTlsConfiguration(const QString& caFile, QSslConfiguration& out, Text& error);
 // The server side: certificate chain and private key from PEM files. False,
-// with the reason, when either is not set or does not load.
-bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out, Text& error);
+// with the reason, when either is not set or does not load, the key is not
+// the certificate's, the certificate is not valid now or the chain is out of
+// order. `warning` receives a note on a certificate that ends soon.
+bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out, Text& error,
+                            Text* warning = nullptr);
 // The verification errors of a handshake as one line.
 Text TlsErrorsText(const QList<QSslError>& errors);
 // Whether this Qt has a TLS backend at all.

@@ -35,6 +35,13 @@ public:
     void ApplySettings();
     // The menu's BBS-network reload after the network dialog.
     bool IsActive() const;
+    // The listener: whether it is open, where, and why not.
+    bool Listening() const;
+    Text ListenAddress() const;   // "0.0.0.0 port 2701"
+    Text ListenFailure() const;   // "port 25: Permission denied (...)"
+    bool StartTlsOffered() const;
+    // What "osprinectl status" prints of the running server.
+    TextList StatusLines() const;
     // Recomputes ActiveConnections and refreshes the display and the file now.
     void UpdateStats();
     // Block-list zones out of service, with the reason of each.
@@ -91,6 +98,7 @@ private:
     EventLog log_;
     ServerContext ctx_;
     QDate lastDisplayDate_;
+    Text loadProblem_;            // why the last LoadCfg read nothing: "Cannot read FILE: reason"
     bool statsChanged_ = false;   // a counter changed since the display and the file were refreshed
 
     std::unique_ptr<Intake> intake_;

@@ -137,3 +137,89 @@ TEST_F(ResolverTest, ABadServerOverrideStartsNothing) {
 }
 
 }   // namespace
+
+namespace {
+
+// The records of every type Lookup serves, through a dnsmasq of their own.
+class RecordLookupTest : public ::testing::Test {
+protected:
+    static std::optional<DnsAnswer> Ask(clsIPResolve& r, const Text& name, DnsType type, int limitMs = 5000) {
+        std::optional<DnsAnswer> answer;
+        r.Lookup(name, type, [&](const DnsAnswer& a) { answer = a; });
+        QElapsedTimer clock;
+        clock.start();
+        while (!answer && clock.elapsed() < limitMs) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        return answer;
+    }
+};
+
+TEST_F(RecordLookupTest, EachTypeItsRecordsStatusAndTtl) {
+    TestDnsServer dns(
+        {"--txt-record=spf.rec.test,\"v=spf1 ip4:192.0.2.0/24 \",\"-all\"", "--txt-record=two.rec.test,first",
+         "--txt-record=two.rec.test,second", "--mx-host=rec.test,mx2.rec.test,20", "--mx-host=rec.test,mx1.rec.test,10",
+         "--host-record=host.rec.test,192.0.2.5,2001:db8::5", "--ptr-record=5.2.0.192.in-addr.arpa,host.rec.test",
+         "--local-ttl=300", "--local=/rec.test/", "--local=/in-addr.arpa/"});
+    ASSERT_TRUE(dns.Started()) << dns.Output().toStdString();
+    qputenv("OSPRINE_NAMESERVERS", dns.Servers());
+    clsIPResolve r;
+
+    // The strings of one TXT record are joined without a gap.
+    auto a = Ask(r, "spf.rec.test", DnsType::TXT);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->status, DnsStatus::Found);
+    EXPECT_EQ(a->records, QList<Text>{"v=spf1 ip4:192.0.2.0/24 -all"});
+    EXPECT_EQ(a->ttl, 300u);
+    a = Ask(r, "two.rec.test", DnsType::TXT);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->records.size(), 2);
+    EXPECT_TRUE(a->records.contains("first") && a->records.contains("second"));
+    a = Ask(r, "rec.test", DnsType::MX);   // lowest preference first
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->records, (QList<Text>{"mx1.rec.test", "mx2.rec.test"}));
+    a = Ask(r, "host.rec.test.", DnsType::A);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->records, QList<Text>{"192.0.2.5"});
+    a = Ask(r, "HOST.rec.test", DnsType::AAAA);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->records, QList<Text>{"2001:db8::5"});
+    a = Ask(r, "5.2.0.192.in-addr.arpa", DnsType::PTR);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->records, QList<Text>{"host.rec.test"});
+
+    // A name without the type, a name that does not exist, a name no one may ask for.
+    a = Ask(r, "host.rec.test", DnsType::TXT);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->status, DnsStatus::NoData);
+    EXPECT_FALSE(a->noSuchName);
+    a = Ask(r, "nowhere.rec.test", DnsType::TXT);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->status, DnsStatus::NoData);
+    EXPECT_TRUE(a->noSuchName);
+    a = Ask(r, "bad..rec.test", DnsType::A);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->status, DnsStatus::Failed);
+    qunsetenv("OSPRINE_NAMESERVERS");
+}
+
+TEST_F(RecordLookupTest, ServerFailuresAreFailedAndARefusedPortAnswersAtOnce) {
+    SilentDnsServer silent;
+    qputenv("OSPRINE_NAMESERVERS", silent.Servers());
+    {
+        clsIPResolve r;
+        r.SetTimeLimit(300);
+        const auto a = Ask(r, "x.rec.test", DnsType::TXT, 30000);
+        ASSERT_TRUE(a);
+        EXPECT_EQ(a->status, DnsStatus::Failed);
+    }
+    // Nothing listens on this port: the refusal ends the query long before
+    // the (here very long) time limit.
+    qputenv("OSPRINE_NAMESERVERS", "127.0.0.1:" + QByteArray::number(TestDnsServer::FreeUdpPort()));
+    clsIPResolve r;
+    r.SetTimeLimit(600000);
+    const auto a = Ask(r, "x.rec.test", DnsType::TXT, 60000);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->status, DnsStatus::Failed);
+    qunsetenv("OSPRINE_NAMESERVERS");
+}
+
+}   // namespace

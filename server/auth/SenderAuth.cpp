@@ -1,0 +1,159 @@
+#include "server/auth/SenderAuth.h"
+
+#include "server/auth/DkimCanon.h"
+#include "server/auth/DkimSignature.h"
+
+#include <QDateTime>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+// One message's checks while they run.
+struct Running {
+    AuthVerdict verdict;
+    bool spfDone = false, dkimDone = false, finished = false;
+    std::function<void(const AuthVerdict&)> done;
+    QTimer* limit = nullptr;
+};
+
+// A temperror for every signature, as when their keys never came.
+QList<DkimOutcome> PendingSignatures(const Text& message) {
+    QList<DkimOutcome> out;
+    for (const HeaderField& f : SplitForDkim(message).fields) {
+        if (f.name.toLower() != "dkim-signature" || out.size() >= kMaxDkimSignatures) continue;
+        DkimOutcome o;
+        o.result = DkimResult::TempError;
+        o.reason = "time limit";
+        if (const auto sig = ParseDkimSignature(f.raw.mid(f.raw.indexOf(':') + 1))) {
+            o.domain = sig->domain;
+            o.selector = sig->selector;
+            o.bPrefix = sig->rawSignature.left(8);
+        }
+        out << o;
+    }
+    return out;
+}
+
+void Complete(const std::shared_ptr<Running>& run) {
+    if (run->finished) return;
+    run->finished = true;
+    run->limit->stop();
+    run->limit->deleteLater();
+    run->done(run->verdict);
+}
+
+// A value of Authentication-Results: a token as it is, else quoted.
+Text PropertyValue(const Text& value) {
+    bool plain = !value.isEmpty();
+    for (char c : value)
+        if (c <= ' ' || c >= 0x7f || Text("()<>,;:\\\"[]").contains(c)) plain = false;
+    if (plain) return value;
+    Text quoted = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        if (c >= ' ' && c < 0x7f) quoted += c;
+    }
+    return quoted + '"';
+}
+
+Text SpfPart(const AuthVerdict& v) {
+    Text part = "spf=" + SpfResultName(v.spf);
+    if (!v.envelope.sender.isEmpty()) return part + " smtp.mailfrom=" + PropertyValue(v.envelope.sender);
+    return part + " smtp.helo=" + PropertyValue(v.envelope.helo);
+}
+
+Text DkimPart(const DkimOutcome& d) {
+    Text part = "dkim=" + DkimResultName(d.result);
+    if (d.length) part += " (l=" + Text::number(*d.length) + ")";
+    if (!d.reason.isEmpty() && d.result != DkimResult::Pass) part += " (" + d.reason + ")";
+    if (!d.domain.isEmpty()) part += " header.d=" + PropertyValue(d.domain);
+    if (!d.selector.isEmpty()) part += " header.s=" + PropertyValue(d.selector);
+    if (!d.bPrefix.isEmpty()) part += " header.b=" + PropertyValue(d.bPrefix);
+    return part;
+}
+
+Text DmarcPart(const DmarcOutcome& d) {
+    Text part = "dmarc=" + DmarcResultName(d.result);
+    if (d.record) part += " (p=" + PolicyName(d.policy) + " dis=" + PolicyName(d.disposition) + ")";
+    if (!d.fromDomain.isEmpty()) part += " header.from=" + PropertyValue(d.fromDomain);
+    return part;
+}
+
+// The authserv-id of an Authentication-Results value: its first word.
+Text AuthservId(QByteArrayView value) {
+    qsizetype from = 0;
+    while (from < value.size() &&
+           (value[from] == ' ' || value[from] == '\t' || value[from] == '\r' || value[from] == '\n'))
+        ++from;
+    qsizetype to = from;
+    while (to < value.size() && value[to] != ';' && value[to] != ' ' && value[to] != '\t' && value[to] != '\r' &&
+           value[to] != '\n' && value[to] != '(')
+        ++to;
+    return value.sliced(from, to - from).toByteArray().toLower();
+}
+
+}   // namespace
+
+SenderAuth::SenderAuth(QObject* parent) : QObject(parent), dns_(this) {}
+
+void SenderAuth::Check(const AuthRequest& request, std::function<void(const AuthVerdict&)> done) {
+    auto run = std::make_shared<Running>();
+    run->verdict.envelope = request.spf;
+    run->verdict.spfDomain = SpfDomain(request.spf);
+    run->done = std::move(done);
+    run->limit = new QTimer(this);
+    run->limit->setSingleShot(true);
+    const Text message = request.message;
+    connect(run->limit, &QTimer::timeout, this, [run, message] {
+        if (!run->spfDone) run->verdict.spf = SpfResult::TempError;
+        if (!run->dkimDone) run->verdict.dkim = PendingSignatures(message);
+        run->verdict.dmarc = DmarcWithout(DmarcResult::TempError, FromDomain(message));
+        Complete(run);
+    });
+    run->limit->start(timeLimitMs_);
+
+    const auto dmarcWhenReady = [this, run, message] {
+        if (!run->spfDone || !run->dkimDone || run->finished) return;
+        const DmarcRequest dmarc{FromDomain(message), run->verdict.spf, run->verdict.spfDomain, run->verdict.dkim};
+        CheckDmarc(dns_, dmarc, int(QRandomGenerator::global()->bounded(100)), [run](DmarcOutcome outcome) {
+            if (run->finished) return;
+            run->verdict.dmarc = std::move(outcome);
+            Complete(run);
+        });
+    };
+    CheckSpf(dns_, request.spf, [run, dmarcWhenReady](SpfResult spf) {
+        if (run->finished) return;
+        run->verdict.spf = spf;
+        run->spfDone = true;
+        dmarcWhenReady();
+    });
+    VerifyDkim(dns_, message, QDateTime::currentSecsSinceEpoch(), [run, dmarcWhenReady](QList<DkimOutcome> dkim) {
+        if (run->finished) return;
+        run->verdict.dkim = std::move(dkim);
+        run->dkimDone = true;
+        dmarcWhenReady();
+    });
+}
+
+Text AuthenticationResults(const Text& authservId, const AuthVerdict& verdict) {
+    TextList parts{SpfPart(verdict)};
+    if (verdict.dkim.isEmpty()) parts << "dkim=none";
+    for (const DkimOutcome& d : verdict.dkim) parts << DkimPart(d);
+    parts << DmarcPart(verdict.dmarc);
+    return "Authentication-Results: " + authservId + ";\r\n\t" + parts.join(";\r\n\t") + "\r\n";
+}
+
+Text RemoveForgedAuthenticationResults(const Text& head, const Text& authservId) {
+    const Text ours = authservId.toLower();
+    Text out;
+    out.reserve(head.size());
+    for (const HeaderField& f : SplitForDkim(head + "\r\n").fields) {
+        if (f.name.toLower() == "authentication-results" &&
+            AuthservId(QByteArrayView(f.raw).sliced(f.raw.indexOf(':') + 1)) == ours)
+            continue;
+        out += f.raw;
+    }
+    return out;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Sender authentication of one received message: SPF for the envelope,
+// DKIM for its signatures, DMARC for its From domain, within one time limit.
+// What is still pending when the limit is reached counts as temperror.
+#include <QObject>
+#include <functional>
+#include "server/auth/CachedDns.h"
+#include "server/auth/DmarcCheck.h"
+
+struct AuthRequest {
+    Text message;   // as received, dot-stuffing undone, lines ended by CR LF
+    SpfRequest spf;
+};
+
+struct AuthVerdict {
+    SpfRequest envelope;
+    Text spfDomain;
+    SpfResult spf = SpfResult::None;
+    QList<DkimOutcome> dkim;
+    DmarcOutcome dmarc;
+};
+
+class SenderAuth : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kTimeLimitMs = 10000;
+
+    explicit SenderAuth(QObject* parent = nullptr);
+
+    // `done` comes once, later than the call and at most the time limit after it.
+    void Check(const AuthRequest& request, std::function<void(const AuthVerdict&)> done);
+    void SetTimeLimit(int ms) { timeLimitMs_ = ms; }
+    quint64 Queries() const { return dns_.Queries(); }
+
+private:
+    CachedDns dns_;
+    int timeLimitMs_ = kTimeLimitMs;
+};
+
+// The Authentication-Results header (RFC 8601) of a verdict, folded, each
+// line ended by CR LF.
+Text AuthenticationResults(const Text& authservId, const AuthVerdict& verdict);
+
+// The header block without the Authentication-Results fields that claim
+// `authservId` (a forger's; RFC 8601 section 5).
+Text RemoveForgedAuthenticationResults(const Text& head, const Text& authservId);

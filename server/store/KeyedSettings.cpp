@@ -1,0 +1,60 @@
+#include "server/store/KeyedSettings.h"
+#include <QFileInfo>
+#include "server/store/KeyedList.h"
+
+bool AcceptTlsMode(Text& value, Text& why) {
+    const Text v = Trim(value).toLower();
+    if (v != "auto" && v != "starttls" && v != "implicit" && v != "none") {
+        why = "must be auto, starttls, implicit or none";
+        return false;
+    }
+    value = v;
+    return true;
+}
+
+bool AcceptFileName(Text& value, Text& why) {
+    value = Trim(value);
+    if (value.contains('\r') || value.contains('\n') || value.contains('\0')) {
+        why = "holds a line break";
+        return false;
+    }
+    if (!value.isEmpty() && !QFileInfo(QString::fromLocal8Bit(value)).isFile()) {
+        why = "no such file: " + value;
+        return false;
+    }
+    return true;
+}
+
+bool AcceptCount(Text& value, Text& why) {
+    value = Trim(value);
+    if (!IsNumeric(value) || value.startsWith('-') || value.toLongLong() > 10000) {
+        why = "must be a whole number from 0 to 10000 (0: no limit)";
+        return false;
+    }
+    value = NumText(value.toLongLong());
+    return true;
+}
+
+const QList<KeyedSetting>& KeyedSettings() {
+    static const QList<KeyedSetting> settings{
+        {kClientTlsKey, "auto", AcceptTlsMode, "TLS to the upstream server: auto, starttls, implicit or none"},
+        {kClientTlsCaKey, "", AcceptFileName, "Further CA certificates to trust upstream (PEM file)"},
+        {kPop3TlsKey, "auto", AcceptTlsMode, "TLS for the POP3 log-in: auto, starttls, implicit or none"},
+        {kServerTlsCertKey, "", AcceptFileName, "Certificate offered with STARTTLS (PEM file, chain included)"},
+        {kServerTlsKeyKey, "", AcceptFileName, "Private key of that certificate (PEM file)"},
+        {"maxperip", "3", AcceptCount, "Sessions one client address may hold (0: no limit)"},
+        {"acceptrate", "1", AcceptCount, "New sessions admitted per second (0: no limit)"},
+    };
+    return settings;
+}
+
+const KeyedSetting* FindKeyedSetting(const Text& name) {
+    for (const KeyedSetting& k : KeyedSettings())
+        if (qstricmp(k.key, name.constData()) == 0) return &k;
+    return nullptr;
+}
+
+Text KeyedSettingValue(const KeyedSetting& k, const QString& keyedList) {
+    const Text value = Trim(GetData(k.key, keyedList));
+    return value.isEmpty() ? k.shownWhenAbsent : value;
+}

@@ -1,0 +1,10 @@
+// The test program of sender authentication: an application object for the
+// event loop the look-ups run on, then every test.
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
