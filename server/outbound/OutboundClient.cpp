@@ -288,7 +288,10 @@ std::optional<OutboundClient::ClientState> OutboundClient::Judge(int16_t code) {
 }
 
 // After a 250 to EHLO or HELO: TLS first when it is wanted and not yet on,
-// then authentication, then the first message.
+// then authentication, then the first message. Credentials go out only
+// inside TLS unless the sysop chose clear text ("clienttls" = none): a
+// STARTTLS line that someone on the path removed must not make them travel
+// in clear.
 OutboundClient::ClientState OutboundClient::AfterHello() {
     if (!Encrypted()) {
         const bool offered = extensions_.startTls && TlsAvailable();
@@ -296,6 +299,12 @@ OutboundClient::ClientState OutboundClient::AfterHello() {
         if (tls_.client == TlsMode::StartTls || tls_.client == TlsMode::Implicit) {
             ReportFault("Upstream server " + Trim(ctx_.Settings().ClientHost) +
                         " does not offer STARTTLS; the messages stay queued.");
+            return S::Quit;
+        }
+        if (tls_.client == TlsMode::Auto && AuthWanted()) {
+            ReportFault("Upstream server " + Trim(ctx_.Settings().ClientHost) +
+                        " does not offer STARTTLS; the password is not sent without TLS and the messages stay "
+                        "queued. If that server has no TLS, \"osprinectl config clienttls=none\" allows clear text.");
             return S::Quit;
         }
     }

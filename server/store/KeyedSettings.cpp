@@ -53,6 +53,23 @@ bool AcceptDnsName(Text& value, Text& why) {
     return true;
 }
 
+bool AcceptSwitch(Text& value, Text& why) {
+    value = Trim(value);
+    if (value != "0" && value != "1") {
+        why = "must be 0 or 1";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+bool AcceptAnswerCount(Text& value, Text& why) {
+    if (AcceptCount(value, why)) return true;
+    why = "must be a whole number from 0 to 10000 (0: no answers)";
+    return false;
+}
+}   // namespace
+
 const QList<KeyedSetting>& KeyedSettings() {
     static const QList<KeyedSetting> settings{
         {kClientTlsKey, "auto", AcceptTlsMode, "TLS to the upstream server: auto, starttls, implicit or none"},
@@ -62,6 +79,8 @@ const QList<KeyedSetting>& KeyedSettings() {
         {kServerTlsKeyKey, "", AcceptFileName, "Private key of that certificate (PEM file)"},
         {"maxperip", "3", AcceptCount, "Sessions one client address may hold (0: no limit)"},
         {"acceptrate", "1", AcceptCount, "New sessions admitted per second (0: no limit)"},
+        {"esmtp", "0", AcceptSwitch, "1: EHLO offers SIZE, 8BITMIME and PIPELINING (0: the one-line reply)"},
+        {"freqperhour", "30", AcceptAnswerCount, "File-request answers an hour to all addresses (0: none)"},
         {kDkimDomainKey, "", AcceptDnsName, "Domain that signs outbound mail with DKIM (d=)"},
         {kDkimSelectorKey, "", AcceptDnsName, "Selector of the DKIM key (s=)"},
         {kDkimKeyFileKey, "", AcceptFileName, "DKIM private key (PEM file: RSA of 2048 bits or more, or Ed25519)"},

@@ -33,6 +33,7 @@ struct KeyedSetting {
 bool AcceptTlsMode(Text& value, Text& why);    // auto, starttls, implicit or none
 bool AcceptFileName(Text& value, Text& why);   // empty, or an existing file
 bool AcceptCount(Text& value, Text& why);      // 0 to 10000
+bool AcceptSwitch(Text& value, Text& why);     // 0 or 1
 bool AcceptDnsName(Text& value, Text& why);    // empty, or a name of DNS labels
 
 // Whether `name` is DNS labels (letters, digits and "-" inside) joined by ".".
