@@ -35,6 +35,15 @@ bool AcceptCount(Text& value, Text& why) {
     return true;
 }
 
+bool AcceptSwitch(Text& value, Text& why) {
+    value = Trim(value);
+    if (value != "0" && value != "1") {
+        why = "must be 0 or 1";
+        return false;
+    }
+    return true;
+}
+
 namespace {
 bool AcceptAnswerCount(Text& value, Text& why) {
     if (AcceptCount(value, why)) return true;
@@ -52,6 +61,7 @@ const QList<KeyedSetting>& KeyedSettings() {
         {kServerTlsKeyKey, "", AcceptFileName, "Private key of that certificate (PEM file)"},
         {"maxperip", "3", AcceptCount, "Sessions one client address may hold (0: no limit)"},
         {"acceptrate", "1", AcceptCount, "New sessions admitted per second (0: no limit)"},
+        {"esmtp", "0", AcceptSwitch, "1: EHLO offers SIZE, 8BITMIME and PIPELINING (0: the one-line reply)"},
         {"freqperhour", "30", AcceptAnswerCount, "File-request answers an hour to all addresses (0: none)"},
     };
     return settings;
