@@ -3,6 +3,7 @@
 // flushes the outbound queue, and asks the running server to reload.
 #include <QCoreApplication>
 #include <QDir>
+#include <algorithm>
 #include "osprinectl/ConfigCommand.h"
 #include "osprinectl/DkimCommand.h"
 #include "osprinectl/DnsCheckCommand.h"
@@ -38,6 +39,13 @@ const char* const kReloadHelp =
     "Usage: osprinectl [-d DIR] reload\n"
     "Makes the running server read OSPRINE.CFG and the BBS's network files now and apply\n"
     "them (a new port when no session is open); SIGHUP does the same.\n";
+
+// Whether the command changes settings or lists ("config NAME=VALUE", "list LIST add ...").
+bool Writes(const QString& command, const QStringList& args) {
+    if (command == "config")
+        return std::any_of(args.begin(), args.end(), [](const QString& a) { return a.contains('='); });
+    return command == "list" && args.size() >= 2;
+}
 
 int Help(const char* text) {
     std::fputs(text, stdout);
@@ -84,6 +92,8 @@ int main(int argc, char** argv) {
         return ctl::Fail(ctl::kUsage, command.toLocal8Bit() + ": no such command (see osprinectl --help)");
     if (!BecomeOwnerOf(dir, why)) return ctl::Fail(ctl::kUsage, why);
     if (!inst.Load(dir, why)) return ctl::Fail(why.startsWith("cannot read") ? ctl::kUnreadable : ctl::kUsage, why);
+    // A command that writes names a link among its files before anything is read through it.
+    if (Writes(command, args) && !inst.RefuseLinks(why)) return ctl::Fail(ctl::kUsage, why);
     if (!inst.FilesReadable(why)) return ctl::Fail(ctl::kUnreadable, why);
     if (command == "config") return RunConfig(inst, args, showSecrets);
     if (command == "list") return RunList(inst, args);

@@ -197,7 +197,7 @@ class OsprinectlAsRootTest(SharedMachineTestCase):
             os.rename(self.path(name), aside)
             self.plant(name, os.path.join(self.vault, "kept" if n % 2 else "new"))
             r = ctl(self.root, *command)
-            self.assertEqual(r.returncode, 2, name)
+            self.assertEqual(r.returncode, 2, (name, r.stderr))
             self.assertEqual(r.stderr, b"osprinectl: refused: %s is a symbolic link (nothing was written)\n"
                              % self.path(name).encode())
             os.unlink(self.path(name))
