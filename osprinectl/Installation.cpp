@@ -1,5 +1,8 @@
 #include "osprinectl/Installation.h"
 #include <QDir>
+#include "server/lists/InetNetwork.h"
+#include "server/lists/ListMembers.h"
+#include "server/lists/MailingListFile.h"
 #include "server/store/Files.h"
 
 bool Installation::Load(const QString& directory, Text& why) {
@@ -45,4 +48,16 @@ SettingsRecord Installation::LoadSettings() const {
     }
     ApplyRangeChecks(r);
     return r;
+}
+
+bool Installation::RefuseLinks(Text& why) const {
+    QStringList written{SettingsPath(MainDir()), KeyedList(), TwitListPath(bbs), Net9Path(bbs)};
+    const QString spool = MailingListSpoolDir(bbs);
+    if (!spool.isEmpty()) written << ListservPath(spool);
+    for (const QString& path : written) {
+        if (!IsSymbolicLink(path)) continue;
+        why = "refused: " + path.toLocal8Bit() + " is a symbolic link (nothing was written)";
+        return false;
+    }
+    return true;
 }

@@ -21,4 +21,7 @@ struct Installation {
     static bool Readable(const QString& file, Text& why);
     // The settings as the server holds them after loading OSPRINE.CFG.
     SettingsRecord LoadSettings() const;
+    // False, naming it, when a file osprinectl may write is a symbolic link:
+    // such a file is never written through.
+    bool RefuseLinks(Text& why) const;
 };

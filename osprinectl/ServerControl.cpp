@@ -1,7 +1,6 @@
 #include "osprinectl/ServerControl.h"
-#include <QLocalSocket>
 #include "osprinectl/Output.h"
-#include "server/shell/SingleInstance.h"
+#include "server/shell/ControlSocket.h"
 
 namespace {
 constexpr int kAnswerLimitMs = 10000;
@@ -9,28 +8,28 @@ constexpr int kAnswerLimitMs = 10000;
 
 ServerAnswer QueryServer(const Installation& inst, const Text& command) {
     ServerAnswer answer;
-    QLocalSocket socket;
-    socket.connectToServer(SingleInstance::NameFor(inst.dir));
-    if (!socket.waitForConnected(2000)) {
-        // No socket at all: no server. A socket that refuses us (another
-        // user's, a dead server's) is named with the system's reason.
-        if (socket.error() == QLocalSocket::ServerNotFoundError) {
-            answer.why = "OSPRINE is not running in " + inst.dir.toLocal8Bit();
-        } else {
-            QString reason = socket.errorString();
-            reason.remove("QLocalSocket::connectToServer: ");
-            answer.why = "cannot reach the running server: " + reason.toLocal8Bit();
+    // The server listens in the first of these places that it could use.
+    for (const QString& place : control::Candidates(inst.dir)) {
+        Text text;
+        QString why;
+        switch (control::Ask(place, command, text, kAnswerLimitMs, &why)) {
+        case control::Reach::NoOne:
+            continue;
+        case control::Reach::Untrusted:
+            answer.why = "the control socket is held by another program: " + place.toLocal8Bit();
+            return answer;
+        case control::Reach::Failed:
+            answer.why = "cannot reach the running server: " + why.toLocal8Bit();
+            return answer;
+        case control::Reach::Answered:
+            break;
         }
+        answer.reached = true;
+        answer.lines = text.trimmed().split('\n');
+        answer.last = answer.lines.takeLast();
         return answer;
     }
-    answer.reached = true;
-    socket.write(command + "\n");
-    Text text;
-    while (socket.state() == QLocalSocket::ConnectedState && socket.waitForReadyRead(kAnswerLimitMs))
-        text += socket.readAll();
-    text += socket.readAll();
-    answer.lines = text.trimmed().split('\n');
-    answer.last = answer.lines.takeLast();
+    answer.why = "OSPRINE is not running in " + inst.dir.toLocal8Bit();
     return answer;
 }
 

@@ -40,11 +40,18 @@ template <typename App, typename Front>
 int Run(int argc, char** argv, Front front) {
     App app(argc, argv);
     SingleInstance instance(QDir::currentPath());
-    if (qint64 pid = 0; instance.ActivateRunningCopy(&pid)) {
-        std::printf("OSPRINE is already running in %s (pid %lld).\n", qPrintable(QDir::currentPath()), pid);
+    QString why;
+    switch (instance.Claim(why)) {
+    case SingleInstance::Start::RunningCopy:
+        std::printf("OSPRINE is already running in %s (pid %lld).\n", qPrintable(QDir::currentPath()),
+                    instance.RunningPid());
         return 0;
+    case SingleInstance::Start::Refused:
+        std::fprintf(stderr, "OSPRINE: %s\n", why.toLocal8Bit().constData());
+        return 1;
+    case SingleInstance::Start::Alone:
+        break;
     }
-    instance.Listen();
     Engine engine;
     instance.SetCommandHandler([&engine](const QByteArray& command) { return engine.Control(command); });
     return front(app, engine, instance);

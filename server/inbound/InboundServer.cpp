@@ -2,6 +2,7 @@
 
 #include "server/inbound/InboundSession.h"
 #include "server/inbound/IpRules.h"
+#include "server/net/IpAddress.h"
 #include "server/net/Tls.h"
 #include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
@@ -29,12 +30,8 @@ int64_t MonotonicMs() {
     return clock.elapsed();
 }
 
-Text PeerAddressText(const QTcpSocket& socket) {
-    const QHostAddress peer = socket.peerAddress();
-    bool isV4 = false;
-    const quint32 v4 = peer.toIPv4Address(&isV4);
-    return Trim((isV4 ? QHostAddress(v4).toString() : peer.toString()).toLatin1());
-}
+// IPv4 clients of the dual-stack listener as dotted quads, IPv6 in RFC 5952 form.
+Text PeerAddressText(const QTcpSocket& socket) { return AddressText(socket.peerAddress()); }
 
 Text SlotText(int16_t slot) { return Text::number(slot); }
 
@@ -65,7 +62,10 @@ void InboundServer::OpenListenPort() {
     listener_.close();
     ReloadTls();
     if (!IsActive()) ResizeSlots();
-    if (!listener_.listen(QHostAddress::AnyIPv4, quint16(ctx_.Settings().Port))) {
+    // One dual-stack socket: IPv6 clients, and IPv4 clients as mapped
+    // addresses; IPv4 alone on a machine without IPv6.
+    const auto port = quint16(ctx_.Settings().Port);
+    if (!listener_.listen(QHostAddress::Any, port) && !listener_.listen(QHostAddress::AnyIPv4, port)) {
         ctx_.Log().MessageBox("OSPRINE - Error",
                               "The SMTP listen port is being used by another application. " + ListenFailure());
         LogError("OpenListenPort", kVersion, "frmMain", ListenFailure());
@@ -156,18 +156,19 @@ int InboundServer::AdmissionsPerTick() const { return KeyedCount("acceptrate", 1
 int InboundServer::MaxSessionsPerAddress() const { return KeyedCount("maxperip", kDefaultMaxPerAddress); }
 
 int InboundServer::SessionsFrom(const Text& address) const {
+    const Text key = SessionAddressKey(address);
     int n = 0;
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use == SlotUse::Open && slots_[size_t(slot)].PeerAddress == address) ++n;
+        if (Record(slot).use == SlotUse::Open && SessionAddressKey(Record(slot).PeerAddress) == key) ++n;
     for (const QPointer<QTcpSocket>& waiting : admitted_)
-        if (waiting && PeerAddressText(*waiting) == address) ++n;
+        if (waiting && SessionAddressKey(PeerAddressText(*waiting)) == key) ++n;
     return n;
 }
 
 qsizetype InboundServer::FreeSlots() const {
     qsizetype n = 0;
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use == SlotUse::Free) ++n;
+        if (Record(slot).use == SlotUse::Free) ++n;
     return n;
 }
 
@@ -185,10 +186,10 @@ void InboundServer::Accept(QTcpSocket* socket) {
             return;
         }
         OpenSession(slot, socket, address);
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {   // memory for the new session: std::bad_alloc
         ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (Invalid Session) [" + SlotText(slot) + "]");
         ctx_.Log().OsprineLog(slot, "Connection Refused (Invalid Session) [" + address + "]");
-        if (slot > 0 && sessions_[size_t(slot)])
+        if (slot > 0 && SessionIn(slot))
             CloseSession(slot);
         else
             Refuse(socket, Text());
@@ -219,24 +220,24 @@ void InboundServer::Release(QTcpSocket* socket) {
 
 int16_t InboundServer::GetFreeSocket() const {
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use == SlotUse::Free) return slot;
+        if (Record(slot).use == SlotUse::Free) return slot;
     return 0;
 }
 
 void InboundServer::OpenSession(int16_t slot, QTcpSocket* socket, const Text& address) {
-    SessionSlot& record = slots_[size_t(slot)];
+    SessionSlot& record = Record(slot);
     record.Clear();
     record.Open(Now(), address);
-    sessions_[size_t(slot)] = new InboundSession(*this, slot, record, socket);
-    sessions_[size_t(slot)]->Start();
+    SessionIn(slot) = new InboundSession(*this, slot, record, socket);
+    SessionIn(slot)->Start();
 }
 
 void InboundServer::SendMessage(int16_t slot, const Text& text) {
-    if (InboundSession* session = sessions_[size_t(slot)]) session->SendMessage(text);
+    if (InboundSession* session = SessionIn(slot)) session->SendMessage(text);
 }
 
 void InboundServer::sckAccept_Close(int16_t slot) {
-    if (InboundSession* session = sessions_[size_t(slot)]) session->End();
+    if (InboundSession* session = SessionIn(slot)) session->End();
 }
 
 // The closing lines come first, so the slot is never shown closed after its
@@ -244,8 +245,8 @@ void InboundServer::sckAccept_Close(int16_t slot) {
 void InboundServer::SessionEnded(int16_t slot, QTcpSocket* socket) {
     ctx_.Log().ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Closed");
     ctx_.Log().OsprineLog(slot, "Connection Terminated");
-    InboundSession* session = std::exchange(sessions_[size_t(slot)], nullptr);
-    slots_[size_t(slot)].Clear();
+    InboundSession* session = std::exchange(SessionIn(slot), nullptr);
+    Record(slot).Clear();
     ctx_.Stats().UpdateStats();
     Release(socket);
     session->deleteLater();
@@ -253,9 +254,9 @@ void InboundServer::SessionEnded(int16_t slot, QTcpSocket* socket) {
 }
 
 void InboundServer::CloseSession(int16_t slot) {
-    slots_[size_t(slot)].Clear();
+    Record(slot).Clear();
     ctx_.Stats().UpdateStats();
-    InboundSession* session = std::exchange(sessions_[size_t(slot)], nullptr);
+    InboundSession* session = std::exchange(SessionIn(slot), nullptr);
     if (!session) return;
     session->Abort();
     session->deleteLater();
@@ -263,9 +264,9 @@ void InboundServer::CloseSession(int16_t slot) {
 
 void InboundServer::CloseAllSessions() {
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
-        InboundSession* session = sessions_[size_t(slot)];
-        if (slots_[size_t(slot)].use == SlotUse::Free || !session) continue;
-        slots_[size_t(slot)].use = SlotUse::Closed;
+        InboundSession* session = SessionIn(slot);
+        if (Record(slot).use == SlotUse::Free || !session) continue;
+        Record(slot).use = SlotUse::Closed;
         session->Abort();
     }
 }
@@ -275,7 +276,7 @@ bool InboundServer::IsActive() const { return ActiveSlots() > 0; }
 int32_t InboundServer::ActiveSlots() const {
     int32_t n = 0;
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (slots_[size_t(slot)].use != SlotUse::Free) ++n;
+        if (Record(slot).use != SlotUse::Free) ++n;
     return n;
 }
 
@@ -288,12 +289,12 @@ bool InboundServer::SupervisionTick(Text* fault) {
             Supervise(slot);
         }
         return true;
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {   // Qt's containers and strings: std::bad_alloc
         if (fault) *fault = e.what();
         return false;
     }
 }
 
 void InboundServer::Supervise(int16_t slot) {
-    if (slots_[size_t(slot)].use == SlotUse::Open) sessions_[size_t(slot)]->Supervise();
+    if (Record(slot).use == SlotUse::Open) SessionIn(slot)->Supervise();
 }

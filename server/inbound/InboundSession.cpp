@@ -87,7 +87,7 @@ void InboundSession::DataEvent(Work work) {
     ++working_;
     try {
         work();
-    } catch (const std::exception& e) {   // memory for the peer's text (std::bad_alloc)
+    } catch (const std::exception& e) {   // memory for the peer's text: std::bad_alloc
         LogError("sckAccept_DataArrival", kVersion, "frmMain", e.what());
         End();
     }

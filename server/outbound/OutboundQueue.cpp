@@ -153,7 +153,7 @@ bool OutboundQueue::Prepare(const QString& name, const Text& message, const Text
 
     // Without its new stamp the message could neither be paced nor expire;
     // a queue that cannot be written is left alone until it can.
-    if (!WriteFileAtomic(CurrentPath(), text + attachment)) {
+    if (!WriteFileAtomic(CurrentPath(), text + attachment, kSharedFile)) {
         LogFault("Cannot rewrite " + fileName);
         return false;
     }

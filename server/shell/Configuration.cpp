@@ -106,7 +106,8 @@ bool WriteVersionRecord(const QString& mainDir) {
     Text bytes = ReadFileBytes(file);   // anything past the record stays as it is
     if (bytes.size() < kVersionRecordSize) bytes.append(Text(kVersionRecordSize - bytes.size(), ' '));
     bytes.replace(kVersionFieldOffset, 15, StrPad(kVersion, 15));
-    if (WriteFileAtomic(file, bytes)) return true;
+    // The BBS family's other programs write their own fields of it.
+    if (WriteFileAtomic(file, bytes, kSharedFile)) return true;
     LogError("WriteVersionRecord", kVersion, "frmMain", "Cannot write ZRVDATA.DAT");
     return false;
 }

@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from osprine_harness import BIN, Server, make_bbs, remove, set_settings, wait_for
+from osprine_harness import BIN, Server, listening, make_bbs, remove, set_settings, wait_for
 
 DATE = re.compile(rb"(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
                   rb"\d{4} \d\d:\d\d:\d\d [+-]\d{4}")
@@ -29,17 +29,6 @@ def put_list(main_dir, key, value):
     with open(path + ".tmp", "wb") as f:
         f.write(b"\r\n".join(lines) + b"\r\n")
     os.replace(path + ".tmp", path)
-
-
-def listening(port):
-    """The port has a listening socket, seen in /proc without connecting (a
-    probe would take a session and the accept lock's turn)."""
-    with open("/proc/net/tcp") as f:
-        for line in f.readlines()[1:]:
-            fields = line.split()
-            if int(fields[1].split(":")[1], 16) == port and fields[3] == "0A":
-                return True
-    return False
 
 
 HANDLES = ["sysop", "john.smith", "mary.jones", "darkstar", None, "ann.lee", "bob", None, "carol.white",
@@ -267,6 +256,44 @@ class RecipientRewriteTest(IntakeTestCase):
         log = self.server.log()
         self.assertIn("  Aliased recipient changed to: mary.jones@bbs.example\r\n", log)
         self.assertIn("  Numeric recipient changed to: darkstar@bbs.example\r\n", log)
+
+
+class ShortSessionsTest(IntakeTestCase):
+    """Most mail arrives one message per connection. With admissions not
+    limited per second, a slot is free again as soon as its session ends, so
+    a burst of short sessions never finds the table full of finished ones."""
+
+    def setUp(self):
+        self.root, self.port = make_bbs()
+        self.spool_tmp = os.path.join(self.root, "SPOOL", "TMP")
+        self.hold_tosser()
+        write_handle_index(self.root)
+        set_settings(self.root, MaxConnections=20)
+        put_list(self.root, "acceptrate", "0")
+        put_list(self.root, "maxperip", "0")
+        put_list(self.root, "relaydb", "")
+        # Every event is written to the console: a file, never a full pipe.
+        self.events = os.path.join(self.root, "events.txt")
+        with open(self.events, "wb") as out:
+            self.server = Server(self.root, stdout=out)
+        if not (self.server.wait_listening() and wait_for(lambda: listening(self.port))):
+            self.fail("the server did not start: %r" % (self.server.stop(),))
+
+    def test_300_sessions_of_one_message_four_at_a_time(self):
+        sent = subprocess.run(["/usr/sbin/smtp-source", "-s", "4", "-m", "300", "-l", "1024",
+                               "-f", "alice@remote.example", "-t", "darkstar@bbs.example",
+                               "127.0.0.1:%d" % self.port], capture_output=True, timeout=600)
+        self.assertEqual((sent.returncode, sent.stderr), (0, b""))
+        self.assertEqual(len(self.hand_offs()), 300)
+        self.assertTrue(wait_for(lambda: self.server.log().count("  Connection Terminated\r\n") >= 300))
+        log = self.server.log()
+        self.assertEqual(log.count("  Connection Initiated By: 127.0.0.1\r\n"), 300)
+        self.assertEqual(log.count("  <-- 250 Received data ("), 300)
+        self.assertEqual(log.count("  Connection Terminated\r\n"), 300)
+        self.server.stop()
+        events = read(self.events).decode("latin-1")
+        self.assertNotIn("Connection Refused", events)
+        self.assertEqual(len(re.findall(r" : Socket \d+ Closed\r?\n", events)), 300)
 
 
 if __name__ == "__main__":

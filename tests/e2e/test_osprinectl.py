@@ -22,7 +22,8 @@ RECORD_NAMES = ["Port", "MaxConnections", "MinToTray", "ShowEventWindow", "MaxLo
                 "SaveWindowPos", "IpAllowOnly", "CheckFlags", "RelayEnable", "SpamAssassin", "Pop3Port",
                 "AllowCarbonCopy", "AllowVrfy", "AllowExpn", "AutorespondUser", "AllowFreq", "MaxFreqSize",
                 "MaxMailSize", "SaveStats", "CloseToTaskbar"]
-KEYED_NAMES = ["clienttls", "clienttlsca", "pop3tls", "servertlscert", "servertlskey", "maxperip", "acceptrate"]
+KEYED_NAMES = ["clienttls", "clienttlsca", "pop3tls", "servertlscert", "servertlskey", "maxperip", "acceptrate",
+               "esmtp", "freqperhour", "dkimdomain", "dkimselector", "dkimkey"]
 NET9_NAMES = ["net9.systemid", "net9.netdir", "net9.pss", "net9.allowrefeed", "net9.striphdrs", "net9.suffix"]
 
 
@@ -138,6 +139,13 @@ class ListTest(CtlTestCase):
         self.assertEqual(self.ok("list", "ipconfig"), ["10.0.0.1", "192.168.*.*"])
         self.refused("list", "ipconfig", "add", "10.0.0.256",
                      why='ipconfig: a pattern is four parts separated by ".", each "*" or a number from 0 to 255')
+        for network in ("2001:DB8::/32", "::1/128"):
+            self.ok("list", "ipconfig", "add", network)
+        self.assertEqual(self.ok("list", "ipconfig"), ["10.0.0.1", "192.168.*.*", "::1/128", "2001:db8::/32"])
+        self.refused("list", "ipconfig", "add", "2001:db8::/129",
+                     why="ipconfig: the prefix length must be a number from 0 to 128")
+        self.ok("list", "ipconfig", "delete", "::1/128")
+        self.ok("list", "ipconfig", "delete", "2001:db8::/32")
         # Mailing lists and their subscribers in LISTSERV.LST, remote systems in NET.9.
         self.ok("list", "listserv", "add", "bbs-news  Sysop@BBS.example a@x.example")
         self.ok("list", "listserv:BBS-News", "add", "b@y.example")

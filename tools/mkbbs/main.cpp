@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
         "users", QString("Number of listed users (%1 to %2, default 12).").arg(kMinTestUsers).arg(kMaxTestUsers), "N");
     const QCommandLineOption systemId("system-id", "Internet system id, the BBS's domain (default bbs.example).", "ID");
     const QCommandLineOption port("port", "SMTP port the server listens on (default 2525).", "P");
-    p.addOptions({users, systemId, port});
+    const QCommandLineOption esmtp("esmtp", "Offer the ESMTP extensions (SIZE, 8BITMIME, PIPELINING) at EHLO.");
+    p.addOptions({users, systemId, port, esmtp});
     if (!p.parse(app.arguments())) return Fail(p.errorText());
     if (p.isSet("help")) p.showHelp(0);
     if (p.positionalArguments().size() != 1)
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     if (!ReadNumber(p, users, options.users, problem) || !ReadNumber(p, port, options.port, problem))
         return Fail(problem);
     if (p.isSet(systemId)) options.systemId = p.value(systemId).toLocal8Bit();
+    options.esmtp = p.isSet(esmtp);
 
     const TestBbsLayout layout = CreateTestBbs(p.positionalArguments().first(), options, &problem);
     if (!problem.isEmpty()) return Fail(problem);
