@@ -96,7 +96,7 @@ private:
 
     void CollectData();
     void EndOfData(qsizetype markPosition);
-    void MessageSaved(SaveResult result, qsizetype length);
+    void MessageSaved(SaveResult result, qsizetype length, const Text& refusal);
     void AbortData(const Text& reply);
 
     void Reply(const Text& reply);

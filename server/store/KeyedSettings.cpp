@@ -35,6 +35,15 @@ bool AcceptCount(Text& value, Text& why) {
     return true;
 }
 
+bool AcceptSwitch(Text& value, Text& why) {
+    value = Trim(value);
+    if (value != "0" && value != "1") {
+        why = "must be 0 (off) or 1 (on)";
+        return false;
+    }
+    return true;
+}
+
 const QList<KeyedSetting>& KeyedSettings() {
     static const QList<KeyedSetting> settings{
         {kClientTlsKey, "auto", AcceptTlsMode, "TLS to the upstream server: auto, starttls, implicit or none"},
@@ -44,6 +53,10 @@ const QList<KeyedSetting>& KeyedSettings() {
         {kServerTlsKeyKey, "", AcceptFileName, "Private key of that certificate (PEM file)"},
         {"maxperip", "3", AcceptCount, "Sessions one client address may hold (0: no limit)"},
         {"acceptrate", "1", AcceptCount, "New sessions admitted per second (0: no limit)"},
+        {"authcheck", "0", AcceptSwitch,
+         "Check SPF, DKIM and DMARC of received mail, add Authentication-Results (1: on)"},
+        {"dmarcreject", "0", AcceptSwitch, "Refuse mail that fails DMARC under a reject policy (1: on)"},
+        {"spfreject", "0", AcceptSwitch, "Refuse mail that fails SPF, and mail forging the BBS's domains (1: on)"},
     };
     return settings;
 }

@@ -28,6 +28,7 @@ struct KeyedSetting {
 bool AcceptTlsMode(Text& value, Text& why);    // auto, starttls, implicit or none
 bool AcceptFileName(Text& value, Text& why);   // empty, or an existing file
 bool AcceptCount(Text& value, Text& why);      // 0 to 10000
+bool AcceptSwitch(Text& value, Text& why);     // 0 (off) or 1 (on)
 
 // Every keyed setting, in the order they are printed and shown.
 const QList<KeyedSetting>& KeyedSettings();

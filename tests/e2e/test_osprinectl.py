@@ -22,7 +22,8 @@ RECORD_NAMES = ["Port", "MaxConnections", "MinToTray", "ShowEventWindow", "MaxLo
                 "SaveWindowPos", "IpAllowOnly", "CheckFlags", "RelayEnable", "SpamAssassin", "Pop3Port",
                 "AllowCarbonCopy", "AllowVrfy", "AllowExpn", "AutorespondUser", "AllowFreq", "MaxFreqSize",
                 "MaxMailSize", "SaveStats", "CloseToTaskbar"]
-KEYED_NAMES = ["clienttls", "clienttlsca", "pop3tls", "servertlscert", "servertlskey", "maxperip", "acceptrate"]
+KEYED_NAMES = ["clienttls", "clienttlsca", "pop3tls", "servertlscert", "servertlskey", "maxperip", "acceptrate",
+               "authcheck", "dmarcreject", "spfreject"]
 NET9_NAMES = ["net9.systemid", "net9.netdir", "net9.pss", "net9.allowrefeed", "net9.striphdrs", "net9.suffix"]
 
 

@@ -33,7 +33,9 @@ int main(int argc, char** argv) {
         "users", QString("Number of listed users (%1 to %2, default 12).").arg(kMinTestUsers).arg(kMaxTestUsers), "N");
     const QCommandLineOption systemId("system-id", "Internet system id, the BBS's domain (default bbs.example).", "ID");
     const QCommandLineOption port("port", "SMTP port the server listens on (default 2525).", "P");
-    p.addOptions({users, systemId, port});
+    const QCommandLineOption authCheck(
+        "authcheck", "Sender authentication (SPF, DKIM, DMARC) of received mail: 1 on (default), 0 off.", "0|1");
+    p.addOptions({users, systemId, port, authCheck});
     if (!p.parse(app.arguments())) return Fail(p.errorText());
     if (p.isSet("help")) p.showHelp(0);
     if (p.positionalArguments().size() != 1)
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
     if (!ReadNumber(p, users, options.users, problem) || !ReadNumber(p, port, options.port, problem))
         return Fail(problem);
     if (p.isSet(systemId)) options.systemId = p.value(systemId).toLocal8Bit();
+    int check = 1;
+    if (!ReadNumber(p, authCheck, check, problem)) return Fail(problem);
+    if (check != 0 && check != 1) return Fail("--authcheck takes 0 or 1");
+    options.authCheck = check == 1;
 
     const TestBbsLayout layout = CreateTestBbs(p.positionalArguments().first(), options, &problem);
     if (!problem.isEmpty()) return Fail(problem);

@@ -86,8 +86,10 @@ QList<Step> ConfigurationFiles(const TestBbsLayout& l, const TestBbsOptions& o) 
 bool WriteServerSettings(const TestBbsLayout& l, const TestBbsOptions& o) {
     SettingsRecord settings;
     settings.Port = int16_t(o.port);
+    Text keyed = Text("relaydb=") + kDefaultRelayDb + CRLF;
+    if (o.authCheck) keyed += Text("authcheck=1") + CRLF;
     return WriteInstallFile(SettingsPath(l.mainDir), EncodeSettings(settings)) &&
-           WriteInstallFile(KeyedListPath(l.mainDir), Text("relaydb=") + kDefaultRelayDb + CRLF);
+           WriteInstallFile(KeyedListPath(l.mainDir), keyed);
 }
 
 QString CheckOptions(const QString& dir, const TestBbsOptions& o) {
