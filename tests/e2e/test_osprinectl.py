@@ -94,6 +94,9 @@ class ConfigTest(CtlTestCase):
         self.assertIn(b"\r\npss=5\r\nallowrefeed=N\r\nstriphdrs=N\r\nsuffix=my_bbs\r\nremote=", net9)
         self.refused("config", "net9.pss=500", why="net9.pss: must be 64, 128, 256, 512, 1024 or 2048")
         self.refused("config", "pop3tls=maybe", why="pop3tls: must be auto, starttls, implicit or none")
+        self.assertEqual(self.ok("config", "authcheck=1", "spfreject= 1 "), ["authcheck = 1", "spfreject = 1"])
+        self.assertIn(b"authcheck=1\r\n", self.read("OSPRDATA.DAT"))
+        self.refused("config", "dmarcreject=yes", why="dmarcreject: must be 0 (off) or 1 (on)")
         self.refused("config", "servertlscert=/nonexistent/cert.pem", why="servertlscert: no such file: /nonexistent/cert.pem")
         self.refused("config", "Port", "Port=1", why="either print settings or set them, not both")
         self.assertEqual(ctl(self.root, "config", "--help").stdout.splitlines()[0],
