@@ -10,13 +10,15 @@
 
 const char* const kConfigHelp =
     "Usage: osprinectl [-d DIR] config [--show-secrets] [NAME ...]\n"
+    "       osprinectl [-d DIR] config -n\n"
     "       osprinectl [-d DIR] config NAME=VALUE ...\n"
     "Without names, prints every setting as \"Name = value\": first those of OSPRINE.CFG in the\n"
     "record's order, then those kept in OSPRDATA.DAT, then the BBS's Internet network\n"
     "settings in NET.9 (net9.systemid, ...). With names, prints those. With\n"
     "NAME=VALUE pairs, sets them with the settings dialog's conversions and checks, all or\n"
     "none; a refused value is named on standard error and nothing changes (exit status 2).\n"
-    "Passwords print as ******** unless --show-secrets is given.\n";
+    "Passwords print as ******** unless --show-secrets is given. With -n, prints only the\n"
+    "settings of OSPRINE.CFG and OSPRDATA.DAT that differ from a new installation's.\n";
 
 namespace {
 
@@ -116,6 +118,18 @@ int Print(const Installation& inst, const QStringList& names, bool showSecrets) 
     return ctl::kOk;
 }
 
+// What the sysop has changed: the settings that differ from a new file's.
+int PrintChanged(const Installation& inst, bool showSecrets) {
+    const SettingsRecord r = inst.LoadSettings();
+    const SettingsRecord fresh;
+    for (const SettingsField& f : SettingsFields())
+        if (SettingsFieldText(r, f) != SettingsFieldText(fresh, f))
+            ctl::Out(Text(f.name) + " = " + Shown(r, f, showSecrets));
+    for (const KeyedSetting& k : KeyedSettings())
+        if (const Text value = KeyedValue(inst, k); value != k.shownWhenAbsent) ctl::Out(Text(k.key) + " = " + value);
+    return ctl::kOk;
+}
+
 int Set(const Installation& inst, const QStringList& pairs) {
     SettingsRecord r = inst.LoadSettings();
     QList<std::pair<const KeyedSetting*, Text>> keyed;
@@ -161,6 +175,7 @@ int Set(const Installation& inst, const QStringList& pairs) {
 }   // namespace
 
 int RunConfig(const Installation& inst, const QStringList& arguments, bool showSecrets) {
+    if (arguments == QStringList{"-n"}) return PrintChanged(inst, showSecrets);
     qsizetype sets = 0;
     for (const QString& a : arguments) sets += a.contains('=') ? 1 : 0;
     if (sets == 0) return Print(inst, arguments, showSecrets);

@@ -14,6 +14,14 @@ struct Installation {
     QString KeyedList() const { return KeyedListPath(MainDir()); }
     // False, with the reason, when `dir` holds no installation.
     bool Load(const QString& directory, Text& why);
+    // False, with "cannot read FILE: reason", when the BBS's main
+    // configuration, OSPRINE.CFG or OSPRDATA.DAT exists but cannot be read:
+    // nothing is then printed from defaults.
+    bool FilesReadable(Text& why) const;
+    static bool Readable(const QString& file, Text& why);
     // The settings as the server holds them after loading OSPRINE.CFG.
     SettingsRecord LoadSettings() const;
+    // False, naming it, when a file osprinectl may write is a symbolic link:
+    // such a file is never written through.
+    bool RefuseLinks(Text& why) const;
 };

@@ -132,7 +132,7 @@ EditableList MailingLists(const QString& file) {
     l.about = "mailing lists (LISTSERV.LST): name, owner, subscribers";
     l.limit = kMaxMailingLists;
     l.load = [file] { return NonBlank(ReadLines(file)); };
-    l.save = [file](const TextList& lines) { WriteLinesVia(file, file + ".TMP", NonBlank(lines)); };
+    l.save = [file](const TextList& lines) { WriteLines(file, NonBlank(lines)); };
     l.firstColumn = [](const Text& entry) { return ParseMailingList(entry).name; };
     l.accept = [](const Text& row, Text& entry, Text& why) {
         const MailingList list = ParseMailingList(row);
@@ -172,7 +172,7 @@ EditableList Subscribers(const QString& file, const Text& listName) {
         MailingList list = ParseMailingList(lines[at]);
         list.subscribers = NonBlank(subscribers);
         lines[at] = FormatMailingList(list);
-        WriteLinesVia(file, file + ".TMP", lines);
+        WriteLines(file, lines);
     };
     l.firstColumn = [](const Text& entry) { return Trim(entry); };
     l.accept = [](const Text& row, Text& entry, Text& why) {
@@ -249,6 +249,8 @@ int Edit(const Installation& inst, const EditableList& l, const QStringList& arg
         return ctl::Fail(ctl::kUsage,
                          "usage: osprinectl list LIST [add ROW | delete FIRST-COLUMN | move FIRST-COLUMN up|down]");
     }
+    Text why;
+    if (!inst.RefuseLinks(why)) return ctl::Fail(ctl::kUsage, why);
     // As the dialogs do: the keyed list file exists while it holds a list.
     CreateFile(inst.KeyedList(), false);
     l.save(rows);

@@ -7,8 +7,9 @@ namespace ctl {
 
 enum Exit : int {
     kOk = 0,
-    kNoServer = 1,   // the command needs the running server, and none answered (or it refused)
-    kUsage = 2,      // bad usage, or a value the dialogs would refuse; nothing changed
+    kNoServer = 1,     // the command needs the running server, and none answered (or it refused)
+    kUnreadable = 1,   // a file of the installation exists but cannot be read
+    kUsage = 2,        // bad usage, or a value the dialogs would refuse; nothing changed
 };
 
 inline void Out(const Text& line) {

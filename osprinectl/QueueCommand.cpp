@@ -5,14 +5,16 @@
 #include "osprinectl/Output.h"
 #include "osprinectl/ServerControl.h"
 #include "server/outbound/OutboundText.h"
+#include "server/store/Dates.h"
 #include "server/store/Headers.h"
 
 const char* const kQueueHelp =
     "Usage: osprinectl [-d DIR] queue\n"
     "       osprinectl [-d DIR] queue delete FILE\n"
     "       osprinectl [-d DIR] queue flush\n"
-    "Without more, lists the outbound queue: file, size, age, attempts, last status,\n"
-    "sender and recipient of each message. \"delete\" removes one message from the queue;\n"
+    "Without more, lists the outbound queue: file, size, age since it was queued, attempts,\n"
+    "status, sender and recipient of each message, and under it the upstream's last reply\n"
+    "or the reason it is still queued. \"delete\" removes one message from the queue;\n"
     "\"flush\" asks the running server to deliver the queue now.\n";
 
 namespace {
@@ -31,6 +33,13 @@ Text Age(const QDateTime& since) {
     if (minutes < 60) return NumText(minutes) + "m";
     if (minutes < 48 * 60) return NumText(minutes / 60) + "h" + NumText(minutes % 60).rightJustified(2, '0') + "m";
     return NumText(minutes / (24 * 60)) + "d";
+}
+
+// The server notes when a message entered the queue at its first attempt
+// (each attempt rewrites the file); a message never tried is as old as its file.
+QDateTime QueuedAt(const Text& head, const QFileInfo& file) {
+    const QDateTime queued = ParseGeneralDate(Trim(GetHeaderField(kQueuedHeader, head)));
+    return queued.isValid() ? queued : file.lastModified();
 }
 
 QFileInfoList QueuedFiles(const QString& dir) {
@@ -52,12 +61,15 @@ int List(const QString& dir) {
     for (const QFileInfo& file : files) {
         const Text head = HeaderBlock(file.filePath());
         const Text tries = Trim(GetHeaderField("X-OSPRINE-Attempts", head));
-        const Text status = Trim(GetHeaderField("X-OSPRINE-Status", head));
+        const Text lastStatus = Trim(GetHeaderField(kLastStatusHeader, head));
+        Text status = Trim(GetHeaderField(kStatusHeader, head));
+        if (status.isEmpty() && !lastStatus.isEmpty()) status = "DEFERRED";
         ctl::Out(file.fileName().toLocal8Bit().leftJustified(10) + " " + NumText(file.size()).rightJustified(7) +
-                 "   " + Age(file.lastModified()).leftJustified(7) + " " +
+                 "   " + Age(QueuedAt(head, file)).leftJustified(7) + " " +
                  (tries.isEmpty() ? Text("0") : tries).rightJustified(5) + "  " +
                  (status.isEmpty() ? Text("-") : status).leftJustified(11) + " " +
                  EnvelopeAddress(GetHeaderField("From", head)) + " -> " + EnvelopeAddress(GetHeaderField("To", head)));
+        if (!lastStatus.isEmpty()) ctl::Out("             Last: " + lastStatus);
         bytes += file.size();
     }
     ctl::Out("-- " + NumText(bytes / 1024) + " KB in " + NumText(files.size()) +

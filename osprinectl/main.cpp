@@ -4,10 +4,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include "osprinectl/ConfigCommand.h"
+#include "osprinectl/Identity.h"
 #include "osprinectl/ListCommand.h"
 #include "osprinectl/Output.h"
 #include "osprinectl/QueueCommand.h"
 #include "osprinectl/ServerControl.h"
+#include "osprinectl/StatusCommand.h"
 #include "server/store/Version.h"
 
 namespace {
@@ -21,9 +23,11 @@ const char* const kHelp =
     "  list     print or edit the lists (aliases, domains, filters, TWIT.LST, ...)\n"
     "  queue    show the outbound queue, delete a message, or flush it\n"
     "  stats    print the running server's counters\n"
+    "  status   say whether the server runs, where it listens, its queue and last fault\n"
     "  reload   make the running server read its settings and network files now\n\n"
     "\"osprinectl COMMAND --help\" tells more. Exit status: 0 done, 1 the running server\n"
-    "is needed and none answered, 2 bad usage or a refused value (nothing changed).\n";
+    "is needed and none answered, or a file cannot be read, 2 bad usage or a refused value\n"
+    "(nothing changed).\n";
 
 const char* const kStatsHelp = "Usage: osprinectl [-d DIR] stats\nPrints the running server's counters, one a line.\n";
 const char* const kReloadHelp =
@@ -64,16 +68,21 @@ int main(int argc, char** argv) {
         if (command == "queue") return Help(kQueueHelp);
         if (command == "stats") return Help(kStatsHelp);
         if (command == "reload") return Help(kReloadHelp);
+        if (command == "status") return Help(kStatusHelp);
     }
 
     Installation inst;
     Text why;
-    if (command != "config" && command != "list" && command != "queue" && command != "stats" && command != "reload")
+    if (command != "config" && command != "list" && command != "queue" && command != "stats" && command != "reload" &&
+        command != "status")
         return ctl::Fail(ctl::kUsage, command.toLocal8Bit() + ": no such command (see osprinectl --help)");
-    if (!inst.Load(dir, why)) return ctl::Fail(ctl::kUsage, why);
+    if (!BecomeOwnerOf(dir, why)) return ctl::Fail(ctl::kUsage, why);
+    if (!inst.Load(dir, why)) return ctl::Fail(why.startsWith("cannot read") ? ctl::kUnreadable : ctl::kUsage, why);
+    if (!inst.FilesReadable(why)) return ctl::Fail(ctl::kUnreadable, why);
     if (command == "config") return RunConfig(inst, args, showSecrets);
     if (command == "list") return RunList(inst, args);
     if (command == "queue") return RunQueue(inst, args);
     if (!args.isEmpty()) return ctl::Fail(ctl::kUsage, command.toLocal8Bit() + " takes no arguments");
+    if (command == "status") return RunStatus(inst);
     return AskServer(inst, command.toLocal8Bit());
 }

@@ -16,6 +16,12 @@ ScanContext ScanContext::Read(const QString& mainDir, bool showAll) {
     return context;
 }
 
+bool ScanContext::IsInstalled(const Text& program, int fieldOffset) const {
+    const QString name = QString::fromLatin1(program.toUpper());
+    if (installed.contains(name + ".EXE") || installed.contains(name)) return true;
+    return !versionRecord.mid(fieldOffset, kVersionFieldWidth).trimmed().isEmpty();
+}
+
 std::optional<UpdateEntry> CheckUpdate(const Text& raw, const ScanContext& context, Text* fault) {
     if (raw.trimmed().isEmpty()) return std::nullopt;   // the text after a closing ";"
     const auto parsed = ParseUpdateEntry(raw);
@@ -32,7 +38,7 @@ std::optional<UpdateEntry> CheckUpdate(const Text& raw, const ScanContext& conte
         return std::nullopt;
     }
     const Text program = entry.program.toUpper();
-    if (!context.showAll && !context.installed.contains(QString::fromLatin1(program + ".EXE"))) return std::nullopt;
+    if (!context.showAll && !context.IsInstalled(program, *fieldOffset)) return std::nullopt;
     if (program == "ZPURGEDB" && context.oldPurgeProgram) return std::nullopt;
 
     const qint64 installed = InstalledBuild(context.versionRecord, *fieldOffset);

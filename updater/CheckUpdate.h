@@ -12,6 +12,11 @@ struct ScanContext {
     bool showAll = false;           // "Show All Current Versions" is checked
 
     static ScanContext Read(const QString& mainDir, bool showAll);
+    // A program counts as installed when its NAME.EXE or a program of that
+    // name without extension is in the main directory, or its field of the
+    // version record is filled: each program writes its own when it starts,
+    // wherever it is installed (osprine and ZRVUpdate live in /usr/bin).
+    bool IsInstalled(const Text& program, int fieldOffset) const;
 };
 
 // The entry when it is to be listed; nothing when it is skipped (disabled,

@@ -1,6 +1,7 @@
 #include "updater/ConsoleUpdate.h"
 #include <QDate>
 #include <QTimer>
+#include <cstdio>
 #include "updater/ErrorLog.h"
 #include "updater/VersionRecord.h"
 
@@ -24,7 +25,16 @@ void ConsoleUpdate::Start(const QStringList& arguments, const QString& workDir) 
                [this](const ScanResult& result) { ShowScanResult(result); });
 }
 
+// A check that failed says why on standard error and ends with status 1, so
+// that a scheduled check is seen to fail.
 void ConsoleUpdate::ShowScanResult(const ScanResult& result) {
+    if (!result.failure.isEmpty()) {
+        Text notice = result.notice;
+        output_.write(notice.replace("\r\n", "\n") + '\n');
+        std::fprintf(stderr, "ZRVUpdate: the update check failed: %s\n", result.failure.constData());
+        emit Ended(1);
+        return;
+    }
     if (result.Found()) {
         if (!WriteCheckDate(mainDir_, QDate::currentDate()))
             LogError("Form_Load", kZrvVersion, kFrmMain, "Cannot write the version record ZRVDATA.DAT");

@@ -20,6 +20,7 @@ static Text ProgramName() {
 
 void LogError(const Text& procedure, const Text& version, const Text& module, const Text& description) {
     QFile log(QStringLiteral("ZRVERROR.LOG"));
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+    // The server appends here too; the log is its owner's only.
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) return;
     log.write(ErrorLogLine(QDateTime::currentDateTime(), ProgramName(), procedure, version, module, description));
 }

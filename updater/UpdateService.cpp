@@ -24,6 +24,7 @@ void UpdateService::GetUpdateInfo(const QString& url, Handler done) {
     const QUrl address(url.trimmed(), QUrl::StrictMode);
     if (url.trimmed().isEmpty() || !address.isValid() || address.host().isEmpty()) {
         LogFetchError("No valid URL specified");
+        lastFailure_ = "No valid URL specified";
         QTimer::singleShot(0, this, [done] { done({}); });
         return;
     }
@@ -57,7 +58,7 @@ void UpdateService::GetUpdateInfo(const QString& url, Handler done) {
         progress->body += reply->readAll();
     });
 
-    connect(reply, &QNetworkReply::finished, this, [reply, progress, done] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, progress, done] {
         reply->deleteLater();
         if (!progress->timedOut && !progress->tooLarge) progress->body += reply->read(kMaxAnswerBytes);
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -67,9 +68,14 @@ void UpdateService::GetUpdateInfo(const QString& url, Handler done) {
         if (!status.isValid() && !progress->timedOut && !progress->tooLarge)
             LogFetchError(reply->errorString().toLatin1());
         if (!ok) {
+            lastFailure_ = progress->timedOut   ? Text("no answer within 10 seconds")
+                           : progress->tooLarge ? Text("the answer exceeds 4 MB")
+                           : !status.isValid()  ? reply->errorString().toLatin1()
+                                                : "HTTP status " + Text::number(code);
             done({});
             return;
         }
+        lastFailure_.clear();
         const qsizetype nul = progress->body.indexOf('\0');
         done(nul < 0 ? progress->body : progress->body.left(nul));
     });

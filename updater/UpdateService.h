@@ -20,7 +20,11 @@ public:
     ~UpdateService() override;
 
     void GetUpdateInfo(const QString& url, Handler done);
+    // Why the last request that ended gave no answer: "Connection refused",
+    // "HTTP status 404", ...; "" after one that succeeded.
+    const Text& LastFailure() const { return lastFailure_; }
 
 private:
     QNetworkAccessManager manager_;
+    Text lastFailure_;
 };

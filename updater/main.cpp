@@ -5,11 +5,30 @@
 #include <cstdio>
 #include <memory>
 #include "updater/ConsoleUpdate.h"
+#include "updater/DisplayProbe.h"
 #include "updater/MainWindow.h"
 #include "updater/SingleInstance.h"
 
+static const char* const kUsage =
+    "Usage: ZRVUpdate [/TYPE=1|2|3] [/QUIET]\n"
+    "Lists newer versions of the Zarvel BBS family's programs than those installed; start it\n"
+    "in the BBS's main directory.\n\n"
+    "  /TYPE=1, 2, 3  latest build, unofficial and official releases, official releases only\n"
+    "                 (default: the BBS's own setting, else 3)\n"
+    "  /QUIET         show nothing unless updates are found\n"
+    "  --help         show this text\n\n"
+    "Without a display it prints the list on standard output; a check that fails says why on\n"
+    "standard error and ends with status 1. ZRVUPDATE_URL and ZRVUPDATE_FTP replace the\n"
+    "service's addresses.\n";
+
+// A display that is set but cannot be opened leaves the check in the
+// console, saying why, instead of aborting.
 static bool HasDisplay() {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    QString why;
+    if (DisplayUsable(why)) return true;
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        std::fprintf(stderr, "ZRVUpdate: %s; running in the console\n", qPrintable(why));
+    return false;
 }
 
 static int RunConsole(int argc, char** argv) {
@@ -40,4 +59,11 @@ static int RunWindow(int argc, char** argv) {
     return app.exec();
 }
 
-int main(int argc, char** argv) { return HasDisplay() ? RunWindow(argc, argv) : RunConsole(argc, argv); }
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    return HasDisplay() ? RunWindow(argc, argv) : RunConsole(argc, argv);
+}

@@ -1,6 +1,7 @@
 #include "server/bbs/EmailBaseLock.h"
 
 #include "server/bbs/EmailRecord.h"
+#include "server/store/Files.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,7 +14,7 @@
 
 EmailBaseLock::EmailBaseLock(const QString& messageDir, int waitMs) {
     const QString path = EmailDatPath(messageDir);
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kSharedFile);
     if (fd < 0) {
         error_ = path + ": " + QString::fromLocal8Bit(std::strerror(errno));
         return;

@@ -86,10 +86,11 @@ void ReplaceIndex(const QString& dir, const QString& name, const Text& content, 
     if (FileExists(path)) {
         bool ok = false;
         const Text old = ReadFileBytes(path, &ok);
-        if (!ok || !WriteFileAtomic(PathJoin(dir, "HANDLES.BAK"), old))
+        if (!ok || !WriteFileAtomic(PathJoin(dir, "HANDLES.BAK"), old, kSharedFile))
             LogError(procedure, kVersion, kModule, "Cannot keep " + TextFromPath(path) + " as HANDLES.BAK");
     }
-    if (!WriteFileAtomic(path, content)) LogError(procedure, kVersion, kModule, "Cannot write " + TextFromPath(path));
+    if (!WriteFileAtomic(path, content, kSharedFile))
+        LogError(procedure, kVersion, kModule, "Cannot write " + TextFromPath(path));
 }
 
 }   // namespace

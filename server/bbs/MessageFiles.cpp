@@ -144,7 +144,7 @@ QByteArray WriteTemporary(const QString& directory, const TextList& pieces) {
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         path = QFile::encodeName(PathJoin(directory, TemporaryName(self, ++sequence)));
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kSharedFile);
         if (fd < 0 && errno != EEXIST) break;   // a name left by an earlier run is skipped
     }
     if (fd < 0) {

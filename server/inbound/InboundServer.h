@@ -1,8 +1,8 @@
 #pragma once
 // The inbound SMTP service: the listener on setting Port (IPv4, every
 // interface), the session slot table sized by MaxConnections, the accept
-// lock, the greeting, and the once-a-second supervision of the sessions.
-// Each session's conversation is an SmtpDialogue.
+// lock, and the once-a-second supervision of the sessions. Each session is
+// an InboundSession, which owns its socket and its SmtpDialogue.
 #include "server/bbs/ServerContext.h"
 #include "server/inbound/MessageSaver.h"
 #include "server/inbound/RelayZones.h"
@@ -10,17 +10,16 @@
 #include "server/inbound/SessionSlot.h"
 #include "server/net/IPResolve.h"
 
+#include <QDate>
 #include <QObject>
 #include <QPointer>
 #include <QSslConfiguration>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <vector>
 
+class InboundSession;
 class QTcpSocket;
-class RelayTest;
-class SmtpDialogue;
 
 class InboundServer : public QObject {
     Q_OBJECT
@@ -36,10 +35,13 @@ public:
     void CloseListener();
     bool IsListening() const { return listener_.isListening(); }
     quint16 ListeningPort() const { return listener_.serverPort(); }
+    QString ListenAddress() const { return listener_.serverAddress().toString(); }
+    // Why the listener is not open: "port N: the system's reason".
+    Text ListenFailure() const { return listener_.FailureReason(quint16(ctx_.Settings().Port)); }
     // Shut-down: every session socket is closed, nothing is sent.
     void CloseAllSessions();
 
-    // At least one slot is in use (open, or closed and not yet cleared).
+    // At least one slot is in use (open, or closed by the shut-down).
     bool IsActive() const;
     // Slots in use, for ActiveConnections.
     int32_t ActiveSlots() const;
@@ -53,14 +55,16 @@ public:
     // Sessions admitted per tick of Timer1: setting "acceptrate" of the keyed
     // list, 1 unless it says otherwise (0: no limit).
     int AdmissionsPerTick() const;
-    // Timer2's share: clears closed sessions and times out silent ones.
+    // Timer2's share: times out silent sessions and those over their limit.
     // False after a fault, with its description in *fault.
     bool SupervisionTick(Text* fault = nullptr);
 
     // Procedures of the slot table.
     int16_t GetFreeSocket() const;
     void SendMessage(int16_t slot, const Text& text);
+    // Ends the slot's session; what was written still goes out.
     void sckAccept_Close(int16_t slot);
+    // Clears the slot and drops its connection at once.
     void CloseSession(int16_t slot);
 
     int16_t HighestSlot() const { return int16_t(slots_.size()) - 1; }
@@ -70,6 +74,8 @@ public:
     void SetClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
     // Longest session, whatever it sends (milliseconds).
     static constexpr int64_t kSessionLimitMs = 30 * 60 * 1000;
+    // A STARTTLS handshake not done by then ends its session.
+    static constexpr int kTlsHandshakeLimitMs = 30 * 1000;
     void SetSessionLimit(int64_t ms) { sessionLimitMs_ = ms; }
     // Longest wait for one block-list zone's answer (milliseconds).
     void SetRelayQueryLimit(int ms) {
@@ -89,8 +95,7 @@ public:
     const Text& TlsReport() const { return tlsReport_; }
 
 private:
-    struct Session;
-    class Host;
+    friend class InboundSession;   // reads the settings and services every session shares
 
     void sckListen_ConnectionRequest();
     // Refuses a pending connection at once, or queues it for admission.
@@ -104,19 +109,17 @@ private:
     qsizetype FreeSlots() const;
     void Accept(QTcpSocket* socket);
     void Refuse(QTcpSocket* socket, const Text& reply);
+    void Release(QTcpSocket* socket);
     void OpenSession(int16_t slot, QTcpSocket* socket, const Text& address);
-    void sckAccept_DataArrival(int16_t slot);
-    void Feed(int16_t slot);
-    template <typename Work>
-    void DataEvent(int16_t slot, Work work);
+    // The session's socket comes back, to close once its last bytes are out.
+    void SessionEnded(int16_t slot, QTcpSocket* socket);
     void ResizeSlots();
-    bool SessionAlive(int16_t slot, uint64_t id) const;
-    void StartRelayTest(int16_t slot, std::function<void(bool)> done);
-    void SaveMessage(int16_t slot, const ReceivedMessage& message, std::function<void(SaveResult)> done);
     void Supervise(int16_t slot);
-    bool TlsOffered(int16_t slot) const;
-    void StartTls(int16_t slot);
     int64_t Now() const { return clock_(); }
+    // The slot table: a slot's record and its session (nullptr while free).
+    SessionSlot& Record(int16_t slot) { return slots_[size_t(slot)]; }
+    const SessionSlot& Record(int16_t slot) const { return slots_[size_t(slot)]; }
+    InboundSession*& SessionIn(int16_t slot) { return sessions_[size_t(slot)]; }
 
     ServerContext& ctx_;
     MessageSaver& saver_;
@@ -125,11 +128,12 @@ private:
     RelayZones zones_;
     QSslConfiguration serverTls_;
     bool tlsActive_ = false;
-    Text tlsReport_;   // what was last said about inbound TLS
+    Text tlsReport_;         // what was last said about inbound TLS
+    QDate expiryWarnedOn_;   // a certificate that ends soon is said once a day
+    int tlsHandshakeLimitMs_ = kTlsHandshakeLimitMs;
     std::vector<SessionSlot> slots_;
-    std::vector<std::unique_ptr<Session>> sessions_;
+    std::vector<InboundSession*> sessions_;   // by slot; each a child of this server
     std::function<int64_t()> clock_;
     int relayQueryLimitMs_ = clsIPResolve::kDefaultTimeLimitMs;
     int64_t sessionLimitMs_ = kSessionLimitMs;
-    uint64_t nextSessionId_ = 1;
 };

@@ -45,6 +45,6 @@ void AddVerifiedUser(const ServerContext& ctx, int32_t userNumber, const Text& a
     }
     content += local + "," + NumText(userNumber) + "," + systemId + ",1" + CRLF;
     // The BBS reads the index at any time: it never sees a half-written file.
-    if (!WriteFileAtomic(path, content))
+    if (!WriteFileAtomic(path, content, kSharedFile))
         LogError("AddVerifiedUser", kVersion, kModule, "Cannot write " + TextFromPath(path));
 }

@@ -38,7 +38,7 @@ template <typename Step>
 void RelayTest::Guarded(Step step) {
     try {
         step();
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {   // Qt's containers and strings: std::bad_alloc
         LogError("CheckRelayTest", kVersion, "frmMain", e.what());
         Finish(false);
     }

@@ -9,6 +9,9 @@ class SessionListener : public QTcpServer {
 public:
     using QTcpServer::QTcpServer;
     void SetTlsCapable(bool capable) { tlsCapable_ = capable; }
+    // Why the last listen() on `port` failed, as the system says it:
+    // "port 25: Permission denied (...)", "port 2701: Address already in use".
+    QByteArray FailureReason(quint16 port) const;
 
 protected:
     void incomingConnection(qintptr descriptor) override;

@@ -7,7 +7,7 @@
 enum class SlotUse : uint8_t {
     Free,     // LastActivity ""
     Open,     // LastActivity = the moment of the peer's last data
-    Closed,   // LastActivity "0": the socket is closed, the next tick clears the slot
+    Closed,   // LastActivity "0": closed by the shut-down; a session that ends frees its slot at once
 };
 
 // The values of DialogueState.

@@ -57,7 +57,8 @@ Text FixInboundHeaders(const Text& head, const QDateTime& now) {
 }
 
 Text RemoveForgedTrackingHeaders(const Text& head) {
-    return RemoveHeaderFields(head, {kProcessedHeader, kAttemptsHeader, kStatusHeader});
+    return RemoveHeaderFields(head,
+                              {kProcessedHeader, kAttemptsHeader, kStatusHeader, kLastStatusHeader, kQueuedHeader});
 }
 
 Text ReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost, const QDateTime& now) {

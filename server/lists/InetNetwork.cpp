@@ -34,7 +34,6 @@ TextList RemoteFields(const Text& entry) {
 }   // namespace
 
 QString Net9Path(const BbsConfig& bbs) { return DataFile(bbs, "NET.9"); }
-QString NetTmpPath(const BbsConfig& bbs) { return DataFile(bbs, "NET.TMP"); }
 
 Text NetLineKey(const Text& line) {
     const qsizetype at = line.indexOf('=');
@@ -88,7 +87,7 @@ TextList InetSettingsLines(const InetSettings& s, const TextList& oldLines) {
 }
 
 bool SaveInetSettings(const BbsConfig& bbs, const InetSettings& s) {
-    return WriteLinesVia(Net9Path(bbs), NetTmpPath(bbs), InetSettingsLines(s, ReadLines(Net9Path(bbs))));
+    return WriteLines(Net9Path(bbs), InetSettingsLines(s, ReadLines(Net9Path(bbs))));
 }
 
 TextList RemoteEntries(const TextList& lines) {
@@ -108,7 +107,7 @@ TextList RemoteEntryLines(const TextList& oldLines, const TextList& entries) {
 }
 
 bool SaveRemoteEntries(const BbsConfig& bbs, const TextList& entries) {
-    return WriteLinesVia(Net9Path(bbs), NetTmpPath(bbs), RemoteEntryLines(ReadLines(Net9Path(bbs)), entries));
+    return WriteLines(Net9Path(bbs), RemoteEntryLines(ReadLines(Net9Path(bbs)), entries));
 }
 
 Text NewRemoteEntry(const Text& systemId) { return "- - - - - - - " + Field(systemId) + " NNXXXXXX"; }

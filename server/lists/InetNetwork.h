@@ -1,7 +1,7 @@
 #pragma once
 // The BBS's Internet network file "NET.9" as its dialogs edit it: the six
 // settings lines, the "remote=" lines of the remote systems, and the ten
-// fields of one remote entry. Saving goes through "NET.TMP", renamed into place.
+// fields of one remote entry. Saving goes through a temporary file renamed into place.
 #include "server/bbs/BbsConfig.h"
 
 #include <array>
@@ -16,7 +16,6 @@ struct InetSettings {
 };
 
 QString Net9Path(const BbsConfig& bbs);
-QString NetTmpPath(const BbsConfig& bbs);
 
 // Key of a NET.9 line: before the first "=", trimmed, lower case.
 Text NetLineKey(const Text& line);

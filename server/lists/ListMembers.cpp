@@ -211,7 +211,7 @@ void SaveEntries(const BbsConfig& bbs, const ListMember& member, const TextList&
         for (const Text& e : entries)
             if (!Trim(e).isEmpty()) lines.append(e);
         const QString path = TwitListPath(bbs);
-        WriteLinesVia(path, path + ".TMP", lines);
+        WriteLines(path, lines);
         return;
     }
     TextList kept;

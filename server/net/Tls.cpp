@@ -3,6 +3,7 @@
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
+#include "server/net/CertificateCheck.h"
 #include "server/store/KeyedList.h"
 
 namespace {
@@ -73,7 +74,8 @@ bool ClientTlsConfiguration(const QString& caFile, QSslConfiguration& out, Text&
     return true;
 }
 
-bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out, Text& error) {
+bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out, Text& error,
+                            Text* warning) {
     if (certFile.isEmpty() || keyFile.isEmpty()) {
         error = "no certificate and key files set";
         return false;
@@ -91,12 +93,13 @@ bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSs
         error = FileError(keyFile, key);
         return false;
     }
-    const QList<QSslCertificate> chain = QSslCertificate::fromData(cert.readAll(), QSsl::Pem);
-    if (chain.isEmpty()) {
-        error = certFile.toLatin1() + " holds no PEM certificate";
-        return false;
-    }
+    const QByteArray certPem = cert.readAll();
     const QByteArray keyPem = key.readAll();
+    Text soon;
+    error = JudgeServerCertificate(certPem, keyPem, certFile, keyFile, QDateTime::currentDateTimeUtc(), soon);
+    if (!error.isEmpty()) return false;
+    if (warning) *warning = soon;
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(certPem, QSsl::Pem);
     QSslKey privateKey(keyPem, QSsl::Rsa, QSsl::Pem);
     if (privateKey.isNull()) privateKey = QSslKey(keyPem, QSsl::Ec, QSsl::Pem);
     if (privateKey.isNull()) {

@@ -47,8 +47,11 @@ bool StartsEncrypted(TlsMode mode, quint16 port, quint16 tlsPort);
 // holds no certificate.
 bool ClientTlsConfiguration(const QString& caFile, QSslConfiguration& out, Text& error);
 // The server side: certificate chain and private key from PEM files. False,
-// with the reason, when either is not set or does not load.
-bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out, Text& error);
+// with the reason, when either is not set or does not load, the key is not
+// the certificate's, the certificate is not valid now or the chain is out of
+// order. `warning` receives a note on a certificate that ends soon.
+bool ServerTlsConfiguration(const QString& certFile, const QString& keyFile, QSslConfiguration& out, Text& error,
+                            Text* warning = nullptr);
 // The verification errors of a handshake as one line.
 Text TlsErrorsText(const QList<QSslError>& errors);
 // Whether this Qt has a TLS backend at all.

@@ -187,7 +187,7 @@ void OutboundClient::sckConnect_DataArrival() {
             return;
         }
         if (line) HandleReply(*line);
-    } catch (const std::exception& fault) {
+    } catch (const std::exception& fault) {   // Qt's containers and strings: std::bad_alloc
         LogError("sckConnect_DataArrival", kVersion, "frmMain", fault.what());
         sckConnect_Close();
     }
@@ -210,6 +210,7 @@ void OutboundClient::HandleReply(const Text& line) {
         Enter(S::Quit);
         return;
     }
+    if (GetReplyCode(line, 1) == 4) queue_.RecordLastStatus(line);   // tried again later
     if (const std::optional<ClientState> next = Judge(code)) Enter(*next);
 }
 
@@ -406,6 +407,7 @@ void OutboundClient::ShowAuth(const Text& message) { ctx_.Log().Report(kSocketSl
 // A fault of the connection or of the configuration: the event window and
 // the error log both say it.
 void OutboundClient::ReportFault(const Text& text) {
+    queue_.RecordLastStatus(text);
     ctx_.Log().ReportServer(text);
     LogError("SendOutbound", kVersion, "frmMain", text);
 }

@@ -81,6 +81,15 @@ bool OutboundQueue::DeleteCurrent() {
     return false;
 }
 
+// Only a note for the sysop: not worth a wait for the disk, and a file that
+// cannot be rewritten keeps its message all the same.
+void OutboundQueue::RecordLastStatus(const Text& status) {
+    if (loaded_.IsEmpty() || position_ < 0 || position_ >= Count() || !FileExists(CurrentPath())) return;
+    const Text oneLine = Trim(Text(status).replace('\r', ' ').replace('\n', ' '));
+    if (!WriteFileAtomicUnsynced(CurrentPath(), ChangeHeaderField(kLastStatusHeader, oneLine, loaded_.text, true)))
+        LogFault("Cannot rewrite " + CurrentFileName());
+}
+
 void OutboundQueue::LoadOutboundMessage(int position) {
     for (;;) {
         loaded_ = {};
@@ -132,7 +141,11 @@ bool OutboundQueue::Prepare(const QString& name, const Text& message, const Text
 
     const QDateTime now = clock_();
     Text text = FixOutboundHeaders(MessageTo7Bit(message), now);
-    if (firstTime) text = ReceivedHeader(ctx_, text, "127.0.0.1", now) + text;
+    if (firstTime) {
+        text = ReceivedHeader(ctx_, text, "127.0.0.1", now) + text;
+        const QDateTime queued = QFileInfo(CurrentPath()).lastModified();
+        text = ChangeHeaderField(kQueuedHeader, GeneralDateText(queued.isValid() ? queued : now), text, true);
+    }
     text = ChangeHeaderField(kProcessedHeader, GeneralDateText(now), text, true);
     const int32_t next = attempts < INT32_MAX ? attempts + 1 : INT32_MAX;
     text = ChangeHeaderField(kAttemptsHeader, NumText(next), text, true);
@@ -140,7 +153,7 @@ bool OutboundQueue::Prepare(const QString& name, const Text& message, const Text
 
     // Without its new stamp the message could neither be paced nor expire;
     // a queue that cannot be written is left alone until it can.
-    if (!WriteFileAtomic(CurrentPath(), text + attachment)) {
+    if (!WriteFileAtomic(CurrentPath(), text + attachment, kSharedFile)) {
         LogFault("Cannot rewrite " + fileName);
         return false;
     }

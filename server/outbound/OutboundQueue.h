@@ -41,6 +41,9 @@ public:
 
     // Deletes the current queue file after the upstream server accepted it.
     bool DeleteCurrent();
+    // Writes why the loaded message is still queued into its file
+    // (X-OSPRINE-Last-Status), for the queue listing.
+    void RecordLastStatus(const Text& status);
 
     // The time source of the retry rules (tests move it).
     void SetClock(Clock clock) { clock_ = std::move(clock); }

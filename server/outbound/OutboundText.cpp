@@ -74,7 +74,7 @@ bool IsReturnedMessage(const Text& message) {
 
 Text RemoveTrackingHeaders(const Text& message) {
     Text out = message;
-    for (const char* name : {kProcessedHeader, kAttemptsHeader, kStatusHeader})
+    for (const char* name : {kProcessedHeader, kAttemptsHeader, kStatusHeader, kLastStatusHeader, kQueuedHeader})
         out = ChangeHeaderField(name, "", out, false);
     return out;
 }

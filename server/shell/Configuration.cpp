@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 // Record 1 of a record file and the file's length; nothing past the record
@@ -23,23 +24,40 @@ void LoadError(EventLog& log, const Text& description) {
     log.ShowEvent("Error: Error While Loading OSPRINE.CFG");
     LogError("LoadCfg", kVersion, "modOSPRINE", description);
 }
+
+// A file that exists but cannot be read is named with the system's reason;
+// it is never taken for a missing one.
+bool Unreadable(const QString& file, Text* problem) {
+    const Text why = UnreadableReason(file);
+    if (why.isEmpty()) return false;
+    if (problem) *problem = "Cannot read " + TextFromPath(QFileInfo(file).absoluteFilePath()) + ": " + why;
+    return true;
+}
 }   // namespace
 
-LoadCfgResult LoadSettings(SettingsRecord& settings, BbsConfig& bbs, EventLog& log) {
+LoadCfgResult LoadSettings(SettingsRecord& settings, BbsConfig& bbs, EventLog& log, Text* problem) {
     if (!FileExists("SYSPATHS.CFG")) return LoadCfgResult::NoSysPaths;
-    // A record that cannot be read stays as it was (the reader logs the
-    // fault): a reload keeps running, a first start finds no main directory.
+    if (Unreadable("SYSPATHS.CFG", problem)) return LoadCfgResult::ReadError;
     GetSysPathsCfg(bbs.paths, QDir::current().filePath("SYSPATHS.CFG"));
     const QString mainDir = bbs.MainDir();
     if (!DirExists(mainDir)) return LoadCfgResult::InvalidMainDir;
     QDir::setCurrent(mainDir);
     log.SetMainDir(mainDir);
-    if (!FileExists(PathJoin(mainDir, "MAIN.CFG"))) return LoadCfgResult::NoMainCfg;
+    const QString mainCfg = PathJoin(mainDir, "MAIN.CFG");
+    if (!FileExists(mainCfg)) return LoadCfgResult::NoMainCfg;
+    const QString file = SettingsPath(mainDir);
+    // Nothing is taken from any of them while one cannot be read: the
+    // running settings stay as they are.
+    for (const QString& f : {mainCfg, file, KeyedListPath(mainDir)})
+        if (Unreadable(f, problem)) {
+            LoadError(log, problem ? *problem : Text("Cannot read " + TextFromPath(f)));
+            return LoadCfgResult::ReadError;
+        }
     GetMainCfg(bbs.main, mainDir);
 
-    const QString file = SettingsPath(mainDir);
     if (!FileExists(file)) {
         if (!WriteSettingsFile(mainDir, SettingsRecord{})) {
+            if (problem) *problem = "Cannot create " + TextFromPath(file);
             LoadError(log, "Cannot create OSPRINE.CFG");
             return LoadCfgResult::ReadError;
         }
@@ -48,6 +66,7 @@ LoadCfgResult LoadSettings(SettingsRecord& settings, BbsConfig& bbs, EventLog& l
     Text bytes;
     qint64 length = 0;
     if (!ReadRecord(file, kSettingsRecordSize, bytes, length)) {
+        if (problem) *problem = "Cannot read " + TextFromPath(file);
         LoadError(log, "Cannot read OSPRINE.CFG");
         return LoadCfgResult::ReadError;
     }
@@ -87,7 +106,8 @@ bool WriteVersionRecord(const QString& mainDir) {
     Text bytes = ReadFileBytes(file);   // anything past the record stays as it is
     if (bytes.size() < kVersionRecordSize) bytes.append(Text(kVersionRecordSize - bytes.size(), ' '));
     bytes.replace(kVersionFieldOffset, 15, StrPad(kVersion, 15));
-    if (WriteFileAtomic(file, bytes)) return true;
+    // The BBS family's other programs write their own fields of it.
+    if (WriteFileAtomic(file, bytes, kSharedFile)) return true;
     LogError("WriteVersionRecord", kVersion, "frmMain", "Cannot write ZRVDATA.DAT");
     return false;
 }

@@ -8,7 +8,9 @@ enum class LoadCfgResult { Ok, NoSysPaths, InvalidMainDir, NoMainCfg, ReadError 
 // Reads SYSPATHS.CFG from the current directory, changes into the BBS main
 // directory, reads MAIN.CFG and the settings file (creating, upgrading and
 // range-checking it). A fatal result leaves the records as they were read.
-LoadCfgResult LoadSettings(SettingsRecord& settings, BbsConfig& bbs, EventLog& log);
+// ReadError: a file that exists could not be read; `problem` then says
+// which and why ("Cannot read FILE: reason"), and the settings are untouched.
+LoadCfgResult LoadSettings(SettingsRecord& settings, BbsConfig& bbs, EventLog& log, Text* problem = nullptr);
 Text LoadCfgMessage(LoadCfgResult result, const BbsConfig& bbs);
 bool SaveSettings(const SettingsRecord& settings, const BbsConfig& bbs, EventLog& log);
 

@@ -108,15 +108,40 @@ void ConsoleFront::SaveDat() {
     LogError("SaveDat", kVersion, "modOSPRINE", "Cannot write OSPRINE.DAT");
 }
 
+// One line once loaded: what runs, where it listens, whether it offers TLS,
+// which installation it serves.
+void ConsoleFront::SayStarted() {
+    Print(stdout, Text("OSPRINE v") + kVersion + " listening on " + engine_.ListenAddress() + ", STARTTLS " +
+                      (engine_.StartTlsOffered() ? "offered" : "not offered") + ", BBS main directory " +
+                      TextFromPath(engine_.Bbs().MainDir()));
+}
+
+// Without its port the server is of no use: it ends with status 1 (after the
+// message box's line), so that a service manager starts it again.
+void ConsoleFront::EndWhenNotListening() {
+    connect(&engine_, &Engine::stateChanged, this, [this] {
+        if (stopping_ || engine_.Run().ServerState != ServerPhase::Online || engine_.Listening()) return;
+        stopping_ = true;
+        engine_.Shutdown();
+        QCoreApplication::exit(1);
+    });
+}
+
 int RunConsoleFront(Engine& engine, const QStringList& arguments) {
     ConsoleFront front(engine);
     front.InstallSignalHandlers();
     if (!engine.Start(arguments)) return 1;
+    if (!engine.Listening()) {
+        engine.Shutdown();
+        return 1;
+    }
+    front.EndWhenNotListening();
     // As the window does: "/RESETWINDOW" forgets the saved window position.
     if (arguments.join(' ').toUpper().contains("/RESETWINDOW") && On(engine.Settings().SaveWindowPos)) {
         engine.Settings().SaveWindowPos = 0;
         engine.SaveCfg();
     }
     front.LoadDat();
+    front.SayStarted();
     return QCoreApplication::exec();
 }

@@ -21,6 +21,10 @@ public:
     // to take over, so none is made up).
     void LoadDat();
     void SaveDat();
+    // The start-up line on standard output.
+    void SayStarted();
+    // Ends the program with status 1 whenever the listener cannot be opened.
+    void EndWhenNotListening();
 
 private:
     void OnSignal(int signal);

@@ -93,10 +93,14 @@ void Engine::Fatal(const Text& text) {
     emit fatalError(kErrorTitle, text);
 }
 
+// A file that cannot be read ends a start but never a running server, which
+// keeps the settings it runs with.
 bool Engine::LoadCfg() {
-    const LoadCfgResult result = LoadSettings(settings_, bbs_, log_);
-    if (result == LoadCfgResult::Ok || result == LoadCfgResult::ReadError) return true;
-    Fatal(LoadCfgMessage(result, bbs_));
+    loadProblem_.clear();
+    const LoadCfgResult result = LoadSettings(settings_, bbs_, log_, &loadProblem_);
+    if (result == LoadCfgResult::Ok) return true;
+    if (result == LoadCfgResult::ReadError && run_.ServerState == ServerPhase::Online) return false;
+    Fatal(result == LoadCfgResult::ReadError ? loadProblem_ : LoadCfgMessage(result, bbs_));
     return false;
 }
 
@@ -132,10 +136,16 @@ void Engine::ApplySettings() {
     }
     if (!On(settings_.SaveStats)) RemoveFile(StatsPath(bbs_.MainDir()));
     UpdateStats();
+    emit stateChanged();
 }
 
 bool Engine::Reload() {
-    if (run_.ServerState != ServerPhase::Online || !LoadCfg() || !LoadNetCfg()) return false;
+    if (run_.ServerState != ServerPhase::Online) return false;
+    if (!LoadCfg()) {
+        if (!loadProblem_.isEmpty()) log_.ReportServer("Settings not reloaded: " + loadProblem_);
+        return false;
+    }
+    if (!LoadNetCfg()) return false;
     ApplySettings();
     log_.ReportServer("Settings reloaded");
     emit stateChanged();
@@ -144,8 +154,11 @@ bool Engine::Reload() {
 
 QByteArray Engine::Control(const QByteArray& command) {
     if (command == "stats") return CounterLines(stats_).join("\n") + "\nOK\n";
+    if (command == "status") return StatusLines().join("\n") + "\nOK\n";
     if (command == "reload") {
-        if (!Reload()) return "ERROR: the settings could not be reloaded\n";
+        if (!Reload())
+            return loadProblem_.isEmpty() ? Text("ERROR: the settings could not be reloaded\n")
+                                          : "ERROR: Settings not reloaded: " + loadProblem_ + "\n";
         if (inbound_ && inbound_->ListeningPort() != quint16(settings_.Port))
             return "OK: Port " + QByteArray::number(settings_.Port) +
                    " takes effect at a reload when no session is open\n";
@@ -167,6 +180,23 @@ Text Engine::InboundTlsState() {
 }
 
 bool Engine::IsActive() const { return inbound_ && inbound_->IsActive(); }
+
+TextList Engine::StatusLines() const {
+    return {"Server: running (pid " + Text::number(QCoreApplication::applicationPid()) + ")",
+            Listening() ? "Listening: " + ListenAddress() : "Not listening: " + ListenFailure(),
+            Text("STARTTLS: ") + (StartTlsOffered() ? "offered" : "not offered")};
+}
+
+bool Engine::Listening() const { return inbound_ && inbound_->IsListening(); }
+
+Text Engine::ListenAddress() const {
+    if (!Listening()) return {};
+    return inbound_->ListenAddress().toLatin1() + " port " + Text::number(inbound_->ListeningPort());
+}
+
+Text Engine::ListenFailure() const { return inbound_ ? inbound_->ListenFailure() : Text(); }
+
+bool Engine::StartTlsOffered() const { return inbound_ && inbound_->TlsActive(); }
 
 QHash<Text, Text> Engine::ZonesOutOfService() const {
     return inbound_ ? inbound_->Zones().OutOfService() : QHash<Text, Text>();

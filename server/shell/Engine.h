@@ -35,6 +35,13 @@ public:
     void ApplySettings();
     // The menu's BBS-network reload after the network dialog.
     bool IsActive() const;
+    // The listener: whether it is open, where, and why not.
+    bool Listening() const;
+    Text ListenAddress() const;   // "0.0.0.0 port 2701"
+    Text ListenFailure() const;   // "port 25: Permission denied (...)"
+    bool StartTlsOffered() const;
+    // What "osprinectl status" prints of the running server.
+    TextList StatusLines() const;
     void UpdateStats();
     // Block-list zones out of service, with the reason of each.
     QHash<Text, Text> ZonesOutOfService() const;
@@ -90,6 +97,7 @@ private:
     EventLog log_;
     ServerContext ctx_;
     QDate lastDisplayDate_;
+    Text loadProblem_;   // why the last LoadCfg read nothing: "Cannot read FILE: reason"
 
     std::unique_ptr<Intake> intake_;
     std::unique_ptr<InboundServer> inbound_;

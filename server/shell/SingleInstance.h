@@ -1,8 +1,10 @@
 #pragma once
 // One server per BBS installation: a local socket named after the program
-// and the working directory. A second start asks the first to come to the
-// front and ends. The same socket carries the control commands of
-// osprinectl: one line in ("flush", "reload", "stats"), the answer out.
+// and the working directory, in a directory only this user can write (see
+// ControlSocket.h). A second start asks the first to come to the front and
+// ends. The same socket carries the control commands of osprinectl: one
+// line in ("flush", "reload", "stats"), the answer out. A peer of another
+// user is dropped without an answer.
 #include <QByteArray>
 #include <QLocalServer>
 #include <QObject>
@@ -12,18 +14,26 @@ class SingleInstance : public QObject {
     Q_OBJECT
 public:
     explicit SingleInstance(const QString& workingDir, QObject* parent = nullptr);
-    // True when a running copy answered (it has been asked to show itself).
-    bool ActivateRunningCopy();
-    // Starts answering later starts; false when the name cannot be taken.
-    bool Listen();
-    QString Name() const { return name_; }
+    ~SingleInstance() override;
+
+    enum class Start {
+        Alone,         // listening now
+        RunningCopy,   // a running copy answered and was asked to show itself
+        Refused,       // the name is held by another program, or the listen failed
+    };
+    // Asks a running copy to come forward, else takes the name; `why` says
+    // what went wrong when it is refused.
+    Start Claim(QString& why);
+    QString Path() const { return path_; }
+    // The process id of the running copy that Claim found.
+    qint64 RunningPid() const { return runningPid_; }
     // Answers a control command; an unknown one gets an empty answer.
     void SetCommandHandler(std::function<QByteArray(const QByteArray&)> handler) { handler_ = std::move(handler); }
 
-    // The socket's name for the installation in `workingDir`.
-    static QString NameFor(const QString& workingDir);
     // Longest command line taken; a peer that sends more is dropped.
     static constexpr qint64 kMaxCommand = 256;
+    // What a running server answers to "activate": "OK " and its directory.
+    static QByteArray ActivateAnswer(const QString& workingDir);
 
 signals:
     void activateRequested();
@@ -31,7 +41,10 @@ signals:
 private:
     void OnCommand(class QLocalSocket* peer);
 
-    QString name_;
+    QString workingDir_;
+    QString path_;
+    bool listening_ = false;
+    qint64 runningPid_ = 0;
     QLocalServer server_;
     std::function<QByteArray(const QByteArray&)> handler_;
 };

@@ -1,4 +1,5 @@
 #include "server/store/DurableFile.h"
+#include "server/store/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,10 +32,11 @@ bool WriteAllAt(int fd, const char* data, qint64 size, qint64 offset) {
 // it cannot be opened.
 int OpenForWriting(const QString& path, bool* created, qint64* length, QString* error) {
     const QByteArray name = QFile::encodeName(path);
-    int fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+    int fd = ::open(name.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     *created = false;
     if (fd < 0 && errno == ENOENT) {
-        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        // The BBS's programs write these files too (its e-mail base and spool).
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kSharedFile);
         *created = fd >= 0;
     }
     struct stat st {};

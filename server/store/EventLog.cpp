@@ -44,15 +44,15 @@ void EventLog::OsprineLog(int16_t slot, const Text& text) {
     const QByteArray& file = logFile_;
     // One open, one status and one write per call: this runs for every
     // command and reply of every session.
-    int fd = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kPrivateFile);
     struct stat status {};
     if (fd >= 0 && ::fstat(fd, &status) == 0 && maxLogSize_ > 0 && status.st_size > maxLogSize_) {
         ::close(fd);
-        const QString path = LogPath();
         const QString old = PathJoin(mainDir_, "OSPRINE.OLD");
-        if (!RemoveFile(old) || !QFile::copy(path, old) || !QFile::remove(path))
+        // A rename keeps the log's mode and never writes through a link at OSPRINE.OLD.
+        if (::rename(file.constData(), QFile::encodeName(old).constData()) != 0)
             LogError("OsprineLog", kVersion, "modOSPRINE", "Cannot rotate the event log to OSPRINE.OLD");
-        fd = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        fd = ::open(file.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kPrivateFile);
         status.st_size = fd >= 0 && ::fstat(fd, &status) == 0 ? status.st_size : 0;
     }
     if (fd < 0) {

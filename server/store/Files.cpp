@@ -6,10 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include "server/store/DurableFile.h"
 
 QString PathJoin(const QString& dir, const QString& name) {
     if (dir.isEmpty()) return name;
@@ -106,10 +108,19 @@ Text ReadFileBytes(const QString& path, bool* ok, struct stat* opened) {
         }
         filled += n;
     }
+    const int readErrno = errno;   // the reason survives the close
     ::close(fd);
+    errno = readErrno;
     bytes.truncate(filled);
     if (ok) *ok = good;
     return good ? bytes : Text();
+}
+
+Text UnreadableReason(const QString& path) {
+    bool ok = true;
+    ReadFileBytes(path, &ok);
+    if (ok || errno == ENOENT) return {};
+    return std::strerror(errno);
 }
 
 Text ReadFileText(const QString& path) {
@@ -120,24 +131,71 @@ Text ReadFileText(const QString& path) {
 }
 
 namespace {
-bool SaveFile(const QString& path, const Text& bytes, bool secret) {
-    QSaveFile f(path);
-    f.setDirectWriteFallback(false);
-    if (!f.open(QIODevice::WriteOnly)) return false;
-    if (secret && !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        f.cancelWriting();
+// The temporary beside `path` that is renamed over it: a name no one else
+// can have prepared, made by this call (O_EXCL) and never through a link.
+int CreateTemporary(const QString& path, mode_t mode, QByteArray& temp) {
+    const QFileInfo target(path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name =
+            "." + target.fileName() +
+            QStringLiteral(".%1-%2.tmp").arg(::getpid()).arg(QRandomGenerator::global()->generate64(), 0, 16);
+        temp = QFile::encodeName(PathJoin(target.path(), name));
+        const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool WriteAll(int fd, const Text& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// `secret`: the file holds passwords and is its owner's only, whatever mode it had.
+bool SaveFile(const QString& path, const Text& bytes, mode_t newMode, bool sync, bool secret = false) {
+    const QByteArray target = QFile::encodeName(path);
+    struct stat existing {};
+    const bool exists = ::lstat(target.constData(), &existing) == 0;
+    if (exists && S_ISLNK(existing.st_mode)) {
+        errno = ELOOP;   // never written through
         return false;
     }
-    if (f.write(bytes) != bytes.size()) {
-        f.cancelWriting();
+    QByteArray temp;
+    const int fd = CreateTemporary(path, newMode, temp);
+    if (fd < 0) return false;
+    // A file that exists keeps its mode (a secret one excepted); a new one has no access for others.
+    const bool keepMode = exists && !secret;
+    bool ok = (!keepMode || ::fchmod(fd, existing.st_mode & 07777) == 0) && WriteAll(fd, bytes) &&
+              (!sync || SyncFileData(fd));
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    if (!ok) {
+        const int saved = errno;
+        ::unlink(temp.constData());
+        errno = saved;
         return false;
     }
-    return f.commit();
+    return !sync || SyncDirectory(QFileInfo(path).path());
 }
 }   // namespace
 
-bool WriteFileAtomic(const QString& path, const Text& bytes) { return SaveFile(path, bytes, false); }
-bool WriteSecretFileAtomic(const QString& path, const Text& bytes) { return SaveFile(path, bytes, true); }
+bool IsSymbolicLink(const QString& path) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+bool WriteFileAtomic(const QString& path, const Text& bytes, mode_t newMode) {
+    return SaveFile(path, bytes, newMode, true);
+}
+bool WriteSecretFileAtomic(const QString& path, const Text& bytes) {
+    return SaveFile(path, bytes, kPrivateFile, true, true);
+}
 
 bool CreateExclusive(const QString& path) {
     const int fd =
@@ -148,14 +206,7 @@ bool CreateExclusive(const QString& path) {
 }
 
 bool WriteFileAtomicUnsynced(const QString& path, const Text& bytes) {
-    const QString temp = path + QStringLiteral(".%1.tmp").arg(::getpid());
-    QFile f(temp);
-    bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-    f.close();
-    ok = ok && f.error() == QFileDevice::NoError &&
-         ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) == 0;
-    if (!ok) QFile::remove(temp);
-    return ok;
+    return SaveFile(path, bytes, kPrivateFile, false);
 }
 
 bool WriteFileText(const QString& path, const Text& text, bool keepExisting) {
@@ -164,11 +215,11 @@ bool WriteFileText(const QString& path, const Text& text, bool keepExisting) {
 }
 
 bool AppendFile(const QString& path, const Text& bytes) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
-    const bool ok = f.write(bytes) == bytes.size();
-    f.close();
-    return ok && f.error() == QFileDevice::NoError;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                          kPrivateFile);
+    if (fd < 0) return false;
+    const bool ok = WriteAll(fd, bytes);
+    return ::close(fd) == 0 && ok;
 }
 
 bool RemoveFile(const QString& path) { return !QFileInfo::exists(path) || QFile::remove(path); }

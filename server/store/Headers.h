@@ -16,6 +16,12 @@ Text GetPath(const Text& address);
 inline constexpr const char* kProcessedHeader = "X-OSPRINE-Processed";
 inline constexpr const char* kAttemptsHeader = "X-OSPRINE-Attempts";
 inline constexpr const char* kStatusHeader = "X-OSPRINE-Status";
+// The upstream's last reply or the client's reason why the message is still
+// queued, for the sysop's queue listing.
+inline constexpr const char* kLastStatusHeader = "X-OSPRINE-Last-Status";
+// When the message entered the queue (its file's time at the first
+// preparation, which rewrites the file).
+inline constexpr const char* kQueuedHeader = "X-OSPRINE-Queued";
 
 // The header block without the named fields (letter case ignored), their
 // continuation lines included.

@@ -33,7 +33,7 @@ zarvinetmaillist::zarvinetmaillist(const QString& spoolDir, QWidget* parent) : Q
     setObjectName("zarvinetmaillist");
     setWindowTitle("ZARV - Mailing List Editor");
     const QString file = ListservPath(spoolDir);
-    if (!FileExists(file)) WriteLinesVia(file, file + ".TMP", {});
+    if (!FileExists(file)) WriteLines(file, {});
 
     ListDescription description;
     description.caption = [](int) { return QString("Mailing List Entries"); };
@@ -41,7 +41,7 @@ zarvinetmaillist::zarvinetmaillist(const QString& spoolDir, QWidget* parent) : Q
     description.limit = kMaxMailingLists;
     description.line = [](const Text& line) { return line; };
     description.load = [file] { return NonBlank(ReadLines(file)); };
-    description.save = [file](const TextList& lines) { WriteLinesVia(file, file + ".TMP", NonBlank(lines)); };
+    description.save = [file](const TextList& lines) { WriteLines(file, NonBlank(lines)); };
     description.edit = [file](QWidget* parent, int index) {
         zarvinetmaillistlist list(file, index, parent);
         list.exec();
@@ -120,7 +120,7 @@ void zarvinetmaillistlist::cmdSave_Click() {
     list.subscribers = subscribers_;
     if (index_ >= 1 && index_ <= lines_.size()) {
         lines_[index_ - 1] = FormatMailingList(list);
-        WriteLinesVia(file_, file_ + ".TMP", lines_);
+        WriteLines(file_, lines_);
     }
     accept();
 }

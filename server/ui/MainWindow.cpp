@@ -282,7 +282,11 @@ void frmMain::ShowStartupInfo() {
 
 void frmMain::ShowEvent(const Text& line) {
     if (debugLength_ > kEventWindowLimit) mnuDebugClear_Click();
+    // A long line must not scroll the window to its end: the times are at the left.
+    QScrollBar* across = txtDebug_->horizontalScrollBar();
+    const bool atLeft = across->value() == across->minimum();
     txtDebug_->appendPlainText(Q(line));
+    if (atLeft) across->setValue(across->minimum());
     debugLength_ += line.size() + 2;   // the line and its CR LF
     txtDebug_->verticalScrollBar()->setValue(txtDebug_->verticalScrollBar()->maximum());
 }

@@ -3,6 +3,7 @@
 #include "server/net/Tls.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
+#include "server/store/KeyedSettings.h"
 #include "server/store/SettingsFields.h"
 #include "server/store/Version.h"
 #include "server/ui/KeyFilter.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedLayout>
 #include <QTabBar>
 #include <QTimer>
@@ -57,10 +59,17 @@ frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(pare
     tbsOptions_->addTab("SMTP &Server");
     tbsOptions_->addTab("SMTP &Client");
     tbsOptions_->addTab("&Miscellaneous");
+    tbsOptions_->addTab("&Keyed Settings");
 
-    auto* pageArea = new QWidget(this);
+    // The pages scroll when the screen is too small for them (768 pixels
+    // at 120 dpi).
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("scrOptions");
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* pageArea = new QWidget;
     pages_ = new QStackedLayout(pageArea);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         auto* page = new QWidget(pageArea);
         page->setObjectName(QString("picOptions%1").arg(i));
         pages_->addWidget(page);
@@ -68,6 +77,8 @@ frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(pare
     BuildServerPage(pages_->widget(0));
     BuildClientPage(pages_->widget(1));
     BuildMiscPage(pages_->widget(2));
+    BuildKeyedPage(pages_->widget(3));
+    scroll->setWidget(pageArea);
 
     auto* buttons = new QDialogButtonBox(this);
     auto* ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
@@ -78,7 +89,7 @@ frmServerConfig::frmServerConfig(UiContext& ctx, QWidget* parent) : QDialog(pare
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tbsOptions_);
-    layout->addWidget(pageArea);
+    layout->addWidget(scroll);
     layout->addWidget(buttons);
 
     connect(tbsOptions_, &QTabBar::currentChanged, this, &frmServerConfig::tbsOptions_Click);
@@ -132,6 +143,11 @@ QComboBox* frmServerConfig::AddTlsMode(QGridLayout* grid, const char* key, const
 
 QLineEdit* frmServerConfig::AddFile(QGridLayout* grid, const char* key, const char* caption, const char* tip) {
     QLineEdit* edit = AddText(grid, key, caption, tip, false);
+    // A long path shows its end, the file's name; the tool tip holds all of it.
+    connect(edit, &QLineEdit::textChanged, edit, [edit, tip](const QString& path) {
+        edit->setToolTip(path.isEmpty() ? QString::fromLatin1(tip) : path);
+        if (!edit->hasFocus()) edit->setCursorPosition(int(path.size()));
+    });
     auto* browse = new QPushButton("...");
     browse->setObjectName(QString("cmdBrowse") + key);
     browse->setToolTip("Choose the file.");
@@ -280,6 +296,19 @@ void frmServerConfig::BuildMiscPage(QWidget* page) {
     layout->addStretch();
 }
 
+// Every keyed setting without a control of its own on the other pages: a
+// row added to the table shows here without more.
+void frmServerConfig::BuildKeyedPage(QWidget* page) {
+    auto* grid = new QGridLayout;
+    for (const KeyedSetting& k : KeyedSettings()) {
+        if (findChild<QWidget*>(k.key)) continue;
+        AddText(grid, k.key, k.key, k.description, false)->setPlaceholderText(Q(k.shownWhenAbsent));
+    }
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(Frame("Settings Kept in OSPRDATA.DAT", "fraKeyed", grid));
+    layout->addStretch();
+}
+
 QLineEdit* frmServerConfig::Edit(const char* name) const { return findChild<QLineEdit*>(name); }
 QCheckBox* frmServerConfig::Check(const char* name) const { return findChild<QCheckBox*>(name); }
 QComboBox* frmServerConfig::Choice(const char* name) const { return findChild<QComboBox*>(name); }
@@ -306,6 +335,32 @@ void frmServerConfig::SaveTlsKeys() {
     }
 }
 
+void frmServerConfig::LoadKeyedSettings() {
+    for (const KeyedSetting& k : KeyedSettings()) {
+        auto* edit = findChild<QLineEdit*>(QString::fromLatin1(k.key));
+        if (edit && findChild<QWidget*>("fraKeyed")->isAncestorOf(edit))
+            edit->setText(Q(KeyedSettingValue(k, ctx_.KeyedList())));
+    }
+}
+
+bool frmServerConfig::SaveKeyedSettings() {
+    QList<std::pair<const KeyedSetting*, Text>> changed;
+    for (const KeyedSetting& k : KeyedSettings()) {
+        auto* edit = findChild<QLineEdit*>(QString::fromLatin1(k.key));
+        if (!edit || !findChild<QWidget*>("fraKeyed")->isAncestorOf(edit)) continue;
+        Text value = T(edit->text()), why;
+        if (Trim(value).isEmpty()) value = k.shownWhenAbsent;
+        if (!k.accept(value, why)) {
+            QMessageBox::warning(this, "OSPRINE - Configuration", Q(Text(k.key) + ": " + why));
+            edit->setFocus();
+            return false;
+        }
+        if (value != KeyedSettingValue(k, ctx_.KeyedList())) changed.append({&k, value});
+    }
+    for (const auto& [k, value] : changed) PutData(k->key, value, ctx_.KeyedList());
+    return true;
+}
+
 // A text field and its label are enabled and disabled together.
 void frmServerConfig::SetField(const char* name, bool enabled) {
     if (QLineEdit* edit = Edit(name))
@@ -327,6 +382,7 @@ void frmServerConfig::Form_Load() {
             }
         }
         LoadTlsKeys();
+        LoadKeyedSettings();
         if (ctx_.IsActive && ctx_.IsActive()) {
             SetField("Port", false);
             SetField("MaxConnections", false);
@@ -335,7 +391,7 @@ void frmServerConfig::Form_Load() {
         Pop3Before_Click();
         SmtpClient_Click();
         AllowFreq_Click();
-    } catch (const std::exception& e) {
+    } catch (const std::exception& e) {   // Qt's containers and strings: std::bad_alloc
         loadFailed_ = true;
         QMessageBox::critical(this, "OSPRINE - Error", "An error occurred; closing configuration.");
         LogError("Form_Load", kVersion, "frmServerConfig", e.what());
@@ -377,7 +433,9 @@ void frmServerConfig::SmtpClient_Click() {
 void frmServerConfig::AllowFreq_Click() { SetField("MaxFreqSize", Check("AllowFreq")->isChecked()); }
 
 void frmServerConfig::cmdOK_Click() {
-    // The controls never refuse: numbers are read leniently, texts cut.
+    // The record's controls never refuse: numbers are read leniently, texts
+    // cut. The keyed settings are checked as osprinectl checks them.
+    if (!SaveKeyedSettings()) return;
     SettingsRecord& r = ctx_.settings;
     for (const SettingsField& f : SettingsFields()) {
         if (f.kind == SettingsField::Kind::Flag) {

@@ -30,6 +30,7 @@ private:
     void BuildServerPage(QWidget* page);
     void BuildClientPage(QWidget* page);
     void BuildMiscPage(QWidget* page);
+    void BuildKeyedPage(QWidget* page);
     QLineEdit* AddText(class QGridLayout* grid, const char* name, const char* caption, const char* tip, bool digits);
     QCheckBox* AddCheck(class QLayout* layout, const char* name, const char* caption, const char* tip);
     // The TLS settings of the keyed list: a mode choice, a file with a browse button.
@@ -37,6 +38,9 @@ private:
     QLineEdit* AddFile(class QGridLayout* grid, const char* key, const char* caption, const char* tip);
     void LoadTlsKeys();
     void SaveTlsKeys();
+    void LoadKeyedSettings();
+    // False, with a message naming the setting, when a typed value is refused.
+    bool SaveKeyedSettings();
 
     void Form_Load();
     void tbsOptions_Click(int index);

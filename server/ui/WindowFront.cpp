@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <csignal>
 
 namespace {
@@ -19,6 +20,16 @@ void ShowBox(QWidget* parent, const QByteArray& title, const QByteArray& text) {
     auto* box = new QMessageBox(icon, Q(title), Q(text), QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+}
+
+// A listener that could not be opened is said in the status area until a
+// new port opens (the settings dialog's, or a reload's).
+void ShowListenState(QMainWindow& window, const Engine& engine) {
+    if (engine.Listening()) {
+        if (auto* bar = window.findChild<QStatusBar*>()) bar->clearMessage();
+        return;
+    }
+    window.statusBar()->showMessage(Q("Not listening: " + engine.ListenFailure()));
 }
 
 }   // namespace
@@ -60,6 +71,10 @@ int RunWindowFront(QApplication& app, Engine& engine, const QStringList& argumen
 
     if (!engine.Start(arguments)) return 1;
     started = true;
+    QObject::connect(&engine, &Engine::stateChanged, &window, [&window, &engine] {
+        if (engine.Run().ServerState == ServerPhase::Online) ShowListenState(window, engine);
+    });
+    ShowListenState(window, engine);
     window.LoadDat();
     window.PlaceWindow(arguments);
     window.ShowStartupInfo();

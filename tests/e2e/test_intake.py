@@ -269,5 +269,43 @@ class RecipientRewriteTest(IntakeTestCase):
         self.assertIn("  Numeric recipient changed to: darkstar@bbs.example\r\n", log)
 
 
+class ShortSessionsTest(IntakeTestCase):
+    """Most mail arrives one message per connection. With admissions not
+    limited per second, a slot is free again as soon as its session ends, so
+    a burst of short sessions never finds the table full of finished ones."""
+
+    def setUp(self):
+        self.root, self.port = make_bbs()
+        self.spool_tmp = os.path.join(self.root, "SPOOL", "TMP")
+        self.hold_tosser()
+        write_handle_index(self.root)
+        set_settings(self.root, MaxConnections=20)
+        put_list(self.root, "acceptrate", "0")
+        put_list(self.root, "maxperip", "0")
+        put_list(self.root, "relaydb", "")
+        # Every event is written to the console: a file, never a full pipe.
+        self.events = os.path.join(self.root, "events.txt")
+        with open(self.events, "wb") as out:
+            self.server = Server(self.root, stdout=out)
+        if not (self.server.wait_listening() and wait_for(lambda: listening(self.port))):
+            self.fail("the server did not start: %r" % (self.server.stop(),))
+
+    def test_300_sessions_of_one_message_four_at_a_time(self):
+        sent = subprocess.run(["/usr/sbin/smtp-source", "-s", "4", "-m", "300", "-l", "1024",
+                               "-f", "alice@remote.example", "-t", "darkstar@bbs.example",
+                               "127.0.0.1:%d" % self.port], capture_output=True, timeout=600)
+        self.assertEqual((sent.returncode, sent.stderr), (0, b""))
+        self.assertEqual(len(self.hand_offs()), 300)
+        self.assertTrue(wait_for(lambda: self.server.log().count("  Connection Terminated\r\n") >= 300))
+        log = self.server.log()
+        self.assertEqual(log.count("  Connection Initiated By: 127.0.0.1\r\n"), 300)
+        self.assertEqual(log.count("  <-- 250 Received data ("), 300)
+        self.assertEqual(log.count("  Connection Terminated\r\n"), 300)
+        self.server.stop()
+        events = read(self.events).decode("latin-1")
+        self.assertNotIn("Connection Refused", events)
+        self.assertEqual(len(re.findall(r" : Socket \d+ Closed\r?\n", events)), 300)
+
+
 if __name__ == "__main__":
     unittest.main()

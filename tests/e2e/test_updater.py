@@ -4,6 +4,7 @@ import datetime
 import http.server
 import os
 import re
+import socket
 import subprocess
 import tempfile
 import threading
@@ -125,15 +126,50 @@ class UpdaterTest(unittest.TestCase):
         self.service.answers[LIST % "build"] = (200, b"1,osprine,h,n,60800,b.zip,1000000,m,OSPRINE,Build", 0)
         self.assertEqual(self.run_updater().splitlines()[0], b"OSPRINE\t.60800\tBuild\tb.zip\t976.56KB\tm")
 
-    def test_failing_service_gives_the_error_notice_and_a_log_line(self):
+    def failed_check(self, url=None):
+        proc = self.start(url=url)
+        out, err = proc.communicate(timeout=60)
+        self.assertEqual(proc.returncode, 1, err)
+        self.assertEqual(out, b"An error occurred.\nZRV Updater could not retrieve update information.\n")
+        return err.decode()
+
+    def test_failing_service_gives_the_error_notice_the_reason_and_a_log_line(self):
         self.service.answers[LIST % "official"] = (500, b"1,osprine,h,n,60800,b.zip,1,m,OSPRINE,x", 0)
-        error = b"An error occurred.\nZRV Updater could not retrieve update information.\n"
-        self.assertEqual(self.run_updater(), error)
-        self.assertEqual(self.run_updater(url=" "), error)
+        self.assertEqual(self.failed_check(), "ZRVUpdate: the update check failed: HTTP status 500\n")
+        with socket.socket() as closed:   # a port nothing listens on
+            closed.bind(("127.0.0.1", 0))
+            down = "http://127.0.0.1:%d" % closed.getsockname()[1]
+        self.assertEqual(self.failed_check(url=down), "ZRVUpdate: the update check failed: Connection refused\n")
+        self.service.answers[LIST % "official"] = (200, b"garbage;more garbage", 0)
+        self.assertEqual(self.failed_check(),
+                         "ZRVUpdate: the update check failed: malformed answer (2 invalid entries)\n")
+        os.remove(os.path.join(self.bbs, "ZRVERROR.LOG"))
+        self.assertEqual(self.failed_check(url=" "), "ZRVUpdate: the update check failed: No valid URL specified\n")
         log = read_file(os.path.join(self.bbs, "ZRVERROR.LOG"))
         self.assertRegex(log, re.compile(
             rb"\A(Mon|Tue|Wed|Thu|Fri|Sat|Sun) \d{4}-\d\d-\d\d \d\d:\d\d:\d\d "
             rb"ZRVUpdate v1\.5\.060711  modZRVUpdate GetUpdateInfo - No valid URL specified\r\n\Z"))
+
+    def test_a_linux_installation_knows_its_server_from_the_version_record(self):
+        # No NAME.EXE here: osprine lives in /usr/bin and wrote its version at its start.
+        os.remove(os.path.join(self.bbs, "OSPRINE.EXE"))
+        self.service.answers[LIST % "official"] = (200, b"1,osprine,h,n,60712,o.zip,1,m,OSPRINE,New;"
+                                                        b"1,zrchat,h,n,70000,c.zip,5,ff,ZRCHAT,Not installed", 0)
+        self.assertEqual(self.run_updater().splitlines()[0], b"OSPRINE\t.60712\tNew\to.zip\t1 bytes\tm")
+
+    def test_help_and_a_display_that_is_gone(self):
+        usage = subprocess.run([UPDATER, "--help"], cwd=self.bbs, capture_output=True, timeout=30)
+        self.assertEqual(usage.returncode, 0)
+        self.assertTrue(usage.stdout.startswith(b"Usage: ZRVUpdate [/TYPE=1|2|3] [/QUIET]\n"))
+        self.assertEqual(self.service.requests, [])
+        display = next(n for n in range(99, 200) if not os.path.exists("/tmp/.X11-unix/X%d" % n))
+        env = {k: v for k, v in os.environ.items() if k not in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY")}
+        env.update(DISPLAY=":%d" % display, ZRVUPDATE_URL=self.service.base)
+        self.service.answers[LIST % "official"] = (200, b"1,osprine,h,n,60711,o.zip,1,m,OSPRINE,Same", 0)
+        stale = subprocess.run([UPDATER], cwd=self.bbs, env=env, capture_output=True, timeout=60)
+        self.assertEqual((stale.returncode, stale.stderr),
+                         (0, b"ZRVUpdate: cannot open display :%d; running in the console\n" % display))
+        self.assertEqual(stale.stdout, b"No available updates.\nYou are running the most current versions available.\n")
 
     def test_outside_a_bbs_directory_ends_silently(self):
         os.remove(os.path.join(self.bbs, "SYSPATHS.CFG"))

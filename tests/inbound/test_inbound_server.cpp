@@ -36,9 +36,8 @@ TEST_F(InboundServerTest, AWholeSessionFromGreetingToQuit) {
     EXPECT_EQ(install.stats.TotalConnections, 1);
     EXPECT_EQ(install.stats.TotalIncoming, 1);
 
-    EXPECT_EQ(server->Slot(1).use, SlotUse::Closed);
-    EXPECT_EQ(server->ActiveSlots(), 1);
-    Timer2();
+    // The slot is free as soon as the session has ended, without a tick.
+    EXPECT_EQ(server->Slot(1).use, SlotUse::Free);
     EXPECT_FALSE(server->IsActive());
 
     const TextList log = install.LogTexts(1);
@@ -194,8 +193,6 @@ TEST_F(InboundServerTest, ASilentSessionIsTimedOutAfterItsIdleTime) {
     Timer2();
     EXPECT_EQ(client->ReadLine(), Text("221 Timeout."));
     EXPECT_TRUE(client->WaitClosed());
-    EXPECT_EQ(server->Slot(1).use, SlotUse::Closed);
-    Timer2();
     EXPECT_EQ(server->Slot(1).use, SlotUse::Free);
     const TextList log = install.LogTexts(1);
     EXPECT_EQ(log.mid(log.size() - 2), (TextList{"221 Timeout.", "Connection Terminated"}));
@@ -259,14 +256,38 @@ TEST_F(InboundServerTest, TricklersTimeOutAndNoSessionOutlastsItsLimit) {
     EXPECT_TRUE(talker->WaitClosed());
 }
 
-TEST_F(InboundServerTest, APeerThatLeavesFreesItsSlotOnTheNextTick) {
-    StartServer();
-    auto client = Greeted();
-    client->Close();
-    ASSERT_TRUE(RunEventsUntil([&] { return server->Slot(1).use == SlotUse::Closed; }));
-    Timer2();
-    EXPECT_FALSE(server->IsActive());
+// A slot whose session ended (QUIT answered, the peer gone) is taken by the
+// next connection at once, before any tick, and its closing lines come
+// before the next session's first.
+TEST_F(InboundServerTest, ASlotThatEndedIsTakenByTheNextConnectionBeforeTheNextTick) {
+    install.List("acceptrate", "0");
+    StartServer(1);
+    auto a = Greeted();
+    EXPECT_EQ(a->Ask("QUIT"), Text("221 Have a nice day!"));
+    TestClient b;
+    ASSERT_TRUE(b.Connect(Port()));
+    EXPECT_TRUE(b.ReadLine()->startsWith("220-"));
+    b.Close();
+    ASSERT_TRUE(RunEventsUntil([&] { return server->Slot(1).use == SlotUse::Free; }));
     EXPECT_EQ(server->GetFreeSocket(), 1);
+    TestClient c;
+    ASSERT_TRUE(c.Connect(Port()));
+    EXPECT_TRUE(c.ReadLine()->startsWith("220-"));
+    EXPECT_TRUE(a->WaitClosed());
+
+    TextList connections, sockets;
+    for (const Text& line : install.LogTexts(1))
+        if (line.startsWith("Connection ")) connections.append(line);
+    EXPECT_EQ(connections, (TextList{"Connection Initiated By: 127.0.0.1", "Connection Terminated",
+                                     "Connection Initiated By: 127.0.0.1", "Connection Terminated",
+                                     "Connection Initiated By: 127.0.0.1"}));
+    for (const Text& line : install.WindowTexts())
+        if (line.startsWith("Socket ")) sockets.append(line);
+    EXPECT_EQ(sockets,
+              (TextList{"Socket 1 Started By IP 127.0.0.1", "Socket 1 Closed", "Socket 1 Started By IP 127.0.0.1",
+                        "Socket 1 Closed", "Socket 1 Started By IP 127.0.0.1"}));
+    EXPECT_EQ(install.stats.TotalConnections, 3);
+    for (const Text& line : install.WindowTexts()) EXPECT_FALSE(line.contains("Refused")) << line.constData();
 }
 
 TEST_F(InboundServerTest, OtherSessionsAreServedWhileOneWaitsForTheIntake) {
@@ -303,8 +324,7 @@ TEST_F(InboundServerTest, AnIntakeAnswerForASessionThatEndedGoesNowhere) {
     a->Send("text\r\n.\r\n");
     ASSERT_TRUE(RunEventsUntil([&] { return saver.pending.size() == 1; }));
     a->Close();
-    ASSERT_TRUE(RunEventsUntil([&] { return server->Slot(1).use == SlotUse::Closed; }));
-    Timer2();
+    ASSERT_TRUE(RunEventsUntil([&] { return server->Slot(1).use == SlotUse::Free; }));
     auto b = Greeted();   // a new session in the same slot
     saver.pending.takeFirst()(SaveResult::Saved);
     EXPECT_EQ(b->ReadFor(200), "");
@@ -424,8 +444,7 @@ TEST_F(InboundServerTest, ReopeningResizesTheTableOnlyWhenNoSessionIsOpen) {
     EXPECT_EQ(server->HighestSlot(), 3);
     EXPECT_EQ(a->Ask("NOOP"), Text("250 OK."));
     a->Close();
-    ASSERT_TRUE(RunEventsUntil([&] { return server->Slot(1).use == SlotUse::Closed; }));
-    Timer2();
+    ASSERT_TRUE(RunEventsUntil([&] { return server->Slot(1).use == SlotUse::Free; }));
     server->OpenListenPort();
     EXPECT_EQ(server->HighestSlot(), 5);
 }

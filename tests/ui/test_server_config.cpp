@@ -2,10 +2,13 @@
 // what OK writes to "OSPRINE.CFG".
 #include "UiTestSupport.h"
 #include "server/store/KeyedList.h"
+#include "server/store/KeyedSettings.h"
 #include "server/store/Text.h"
+#include "server/ui/Latin1.h"
 #include "server/ui/ServerConfigDialog.h"
 
 #include <gtest/gtest.h>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -13,81 +16,84 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 #include <stdexcept>
 
-namespace {
+    namespace {
 
-QLineEdit* Edit(QWidget& d, const char* name) { return d.findChild<QLineEdit*>(name); }
-QCheckBox* Check(QWidget& d, const char* name) { return d.findChild<QCheckBox*>(name); }
-QLabel* Label(QWidget& d, const char* name) { return d.findChild<QLabel*>(QString("lbl") + name); }
-void ClickOk(QWidget& d) { d.findChild<QPushButton*>("cmdOK")->click(); }
+    QLineEdit* Edit(QWidget & d, const char* name) { return d.findChild<QLineEdit*>(name); }
+    QCheckBox* Check(QWidget & d, const char* name) { return d.findChild<QCheckBox*>(name); }
+    QLabel* Label(QWidget & d, const char* name) { return d.findChild<QLabel*>(QString("lbl") + name); }
+    void ClickOk(QWidget & d) { d.findChild<QPushButton*>("cmdOK")->click(); }
 
-struct Caption {
-    const char* name;
-    const char* caption;
-    const char* tip;
-};
+    struct Caption {
+        const char* name;
+        const char* caption;
+        const char* tip;
+    };
 
-const Caption kTextCaptions[] = {
-    {"Port", "SMTP Listening Port:", "The port that OSPRN will listen for incoming SMTP connections."},
-    {"MaxConnections", "Max. SMTP Connections:", "The maximum  number of simultaneous SMTP connections."},
-    {"MaxLogSize", "Maximum Log Size:", "The maximum size of the log file before it is rotated (in bytes)."},
-    {"MaxMailSize",
-     "Maximum Message Size:", "The maximum size of incoming messages, including attachments (in bytes), max 10MB. "},
-    {"ClientHost", "SMTP Server Hostname:", "The hostname or IP address of your ISP's SMTP server."},
-    {"ClientPort", "SMTP Server Port:", "The port number your ISP's SMTP server uses."},
-    {"AuthUsername", "Username:", "The username to use when authenticating the connection."},
-    {"AuthPassword", "Password:", "The password to use when authenticating the connection."},
-    {"Pop3Host", "POP3 Server:", "The hostname or IP address of your ISP's POP3 server."},
-    {"Pop3Port", "POP3 Port:", "The port that your ISP's POP3 server uses."},
-    {"Pop3Username", "Username:", "The username to use when connecting to your ISP POP3 server."},
-    {"Pop3Password", "Password:", "The password to use when connecting to your ISP POP3 server."},
-    {"AutorespondUser", "Autoresponder User No.:", "Enter the user number of the autoresponder account."},
-    {"MaxFreqSize", "Max. FREQ Filesize:", "The maximum size of a file that can be requested (in bytes), max 10MB."},
-};
+    const Caption kTextCaptions[] = {
+        {"Port", "SMTP Listening Port:", "The port that OSPRN will listen for incoming SMTP connections."},
+        {"MaxConnections", "Max. SMTP Connections:", "The maximum  number of simultaneous SMTP connections."},
+        {"MaxLogSize", "Maximum Log Size:", "The maximum size of the log file before it is rotated (in bytes)."},
+        {"MaxMailSize", "Maximum Message Size:",
+         "The maximum size of incoming messages, including attachments (in bytes), max 10MB. "},
+        {"ClientHost", "SMTP Server Hostname:", "The hostname or IP address of your ISP's SMTP server."},
+        {"ClientPort", "SMTP Server Port:", "The port number your ISP's SMTP server uses."},
+        {"AuthUsername", "Username:", "The username to use when authenticating the connection."},
+        {"AuthPassword", "Password:", "The password to use when authenticating the connection."},
+        {"Pop3Host", "POP3 Server:", "The hostname or IP address of your ISP's POP3 server."},
+        {"Pop3Port", "POP3 Port:", "The port that your ISP's POP3 server uses."},
+        {"Pop3Username", "Username:", "The username to use when connecting to your ISP POP3 server."},
+        {"Pop3Password", "Password:", "The password to use when connecting to your ISP POP3 server."},
+        {"AutorespondUser", "Autoresponder User No.:", "Enter the user number of the autoresponder account."},
+        {"MaxFreqSize",
+         "Max. FREQ Filesize:", "The maximum size of a file that can be requested (in bytes), max 10MB."},
+    };
 
-const Caption kCheckCaptions[] = {
-    {"VerifyUser", "Perform User Verification",
-     "If enabled, OSPRINE will check to see if the mail recipient is a valid user or alias."},
-    {"AutoVerify", "Automatically Add Users to HANDLES.UIP",
-     "If enabled, OSPRINE will automatically add valid BBS users to HANDLES.UIP if they are missing. Any entries with the "
-     "same user number will be removed."},
-    {"EmailUserNumber", "Allow Mail to User Numbers",
-     "If enabled then incoming mail addressed to a user number will be allowed."},
-    {"CheckFlags", "Recipient Must Have Internet Flag",
-     "If enabled, the recipient must have the flag set for the Internet in NETWORKS.LST."},
-    {"AllowVrfy", "Allow VRFY Query", "If enabled, user queries with the VRFY command are allowed."},
-    {"AllowExpn", "Allow EXPN Query", "If enabled, mailing list queries using the EXPN command are allowed."},
-    {"AllowCarbonCopy", "Process Cc: and Bcc: Headers",
-     "If enabled, then OSPRINE will attempt to deliver the message to all addresses. This should typically be disabled."},
-    {"SpamAssassin", "Enable SpamAssassin",
-     "If enabled, OSPRINE will execute SpamAssassin for spam checking. SpamAssassin must be installed properly for this to work."},
-    {"SmtpClient", "Enable SMTP Client", "Enable if you want OSPRINE to process outgoing mail."},
-    {"ClientAuth", "Enable SMTP Authentication", "If your ISP SMTP server requires authentication, enable this."},
-    {"Pop3Before", "Enable POP3 Before SMTP",
-     "If your ISP SMTP server requires a POP3 connection before the SMTP connection, enable this."},
-    {"DailyMaint", "Perform Daily Maintenance",
-     "If enabled, OSPRINE will rebuild and clean up the HANDLES.UIP each night. THIS WILL DESTROY ANY CUSTOM ENTRIES YOU MAY HAVE."},
-    {"AllowFreq", "Enable File Requests (FREQ)", "If you want to allow FREQing, enable this."},
-    {"CloseToTaskbar", "Close to Taskbar",
-     "If enabled, OSPRINE will minimize itself instead of exiting when told to close using the X button."},
-    {"SaveStats", "Maintain Statistical Information",
-     "Enable this option if you want OSPRINE to remember the statistics between sessions."},
-    {"SaveWindowPos", "Save Window Position on Exit",
-     "If enabled, OSPRINE will remember the window position when closed."},
-    {"ShowEventWindow", "Show Event Windows",
-     "Enable if you would like the event windows to be visible when executed."},
-    {"MinToTray", "Minimize to System Tray", "Enable if you would like OSPRN to minimize to the system tray."},
-};
+    const Caption kCheckCaptions[] = {
+        {"VerifyUser", "Perform User Verification",
+         "If enabled, OSPRINE will check to see if the mail recipient is a valid user or alias."},
+        {"AutoVerify", "Automatically Add Users to HANDLES.UIP",
+         "If enabled, OSPRINE will automatically add valid BBS users to HANDLES.UIP if they are missing. Any entries with the "
+         "same user number will be removed."},
+        {"EmailUserNumber", "Allow Mail to User Numbers",
+         "If enabled then incoming mail addressed to a user number will be allowed."},
+        {"CheckFlags", "Recipient Must Have Internet Flag",
+         "If enabled, the recipient must have the flag set for the Internet in NETWORKS.LST."},
+        {"AllowVrfy", "Allow VRFY Query", "If enabled, user queries with the VRFY command are allowed."},
+        {"AllowExpn", "Allow EXPN Query", "If enabled, mailing list queries using the EXPN command are allowed."},
+        {"AllowCarbonCopy", "Process Cc: and Bcc: Headers",
+         "If enabled, then OSPRINE will attempt to deliver the message to all addresses. This should typically be disabled."},
+        {"SpamAssassin", "Enable SpamAssassin",
+         "If enabled, OSPRINE will execute SpamAssassin for spam checking. SpamAssassin must be installed properly for this to work."},
+        {"SmtpClient", "Enable SMTP Client", "Enable if you want OSPRINE to process outgoing mail."},
+        {"ClientAuth", "Enable SMTP Authentication", "If your ISP SMTP server requires authentication, enable this."},
+        {"Pop3Before", "Enable POP3 Before SMTP",
+         "If your ISP SMTP server requires a POP3 connection before the SMTP connection, enable this."},
+        {"DailyMaint", "Perform Daily Maintenance",
+         "If enabled, OSPRINE will rebuild and clean up the HANDLES.UIP each night. THIS WILL DESTROY ANY CUSTOM ENTRIES YOU MAY HAVE."},
+        {"AllowFreq", "Enable File Requests (FREQ)", "If you want to allow FREQing, enable this."},
+        {"CloseToTaskbar", "Close to Taskbar",
+         "If enabled, OSPRINE will minimize itself instead of exiting when told to close using the X button."},
+        {"SaveStats", "Maintain Statistical Information",
+         "Enable this option if you want OSPRINE to remember the statistics between sessions."},
+        {"SaveWindowPos", "Save Window Position on Exit",
+         "If enabled, OSPRINE will remember the window position when closed."},
+        {"ShowEventWindow", "Show Event Windows",
+         "Enable if you would like the event windows to be visible when executed."},
+        {"MinToTray", "Minimize to System Tray", "Enable if you would like OSPRN to minimize to the system tray."},
+    };
 
-int16_t Int16At(const Text& b, int at) { return int16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); }
-int32_t Int32At(const Text& b, int at) {
-    return int32_t(uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
-                   uint32_t(uint8_t(b[at + 3])) << 24);
-}
+    int16_t Int16At(const Text& b, int at) { return int16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); }
+    int32_t Int32At(const Text& b, int at) {
+        return int32_t(uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 |
+                       uint32_t(uint8_t(b[at + 2])) << 16 | uint32_t(uint8_t(b[at + 3])) << 24);
+    }
 
 }   // namespace
 
@@ -96,10 +102,11 @@ TEST(ServerConfig, EveryControlHasItsCaptionAndToolTip) {
     frmServerConfig d(bbs.ctx);
     EXPECT_EQ(d.windowTitle(), "OSPRINE - Configuration");
     auto* tabs = d.findChild<QTabBar*>("tbsOptions");
-    ASSERT_EQ(tabs->count(), 3);
+    ASSERT_EQ(tabs->count(), 4);
     EXPECT_EQ(tabs->tabText(0), "SMTP &Server");
     EXPECT_EQ(tabs->tabText(1), "SMTP &Client");
     EXPECT_EQ(tabs->tabText(2), "&Miscellaneous");
+    EXPECT_EQ(tabs->tabText(3), "&Keyed Settings");
     EXPECT_EQ(d.findChild<QPushButton*>("cmdCancel")->text(), "Cancel");
     for (const Caption& c : kTextCaptions) {
         SCOPED_TRACE(c.name);
@@ -338,6 +345,68 @@ TEST(ServerConfig, TlsChoicesLiveInTheKeyedList) {
         EXPECT_EQ(QFileInfo(file).permissions(),
                   QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser)
             << file.toStdString();
+}
+
+// Every keyed setting has a control: the TLS ones on their pages, each other
+// row of the table on the keyed page, checked on OK as osprinectl checks it.
+// A long path shows its end, and all of it as the tool tip.
+TEST(ServerConfig, EveryKeyedSettingHasAControlCheckedAsTheCommandLineChecksIt) {
+    UiBbs bbs;
+    PutData("maxperip", "7", bbs.KeyedList());
+    const QString longPath = "/srv/zarvel/a/rather/deep/folder/for/the/certificates/of/this/bbs/bbs.example.pem";
+    PutData("servertlscert", longPath.toLatin1(), bbs.KeyedList());
+    frmServerConfig d(bbs.ctx);
+    auto* keyed = d.findChild<QGroupBox*>("fraKeyed");
+    ASSERT_TRUE(keyed);
+    for (const KeyedSetting& k : KeyedSettings()) {
+        SCOPED_TRACE(k.key);
+        QWidget* control = d.findChild<QWidget*>(k.key);
+        ASSERT_TRUE(control);
+        if (!keyed->isAncestorOf(control)) continue;
+        auto* edit = qobject_cast<QLineEdit*>(control);
+        ASSERT_TRUE(edit);
+        EXPECT_EQ(edit->toolTip(), k.description);
+        EXPECT_EQ(edit->text(), Q(KeyedSettingValue(k, bbs.KeyedList())));
+    }
+    EXPECT_EQ(Edit(d, "maxperip")->text(), "7");
+    EXPECT_EQ(Edit(d, "acceptrate")->text(), "1");
+    EXPECT_EQ(Edit(d, "servertlscert")->toolTip(), longPath);
+    EXPECT_EQ(Edit(d, "servertlscert")->cursorPosition(), longPath.size());
+
+    Edit(d, "maxperip")->setText("many");
+    QTimer::singleShot(0, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->accept();
+    });
+    ClickOk(d);
+    EXPECT_EQ(GetData("maxperip", bbs.KeyedList()), "7");
+    EXPECT_EQ(d.result(), 0);   // still open
+    Edit(d, "maxperip")->setText(" 12 ");
+    ClickOk(d);
+    EXPECT_EQ(GetData("maxperip", bbs.KeyedList()), "12");
+    EXPECT_EQ(GetData("acceptrate", bbs.KeyedList()), "");   // unchanged, not written
+}
+
+// A 1024 x 768 screen at 120 dpi (nine-point text 15 pixels high) holds the
+// dialog with its title bar and a task bar.
+TEST(ServerConfig, FitsA1024By768ScreenAt120Dpi) {
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPixelSize(15);
+    QApplication::setFont(font);
+    {
+        UiBbs bbs;
+        frmServerConfig d(bbs.ctx);
+        const QSize hint = d.sizeHint();
+        EXPECT_LE(hint.width(), 1024);
+        EXPECT_LE(hint.height(), 768 - 80) << hint.height();
+        d.resize(hint);
+        d.show();
+        for (int i = 0; i < 4; ++i) {
+            d.findChild<QTabBar*>("tbsOptions")->setCurrentIndex(i);
+            EXPECT_LE(d.height(), 768 - 80);
+        }
+    }
+    QApplication::setFont(before);
 }
 
 TEST(ServerConfig, ActiveSessionGreysPortAndConnectionsAndOkKeepsThem) {
