@@ -100,10 +100,13 @@ EditableList RelayList(const Installation& inst) {
 }
 
 EditableList IpList(const Installation& inst) {
-    EditableList l = KeyedList(inst, "ipconfig", "IP restrictions: address patterns, each part a number or \"*\"");
+    EditableList l = KeyedList(
+        inst, "ipconfig",
+        "IP restrictions: IPv4 patterns, each part a number or \"*\", and IPv6 networks (2001:db8::/32, ::1)");
     l.sorted = true;
     l.save = [&inst](const TextList& p) { PutData("ipconfig", SortIpPatterns(p).join(';'), inst.KeyedList()); };
     l.accept = [](const Text& row, Text& entry, Text& why) {
+        if (Trim(row).contains(':')) return AcceptIpv6Row(row, entry, why);
         const TextList parts = Trim(row).split('.');
         bool ok = parts.size() == 4;
         for (const Text& p : parts) ok = ok && IsIpPart(Trim(p));

@@ -25,8 +25,7 @@ ServerAnswer QueryServer(const Installation& inst, const Text& command) {
             break;
         }
         answer.reached = true;
-        answer.lines = text.trimmed().split('
-');
+        answer.lines = text.trimmed().split('\n');
         answer.last = answer.lines.takeLast();
         return answer;
     }

@@ -3,7 +3,10 @@
 // flushes the outbound queue, and asks the running server to reload.
 #include <QCoreApplication>
 #include <QDir>
+#include <algorithm>
 #include "osprinectl/ConfigCommand.h"
+#include "osprinectl/DkimCommand.h"
+#include "osprinectl/DnsCheckCommand.h"
 #include "osprinectl/Identity.h"
 #include "osprinectl/ListCommand.h"
 #include "osprinectl/Output.h"
@@ -20,6 +23,8 @@ const char* const kHelp =
     "current directory).\n\n"
     "Commands:\n"
     "  config   print or set settings (OSPRINE.CFG and the TLS keys)\n"
+    "  dkim     make a DKIM key for signing outbound mail\n"
+    "  dnscheck check MX, SPF, the DKIM key and DMARC as receivers see them\n"
     "  list     print or edit the lists (aliases, domains, filters, TWIT.LST, ...)\n"
     "  queue    show the outbound queue, delete a message, or flush it\n"
     "  stats    print the running server's counters\n"
@@ -34,6 +39,13 @@ const char* const kReloadHelp =
     "Usage: osprinectl [-d DIR] reload\n"
     "Makes the running server read OSPRINE.CFG and the BBS's network files now and apply\n"
     "them (a new port when no session is open); SIGHUP does the same.\n";
+
+// Whether the command changes settings or lists ("config NAME=VALUE", "list LIST add ...").
+bool Writes(const QString& command, const QStringList& args) {
+    if (command == "config")
+        return std::any_of(args.begin(), args.end(), [](const QString& a) { return a.contains('='); });
+    return command == "list" && args.size() >= 2;
+}
 
 int Help(const char* text) {
     std::fputs(text, stdout);
@@ -66,6 +78,8 @@ int main(int argc, char** argv) {
         if (command == "config") return Help(kConfigHelp);
         if (command == "list") return Help(kListHelp);
         if (command == "queue") return Help(kQueueHelp);
+        if (command == "dkim") return Help(kDkimHelp);
+        if (command == "dnscheck") return Help(kDnsCheckHelp);
         if (command == "stats") return Help(kStatsHelp);
         if (command == "reload") return Help(kReloadHelp);
         if (command == "status") return Help(kStatusHelp);
@@ -73,15 +87,19 @@ int main(int argc, char** argv) {
 
     Installation inst;
     Text why;
-    if (command != "config" && command != "list" && command != "queue" && command != "stats" && command != "reload" &&
-        command != "status")
+    if (command != "config" && command != "list" && command != "queue" && command != "dkim" && command != "dnscheck" &&
+        command != "stats" && command != "reload" && command != "status")
         return ctl::Fail(ctl::kUsage, command.toLocal8Bit() + ": no such command (see osprinectl --help)");
     if (!BecomeOwnerOf(dir, why)) return ctl::Fail(ctl::kUsage, why);
     if (!inst.Load(dir, why)) return ctl::Fail(why.startsWith("cannot read") ? ctl::kUnreadable : ctl::kUsage, why);
+    // A command that writes names a link among its files before anything is read through it.
+    if (Writes(command, args) && !inst.RefuseLinks(why)) return ctl::Fail(ctl::kUsage, why);
     if (!inst.FilesReadable(why)) return ctl::Fail(ctl::kUnreadable, why);
     if (command == "config") return RunConfig(inst, args, showSecrets);
     if (command == "list") return RunList(inst, args);
     if (command == "queue") return RunQueue(inst, args);
+    if (command == "dkim") return RunDkim(inst, args);
+    if (command == "dnscheck") return RunDnsCheck(inst, args);
     if (!args.isEmpty()) return ctl::Fail(ctl::kUsage, command.toLocal8Bit() + " takes no arguments");
     if (command == "status") return RunStatus(inst);
     return AskServer(inst, command.toLocal8Bit());

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh
 port="${OSPRINE_DEMO_PORT:-2525}"
 if [ ! -f demo/SYSPATHS.CFG ]; then
-  build/bin/osprine-mkbbs demo --port "$port" --users 12 --system-id bbs.example
+  build/bin/osprine-mkbbs demo --port "$port" --users 12 --system-id bbs.example --esmtp
 fi
 cd demo
 export OSPRINE_HEADLESS="${OSPRINE_HEADLESS:-1}"

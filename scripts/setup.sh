@@ -8,7 +8,9 @@
 # systemd and man-db for systemd-analyze's check of the unit and its pages;
 # OpenSSL, libopendkim and libpsl (with the public suffix list) for sender
 # authentication and DKIM signing, dkimpy and OpenDKIM's tools as the
-# independent signers and verifiers of its tests; lintian for the package.
+# independent signers and verifiers of its tests; lintian for the package;
+# libseccomp's Python binding to run the server under the unit's system-call
+# filter in a test.
 set -euo pipefail
 
 packages=(
@@ -19,7 +21,7 @@ packages=(
   spamassassin xvfb xauth clang clang-format libclang-rt-14-dev
   postfix strace openssl ca-certificates systemd man-db
   libssl-dev libopendkim-dev libpsl-dev publicsuffix
-  python3-dkim python3-dnspython opendkim-tools lintian
+  python3-dkim python3-dnspython opendkim-tools lintian python3-seccomp
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include "server/inbound/InboundSession.h"
 #include "server/inbound/IpRules.h"
+#include "server/net/IpAddress.h"
 #include "server/net/Tls.h"
 #include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
@@ -29,12 +30,8 @@ int64_t MonotonicMs() {
     return clock.elapsed();
 }
 
-Text PeerAddressText(const QTcpSocket& socket) {
-    const QHostAddress peer = socket.peerAddress();
-    bool isV4 = false;
-    const quint32 v4 = peer.toIPv4Address(&isV4);
-    return Trim((isV4 ? QHostAddress(v4).toString() : peer.toString()).toLatin1());
-}
+// IPv4 clients of the dual-stack listener as dotted quads, IPv6 in RFC 5952 form.
+Text PeerAddressText(const QTcpSocket& socket) { return AddressText(socket.peerAddress()); }
 
 Text SlotText(int16_t slot) { return Text::number(slot); }
 
@@ -65,7 +62,10 @@ void InboundServer::OpenListenPort() {
     listener_.close();
     ReloadTls();
     if (!IsActive()) ResizeSlots();
-    if (!listener_.listen(QHostAddress::AnyIPv4, quint16(ctx_.Settings().Port))) {
+    // One dual-stack socket: IPv6 clients, and IPv4 clients as mapped
+    // addresses; IPv4 alone on a machine without IPv6.
+    const auto port = quint16(ctx_.Settings().Port);
+    if (!listener_.listen(QHostAddress::Any, port) && !listener_.listen(QHostAddress::AnyIPv4, port)) {
         ctx_.Log().MessageBox("OSPRINE - Error",
                               "The SMTP listen port is being used by another application. " + ListenFailure());
         LogError("OpenListenPort", kVersion, "frmMain", ListenFailure());
@@ -156,11 +156,12 @@ int InboundServer::AdmissionsPerTick() const { return KeyedCount("acceptrate", 1
 int InboundServer::MaxSessionsPerAddress() const { return KeyedCount("maxperip", kDefaultMaxPerAddress); }
 
 int InboundServer::SessionsFrom(const Text& address) const {
+    const Text key = SessionAddressKey(address);
     int n = 0;
     for (int16_t slot = 1; slot <= HighestSlot(); ++slot)
-        if (Record(slot).use == SlotUse::Open && Record(slot).PeerAddress == address) ++n;
+        if (Record(slot).use == SlotUse::Open && SessionAddressKey(Record(slot).PeerAddress) == key) ++n;
     for (const QPointer<QTcpSocket>& waiting : admitted_)
-        if (waiting && PeerAddressText(*waiting) == address) ++n;
+        if (waiting && SessionAddressKey(PeerAddressText(*waiting)) == key) ++n;
     return n;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// The inbound SMTP service: the listener on setting Port (IPv4, every
-// interface), the session slot table sized by MaxConnections, the accept
-// lock, and the once-a-second supervision of the sessions. Each session is
+// The inbound SMTP service: the listener on setting Port (IPv6 and IPv4,
+// every interface), the session slot table sized by MaxConnections, the
+// accept lock, and the once-a-second supervision of the sessions. Each session is
 // an InboundSession, which owns its socket and its SmtpDialogue.
 #include "server/bbs/ServerContext.h"
 #include "server/inbound/MessageSaver.h"
@@ -104,7 +104,7 @@ private:
     int MaxSessionsPerAddress() const;
     // A count setting of the keyed list, from 0 to 10000; `fallback` when unset.
     int KeyedCount(const char* key, int fallback) const;
-    // Open sessions and queued connections of the address.
+    // Open sessions and queued connections of the address (of its /64 for IPv6).
     int SessionsFrom(const Text& address) const;
     qsizetype FreeSlots() const;
     void Accept(QTcpSocket* socket);

@@ -1,8 +1,11 @@
 #include "server/inbound/IpRules.h"
 
+#include "server/net/IpAddress.h"
 #include "server/store/KeyedList.h"
 
-bool IpRowMatches(const Text& row, const Text& address) {
+namespace {
+
+bool Ipv4RowMatches(const Text& row, const Text& address) {
     const TextList want = Explode(".", row, 4, 4);
     const TextList have = Explode(".", address, 4, 4);
     for (int i = 0; i < 4; ++i) {
@@ -10,6 +13,16 @@ bool IpRowMatches(const Text& row, const Text& address) {
         if (ValNumber(want[i]) != ValNumber(have[i])) return false;
     }
     return true;
+}
+
+}   // namespace
+
+// A row of each family names only clients of that family.
+bool IpRowMatches(const Text& row, const Text& address) {
+    if (IsIpv6Text(row) != IsIpv6Text(address)) return false;
+    if (!IsIpv6Text(row)) return Ipv4RowMatches(row, address);
+    Ipv6Network network;
+    return ParseIpv6Network(row, network) && InNetwork(address, network);
 }
 
 bool CheckUserIp(const ServerContext& ctx, const Text& address) {

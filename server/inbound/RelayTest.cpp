@@ -2,6 +2,7 @@
 
 #include "server/inbound/RelayZones.h"
 #include "server/net/IPResolve.h"
+#include "server/net/IpAddress.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
 #include "server/store/Version.h"
@@ -45,6 +46,7 @@ void RelayTest::Guarded(Step step) {
 }
 
 Text RelayTest::ReversedName(const Text& address) {
+    if (IsIpv6Text(address)) return NibbleReversed(address);
     const TextList p = Explode(".", address, 4, 4);
     return Trim(p[3]) + "." + Trim(p[2]) + "." + Trim(p[1]) + "." + Trim(p[0]);
 }
@@ -59,6 +61,10 @@ void RelayTest::NextZone() {
         if (zone.isEmpty()) continue;
         if (!zones_.InService(zone)) {
             ctx_.Log().Report(slot_, "* " + zone + " - out of service, not asked");
+            continue;
+        }
+        if (IsIpv6Text(address_) && !zones_.ListsIpv6(zone)) {
+            ctx_.Log().Report(slot_, "* " + zone + " - lists no IPv6 clients, not asked");
             continue;
         }
         if (!resolver_) {

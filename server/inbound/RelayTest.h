@@ -1,6 +1,7 @@
 #pragma once
 // The DNS block-list test of one client address: each zone of "relaydb"
-// that is in service is asked in turn for the reversed address; an answer
+// that is in service (and, for an IPv6 client, lists IPv6) is asked in turn
+// for the reversed address; an answer
 // inside 127.0.0.0/8 means "listed". Each zone's step is reported in the
 // event window and the event log.
 #include <QObject>
@@ -22,7 +23,7 @@ public:
 
     void Start();
 
-    // "1.2.3.4" -> "4.3.2.1".
+    // "1.2.3.4" -> "4.3.2.1"; an IPv6 address by its nibbles (RFC 5782, 2.4).
     static Text ReversedName(const Text& address);
 
 private:

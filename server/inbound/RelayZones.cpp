@@ -1,6 +1,7 @@
 #include "server/inbound/RelayZones.h"
 
 #include "server/net/IPResolve.h"
+#include "server/net/IpAddress.h"
 #include "server/store/KeyedList.h"
 
 #include <QDeadlineTimer>
@@ -52,24 +53,42 @@ void RelayZones::CheckZones() {
         if (zone.isEmpty() || probes_.contains(zone)) continue;
         probes_.insert(zone, Probe());
         const uint64_t round = round_;
-        for (const bool testAddress : {true, false}) {
-            const Text name = (testAddress ? "2.0.0.127." : "1.0.0.127.") + zone;
-            resolver_->NameToAddress(name, [this, round, zone, testAddress](const Text& answer) {
-                Answered(round, zone, testAddress, Trim(answer));
+        const std::pair<Question, Text> questions[] = {
+            {Question::Test, "2.0.0.127."},
+            {Question::Loopback, "1.0.0.127."},
+            {Question::Ipv6Test, NibbleReversed("::ffff:7f00:2") + "."},
+        };
+        for (const auto& [question, reversed] : questions) {
+            resolver_->NameToAddress(reversed + zone, [this, round, zone, question](const Text& answer) {
+                Answered(round, zone, question, Trim(answer));
             });
         }
     }
 }
 
-void RelayZones::Answered(uint64_t round, const Text& zone, bool testAddress, const Text& answer) {
+void RelayZones::Answered(uint64_t round, const Text& zone, Question question, const Text& answer) {
     if (round != round_) return;
     auto probe = probes_.find(zone);
     if (probe == probes_.end()) return;
-    (testAddress ? probe->test : probe->loopback) = answer;
-    if (++probe->answers < 2) return;
+    (question == Question::Test       ? probe->test
+     : question == Question::Loopback ? probe->loopback
+                                      : probe->ipv6Test) = answer;
+    if (++probe->answers < 3) return;
     const Probe done = *probe;
     probes_.erase(probe);
     Judge(zone, done);
+    JudgeIpv6(zone, done);
+}
+
+// Said when it changes, so the sysop (and a test) knows IPv6 clients are asked.
+void RelayZones::JudgeIpv6(const Text& zone, const Probe& probe) {
+    const bool lists = !outOfService_.contains(zone) && IsListing(probe.ipv6Test);
+    if (lists == listsIpv6_.contains(zone)) return;
+    if (lists)
+        listsIpv6_.insert(zone);
+    else
+        listsIpv6_.remove(zone);
+    ctx_.Log().ReportServer("Block list " + zone + (lists ? " lists IPv6 clients." : " does not list IPv6 clients."));
 }
 
 void RelayZones::Judge(const Text& zone, const Probe& probe) {

@@ -3,6 +3,7 @@
 #include "server/bbs/UserDirectory.h"
 #include "server/inbound/Recipients.h"
 #include "server/store/Headers.h"
+#include "server/store/KeyedList.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,6 +25,15 @@ constexpr int16_t kDataIdleTimeout = 600;
 constexpr int16_t kQuitIdleTimeout = 60;
 
 Text Quoted(const Text& s) { return '"' + s + '"'; }
+
+// Keyed setting "esmtp": 1 offers the extensions at EHLO.
+bool EsmtpOn(const ServerContext& ctx) { return ValLong(Trim(GetData("esmtp", ctx.KeyedList()))) == 1; }
+
+// A declared size: digits only (RFC 1870), at most 20 of them.
+bool IsSizeValue(const Text& value) {
+    if (value.isEmpty() || value.size() > 20) return false;
+    return std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 // A line fit to be a command: no NUL, and no CR that a peer could use to
 // smuggle a second line into a stored header or a log line.
@@ -200,19 +210,49 @@ void SmtpDialogue::Greet(const Text& command, const Text& argument) {
     slot_.HeloName = Trim(argument);
     Resets();
     ClearEnvelope();
-    const Text name = command == "EHLO" ? Trim(argument) : Trim(slot_.PeerAddress);
-    const Text welcome = "Welcome " + name + ", pleased to meet you.";
-    if (command == "EHLO" && host_.TlsOffered())
-        Reply("250-" + welcome + CRLF + "250 STARTTLS");
-    else
-        Reply("250 " + welcome);
+    const bool ehlo = command == "EHLO";
+    const Text name = ehlo ? Trim(argument) : Trim(slot_.PeerAddress);
+    TextList lines{"Welcome " + name + ", pleased to meet you."};
+    extended_ = ehlo && EsmtpOn(ctx_);
+    if (extended_)
+        lines << "SIZE " + NumText(ctx_.Settings().MaxMailSize) << "8BITMIME"
+              << "PIPELINING";
+    if (ehlo && host_.TlsOffered()) lines << "STARTTLS";
+    for (qsizetype i = 0; i < lines.size(); ++i) lines[i].prepend(i + 1 < lines.size() ? "250-" : "250 ");
+    Reply(lines);
 }
 
 SmtpDialogue::Outcome SmtpDialogue::Mail(const Text&, const Text& argument) {
+    if (extended_ && !MailParameters(argument)) return Outcome::Refused;
     slot_.DialogueState = SmtpState::HaveSender;
     slot_.Sender = GetPath(argument);
     Reply("250 Sender " + Quoted(slot_.Sender) + " OK...");
     return Outcome::Accepted;
+}
+
+// SIZE=n (refused at once when above MaxMailSize, before any data is sent)
+// and BODY=7BIT or 8BITMIME; every other parameter is refused.
+bool SmtpDialogue::MailParameters(const Text& argument) {
+    const qsizetype pathEnd = argument.indexOf('>');
+    const Text parameters = pathEnd < 0 ? Text() : argument.mid(pathEnd + 1).simplified();
+    if (parameters.isEmpty()) return true;
+    for (const Text& parameter : parameters.split(' ')) {
+        const qsizetype eq = parameter.indexOf('=');
+        const Text keyword = UCase(parameter.left(eq));
+        const Text value = eq < 0 ? Text() : parameter.mid(eq + 1);
+        if (keyword == "SIZE" && IsSizeValue(value)) {
+            bool fits = false;   // more than 64 bits is above every limit
+            const qulonglong size = value.toULongLong(&fits);
+            if (!fits || size > qulonglong(std::max<int32_t>(ctx_.Settings().MaxMailSize, 0))) {
+                SequenceRule("552 Message size exceeds fixed maximum message size.");
+                return false;
+            }
+        } else if (keyword != "BODY" || (UCase(value) != "7BIT" && UCase(value) != "8BITMIME")) {
+            SequenceRule("555 MAIL FROM parameters not recognized.");
+            return false;
+        }
+    }
+    return true;
 }
 
 // RCPT's first step, in every state and never a refusal: a BBS user named
@@ -294,13 +334,10 @@ SmtpDialogue::Outcome SmtpDialogue::Expn(const Text&, const Text& argument) {
         Reply("550 Mailing list not found.");
         return Outcome::Answered;
     }
-    Text out;
-    for (qsizetype i = 0; i < members.size(); ++i) {
-        const Text line = (i + 1 < members.size() ? "250-<" : "250 <") + Trim(members[i]) + ">";
-        ctx_.Log().Report(slotNumber_, "<-- " + line);
-        out += line + CRLF;
-    }
-    host_.SendMessage(out);
+    TextList lines;
+    for (qsizetype i = 0; i < members.size(); ++i)
+        lines << (i + 1 < members.size() ? "250-<" : "250 <") + Trim(members[i]) + ">";
+    Reply(lines);
     return Outcome::Answered;
 }
 
@@ -382,7 +419,7 @@ void SmtpDialogue::CollectData() {
             memmem(body.constData() + searchFrom, size_t(body.size() - searchFrom), kEndMark, sizeof kEndMark - 1);
         const qsizetype mark = found ? static_cast<const char*>(found) - body.constData() : -1;
         if (mark >= 0) {
-            buffer.clear();   // text after the end mark is dropped
+            TakeCommandsAfter(mark);
             lineScanned_ = 0;
             EndOfData(mark);
             return;
@@ -391,6 +428,20 @@ void SmtpDialogue::CollectData() {
     // Text still waiting for its line end counts toward the limit as well.
     if (body.size() + buffer.size() > ctx_.Settings().MaxMailSize)
         AbortData("552 Message has exceeded storage allocation. Message aborted.");
+}
+
+// Text behind the end mark: with PIPELINING offered, the next commands of
+// the client's group (RFC 2920), handled after the message's reply; without
+// it, dropped.
+void SmtpDialogue::TakeCommandsAfter(qsizetype markPosition) {
+    Text& buffer = slot_.LineBuffer;
+    const qsizetype end = markPosition + 5;
+    if (!extended_) {
+        buffer.clear();
+        return;
+    }
+    buffer.prepend(slot_.Body.mid(end));
+    slot_.Body.truncate(end);
 }
 
 void SmtpDialogue::EndOfData(qsizetype markPosition) {
@@ -454,6 +505,15 @@ void SmtpDialogue::AbortData(const Text& reply) {
 void SmtpDialogue::Reply(const Text& reply) {
     ctx_.Log().Report(slotNumber_, "<-- " + reply);
     host_.SendMessage(reply + CRLF);
+}
+
+void SmtpDialogue::Reply(const TextList& lines) {
+    Text out;
+    for (const Text& line : lines) {
+        ctx_.Log().Report(slotNumber_, "<-- " + line);
+        out += line + CRLF;
+    }
+    host_.SendMessage(out);
 }
 
 // Refused or out-of-order commands: the sixteenth in a row ends the session.

@@ -1,7 +1,9 @@
 #pragma once
 // The server side of the SMTP conversation on one session slot: bytes in,
 // replies out. It knows RFC 821's commands (EHLO is answered like HELO) and
-// STARTTLS (RFC 3207) when the session can offer it.
+// STARTTLS (RFC 3207) when the session can offer it. With keyed setting
+// "esmtp" = 1, EHLO also offers SIZE (RFC 1870), 8BITMIME (RFC 6152) and
+// PIPELINING (RFC 2920), and MAIL takes their parameters.
 // The socket, the block-list test and the intake are reached through a
 // DialogueHost, so the dialogue runs the same with or without a network.
 #include <functional>
@@ -81,6 +83,8 @@ private:
     Outcome Helo(const Text& command, const Text& argument);
     void Greet(const Text& command, const Text& argument);
     Outcome Mail(const Text& command, const Text& argument);
+    // The ESMTP parameters behind MAIL's path; false when refused (replied).
+    bool MailParameters(const Text& argument);
     void LearnRecipient(const Text& argument);
     Outcome Rcpt(const Text& command, const Text& argument);
     Outcome Data(const Text& command, const Text& argument);
@@ -95,11 +99,14 @@ private:
     Outcome StartTls(const Text& command, const Text& argument);
 
     void CollectData();
+    void TakeCommandsAfter(qsizetype markPosition);
     void EndOfData(qsizetype markPosition);
     void MessageSaved(SaveResult result, qsizetype length, const Text& refusal);
     void AbortData(const Text& reply);
 
     void Reply(const Text& reply);
+    // A reply of several lines ("250-" ... "250 "), each line logged, sent in one piece.
+    void Reply(const TextList& lines);
     void SequenceRule(const Text& reply);
     void UnknownCommand();
     void Resets() { slot_.ErrorCount = 0; }
@@ -115,6 +122,7 @@ private:
     bool waiting_ = false;
     bool ended_ = false;
     bool processing_ = false;
+    bool extended_ = false;       // EHLO offered the ESMTP extensions in this session
     bool discardInput_ = false;   // STARTTLS: what follows it in the buffer came in clear text
     qsizetype lineScanned_ = 0;   // leading bytes of LineBuffer known to hold no line feed
 };

@@ -4,15 +4,23 @@ namespace {
 constexpr int64_t kHourMs = 60 * 60 * 1000;
 // Addresses kept before the ones without an answer in the last hour are dropped.
 constexpr qsizetype kSweepAbove = 4096;
+
+void DropOlderThanAnHour(std::deque<int64_t>& times, int64_t nowMs) {
+    while (!times.empty() && nowMs - times.front() >= kHourMs) times.pop_front();
+}
 }   // namespace
 
-bool AnswerLimit::Allow(const Text& address, int64_t nowMs) {
+AnswerLimit::Verdict AnswerLimit::Allow(const Text& address, int64_t nowMs, int inAllPerHour) {
     if (sent_.size() > kSweepAbove) ForgetOld(nowMs);
-    std::deque<int64_t>& times = sent_[LCase(Trim(address))];
-    while (!times.empty() && nowMs - times.front() >= kHourMs) times.pop_front();
-    if (int(times.size()) >= kPerHour) return false;
-    times.push_back(nowMs);
-    return true;
+    const Text key = LCase(Trim(address));
+    std::deque<int64_t>* times = key.isEmpty() ? nullptr : &sent_[key];   // no address: counted in all only
+    if (times) DropOlderThanAnHour(*times, nowMs);
+    DropOlderThanAnHour(all_, nowMs);
+    if (times && int(times->size()) >= kPerHour) return Verdict::AddressFull;
+    if (int64_t(all_.size()) >= inAllPerHour) return Verdict::AllFull;
+    if (times) times->push_back(nowMs);
+    all_.push_back(nowMs);
+    return Verdict::Allowed;
 }
 
 void AnswerLimit::ForgetOld(int64_t nowMs) {

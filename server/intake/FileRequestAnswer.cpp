@@ -4,9 +4,11 @@
 #include "server/intake/InetMessage.h"
 #include "server/store/Files.h"
 #include "server/store/Headers.h"
+#include "server/store/KeyedList.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <algorithm>
 
 Text FreqInformation(const ServerContext& ctx, const Text& name, qint64 size) {
     return "BBS Name......: " + Trim(ctx.Bbs().main.BbsName) + CRLF + "File Requested: " + name + CRLF +
@@ -14,14 +16,42 @@ Text FreqInformation(const ServerContext& ctx, const Text& name, qint64 size) {
            "Max Filesize..: " + Text::number(ctx.Settings().MaxFreqSize);
 }
 
+namespace {
+// Bytes a terminal acts on (below 32, and DEL): an address holding one is
+// never written to.
+bool HoldsControlBytes(const Text& address) {
+    for (const char c : address)
+        if (uchar(c) < 32 || uchar(c) == 127) return true;
+    return false;
+}
+
+// Setting "freqperhour" of the keyed list: answers an hour to all addresses (0: none).
+int FreqPerHour(const ServerContext& ctx) {
+    const Text value = Trim(GetData("freqperhour", ctx.KeyedList()));
+    return value.isEmpty() ? AnswerLimit::kInAllPerHour : int(std::clamp<int32_t>(ValLong(value), 0, 10000));
+}
+}   // namespace
+
 bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit,
                        std::vector<DiskJob>* later) {
     const Text name = UCase(Trim(GetHeaderField("Subject", head)));
     const Text to = LCase(GetPath(GetHeaderField("Reply-To", head)));
-    if (!to.isEmpty() && !limit.Allow(to, QDeadlineTimer::current().deadline())) {
+    if (HoldsControlBytes(to)) {
+        ctx.Log().Report(slot, "File Request: " + name + " - Refused: the reply address holds control characters");
+        return true;
+    }
+    const int inAll = FreqPerHour(ctx);
+    switch (limit.Allow(to, QDeadlineTimer::current().deadline(), inAll)) {
+    case AnswerLimit::Verdict::AddressFull:
         ctx.Log().Report(slot, "File Request: " + name + " - Refused: " + Text::number(AnswerLimit::kPerHour) +
                                    " answers to " + to + " within the hour");
         return true;
+    case AnswerLimit::Verdict::AllFull:
+        ctx.Log().Report(slot, "File Request: " + name + " - Refused: " + Text::number(inAll) +
+                                   " answers to all addresses within the hour");
+        return true;
+    case AnswerLimit::Verdict::Allowed:
+        break;
     }
     const QString path = GetFreqFile(ctx.Bbs(), name);
     const Text subject = "File Request - " + name;

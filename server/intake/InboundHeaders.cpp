@@ -1,6 +1,7 @@
 #include "server/intake/InboundHeaders.h"
 
 #include "server/inbound/Recipients.h"
+#include "server/net/IpAddress.h"
 #include "server/store/Dates.h"
 #include "server/store/Headers.h"
 #include "server/store/Version.h"
@@ -62,8 +63,9 @@ Text RemoveForgedTrackingHeaders(const Text& head) {
 }
 
 Text ReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost, const QDateTime& now) {
-    return "Received: from " + Trim(sendingHost) + CRLF + "\tby " + GetSystemId(ctx.Bbs()) + " (OSPRINE v" + kVersion +
-           ")" + CRLF + "\tfor <" + Trim(GetPath(GetHeaderField("To", head))) + ">; " + HeaderDate(now) + CRLF;
+    return "Received: from " + TraceAddressText(sendingHost) + CRLF + "\tby " + GetSystemId(ctx.Bbs()) + " (OSPRINE v" +
+           kVersion + ")" + CRLF + "\tfor <" + Trim(GetPath(GetHeaderField("To", head))) + ">; " + HeaderDate(now) +
+           CRLF;
 }
 
 Text AddReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost) {

@@ -9,7 +9,7 @@
 Text FixInboundHeaders(const Text& head, const QDateTime& now = QDateTime::currentDateTime());
 
 // The three "Received:" lines, each ended by CR LF, for the message whose
-// header block is `head`.
+// header block is `head`; an IPv6 sending host is written "[IPv6:...]".
 Text ReceivedHeader(const ServerContext& ctx, const Text& head, const Text& sendingHost,
                     const QDateTime& now = QDateTime::currentDateTime());
 // The header block with the "Received:" lines in front.

@@ -1,5 +1,10 @@
 #include "server/lists/IpPatterns.h"
 
+#include "server/net/IpAddress.h"
+
+#include <algorithm>
+#include <tuple>
+
 namespace {
 
 // Each part padded on the left with "0" to three characters, so that a
@@ -19,19 +24,44 @@ Text Restored(const Text& padded) {
     return parts.join('.');
 }
 
+// IPv6 rows by their address bytes, then the prefix; a row that does not
+// read (hand-written) goes last, as it stands.
+TextList SortedIpv6(TextList rows) {
+    const auto key = [](const Text& row) {
+        Ipv6Network network;
+        const bool ok = ParseIpv6Network(row, network);
+        return std::make_tuple(!ok, QByteArray(reinterpret_cast<const char*>(network.address.c), 16), network.prefix,
+                               row);
+    };
+    std::stable_sort(rows.begin(), rows.end(), [&](const Text& a, const Text& b) { return key(a) < key(b); });
+    return rows;
+}
+
 }   // namespace
 
 TextList SortIpPatterns(const TextList& patterns) {
-    TextList padded;
-    for (const Text& p : patterns)
-        if (!Trim(p).isEmpty()) padded.append(Padded(Trim(p)));
+    TextList padded, ipv6;
+    for (const Text& p : patterns) {
+        if (Trim(p).isEmpty()) continue;
+        if (IsIpv6Text(p))
+            ipv6.append(Trim(p));
+        else
+            padded.append(Padded(Trim(p)));
+    }
     SortArray(padded);
     TextList sorted;
     for (const Text& p : padded) {
         const Text restored = Restored(p);
         if (restored != "0.0.0.0") sorted.append(restored);
     }
-    return sorted;
+    return sorted + SortedIpv6(ipv6);
+}
+
+bool AcceptIpv6Row(const Text& row, Text& entry, Text& why) {
+    Ipv6Network network;
+    if (!ParseIpv6Network(row, network, &why)) return false;
+    entry = Ipv6NetworkText(row);
+    return true;
 }
 
 bool IsIpPart(const Text& part) {

@@ -15,7 +15,9 @@ using S = OutboundClient::ClientState;
 Text OneLine(const Text& secret) { return clsBase64::Encode(secret).replace("\r\n", ""); }
 }   // namespace
 
-OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent) : QObject(parent), ctx_(ctx), queue_(ctx) {
+OutboundClient::OutboundClient(ServerContext& ctx, QObject* parent)
+    : QObject(parent), ctx_(ctx), queue_(ctx), signing_(ctx) {
+    signing_.Reload(true);
     connectWait_.setSingleShot(true);
     replyLimit_.setSingleShot(true);
     replyLimit_.setTimerType(Qt::PreciseTimer);   // a coarse timer may end a limit early
@@ -286,7 +288,10 @@ std::optional<OutboundClient::ClientState> OutboundClient::Judge(int16_t code) {
 }
 
 // After a 250 to EHLO or HELO: TLS first when it is wanted and not yet on,
-// then authentication, then the first message.
+// then authentication, then the first message. Credentials go out only
+// inside TLS unless the sysop chose clear text ("clienttls" = none): a
+// STARTTLS line that someone on the path removed must not make them travel
+// in clear.
 OutboundClient::ClientState OutboundClient::AfterHello() {
     if (!Encrypted()) {
         const bool offered = extensions_.startTls && TlsAvailable();
@@ -294,6 +299,12 @@ OutboundClient::ClientState OutboundClient::AfterHello() {
         if (tls_.client == TlsMode::StartTls || tls_.client == TlsMode::Implicit) {
             ReportFault("Upstream server " + Trim(ctx_.Settings().ClientHost) +
                         " does not offer STARTTLS; the messages stay queued.");
+            return S::Quit;
+        }
+        if (tls_.client == TlsMode::Auto && AuthWanted()) {
+            ReportFault("Upstream server " + Trim(ctx_.Settings().ClientHost) +
+                        " does not offer STARTTLS; the password is not sent without TLS and the messages stay "
+                        "queued. If that server has no TLS, \"osprinectl config clienttls=none\" allows clear text.");
             return S::Quit;
         }
     }
@@ -418,8 +429,11 @@ void OutboundClient::SendClientMessage(const Text& text, int replyLimitMs) {
     replyLimit_.start(replyLimitMs);
 }
 
+// The signature covers the text exactly as the receiver will read it: every
+// preparation done, the line ends made CR LF, without the transparency dots.
 void OutboundClient::SendBody() {
-    const Text body = AddTransparencyDots(RemoveTrackingHeaders(queue_.Loaded().text));
+    const Text text = ConvertCrLf(RemoveTrackingHeaders(queue_.Loaded().text));
+    const Text body = AddTransparencyDots(signing_.Sign(text));
     SendClientMessage(body + "\r\n.\r\n", timeouts_.bodyReplyMs);
     ctx_.Log().Report(kSocketSlot, "<-- Sent " + NumText(body.size()) + " bytes.");
     ctx_.Stats().TotalSent += 1;

@@ -11,6 +11,7 @@
 #include "server/bbs/ServerContext.h"
 #include "server/net/Tls.h"
 #include "server/outbound/OutboundQueue.h"
+#include "server/outbound/OutboundSigning.h"
 #include "server/outbound/Pop3Login.h"
 #include "server/outbound/ReplyReader.h"
 #include "server/outbound/UpstreamExtensions.h"
@@ -70,6 +71,8 @@ public:
     // Starting, in a dialogue, or waiting for the reset: a tick does nothing.
     bool Busy() const;
     void SetTimeouts(const Timeouts& timeouts) { timeouts_ = timeouts; }
+    // Reads the DKIM settings and key afresh (see OutboundSigning::Reload).
+    void ReloadSigning(bool reportAgain) { signing_.Reload(reportAgain); }
 
 signals:
     // The connection has ended (state 100); the next supervision tick resets.
@@ -115,6 +118,7 @@ private:
 
     ServerContext& ctx_;
     OutboundQueue queue_;
+    OutboundSigning signing_;
     Pop3Login pop3_;
     QSslSocket sckConnect_;
     QTimer connectWait_;

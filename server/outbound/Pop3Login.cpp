@@ -96,7 +96,10 @@ void Pop3Login::OnCapa(const Text& line) {
     if (line.startsWith("-ERR") || line == ".") {
         if (stlsOffered_ && TlsAvailable()) return Send(Step::Stls, "STLS");
         if (account_.tls == TlsMode::StartTls) return Refuse("POP3 server " + account_.host + " does not offer STLS");
-        return SendUser();
+        // The password goes out in clear only where the sysop chose so ("pop3tls" = none).
+        return Refuse("POP3 server " + account_.host +
+                      " does not offer STLS; the password is not sent without TLS. If that server has no TLS, "
+                      "\"osprinectl config pop3tls=none\" allows clear text");
     }
     if (line.trimmed().toUpper() == "STLS") stlsOffered_ = true;
 }

@@ -28,7 +28,9 @@ Engine::Engine(QObject* parent)
     : QObject(parent), log_(QDir::currentPath(), settings_.MaxLogSize), ctx_{settings_, bbs_, stats_, log_, run_} {
     log_.SetSink([this](const Text& line) { emit eventLine(line); });
     log_.SetBoxSink([this](const Text& title, const Text& text) { emit messageBox(title, text); });
-    stats_.onUpdate = [this] { UpdateStats(); };
+    // A counter that changes is only marked; the display and the file
+    // follow on the next tick of Timer1.
+    stats_.onUpdate = [this] { statsChanged_ = true; };
     for (QTimer* t : {&timer1_, &timer2_}) t->setInterval(1000);
     for (QTimer* t : {&timer3_, &timer4_}) t->setInterval(60000);
     connect(&timer1_, &QTimer::timeout, this, &Engine::Timer1_Timer);
@@ -125,6 +127,7 @@ bool Engine::LoadNetCfg() {
 
 void Engine::ApplySettings() {
     if (inbound_) inbound_->ReloadTls();
+    if (outbound_) outbound_->ReloadSigning(true);
     if (!IsActive() && inbound_) {
         inbound_->CloseListener();
         inbound_->OpenListenPort();
@@ -206,6 +209,7 @@ bool Engine::OutboundConnected() const { return outbound_ && outbound_->IsConnec
 
 void Engine::UpdateStats() {
     if (run_.ServerState == ServerPhase::Closing) return;
+    statsChanged_ = false;
     stats_.ActiveConnections = (inbound_ ? inbound_->ActiveSlots() : 0) + (OutboundConnected() ? 1 : 0);
     emit statsChanged();
     if (On(settings_.SaveStats)) PutStats();
@@ -238,6 +242,7 @@ void Engine::RemoveUnfinishedFiles() {
 void Engine::Timer1_Timer() {
     run_.AcceptLock.OpenForTick(inbound_ ? inbound_->AdmissionsPerTick() : 1);
     if (inbound_) inbound_->AcceptPending();
+    if (statsChanged_) UpdateStats();   // at most once a second, however many sessions counted
     const QDateTime now = QDateTime::currentDateTime();
     if (now.date() != lastDisplayDate_) {
         lastDisplayDate_ = now.date();
@@ -268,6 +273,7 @@ void Engine::Timer2_Timer() {
 void Engine::Timer3_Timer() {
     if (LoadCfg()) LoadNetCfg();
     if (inbound_) inbound_->ReloadTls();
+    if (outbound_) outbound_->ReloadSigning(false);
     emit stateChanged();
 }
 

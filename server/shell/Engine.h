@@ -42,6 +42,7 @@ public:
     bool StartTlsOffered() const;
     // What "osprinectl status" prints of the running server.
     TextList StatusLines() const;
+    // Recomputes ActiveConnections and refreshes the display and the file now.
     void UpdateStats();
     // Block-list zones out of service, with the reason of each.
     QHash<Text, Text> ZonesOutOfService() const;
@@ -97,7 +98,8 @@ private:
     EventLog log_;
     ServerContext ctx_;
     QDate lastDisplayDate_;
-    Text loadProblem_;   // why the last LoadCfg read nothing: "Cannot read FILE: reason"
+    Text loadProblem_;            // why the last LoadCfg read nothing: "Cannot read FILE: reason"
+    bool statsChanged_ = false;   // a counter changed since the display and the file were refreshed
 
     std::unique_ptr<Intake> intake_;
     std::unique_ptr<InboundServer> inbound_;

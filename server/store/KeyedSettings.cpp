@@ -1,5 +1,6 @@
 #include "server/store/KeyedSettings.h"
 #include <QFileInfo>
+#include <QRegularExpression>
 #include "server/store/KeyedList.h"
 
 bool AcceptTlsMode(Text& value, Text& why) {
@@ -35,14 +36,39 @@ bool AcceptCount(Text& value, Text& why) {
     return true;
 }
 
-bool AcceptSwitch(Text& value, Text& why) {
+bool IsDnsName(const Text& name) {
+    static const QRegularExpression label("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$");
+    if (name.isEmpty() || name.size() > 253) return false;
+    for (const Text& part : name.split('.'))
+        if (!label.match(QString::fromLatin1(part)).hasMatch()) return false;
+    return true;
+}
+
+bool AcceptDnsName(Text& value, Text& why) {
     value = Trim(value);
-    if (value != "0" && value != "1") {
-        why = "must be 0 (off) or 1 (on)";
+    if (!value.isEmpty() && !IsDnsName(value)) {
+        why = "must be letters, digits and \"-\" in parts joined by \".\"";
         return false;
     }
     return true;
 }
+
+bool AcceptSwitch(Text& value, Text& why) {
+    value = Trim(value);
+    if (value != "0" && value != "1") {
+        why = "must be 0 or 1";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+bool AcceptAnswerCount(Text& value, Text& why) {
+    if (AcceptCount(value, why)) return true;
+    why = "must be a whole number from 0 to 10000 (0: no answers)";
+    return false;
+}
+}   // namespace
 
 const QList<KeyedSetting>& KeyedSettings() {
     static const QList<KeyedSetting> settings{
@@ -53,6 +79,11 @@ const QList<KeyedSetting>& KeyedSettings() {
         {kServerTlsKeyKey, "", AcceptFileName, "Private key of that certificate (PEM file)"},
         {"maxperip", "3", AcceptCount, "Sessions one client address may hold (0: no limit)"},
         {"acceptrate", "1", AcceptCount, "New sessions admitted per second (0: no limit)"},
+        {"esmtp", "0", AcceptSwitch, "1: EHLO offers SIZE, 8BITMIME and PIPELINING (0: the one-line reply)"},
+        {"freqperhour", "30", AcceptAnswerCount, "File-request answers an hour to all addresses (0: none)"},
+        {kDkimDomainKey, "", AcceptDnsName, "Domain that signs outbound mail with DKIM (d=)"},
+        {kDkimSelectorKey, "", AcceptDnsName, "Selector of the DKIM key (s=)"},
+        {kDkimKeyFileKey, "", AcceptFileName, "DKIM private key (PEM file: RSA of 2048 bits or more, or Ed25519)"},
         {"authcheck", "0", AcceptSwitch,
          "Check SPF, DKIM and DMARC of received mail, add Authentication-Results (1: on)"},
         {"dmarcreject", "0", AcceptSwitch, "Refuse mail that fails DMARC under a reject policy (1: on)"},

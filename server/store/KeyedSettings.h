@@ -15,6 +15,11 @@ inline constexpr const char* kPop3TlsKey = "pop3tls";
 inline constexpr const char* kServerTlsCertKey = "servertlscert";
 inline constexpr const char* kServerTlsKeyKey = "servertlskey";
 
+// Keys of DKIM signing (read by server/outbound/OutboundSigning).
+inline constexpr const char* kDkimDomainKey = "dkimdomain";
+inline constexpr const char* kDkimSelectorKey = "dkimselector";
+inline constexpr const char* kDkimKeyFileKey = "dkimkey";
+
 struct KeyedSetting {
     const char* key;
     Text shownWhenAbsent;
@@ -28,7 +33,11 @@ struct KeyedSetting {
 bool AcceptTlsMode(Text& value, Text& why);    // auto, starttls, implicit or none
 bool AcceptFileName(Text& value, Text& why);   // empty, or an existing file
 bool AcceptCount(Text& value, Text& why);      // 0 to 10000
-bool AcceptSwitch(Text& value, Text& why);     // 0 (off) or 1 (on)
+bool AcceptSwitch(Text& value, Text& why);     // 0 or 1
+bool AcceptDnsName(Text& value, Text& why);    // empty, or a name of DNS labels
+
+// Whether `name` is DNS labels (letters, digits and "-" inside) joined by ".".
+bool IsDnsName(const Text& name);
 
 // Every keyed setting, in the order they are printed and shown.
 const QList<KeyedSetting>& KeyedSettings();

@@ -26,8 +26,9 @@ struct Statistics {
     int32_t TooManyRecipients = 0;
     int32_t TooManyHops = 0;
 
-    // Set by the shell: recomputes ActiveConnections, refreshes the display
-    // and the file. Every part that changes a counter calls UpdateStats().
+    // Set by the shell: marks the counters changed; the shell's one-second
+    // tick then recomputes ActiveConnections and refreshes the display and
+    // the file. Every part that changes a counter calls UpdateStats().
     std::function<void()> onUpdate;
     void UpdateStats() const {
         if (onUpdate) onUpdate();

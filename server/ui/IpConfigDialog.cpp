@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -45,6 +46,16 @@ frmIpConfig::frmIpConfig(UiContext& ctx, QWidget* parent) : QDialog(parent), ctx
     entry->addWidget(add);
     entry->addStretch();
 
+    auto* entry6 = new QHBoxLayout;
+    txtIpv6_ = new QLineEdit;
+    txtIpv6_->setObjectName("txtIpv6");
+    txtIpv6_->setMaxLength(64);
+    txtIpv6_->setPlaceholderText("2001:db8::/32");
+    txtIpv6_->setToolTip("Enter an IPv6 address, or a network as address/prefix length.");
+    auto* add6 = Button("cmdAddIpv6", "Add IPv&6", "Add this IPv6 address or network.");
+    entry6->addWidget(txtIpv6_);
+    entry6->addWidget(add6);
+
     lstIp_ = new QListWidget;
     lstIp_->setObjectName("lstIp");
     auto* remove = Button("cmdRemove", "&Remove", "Remove the selected IP address.");
@@ -59,6 +70,7 @@ frmIpConfig::frmIpConfig(UiContext& ctx, QWidget* parent) : QDialog(parent), ctx
     auto* inner = new QVBoxLayout(frame);
     inner->addLayout(mode);
     inner->addLayout(entry);
+    inner->addLayout(entry6);
     inner->addWidget(lstIp_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame);
@@ -69,6 +81,7 @@ frmIpConfig::frmIpConfig(UiContext& ctx, QWidget* parent) : QDialog(parent), ctx
     busy_ = false;
     connect(optAllow_, &QRadioButton::toggled, this, &frmIpConfig::optAllowBlock_Click);
     connect(add, &QPushButton::clicked, this, &frmIpConfig::cmdAdd_Click);
+    connect(add6, &QPushButton::clicked, this, &frmIpConfig::cmdAddIpv6_Click);
     connect(remove, &QPushButton::clicked, this, &frmIpConfig::cmdRemove_Click);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     Reload();
@@ -135,12 +148,29 @@ void frmIpConfig::cmdAdd_Click() {
         if (!IsIpPart(part)) return;
         parts.append(part);
     }
-    TextList patterns = patterns_;
-    patterns.append(parts.join('.'));
-    Save(patterns);
-    Reload();
+    Add(parts.join('.'));
     for (QLineEdit* box : txtIp_) box->clear();
     txtIp_[0]->setFocus();
+}
+
+void frmIpConfig::cmdAddIpv6_Click() {
+    Text entry, why;
+    if (!AcceptIpv6Row(T(txtIpv6_->text()), entry, why)) {
+        QString message = Q(why) + ".";
+        message[0] = message[0].toUpper();
+        QMessageBox::warning(this, windowTitle(), message);
+        txtIpv6_->setFocus();
+        return;
+    }
+    Add(entry);
+    txtIpv6_->clear();
+}
+
+void frmIpConfig::Add(const Text& pattern) {
+    TextList patterns = patterns_;
+    patterns.append(pattern);
+    Save(patterns);
+    Reload();
 }
 
 void frmIpConfig::cmdRemove_Click() {

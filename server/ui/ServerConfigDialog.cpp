@@ -244,12 +244,14 @@ void frmServerConfig::BuildClientPage(QWidget* page) {
         ->setEchoMode(QLineEdit::Password);
 
     auto* tls = new QGridLayout;
-    AddTlsMode(tls, TlsSettings::kClientKey,
-               "SMTP Encryption:", "Automatic: implicit TLS on port 465, else STARTTLS whenever the server offers it.");
+    AddTlsMode(tls, TlsSettings::kClientKey, "SMTP Encryption:",
+               "Automatic: implicit TLS on port 465, else STARTTLS whenever the server offers it; with authentication, "
+               "never a password without TLS. None: clear text, for a server that has no TLS.");
     AddFile(tls, TlsSettings::kClientCaKey,
             "Extra CA File:", "Certificates (PEM) to trust besides the system's, for a private SMTP or POP3 server.");
-    AddTlsMode(tls, TlsSettings::kPop3Key,
-               "POP3 Encryption:", "Automatic: implicit TLS on port 995, else STLS whenever the server offers it.");
+    AddTlsMode(tls, TlsSettings::kPop3Key, "POP3 Encryption:",
+               "Automatic: implicit TLS on port 995, else STLS; the password never goes out without TLS. None: "
+               "clear text, for a server that has no TLS.");
 
     clientFrames_ = {Frame("SMTP Client (Outbound)", "fraOutbound", outbound),
                      Frame("Encryption (TLS)", "fraClientTls", tls), Frame("SMTP Authentication", "fraAuth", auth),

@@ -47,6 +47,19 @@ def wait_for(predicate, timeout=10.0, step=0.05):
     return predicate()
 
 
+def listening(port):
+    """The port has a listening socket (IPv4, or the server's dual-stack
+    IPv6 one), seen in /proc without connecting: a probe would take a session
+    and the accept lock's turn."""
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                if int(fields[1].rsplit(":", 1)[1], 16) == port and fields[3] == "0A":
+                    return True
+    return False
+
+
 def port_open(port):
     try:
         with socket.create_connection(("127.0.0.1", port), timeout=0.2):

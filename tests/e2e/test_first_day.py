@@ -83,7 +83,8 @@ class UnreadableSettingsTest(ServiceUserTestCase):
         os.chown(cfg, pwd.getpwnam(SERVICE_USER).pw_uid, 0)
         server = self.server()
         self.addCleanup(server.stop)
-        self.assertTrue(server.wait_listening() and wait_for(lambda: listening(self.port)), server.stop())
+        if not (server.wait_listening() and wait_for(lambda: listening(self.port))):
+            self.fail("the server did not start: %r" % (server.stop(),))
         # A reload that cannot read keeps what runs; so does the minute's re-read.
         self.make_root_only("OSPRINE.CFG")
         server.proc.send_signal(signal.SIGHUP)
@@ -186,7 +187,8 @@ class CertificateTest(unittest.TestCase):
         put_list(self.root, "relaydb", "")
         server = Server(self.root, env=env)
         self.addCleanup(server.stop)
-        self.assertTrue(server.wait_listening() and wait_for(lambda: listening(self.port)), server.stop())
+        if not (server.wait_listening() and wait_for(lambda: listening(self.port))):
+            self.fail("the server did not start: %r" % (server.stop(),))
         return server
 
     def ehlo_offers(self):
@@ -241,7 +243,7 @@ class CtlStateTest(unittest.TestCase):
         return r.stdout.splitlines()
 
     def test_status_queue_after_a_refused_log_in_and_the_changed_settings(self):
-        self.assertEqual(self.ok("config", "-n"), [])
+        self.assertEqual(self.ok("config", "-n"), ["Port = %d" % self.port])   # osprine-mkbbs set it
         upstream = Upstream({"auth": {"user": "bbs", "password": "right"}})
         self.addCleanup(upstream.close)
         self.ok("config", "SmtpClient=1", "ClientHost=127.0.0.1", "ClientPort=%d" % upstream.port, "ClientAuth=1",

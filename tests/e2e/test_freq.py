@@ -5,9 +5,10 @@ import email
 import email.policy
 import os
 import smtplib
+import subprocess
 import unittest
 
-from osprine_harness import make_bbs, remove, set_settings
+from osprine_harness import BIN, make_bbs, remove, set_settings
 from test_intake import read, start_server, write_handle_index
 
 LIMIT = 1000
@@ -117,4 +118,36 @@ class FileRequestAbuseTest(FreqTestCase):
         # Ten answers to one address within the hour; the eleventh request queues none.
         self.assertEqual(len(os.listdir(self.queue)), 10)
         self.assertIn("  File Request: EXACT.BIN - Refused: 10 answers to req@far.example within the hour\r\n",
+                      self.server.log())
+
+    def test_requests_from_many_addresses_cannot_make_a_flood(self):
+        def request(s, reply_to):
+            s.sendmail("req@far.example", ["SYSOP**F@bbs.example"],
+                       b"From: req@far.example\r\nReply-To: " + reply_to +
+                       b"\r\nTo: SYSOP**F@bbs.example\r\nSubject: exact.bin\r\n\r\nPlease.\r\n")
+
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=60) as s:
+            s.ehlo("client.example")
+            # Bytes a terminal acts on: never an address written to.
+            request(s, b"<\x1b[2J\x07victim@far.example>")
+            self.assertEqual(os.listdir(self.queue), [])
+            for n in range(31):
+                request(s, b"<victim%d@far.example>" % n)
+        # Thirty answers an hour in all; the 31st request queues none.
+        self.assertEqual(len(os.listdir(self.queue)), 30)
+        log = self.server.log()
+        self.assertIn("  File Request: EXACT.BIN - Refused: the reply address holds control characters\r\n", log)
+        self.assertIn("  File Request: EXACT.BIN - Refused: 30 answers to all addresses within the hour\r\n", log)
+        self.assertEqual(log.count(" - Refused: "), 2)
+
+        # "freqperhour" sets the limit; 0 answers none.
+        ctl = os.path.join(BIN, "osprinectl")
+        shown = subprocess.run([ctl, "-d", self.root, "config", "freqperhour"], capture_output=True, text=True)
+        self.assertEqual(shown.stdout, "freqperhour = 30\n")
+        done = subprocess.run([ctl, "-d", self.root, "config", "freqperhour=0"], capture_output=True, text=True)
+        self.assertEqual((done.returncode, done.stdout), (0, "freqperhour = 0\n"))
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=60) as s:
+            request(s, b"<someone.new@far.example>")
+        self.assertEqual(len(os.listdir(self.queue)), 30)
+        self.assertIn("  File Request: EXACT.BIN - Refused: 0 answers to all addresses within the hour\r\n",
                       self.server.log())

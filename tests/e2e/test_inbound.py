@@ -8,7 +8,7 @@ import subprocess
 import time
 import unittest
 
-from osprine_harness import Server, make_bbs, remove, set_settings, wait_for
+from osprine_harness import Server, listening, make_bbs, remove, set_settings, wait_for
 
 BANNER = re.compile(r"^220-bbs\.example OSPRINE v1\.4\.060711; (Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d "
                     r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} \d\d:\d\d:\d\d [+-]\d{4}$")
@@ -29,17 +29,6 @@ def put_list(main_dir, key, value):
     os.replace(path + ".tmp", path)
 
 
-def listening(port):
-    """The port has a listening socket, seen in /proc without connecting (a
-    probe would take a session and the accept lock's turn)."""
-    with open("/proc/net/tcp") as f:
-        for line in f.readlines()[1:]:
-            fields = line.split()
-            if int(fields[1].split(":")[1], 16) == port and fields[3] == "0A":
-                return True
-    return False
-
-
 def log_texts(server, slot):
     """Event-log lines of a slot without their date, time and slot columns."""
     column = str(slot).rjust(6)
@@ -50,7 +39,9 @@ class Client:
     """A plain SMTP client: one line out, one reply line in."""
 
     def __init__(self, port, timeout=10, source="127.0.0.1"):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0))
+        """From `source` to the loopback address of its family."""
+        server = "::1" if ":" in source else "127.0.0.1"
+        self.sock = socket.create_connection((server, port), timeout=timeout, source_address=(source, 0))
         self.buffer = b""
 
     def send(self, data):

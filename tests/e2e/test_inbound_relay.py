@@ -2,7 +2,9 @@
 dnsmasq on a loopback port, started here, serving test zones only. Every
 zone in service lists the test address 127.0.0.2 and not 127.0.0.1, as
 RFC 5782 asks; listed clients connect from 127.0.0.3, others from 127.0.0.1
-or 127.0.0.4 (all of 127.0.0.0/8 is this machine)."""
+or 127.0.0.4 (all of 127.0.0.0/8 is this machine). One zone lists IPv6
+clients too: its IPv6 test entry and ::1, by their nibble names."""
+import ipaddress
 import socket
 import subprocess
 import time
@@ -18,6 +20,11 @@ def free_udp_port():
         return s.getsockname()[1]
 
 
+def nibbles(address):
+    """The block-list name of an IPv6 address without its zone (RFC 5782, 2.4)."""
+    return ipaddress.ip_address(address).reverse_pointer[:-len(".ip6.arpa")]
+
+
 class Dnsmasq:
     def __init__(self, silent_port):
         self.port = free_udp_port()
@@ -27,6 +34,8 @@ class Dnsmasq:
             "--conf-file=/dev/null", "--pid-file=",
             "--address=/2.0.0.127.clean.test/127.0.0.2",
             "--address=/2.0.0.127.listed.test/127.0.0.2", "--address=/3.0.0.127.listed.test/127.0.0.2",
+            "--address=/%s.listed.test/127.0.0.2" % nibbles("::ffff:7f00:2"),
+            "--address=/%s.listed.test/127.0.0.2" % nibbles("::1"),
             "--address=/2.0.0.127.refusing.test/127.0.0.2",
             "--address=/1.0.0.127.refusing.test/127.255.255.254",
             # A zone shut down and wildcarded: it lists everybody.
@@ -98,6 +107,20 @@ class BlockListTest(unittest.TestCase):
         self.assertEqual(log[start + 1:start + 5], [
             "Relay Blocker is checking 127.0.0.3", "* clean.test - passed", "* listed.test - failed",
             "<-- 421 spammer.example is listed as an open relay. Ending session."])
+
+    def test_an_ipv6_client_is_looked_up_in_the_zones_that_list_ipv6(self):
+        self.start("clean.test;listed.test")
+        self.assertTrue(wait_for(lambda: "  Block list listed.test lists IPv6 clients.\r\n" in self.server.log()))
+        c = self.client("::1")
+        self.assertEqual(c.ask("EHLO spammer.example"),
+                         "421 spammer.example is listed as an open relay. Ending session.")
+        self.assertTrue(c.closed())
+        log = base.log_texts(self.server, 1)
+        start = log.index("--> EHLO spammer.example")
+        self.assertEqual(log[start + 1:start + 5], [
+            "Relay Blocker is checking ::1", "* clean.test - lists no IPv6 clients, not asked",
+            "* listed.test - failed", "<-- 421 spammer.example is listed as an open relay. Ending session."])
+        self.assertNotIn("Block list clean.test lists IPv6", self.server.log())
 
     def test_a_client_on_no_list_is_welcomed(self):
         self.start("clean.test;refusing.test")

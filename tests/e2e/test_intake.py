@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from osprine_harness import BIN, Server, make_bbs, remove, set_settings, wait_for
+from osprine_harness import BIN, Server, listening, make_bbs, remove, set_settings, wait_for
 
 DATE = re.compile(rb"(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
                   rb"\d{4} \d\d:\d\d:\d\d [+-]\d{4}")
@@ -29,17 +29,6 @@ def put_list(main_dir, key, value):
     with open(path + ".tmp", "wb") as f:
         f.write(b"\r\n".join(lines) + b"\r\n")
     os.replace(path + ".tmp", path)
-
-
-def listening(port):
-    """The port has a listening socket, seen in /proc without connecting (a
-    probe would take a session and the accept lock's turn)."""
-    with open("/proc/net/tcp") as f:
-        for line in f.readlines()[1:]:
-            fields = line.split()
-            if int(fields[1].split(":")[1], 16) == port and fields[3] == "0A":
-                return True
-    return False
 
 
 HANDLES = ["sysop", "john.smith", "mary.jones", "darkstar", None, "ann.lee", "bob", None, "carol.white",

@@ -17,7 +17,7 @@ UPSTREAM = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "outbo
 class Upstream:
     """aiosmtpd with scripted replies, recording what it reads."""
 
-    def __init__(self, script):
+    def __init__(self, script, host="127.0.0.1"):
         self.dir = tempfile.mkdtemp(prefix="osprine-upstream-")
         self.record = os.path.join(self.dir, "record.jsonl")
         config = os.path.join(self.dir, "config.json")
@@ -25,7 +25,7 @@ class Upstream:
             json.dump(script, f)
         self.port = free_port()
         self.proc = subprocess.Popen(["/usr/bin/python3", UPSTREAM, "--config", config, "--record", self.record,
-                                      "--port", str(self.port)], stdout=subprocess.PIPE)
+                                      "--port", str(self.port), "--host", host], stdout=subprocess.PIPE)
         line = self.proc.stdout.readline().decode()
         if not line.startswith("PORT "):
             raise RuntimeError("upstream server did not start: " + line)

@@ -389,6 +389,20 @@ protected:
     void SetUp() override { install.settings.MaxMailSize = 1000; }
 };
 
+TEST_F(DialogueSizeTest, WithEsmtpADeclaredSizeAboveTheLimitIsRefusedAtMail) {
+    install.List("esmtp", "1");
+    EXPECT_EQ(Say("EHLO c"),
+              "250-Welcome c, pleased to meet you.\r\n250-SIZE 1000\r\n250-8BITMIME\r\n250 PIPELINING\r\n");
+    const Text tooBig = "552 Message size exceeds fixed maximum message size.\r\n";
+    EXPECT_EQ(Say("MAIL FROM:<a@b> SIZE=1001"), tooBig);
+    EXPECT_EQ(Say("MAIL FROM:<a@b> SIZE=99999999999999999999"), tooBig);   // beyond 64 bits
+    EXPECT_EQ(Say("MAIL FROM:<a@b> SIZE=1x"), "555 MAIL FROM parameters not recognized.\r\n");
+    EXPECT_EQ(Say("MAIL FROM:<a@b>  size=1000  body=8bitmime"), "250 Sender \"a@b\" OK...\r\n");
+    Say("RSET");
+    EXPECT_EQ(Say("HELO c"), "250 Welcome 127.0.0.1, pleased to meet you.\r\n");
+    EXPECT_EQ(Say("MAIL FROM:<a@b> SIZE=5000"), "250 Sender \"a@b\" OK...\r\n");   // HELO: parameters not read
+}
+
 TEST_F(DialogueSizeTest, AMessageOfExactlyTheLimitIsAccepted) {
     OpenTransaction();
     Send(Message(1000));

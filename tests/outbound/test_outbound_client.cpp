@@ -9,6 +9,7 @@
 #include "server/outbound/OutboundClient.h"
 #include "server/store/Dates.h"
 #include "server/store/Headers.h"
+#include "server/store/KeyedList.h"
 #include "tests/outbound/OutboundFixture.h"
 #include "tests/outbound/ScriptedServers.h"
 
@@ -36,6 +37,12 @@ protected:
         b.settings.Pop3Port = int16_t(port);
         b.settings.Pop3Username = user;
         b.settings.Pop3Password = password;
+    }
+
+    // The sysop's choice for servers without TLS: credentials in clear text.
+    void AllowClearText() {
+        PutData("clienttls", "none", b.ctx.KeyedList());
+        PutData("pop3tls", "none", b.ctx.KeyedList());
     }
 
     // One outbound tick and the connection it starts, up to the supervision
@@ -324,6 +331,7 @@ TEST_F(ClientTest, SessionRefusalsKeepTheQueue) {
     {
         Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "right"}}}});
         UseUpstream(up.Port());
+        AllowClearText();
         b.settings.ClientAuth = 1;
         b.settings.AuthUsername = "bob";
         b.settings.AuthPassword = "wrong";
@@ -338,6 +346,7 @@ TEST_F(ClientTest, SessionRefusalsKeepTheQueue) {
 TEST_F(ClientTest, AuthLoginSucceeds) {
     Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "secret pw"}}}});
     UseUpstream(up.Port());
+    AllowClearText();
     b.settings.ClientAuth = 1;
     b.settings.AuthUsername = " bob ";
     b.settings.AuthPassword = "secret pw";
@@ -369,6 +378,7 @@ TEST_F(ClientTest, LongCredentialsTravelOnOneLineEach) {
     const Text password(70, 'p');   // its Base64 form is longer than one encoded line
     Upstream up(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", QString::fromLatin1(password)}}}});
     UseUpstream(up.Port());
+    AllowClearText();
     b.settings.ClientAuth = 1;
     b.settings.AuthUsername = "bob";
     b.settings.AuthPassword = password;
@@ -384,6 +394,7 @@ TEST_F(ClientTest, AuthLoginTemporaryFailureGoesOnWithoutIt) {
                                                  {"password", "right"},
                                                  {"failure", "454 4.7.0 Temporary authentication failure"}}}});
     UseUpstream(up.Port());
+    AllowClearText();
     b.settings.ClientAuth = 1;
     b.settings.AuthUsername = "bob";
     b.settings.AuthPassword = "wrong";
@@ -491,18 +502,37 @@ TEST_F(ClientTest, NoTickWhileClosingOrWithoutHost) {
 }
 
 TEST_F(ClientTest, PopBeforeSmtpLogsInFirst) {
-    Pop3Server pop;
     Upstream up;
     UseUpstream(up.Port());
-    UsePop3(" 127.0.0.1 ", pop.Port(), " bob ", "pop pw");
     b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+    {
+        // "auto": CAPA asks whether the server offers STLS; this one does not,
+        // so the password stays here and so does the queue.
+        Pop3Server pop;
+        UsePop3(" 127.0.0.1 ", pop.Port(), " bob ", "pop pw");
+        const Text refusal =
+            "POP3 log-in failed: POP3 server 127.0.0.1 does not offer STLS; the password is not sent without TLS. "
+            "If that server has no TLS, \"osprinectl config pop3tls=none\" allows clear text";
+        client.Timer4_Timer();   // no SMTP connection follows the refused log-in
+        ASSERT_TRUE(SpinUntil([&] { return b.Events().contains(refusal); }, 10000))
+            << b.Events().join("\n").constData();
+        EXPECT_TRUE(ReadFileBytes("ZRVERROR.LOG").contains(" SendOutbound - " + refusal));
+        EXPECT_FALSE(client.Busy());
+        EXPECT_EQ(pop.Received(), "CAPA\r\n");
+        EXPECT_TRUE(up.Commands().isEmpty());
+        EXPECT_EQ(b.Files(), QStringList{"V1.D"});
+        b.events.clear();
+    }
+    Pop3Server pop;
+    UsePop3(" 127.0.0.1 ", pop.Port(), " bob ", "pop pw");
+    AllowClearText();
     RunConnection();
-    // "auto": CAPA asks whether the server offers STLS; this one does not.
-    EXPECT_EQ(pop.Received(), "CAPA\r\nUSER bob\r\nPASS pop pw\r\nQUIT\r\n");
+    EXPECT_EQ(pop.Received(), "USER bob\r\nPASS pop pw\r\nQUIT\r\n");
     EXPECT_EQ(up.Messages().size(), 1);
     for (const Text& e : b.Events())
         EXPECT_FALSE(e.contains("USER") || e.contains("PASS") || e.contains("+OK")) << e.constData();
-    EXPECT_EQ(b.LogTexts().mid(0, 3),
+    const TextList log = b.LogTexts();
+    EXPECT_EQ(log.mid(log.indexOf("Processing message file: V1.D"), 3),
               (TextList{"Processing message file: V1.D", "Outbound Socket Initiated To: 127.0.0.1",
                         "--> 220 upstream.test upstream ESMTP"}));
     EXPECT_FALSE(ReadFileBytes(b.bbs.Path("OSPRINE.LOG")).contains("pop pw"));
@@ -622,6 +652,7 @@ TEST_F(ClientTest, TemporaryMailRefusalGoesOnWithoutReset) {
 }
 
 TEST_F(ClientTest, RefusedAuthStepsGoOnWithoutAuthentication) {
+    AllowClearText();
     b.settings.ClientAuth = 1;
     b.settings.AuthUsername = "bob";
     b.settings.AuthPassword = "pw";

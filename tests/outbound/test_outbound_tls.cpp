@@ -127,10 +127,37 @@ TEST_F(TlsClientTest, CertificateProblemsKeepTheQueue) {
     }
 }
 
-// "starttls" against a server without it, and "none" against one that
-// offers it: no credentials travel in clear text, and the queue waits.
+// "auto" (the default) and "starttls" against a server without it (as it
+// looks when someone on the path strips the STARTTLS line), and "none"
+// against one that offers it: no credentials travel in clear text, and the
+// queue waits, its attempt counted, nothing returned. "none" against a
+// server without TLS is the sysop's choice of clear text.
 TEST_F(TlsClientTest, NoCredentialsInClearText) {
     UseAuth("bob", "app pw");
+    {
+        Upstream plain(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "app pw"}}}});
+        b.settings.ClientPort = int16_t(plain.Port());
+        b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+        RunConnection();
+        ASSERT_TRUE(plain.WaitForLine("QUIT\r\n"));
+        EXPECT_EQ(plain.Commands(), (TextList{"EHLO bbs.example", "QUIT"}));
+        EXPECT_EQ(b.Files(), QStringList{"V1.D"});
+        EXPECT_TRUE(b.Get("V1.D").contains("\r\nX-OSPRINE-Attempts: 1\r\n"));
+        EXPECT_TRUE(
+            Reported("Upstream server 127.0.0.1 does not offer STARTTLS; the password is not sent without "
+                     "TLS and the messages stay queued. If that server has no TLS, \"osprinectl config "
+                     "clienttls=none\" allows clear text."))
+            << b.Events().join("\n").constData();
+
+        Key(TlsSettings::kClientKey, "none");
+        b.Put("V1.D", QueuedMessage("far@remote.example", "x"));
+        RunConnection();
+        ASSERT_TRUE(SpinUntil([&] { return plain.Commands().count("QUIT") == 2; }, 5000));
+        EXPECT_EQ(plain.Commands().mid(2, 4), (TextList{"EHLO bbs.example", "AUTH LOGIN", "Ym9i", "YXBwIHB3"}));
+        EXPECT_EQ(plain.Messages().size(), 1);
+        EXPECT_TRUE(b.Files().isEmpty());
+        b.events.clear();
+    }
     {
         Key(TlsSettings::kClientKey, "starttls");
         Upstream plain(QJsonObject{{"auth", QJsonObject{{"user", "bob"}, {"password", "app pw"}}}});

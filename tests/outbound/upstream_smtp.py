@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A real upstream SMTP server (aiosmtpd) for the outbound client's tests.
 
-It listens on 127.0.0.1, prints "PORT <n>" once it accepts connections,
+It listens on 127.0.0.1 (or --host), prints "PORT <n>" once it accepts connections,
 answers as a JSON script says, and appends every line it reads (commands,
 AUTH answers and the message data as sent, transparency dots included) and
 every accepted message to a record file, one JSON object per line.
@@ -152,6 +152,7 @@ async def main():
     parser.add_argument("--config", required=True)
     parser.add_argument("--record", required=True)
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--host", default="127.0.0.1")
     args = parser.parse_args()
     with open(args.config, encoding="ascii") as f:
         config = json.load(f)
@@ -167,7 +168,7 @@ async def main():
     implicit = bool(tls and tls.get("implicit"))
 
     if config.get("silent"):
-        server = await asyncio.start_server(lambda r, w: silent_client(r, w, recorder), "127.0.0.1", args.port)
+        server = await asyncio.start_server(lambda r, w: silent_client(r, w, recorder), args.host, args.port)
     else:
         kwargs = {"hostname": "upstream.test", "ident": "upstream ESMTP"}
         if "auth" in config:
@@ -180,7 +181,7 @@ async def main():
             kwargs.update(tls_context=context, require_starttls=True)
         handler = Handler(script, recorder)
         server = await loop.create_server(lambda: RecordingSMTP(handler, script, recorder, **kwargs),
-                                          "127.0.0.1", args.port, ssl=context if implicit else None)
+                                          args.host, args.port, ssl=context if implicit else None)
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
     await server.serve_forever()
 

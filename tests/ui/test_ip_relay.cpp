@@ -79,6 +79,30 @@ TEST(IpConfig, BoxKeysAndIncompleteAddresses) {
     EXPECT_EQ(d.findChild<QPushButton*>("cmdRemove")->toolTip(), "Remove the selected IP address.");
 }
 
+TEST(IpConfig, Ipv6NetworksAreTypedInOneLineAndARefusalIsExplained) {
+    UiBbs bbs;
+    PutData("ipconfig", "10.0.0.1", bbs.KeyedList());
+    frmIpConfig d(bbs.ctx);
+    auto* line = d.findChild<QLineEdit*>("txtIpv6");
+    auto* add = d.findChild<QPushButton*>("cmdAddIpv6");
+    EXPECT_EQ(add->toolTip(), "Add this IPv6 address or network.");
+    for (const char* row : {"2001:DB8:0::/32", " ::1/128", "::1"}) {
+        line->setText(row);
+        add->click();
+        EXPECT_EQ(line->text(), "");
+    }
+    EXPECT_EQ(GetData("ipconfig", bbs.KeyedList()), "10.0.0.1;::1;::1/128;2001:db8::/32");
+    EXPECT_EQ(d.Patterns(), (QStringList{"10.0.0.1", "::1", "::1/128", "2001:db8::/32"}));
+    auto box = AnswerBox();
+    line->setText("2001:db8::/129");
+    add->click();
+    EXPECT_TRUE(box->seen);
+    EXPECT_EQ(box->title, "OSPRINE - IP Restrictions");
+    EXPECT_EQ(box->text, "The prefix length must be a number from 0 to 128.");
+    EXPECT_EQ(line->text(), "2001:db8::/129");
+    EXPECT_EQ(GetData("ipconfig", bbs.KeyedList()), "10.0.0.1;::1;::1/128;2001:db8::/32");
+}
+
 TEST(IpConfig, RemoveAndClose) {
     UiBbs bbs;
     PutData("ipconfig", "1.2.3.4;5.6.7.8", bbs.KeyedList());

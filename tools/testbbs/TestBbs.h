@@ -10,6 +10,7 @@ struct TestBbsOptions {
     int users = 12;                           // listed users (plus a deleted and a level-0 record)
     QByteArray systemId = "bbs.example";      // Internet system id (SYSTEMID of NET.9)
     int port = 2525;                          // SMTP port in OSPRINE.CFG
+    bool esmtp = false;                       // keyed setting "esmtp" = 1: EHLO offers the extensions
     bool writeSettings = true;                // write OSPRINE.CFG
     bool installTosser = true;                // copy the substitute tosser as ZUUCP.EXE
     QString tosserPath;                       // where the substitute tosser binary is ("" = beside this program)
