@@ -34,11 +34,15 @@ using LevelPtr = std::shared_ptr<Level>;
 void CheckHost(const Shared& ev, const Text& domain, std::function<void(SpfResult)> done);
 void Step(const LevelPtr& level, qsizetype index);
 
-// A domain name check_host can look at (RFC 7208 section 4.3).
+// A domain name check_host can look at (RFC 7208 section 4.3): several
+// labels of 1 to 63 characters; an address literal ("[192.0.2.1]") is none.
 bool IsUsableDomain(const Text& domain) {
     if (domain.isEmpty() || domain.size() > 253 || !domain.contains('.')) return false;
-    for (const Text& label : domain.split('.'))
+    for (const Text& label : domain.split('.')) {
         if (label.isEmpty() || label.size() > 63) return false;
+        for (char c : label)
+            if (c == '[' || c == ']' || c == ':' || c <= ' ' || c == 0x7f) return false;
+    }
     return true;
 }
 

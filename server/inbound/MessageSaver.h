@@ -3,6 +3,7 @@
 // The intake may finish later (the spam scan waits asynchronously); the
 // session sends its reply when `done` is called.
 #include <functional>
+#include <memory>
 #include "server/store/Text.h"
 
 struct ReceivedMessage {
@@ -11,6 +12,11 @@ struct ReceivedMessage {
     Text message;      // DATA text as received, dot-stuffing in place
     int16_t slot = 0;
     Text sendingHost;   // the client's dotted IPv4 address
+    Text helo;          // the name the client gave with HELO or EHLO
+    // Where the intake leaves the reply of SaveResult::Refused.
+    std::shared_ptr<Text> refusal = std::make_shared<Text>();
+    // The intake's Authentication-Results header (sender checks on), else "".
+    Text authResults;
 };
 
 enum class SaveResult {
@@ -18,6 +24,7 @@ enum class SaveResult {
     NotSaved,      // deleted by a rule or nobody to hand it to: "Message was not saved."
     LocalError,    // a copy could not be stored: "451 Requested action aborted: local error in processing."
     TooManyHops,   // the header shows a mail loop: "554 Too many hops: mail loop."
+    Refused,       // a sender-authentication policy refused it: the reply is *refusal
 };
 
 class MessageSaver {

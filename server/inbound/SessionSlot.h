@@ -36,6 +36,7 @@ struct SessionSlot {
     bool BodyDiscarded = false;   // the message went over MaxMailSize: drop what follows
     int16_t IdleTimeout = kDefaultIdleTimeout;
     Text PeerAddress;   // dotted IPv4 address of the client
+    Text HeloName;      // the argument of the last HELO or EHLO
 
     // Back to the state of a freshly opened session (Body is the dialogue's).
     void Open(int64_t now, const Text& peer) {
@@ -51,6 +52,7 @@ struct SessionSlot {
         RecipientCount = 0;
         IdleTimeout = kDefaultIdleTimeout;
         PeerAddress = peer;
+        HeloName.clear();
     }
     void Clear() { *this = SessionSlot(); }
 };

@@ -207,6 +207,7 @@ SmtpDialogue::Outcome SmtpDialogue::Helo(const Text& command, const Text& argume
 void SmtpDialogue::Greet(const Text& command, const Text& argument) {
     slot_.IdleTimeout = kDefaultIdleTimeout;
     slot_.DialogueState = SmtpState::Greeted;
+    slot_.HeloName = Trim(argument);
     Resets();
     ClearEnvelope();
     const bool ehlo = command == "EHLO";
@@ -459,16 +460,17 @@ void SmtpDialogue::EndOfData(qsizetype markPosition) {
     message.message = body;
     message.slot = slotNumber_;
     message.sendingHost = slot_.PeerAddress;
+    message.helo = slot_.HeloName;
     const qsizetype length = body.size();
     Wait();
-    host_.SaveMessage(message, [this, length](SaveResult result) {
+    host_.SaveMessage(message, [this, length, refusal = message.refusal](SaveResult result) {
         waiting_ = false;
-        MessageSaved(result, length);
+        MessageSaved(result, length, *refusal);
         Resume();
     });
 }
 
-void SmtpDialogue::MessageSaved(SaveResult result, qsizetype length) {
+void SmtpDialogue::MessageSaved(SaveResult result, qsizetype length, const Text& refusal) {
     const Text received = "250 Received data (" + NumText(length) + " bytes).";
     switch (result) {
     case SaveResult::Saved:
@@ -482,6 +484,9 @@ void SmtpDialogue::MessageSaved(SaveResult result, qsizetype length) {
         break;
     case SaveResult::TooManyHops:
         Reply("554 Too many hops: mail loop.");
+        break;
+    case SaveResult::Refused:
+        Reply(refusal);
         break;
     }
     ClearEnvelope();

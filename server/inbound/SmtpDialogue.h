@@ -101,7 +101,7 @@ private:
     void CollectData();
     void TakeCommandsAfter(qsizetype markPosition);
     void EndOfData(qsizetype markPosition);
-    void MessageSaved(SaveResult result, qsizetype length);
+    void MessageSaved(SaveResult result, qsizetype length, const Text& refusal);
     void AbortData(const Text& reply);
 
     void Reply(const Text& reply);

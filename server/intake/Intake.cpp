@@ -7,6 +7,7 @@
 #include "server/intake/Filters.h"
 #include "server/intake/InboundHeaders.h"
 #include "server/intake/RecipientCopy.h"
+#include "server/intake/SenderChecks.h"
 #include "server/intake/SpamScan.h"
 #include "server/intake/Tossing.h"
 #include "server/store/ErrorLog.h"
@@ -44,6 +45,23 @@ void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(Save
         return;
     }
 
+    // The session stays held while the checks are pending, as during a spam scan.
+    QPointer<Intake> self(this);
+    CheckSender(ctx_, auth_, message, [self, message, done = std::move(done)](const SenderVerdict& verdict) {
+        if (!self) return;
+        if (!verdict.refusal.isEmpty()) {
+            self->ctx_.Log().Report(message.slot, verdict.event);
+            *message.refusal = verdict.refusal;
+            done(SaveResult::Refused);
+            return;
+        }
+        ReceivedMessage checked = message;
+        checked.authResults = verdict.header;
+        self->ScanThenFile(checked, done);
+    });
+}
+
+void Intake::ScanThenFile(const ReceivedMessage& message, std::function<void(SaveResult)> done) {
     const Text firstRecipient = GetPath(message.recipients);
     const bool scan = message.message.size() < kSpamScanLimit && On(ctx_.Settings().SpamAssassin) &&
                       !CheckFilterExemption(ctx_, firstRecipient, 1);
@@ -100,7 +118,12 @@ Text Intake::FilterVerdict(const Text& firstRecipient, const Text& head) {
 void Intake::FileMessage(const ReceivedMessage& envelope, const Text& text, std::function<void(SaveResult)> done) {
     const int16_t slot = envelope.slot;
     MessageText message = SplitMessage(text);
-    message.head = FixInboundHeaders(RemoveForgedTrackingHeaders(message.head));
+    message.head = RemoveForgedTrackingHeaders(message.head);
+    // A header of ours that came with the message is a forgery (only looked
+    // for while the checks run, so that the files stay as they were otherwise).
+    if (!envelope.authResults.isEmpty())
+        message.head = RemoveForgedAuthenticationResults(message.head, GetSystemId(ctx_.Bbs()));
+    message.head = FixInboundHeaders(message.head);
     Text deleted;
     if (Trim(GetHeaderField("To", message.head)).isEmpty())
         deleted = "Email contains an invalid TO header. Message deleted.";
@@ -196,7 +219,9 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
 void Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message,
                      Stores& stores) {
     const QString spoolTmp = ctx_.Bbs().SpoolTmpDir();
-    const TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
+    TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
+    // Authentication-Results goes directly above the trace header.
+    if (!envelope.authResults.isEmpty()) pieces.insert(1, envelope.authResults);
     const auto number = std::make_shared<int>(0);
     stores.jobs.push_back(ReportingFailure(NewMessageFileJob(spoolTmp, pieces, number), [spoolTmp] {
         LogError("SaveMessage", kVersion, "modOSPRINE",
@@ -212,7 +237,7 @@ void Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy,
 
 bool Intake::Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
                      const MessageText& message, Stores& stores) {
-    const Text text = ForwardText(copy.head, message);
+    const Text text = ForwardText(envelope.authResults + copy.head, message);
     const size_t from = stores.jobs.size();
     if (!WriteMessage(ctx_, copy.userNumber, forward, text, envelope.slot, &stores.jobs)) return false;
     stores.Then(from, [this, n = text.size()] { Count(n); });

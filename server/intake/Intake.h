@@ -8,6 +8,7 @@
 #include "server/intake/AnswerLimit.h"
 #include "server/intake/MessageText.h"
 #include "server/intake/RecipientCopy.h"
+#include "server/intake/SenderChecks.h"
 #include "server/store/DiskQueue.h"
 
 inline constexpr qsizetype kSpamScanLimit = 1048576;
@@ -39,6 +40,8 @@ private:
         void Then(size_t from, std::function<void()> after);
     };
 
+    // After the sender checks: the spam scan when it applies, then the filing.
+    void ScanThenFile(const ReceivedMessage& message, std::function<void(SaveResult)> done);
     // Everything after the spam scan; `message` is the scanned text.
     void FileMessage(const ReceivedMessage& envelope, const Text& message, std::function<void(SaveResult)> done);
     // Waits for the stores, then answers.
@@ -59,6 +62,7 @@ private:
     void Count(qsizetype length);
 
     ServerContext ctx_;
-    AnswerLimit answers_;   // file-request answers per requester and hour
-    DiskQueue disk_;        // last: its thread ends before the rest goes
+    AnswerLimit answers_;                // file-request answers per requester and hour
+    std::unique_ptr<SenderAuth> auth_;   // made when "authcheck" is first on
+    DiskQueue disk_;                     // last: its thread ends before the rest goes
 };

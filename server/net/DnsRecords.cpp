@@ -92,8 +92,12 @@ int ReadRecords(DnsType type, const unsigned char* abuf, int alen, QList<Text>& 
         hostent* host = nullptr;
         if (const int status = ares_parse_ptr_reply(abuf, alen, nullptr, 0, AF_INET, &host); status != ARES_SUCCESS)
             return status;
-        if (host->h_name) out << Text(host->h_name);
-        for (char** alias = host->h_aliases; alias && *alias; ++alias) out << Text(*alias);
+        // The names once each (c-ares repeats the first among the aliases).
+        const auto add = [&out](const char* name) {
+            if (!out.contains(Text(name))) out << Text(name);
+        };
+        if (host->h_name) add(host->h_name);
+        for (char** alias = host->h_aliases; alias && *alias; ++alias) add(*alias);
         ares_free_hostent(host);
         return ARES_SUCCESS;
     }

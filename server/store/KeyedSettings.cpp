@@ -84,6 +84,10 @@ const QList<KeyedSetting>& KeyedSettings() {
         {kDkimDomainKey, "", AcceptDnsName, "Domain that signs outbound mail with DKIM (d=)"},
         {kDkimSelectorKey, "", AcceptDnsName, "Selector of the DKIM key (s=)"},
         {kDkimKeyFileKey, "", AcceptFileName, "DKIM private key (PEM file: RSA of 2048 bits or more, or Ed25519)"},
+        {"authcheck", "0", AcceptSwitch,
+         "Check SPF, DKIM and DMARC of received mail, add Authentication-Results (1: on)"},
+        {"dmarcreject", "0", AcceptSwitch, "Refuse mail that fails DMARC under a reject policy (1: on)"},
+        {"spfreject", "0", AcceptSwitch, "Refuse mail that fails SPF, and mail forging the BBS's domains (1: on)"},
     };
     return settings;
 }

@@ -23,7 +23,8 @@ RECORD_NAMES = ["Port", "MaxConnections", "MinToTray", "ShowEventWindow", "MaxLo
                 "AllowCarbonCopy", "AllowVrfy", "AllowExpn", "AutorespondUser", "AllowFreq", "MaxFreqSize",
                 "MaxMailSize", "SaveStats", "CloseToTaskbar"]
 KEYED_NAMES = ["clienttls", "clienttlsca", "pop3tls", "servertlscert", "servertlskey", "maxperip", "acceptrate",
-               "esmtp", "freqperhour", "dkimdomain", "dkimselector", "dkimkey"]
+               "esmtp", "freqperhour", "dkimdomain", "dkimselector", "dkimkey",
+               "authcheck", "dmarcreject", "spfreject"]
 NET9_NAMES = ["net9.systemid", "net9.netdir", "net9.pss", "net9.allowrefeed", "net9.striphdrs", "net9.suffix"]
 
 
@@ -94,6 +95,9 @@ class ConfigTest(CtlTestCase):
         self.assertIn(b"\r\npss=5\r\nallowrefeed=N\r\nstriphdrs=N\r\nsuffix=my_bbs\r\nremote=", net9)
         self.refused("config", "net9.pss=500", why="net9.pss: must be 64, 128, 256, 512, 1024 or 2048")
         self.refused("config", "pop3tls=maybe", why="pop3tls: must be auto, starttls, implicit or none")
+        self.assertEqual(self.ok("config", "authcheck=1", "spfreject= 1 "), ["authcheck = 1", "spfreject = 1"])
+        self.assertIn(b"authcheck=1\r\n", self.read("OSPRDATA.DAT"))
+        self.refused("config", "dmarcreject=yes", why="dmarcreject: must be 0 or 1")
         self.refused("config", "servertlscert=/nonexistent/cert.pem", why="servertlscert: no such file: /nonexistent/cert.pem")
         self.refused("config", "Port", "Port=1", why="either print settings or set them, not both")
         self.assertEqual(ctl(self.root, "config", "--help").stdout.splitlines()[0],

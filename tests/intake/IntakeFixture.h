@@ -73,7 +73,12 @@ public:
     // Runs SaveMessage and the loop until it has answered (at most `seconds`).
     std::optional<SaveResult> Save(const Text& message, const Text& recipients,
                                    const Text& returnPath = "sender@remote.example", int seconds = 30) {
-        ReceivedMessage m{returnPath, recipients, message, 3, "192.0.2.7"};
+        ReceivedMessage m;
+        m.returnPath = returnPath;
+        m.recipients = recipients;
+        m.message = message;
+        m.slot = 3;
+        m.sendingHost = "192.0.2.7";
         std::optional<SaveResult> result;
         intake.SaveMessage(m, [&](SaveResult r) { result = r; });
         QDeadlineTimer deadline(seconds * 1000);

@@ -154,16 +154,17 @@ protected:
 };
 
 TEST_F(RecordLookupTest, EachTypeItsRecordsStatusAndTtl) {
-    TestDnsServer dns(
-        {"--txt-record=spf.rec.test,\"v=spf1 ip4:192.0.2.0/24 \",\"-all\"", "--txt-record=two.rec.test,first",
-         "--txt-record=two.rec.test,second", "--mx-host=rec.test,mx2.rec.test,20", "--mx-host=rec.test,mx1.rec.test,10",
-         "--host-record=host.rec.test,192.0.2.5,2001:db8::5", "--ptr-record=5.2.0.192.in-addr.arpa,host.rec.test",
-         "--local-ttl=300", "--local=/rec.test/", "--local=/in-addr.arpa/"});
+    TestDnsServer dns({"--txt-record=spf.rec.test,v=spf1 ip4:192.0.2.0/24 ,-all", "--txt-record=two.rec.test,first",
+                       "--txt-record=two.rec.test,second", "--mx-host=rec.test,mx2.rec.test,20",
+                       "--mx-host=rec.test,mx1.rec.test,10", "--host-record=host.rec.test,192.0.2.5,2001:db8::5",
+                       "--ptr-record=5.2.0.192.in-addr.arpa,host.rec.test", "--local-ttl=300", "--local=/rec.test/",
+                       "--local=/in-addr.arpa/"});
     ASSERT_TRUE(dns.Started()) << dns.Output().toStdString();
     qputenv("OSPRINE_NAMESERVERS", dns.Servers());
     clsIPResolve r;
 
-    // The strings of one TXT record are joined without a gap.
+    // The strings of one TXT record are joined without a gap (dnsmasq makes
+    // one string of each text between commas).
     auto a = Ask(r, "spf.rec.test", DnsType::TXT);
     ASSERT_TRUE(a);
     EXPECT_EQ(a->status, DnsStatus::Found);

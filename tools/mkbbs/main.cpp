@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption systemId("system-id", "Internet system id, the BBS's domain (default bbs.example).", "ID");
     const QCommandLineOption port("port", "SMTP port the server listens on (default 2525).", "P");
     const QCommandLineOption esmtp("esmtp", "Offer the ESMTP extensions (SIZE, 8BITMIME, PIPELINING) at EHLO.");
-    p.addOptions({users, systemId, port, esmtp});
+    const QCommandLineOption authCheck(
+        "authcheck", "Sender authentication (SPF, DKIM, DMARC) of received mail: 1 on (default), 0 off.", "0|1");
+    p.addOptions({users, systemId, port, esmtp, authCheck});
     if (!p.parse(app.arguments())) return Fail(p.errorText());
     if (p.isSet("help")) p.showHelp(0);
     if (p.positionalArguments().size() != 1)
@@ -47,6 +49,10 @@ int main(int argc, char** argv) {
         return Fail(problem);
     if (p.isSet(systemId)) options.systemId = p.value(systemId).toLocal8Bit();
     options.esmtp = p.isSet(esmtp);
+    int check = 1;
+    if (!ReadNumber(p, authCheck, check, problem)) return Fail(problem);
+    if (check != 0 && check != 1) return Fail("--authcheck takes 0 or 1");
+    options.authCheck = check == 1;
 
     const TestBbsLayout layout = CreateTestBbs(p.positionalArguments().first(), options, &problem);
     if (!problem.isEmpty()) return Fail(problem);

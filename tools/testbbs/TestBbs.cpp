@@ -88,6 +88,7 @@ bool WriteServerSettings(const TestBbsLayout& l, const TestBbsOptions& o) {
     settings.Port = int16_t(o.port);
     Text keyed = Text("relaydb=") + kDefaultRelayDb + CRLF;
     if (o.esmtp) keyed += Text("esmtp=1") + CRLF;
+    if (o.authCheck) keyed += Text("authcheck=1") + CRLF;
     return WriteInstallFile(SettingsPath(l.mainDir), EncodeSettings(settings)) &&
            WriteInstallFile(KeyedListPath(l.mainDir), keyed);
 }

@@ -15,6 +15,7 @@ struct TestBbsOptions {
     bool installTosser = true;                // copy the substitute tosser as ZUUCP.EXE
     QString tosserPath;                       // where the substitute tosser binary is ("" = beside this program)
     QByteArray bbsName = "Demo Zarvel BBS";   // first field of MAIN.CFG
+    bool authCheck = false;                   // keyed setting "authcheck" = 1 (sender authentication)
 };
 
 // The directories of the created installation (absolute paths).
