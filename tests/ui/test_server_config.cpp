@@ -381,8 +381,10 @@ TEST(ServerConfig, EveryKeyedSettingHasAControlCheckedAsTheCommandLineChecksIt) 
     EXPECT_EQ(GetData("maxperip", bbs.KeyedList()), "7");
     EXPECT_EQ(d.result(), 0);   // still open
     Edit(d, "maxperip")->setText(" 12 ");
+    Edit(d, "esmtp")->setText("1");
     ClickOk(d);
     EXPECT_EQ(GetData("maxperip", bbs.KeyedList()), "12");
+    EXPECT_EQ(GetData("esmtp", bbs.KeyedList()), "1");
     EXPECT_EQ(GetData("acceptrate", bbs.KeyedList()), "");   // unchanged, not written
 }
 
