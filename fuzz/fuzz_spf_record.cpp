@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const SpfMacroValues values{"joe@example.com", "example.com", "192.0.2.3", "mail.example.com"};
     for (const SpfDirective& d : record->directives) {
         if (d.domainSpec.isEmpty()) continue;
-        // An accepted domain-spec always expands, to at most 253 characters.
+        // An accepted target domain always expands, to at most 253 characters.
         const std::optional<Text> expanded = ExpandSpfMacros(d.domainSpec, values);
         if (expanded && expanded->size() > 253) std::abort();
     }

@@ -21,7 +21,7 @@ packages=(
   spamassassin xvfb xauth clang clang-format libclang-rt-14-dev
   postfix strace openssl ca-certificates systemd man-db
   libssl-dev libopendkim-dev libpsl-dev publicsuffix
-  python3-dkim python3-dnspython opendkim-tools lintian python3-seccomp
+  python3-dkim python3-dnspython python3-nacl python3-yaml opendkim-tools lintian python3-seccomp
 )
 
 missing=()

@@ -69,7 +69,7 @@ SpfMacroValues Macros(const Level& level) {
     return SpfMacroValues{sender, level.domain, r.clientIp, r.helo};
 }
 
-// The target of a mechanism: its expanded domain-spec, else the current domain.
+// The target of a mechanism: its expanded target domain, else the current domain.
 std::optional<Text> Target(const Level& level, const SpfDirective& d) {
     if (d.domainSpec.isEmpty()) return level.domain;
     return ExpandSpfMacros(d.domainSpec, Macros(level));

@@ -76,16 +76,16 @@ Text SpfIpText(const Text& clientIp) {
     return out;
 }
 
-std::optional<Text> ExpandSpfMacros(const Text& spec, const SpfMacroValues& values) {
+std::optional<Text> ExpandSpfMacros(const Text& macroText, const SpfMacroValues& values) {
     Text out;
-    for (qsizetype i = 0; i < spec.size(); ++i) {
-        const char c = spec[i];
+    for (qsizetype i = 0; i < macroText.size(); ++i) {
+        const char c = macroText[i];
         if (c != '%') {
             out += c;
             continue;
         }
-        if (++i >= spec.size()) return std::nullopt;
-        const char next = spec[i];
+        if (++i >= macroText.size()) return std::nullopt;
+        const char next = macroText[i];
         if (next == '%')
             out += '%';
         else if (next == '_')
@@ -95,9 +95,9 @@ std::optional<Text> ExpandSpfMacros(const Text& spec, const SpfMacroValues& valu
         else if (next != '{')
             return std::nullopt;
         if (next != '{') continue;
-        const qsizetype close = spec.indexOf('}', i);
+        const qsizetype close = macroText.indexOf('}', i);
         if (close < 0 || close == i + 1) return std::nullopt;
-        const Text inside = spec.mid(i + 1, close - i - 1);
+        const Text inside = macroText.mid(i + 1, close - i - 1);
         i = close;
         const char letter = inside[0];
         const bool escape = letter >= 'A' && letter <= 'Z';

@@ -10,9 +10,9 @@ struct SpfMacroValues {
     Text helo;       // h
 };
 
-// The expanded domain-spec, shortened from the left to 253 characters;
+// The expanded target domain, shortened from the left to 253 characters;
 // nothing when a macro is malformed.
-std::optional<Text> ExpandSpfMacros(const Text& spec, const SpfMacroValues& values);
+std::optional<Text> ExpandSpfMacros(const Text& macroText, const SpfMacroValues& values);
 
 // The client address as the "i" macro writes it: dotted quad, or 32 dotted nibbles.
 Text SpfIpText(const Text& clientIp);

@@ -20,8 +20,8 @@ struct SpfDirective {
 
 struct SpfRecord {
     QList<SpfDirective> directives;
-    std::optional<Text> redirect;      // redirect= domain-spec
-    std::optional<Text> explanation;   // exp= domain-spec
+    std::optional<Text> redirect;      // redirect= target domain
+    std::optional<Text> explanation;   // exp= target domain
 };
 
 // The TXT record claims to be an SPF record: "v=spf1" alone or followed by a space.
@@ -33,5 +33,5 @@ std::optional<SpfRecord> ParseSpfRecord(const Text& txt, Text* error = nullptr);
 // A macro string (RFC 7208 section 7.1) is well formed; `explanation`
 // allows the letters only an explanation may use (c, r, t).
 bool IsMacroString(const Text& text, bool explanation = false);
-// A domain-spec: a macro string that ends in a top label or a macro.
+// A target domain: a macro string that ends in a top label or a macro.
 bool IsDomainSpec(const Text& text);

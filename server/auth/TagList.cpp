@@ -41,16 +41,16 @@ Text WithoutTagSpace(const Text& text) {
 
 std::optional<TagList> TagList::Parse(const Text& text) {
     TagList list;
-    const QList<Text> specs = text.split(';');
-    for (qsizetype i = 0; i < specs.size(); ++i) {
-        const Text spec = TrimTagSpace(specs[i]);
-        if (spec.isEmpty()) {
-            if (i == specs.size() - 1) break;   // a trailing ";" is allowed
+    const QList<Text> tagTexts = text.split(';');
+    for (qsizetype i = 0; i < tagTexts.size(); ++i) {
+        const Text tagText = TrimTagSpace(tagTexts[i]);
+        if (tagText.isEmpty()) {
+            if (i == tagTexts.size() - 1) break;   // a trailing ";" is allowed
             return std::nullopt;
         }
-        const qsizetype equals = spec.indexOf('=');
+        const qsizetype equals = tagText.indexOf('=');
         if (equals < 0) return std::nullopt;
-        Tag tag{TrimTagSpace(spec.left(equals)), TrimTagSpace(spec.mid(equals + 1))};
+        Tag tag{TrimTagSpace(tagText.left(equals)), TrimTagSpace(tagText.mid(equals + 1))};
         if (!IsTagName(tag.name) || !IsTagValue(tag.value) || list.Has(tag.name.constData())) return std::nullopt;
         list.tags_.append(std::move(tag));
     }

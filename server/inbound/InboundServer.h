@@ -35,7 +35,11 @@ public:
     void CloseListener();
     bool IsListening() const { return listener_.isListening(); }
     quint16 ListeningPort() const { return listener_.serverPort(); }
-    QString ListenAddress() const { return listener_.serverAddress().toString(); }
+    // "0.0.0.0 and [::]" for the dual-stack socket, else its one address.
+    QString ListenAddress() const {
+        const QHostAddress address = listener_.serverAddress();
+        return address.protocol() == QAbstractSocket::AnyIPProtocol ? "0.0.0.0 and [::]" : address.toString();
+    }
     // Why the listener is not open: "port N: the system's reason".
     Text ListenFailure() const { return listener_.FailureReason(quint16(ctx_.Settings().Port)); }
     // Shut-down: every session socket is closed, nothing is sent.

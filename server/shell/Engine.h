@@ -37,7 +37,7 @@ public:
     bool IsActive() const;
     // The listener: whether it is open, where, and why not.
     bool Listening() const;
-    Text ListenAddress() const;   // "0.0.0.0 port 2701"
+    Text ListenAddress() const;   // "0.0.0.0 and [::] port 2701"
     Text ListenFailure() const;   // "port 25: Permission denied (...)"
     bool StartTlsOffered() const;
     // What "osprinectl status" prints of the running server.

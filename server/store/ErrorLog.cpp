@@ -3,6 +3,7 @@
 #include "server/store/Dates.h"
 #include "server/store/Files.h"
 
+#include <QDir>
 #include <QHash>
 #include <chrono>
 #include <mutex>
@@ -62,7 +63,8 @@ void LogError(const Text& procedure, const Text& version, const Text& module, co
     static Repeats repeats;
     const std::lock_guard lock(oneLineAtATime);
     Text suffix;
-    const Text key = procedure + '\0' + module + '\0' + description;
+    // Per log file: the same fault in another installation is news there.
+    const Text key = QDir::currentPath().toLocal8Bit() + '\0' + procedure + '\0' + module + '\0' + description;
     if (!repeats.Admit(key, Clock::now(), suffix)) return;
     // Relative on purpose: the current directory is the BBS main directory.
     AppendFile("ZRVERROR.LOG", ErrorLogLine(Program(), procedure, version, module, Trim(description) + suffix));

@@ -131,7 +131,8 @@ TEST(SpfRecordTest, MacroExpansionAsTheRfcShowsIt) {
         {"%{L}", "strong-bad"},
         {"%{S}", "strong-bad%40email.example.com"},
     };
-    for (const auto& [spec, expanded] : cases) EXPECT_EQ(ExpandSpfMacros(spec, v), Text(expanded)) << spec;
+    for (const auto& [macroText, expanded] : cases)
+        EXPECT_EQ(ExpandSpfMacros(macroText, v), Text(expanded)) << macroText;
     const SpfMacroValues v6{"strong-bad@email.example.com", "email.example.com", "2001:db8::cb01", ""};
     EXPECT_EQ(ExpandSpfMacros("%{ir}.%{v}._spf.%{d2}", v6),
               Text("1.0.b.c.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.ip6._spf.example.com"));

@@ -145,7 +145,7 @@ class ConsoleTest(unittest.TestCase):
         server = start_server(self, self.root, self.port)
         self.addCleanup(server.stop)
         first = next(line for line in iter(server.proc.stdout.readline, b"") if line.startswith(b"OSPRINE v"))
-        self.assertEqual(first.decode(), "OSPRINE v1.4.060711 listening on 0.0.0.0 port %d, STARTTLS not offered, "
+        self.assertEqual(first.decode(), "OSPRINE v1.4.060711 listening on 0.0.0.0 and [::] port %d, STARTTLS not offered, "
                                 "BBS main directory %s\n" % (self.port, self.root))
         second = subprocess.run([os.path.join(BIN, "osprine")], cwd=self.root, capture_output=True, text=True,
                                 timeout=30, env=dict(os.environ, OSPRINE_HEADLESS="1"))
@@ -247,10 +247,10 @@ class CtlStateTest(unittest.TestCase):
         upstream = Upstream({"auth": {"user": "bbs", "password": "right"}})
         self.addCleanup(upstream.close)
         self.ok("config", "SmtpClient=1", "ClientHost=127.0.0.1", "ClientPort=%d" % upstream.port, "ClientAuth=1",
-                "AuthUsername=bbs", "AuthPassword=wrong", "maxperip=5")
+                "AuthUsername=bbs", "AuthPassword=wrong", "maxperip=5", "clienttls=none")
         self.assertEqual(self.ok("config", "-n"), [
             "Port = %d" % self.port, "ClientPort = %d" % upstream.port, "ClientHost = 127.0.0.1", "ClientAuth = 1",
-            "AuthUsername = bbs", "AuthPassword = ********", "maxperip = 5"])
+            "AuthUsername = bbs", "AuthPassword = ********", "clienttls = none", "maxperip = 5"])
         queue = os.path.join(self.root, "OUTBOUND")
         message = os.path.join(queue, "V7.D")
         with open(message, "wb") as f:
@@ -276,7 +276,7 @@ class CtlStateTest(unittest.TestCase):
         with open(os.path.join(self.root, "ZRVERROR.LOG"), "rb") as f:
             last_error = f.read().decode("latin-1").rstrip("\r\n").split("\r\n")[-1]
         self.assertEqual(status, ["Server: running (pid %d)" % server.proc.pid,
-                                  "Listening: 0.0.0.0 port %d" % self.port, "STARTTLS: not offered",
+                                  "Listening: 0.0.0.0 and [::] port %d" % self.port, "STARTTLS: not offered",
                                   "Queue: 1 message, 0 KB", "Last error: " + last_error])
         self.assertIn("Upstream server refused the session: 535", last_error)
 

@@ -432,7 +432,9 @@ TEST_F(InboundServerTest, APortInUseIsReportedAndTheServerCarriesOn) {
     ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, Port()));
     server->OpenListenPort();
     EXPECT_FALSE(server->IsListening());
-    EXPECT_EQ(install.boxes, TextList{"OSPRINE - Error: The SMTP listen port is being used by another application."});
+    EXPECT_EQ(install.boxes,
+              TextList{"OSPRINE - Error: The SMTP listen port is being used by another application. port " +
+                       NumText(Port()) + ": Address already in use"});
 }
 
 TEST_F(InboundServerTest, ReopeningResizesTheTableOnlyWhenNoSessionIsOpen) {

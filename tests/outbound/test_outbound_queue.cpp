@@ -56,7 +56,13 @@ TEST_F(QueueTest, TakesFilesInNameOrder) {
 
 TEST_F(QueueTest, FirstPreparationStampsAndRewritesTheFile) {
     b.Put("V1.D", "  " + QueuedMessage("Far Away <far@remote.example>", "Caf\xe9 line\r\n.dot line\r\n\r\n\r\n"));
+    // The file's time is when the BBS queued it: noted once, at the first try.
+    QFile file(b.QueuePath("V1.D"));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2026, 12, 6), QTime(8, 0, 0)), QFileDevice::FileModificationTime));
+    file.close();
     LoadFirst();
+    const Text queued = "X-OSPRINE-Queued: 2026-12-06 08:00:00\r\n";
     const Text zone = GetTimeZoneOffset(now);
     // The trace header in front, the tracking headers before the first other
     // line, the Date given the local zone, 7-bit lines, the single dot kept,
@@ -70,7 +76,7 @@ TEST_F(QueueTest, FirstPreparationStampsAndRewritesTheFile) {
         "\tfor <far@remote.example>; Mon, 07 Dec 2026 09:30:00 " +
         zone + "\r\n";
     EXPECT_EQ(b.Get("V1.D"),
-              received + "X-OSPRINE-Attempts: 1\r\nX-OSPRINE-Processed: 2026-12-07 09:30:00\r\n" + headers);
+              received + "X-OSPRINE-Attempts: 1\r\nX-OSPRINE-Processed: 2026-12-07 09:30:00\r\n" + queued + headers);
     const LoadedMessage& m = queue.Loaded();
     EXPECT_EQ(m.text, b.Get("V1.D"));
     EXPECT_EQ(m.sender, kRemoteSender);
@@ -83,7 +89,7 @@ TEST_F(QueueTest, FirstPreparationStampsAndRewritesTheFile) {
     now = now.addSecs(60);
     LoadFirst();
     EXPECT_EQ(b.Get("V1.D"),
-              received + "X-OSPRINE-Attempts: 2\r\nX-OSPRINE-Processed: 2026-12-07 09:31:00\r\n" + headers);
+              received + "X-OSPRINE-Attempts: 2\r\nX-OSPRINE-Processed: 2026-12-07 09:31:00\r\n" + queued + headers);
 }
 
 TEST_F(QueueTest, EnvelopeFromDisplayNamesAndComments) {

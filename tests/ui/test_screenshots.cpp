@@ -69,8 +69,7 @@ TEST(Screenshots, DialogsAndMainWindow) {
 
         frmServerConfig config(window.Ui());
         auto* tabs = config.findChild<QTabBar*>("tbsOptions");
-        const char* names[] = {"settings-server.png", "settings-client.png", "settings-misc.png",
-                               "settings-keyed.png"};
+        const char* names[] = {"settings-server.png", "settings-client.png", "settings-misc.png", "settings-keyed.png"};
         for (int i = 0; i < 4; ++i) {
             tabs->setCurrentIndex(i);
             Shoot(config, names[i]);

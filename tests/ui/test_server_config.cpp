@@ -23,77 +23,76 @@
 #include <QTimer>
 #include <stdexcept>
 
-    namespace {
+namespace {
 
-    QLineEdit* Edit(QWidget & d, const char* name) { return d.findChild<QLineEdit*>(name); }
-    QCheckBox* Check(QWidget & d, const char* name) { return d.findChild<QCheckBox*>(name); }
-    QLabel* Label(QWidget & d, const char* name) { return d.findChild<QLabel*>(QString("lbl") + name); }
-    void ClickOk(QWidget & d) { d.findChild<QPushButton*>("cmdOK")->click(); }
+QLineEdit* Edit(QWidget& d, const char* name) { return d.findChild<QLineEdit*>(name); }
+QCheckBox* Check(QWidget& d, const char* name) { return d.findChild<QCheckBox*>(name); }
+QLabel* Label(QWidget& d, const char* name) { return d.findChild<QLabel*>(QString("lbl") + name); }
+void ClickOk(QWidget& d) { d.findChild<QPushButton*>("cmdOK")->click(); }
 
-    struct Caption {
-        const char* name;
-        const char* caption;
-        const char* tip;
-    };
+struct Caption {
+    const char* name;
+    const char* caption;
+    const char* tip;
+};
 
-    const Caption kTextCaptions[] = {
-        {"Port", "SMTP Listening Port:", "The port that OSPRN will listen for incoming SMTP connections."},
-        {"MaxConnections", "Max. SMTP Connections:", "The maximum  number of simultaneous SMTP connections."},
-        {"MaxLogSize", "Maximum Log Size:", "The maximum size of the log file before it is rotated (in bytes)."},
-        {"MaxMailSize", "Maximum Message Size:",
-         "The maximum size of incoming messages, including attachments (in bytes), max 10MB. "},
-        {"ClientHost", "SMTP Server Hostname:", "The hostname or IP address of your ISP's SMTP server."},
-        {"ClientPort", "SMTP Server Port:", "The port number your ISP's SMTP server uses."},
-        {"AuthUsername", "Username:", "The username to use when authenticating the connection."},
-        {"AuthPassword", "Password:", "The password to use when authenticating the connection."},
-        {"Pop3Host", "POP3 Server:", "The hostname or IP address of your ISP's POP3 server."},
-        {"Pop3Port", "POP3 Port:", "The port that your ISP's POP3 server uses."},
-        {"Pop3Username", "Username:", "The username to use when connecting to your ISP POP3 server."},
-        {"Pop3Password", "Password:", "The password to use when connecting to your ISP POP3 server."},
-        {"AutorespondUser", "Autoresponder User No.:", "Enter the user number of the autoresponder account."},
-        {"MaxFreqSize",
-         "Max. FREQ Filesize:", "The maximum size of a file that can be requested (in bytes), max 10MB."},
-    };
+const Caption kTextCaptions[] = {
+    {"Port", "SMTP Listening Port:", "The port that OSPRN will listen for incoming SMTP connections."},
+    {"MaxConnections", "Max. SMTP Connections:", "The maximum  number of simultaneous SMTP connections."},
+    {"MaxLogSize", "Maximum Log Size:", "The maximum size of the log file before it is rotated (in bytes)."},
+    {"MaxMailSize",
+     "Maximum Message Size:", "The maximum size of incoming messages, including attachments (in bytes), max 10MB. "},
+    {"ClientHost", "SMTP Server Hostname:", "The hostname or IP address of your ISP's SMTP server."},
+    {"ClientPort", "SMTP Server Port:", "The port number your ISP's SMTP server uses."},
+    {"AuthUsername", "Username:", "The username to use when authenticating the connection."},
+    {"AuthPassword", "Password:", "The password to use when authenticating the connection."},
+    {"Pop3Host", "POP3 Server:", "The hostname or IP address of your ISP's POP3 server."},
+    {"Pop3Port", "POP3 Port:", "The port that your ISP's POP3 server uses."},
+    {"Pop3Username", "Username:", "The username to use when connecting to your ISP POP3 server."},
+    {"Pop3Password", "Password:", "The password to use when connecting to your ISP POP3 server."},
+    {"AutorespondUser", "Autoresponder User No.:", "Enter the user number of the autoresponder account."},
+    {"MaxFreqSize", "Max. FREQ Filesize:", "The maximum size of a file that can be requested (in bytes), max 10MB."},
+};
 
-    const Caption kCheckCaptions[] = {
-        {"VerifyUser", "Perform User Verification",
-         "If enabled, OSPRINE will check to see if the mail recipient is a valid user or alias."},
-        {"AutoVerify", "Automatically Add Users to HANDLES.UIP",
-         "If enabled, OSPRINE will automatically add valid BBS users to HANDLES.UIP if they are missing. Any entries with the "
-         "same user number will be removed."},
-        {"EmailUserNumber", "Allow Mail to User Numbers",
-         "If enabled then incoming mail addressed to a user number will be allowed."},
-        {"CheckFlags", "Recipient Must Have Internet Flag",
-         "If enabled, the recipient must have the flag set for the Internet in NETWORKS.LST."},
-        {"AllowVrfy", "Allow VRFY Query", "If enabled, user queries with the VRFY command are allowed."},
-        {"AllowExpn", "Allow EXPN Query", "If enabled, mailing list queries using the EXPN command are allowed."},
-        {"AllowCarbonCopy", "Process Cc: and Bcc: Headers",
-         "If enabled, then OSPRINE will attempt to deliver the message to all addresses. This should typically be disabled."},
-        {"SpamAssassin", "Enable SpamAssassin",
-         "If enabled, OSPRINE will execute SpamAssassin for spam checking. SpamAssassin must be installed properly for this to work."},
-        {"SmtpClient", "Enable SMTP Client", "Enable if you want OSPRINE to process outgoing mail."},
-        {"ClientAuth", "Enable SMTP Authentication", "If your ISP SMTP server requires authentication, enable this."},
-        {"Pop3Before", "Enable POP3 Before SMTP",
-         "If your ISP SMTP server requires a POP3 connection before the SMTP connection, enable this."},
-        {"DailyMaint", "Perform Daily Maintenance",
-         "If enabled, OSPRINE will rebuild and clean up the HANDLES.UIP each night. THIS WILL DESTROY ANY CUSTOM ENTRIES YOU MAY HAVE."},
-        {"AllowFreq", "Enable File Requests (FREQ)", "If you want to allow FREQing, enable this."},
-        {"CloseToTaskbar", "Close to Taskbar",
-         "If enabled, OSPRINE will minimize itself instead of exiting when told to close using the X button."},
-        {"SaveStats", "Maintain Statistical Information",
-         "Enable this option if you want OSPRINE to remember the statistics between sessions."},
-        {"SaveWindowPos", "Save Window Position on Exit",
-         "If enabled, OSPRINE will remember the window position when closed."},
-        {"ShowEventWindow", "Show Event Windows",
-         "Enable if you would like the event windows to be visible when executed."},
-        {"MinToTray", "Minimize to System Tray", "Enable if you would like OSPRN to minimize to the system tray."},
-    };
+const Caption kCheckCaptions[] = {
+    {"VerifyUser", "Perform User Verification",
+     "If enabled, OSPRINE will check to see if the mail recipient is a valid user or alias."},
+    {"AutoVerify", "Automatically Add Users to HANDLES.UIP",
+     "If enabled, OSPRINE will automatically add valid BBS users to HANDLES.UIP if they are missing. Any entries with the "
+     "same user number will be removed."},
+    {"EmailUserNumber", "Allow Mail to User Numbers",
+     "If enabled then incoming mail addressed to a user number will be allowed."},
+    {"CheckFlags", "Recipient Must Have Internet Flag",
+     "If enabled, the recipient must have the flag set for the Internet in NETWORKS.LST."},
+    {"AllowVrfy", "Allow VRFY Query", "If enabled, user queries with the VRFY command are allowed."},
+    {"AllowExpn", "Allow EXPN Query", "If enabled, mailing list queries using the EXPN command are allowed."},
+    {"AllowCarbonCopy", "Process Cc: and Bcc: Headers",
+     "If enabled, then OSPRINE will attempt to deliver the message to all addresses. This should typically be disabled."},
+    {"SpamAssassin", "Enable SpamAssassin",
+     "If enabled, OSPRINE will execute SpamAssassin for spam checking. SpamAssassin must be installed properly for this to work."},
+    {"SmtpClient", "Enable SMTP Client", "Enable if you want OSPRINE to process outgoing mail."},
+    {"ClientAuth", "Enable SMTP Authentication", "If your ISP SMTP server requires authentication, enable this."},
+    {"Pop3Before", "Enable POP3 Before SMTP",
+     "If your ISP SMTP server requires a POP3 connection before the SMTP connection, enable this."},
+    {"DailyMaint", "Perform Daily Maintenance",
+     "If enabled, OSPRINE will rebuild and clean up the HANDLES.UIP each night. THIS WILL DESTROY ANY CUSTOM ENTRIES YOU MAY HAVE."},
+    {"AllowFreq", "Enable File Requests (FREQ)", "If you want to allow FREQing, enable this."},
+    {"CloseToTaskbar", "Close to Taskbar",
+     "If enabled, OSPRINE will minimize itself instead of exiting when told to close using the X button."},
+    {"SaveStats", "Maintain Statistical Information",
+     "Enable this option if you want OSPRINE to remember the statistics between sessions."},
+    {"SaveWindowPos", "Save Window Position on Exit",
+     "If enabled, OSPRINE will remember the window position when closed."},
+    {"ShowEventWindow", "Show Event Windows",
+     "Enable if you would like the event windows to be visible when executed."},
+    {"MinToTray", "Minimize to System Tray", "Enable if you would like OSPRN to minimize to the system tray."},
+};
 
-    int16_t Int16At(const Text& b, int at) { return int16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); }
-    int32_t Int32At(const Text& b, int at) {
-        return int32_t(uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 |
-                       uint32_t(uint8_t(b[at + 2])) << 16 | uint32_t(uint8_t(b[at + 3])) << 24);
-    }
+int16_t Int16At(const Text& b, int at) { return int16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); }
+int32_t Int32At(const Text& b, int at) {
+    return int32_t(uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
+                   uint32_t(uint8_t(b[at + 3])) << 24);
+}
 
 }   // namespace
 

@@ -15,12 +15,12 @@ protected:
         output_.open(QIODevice::WriteOnly);
     }
 
-    Text Run(const QStringList& args) {
+    Text Run(const QStringList& args, int expectedStatus = 0) {
         ConsoleUpdate update(UpdateAddresses{server_.BaseUrl(), ""}, output_);
         QSignalSpy ended(&update, &ConsoleUpdate::Ended);
         update.Start(args, bbs_.Dir());
         EXPECT_TRUE(WaitUntil([&] { return ended.count() == 1; }));
-        EXPECT_EQ(ended.value(0).value(0).toInt(), 0);
+        EXPECT_EQ(ended.value(0).value(0).toInt(), expectedStatus);
         return output_.data();
     }
 
@@ -52,7 +52,7 @@ TEST_F(ConsoleTest, NothingNewerPrintsTheNoticeUnlessQuiet) {
 }
 
 TEST_F(ConsoleTest, FailingServicePrintsTheErrorNotice) {
-    EXPECT_EQ(Run({"/TYPE=3"}), "An error occurred.\nZRV Updater could not retrieve update information.\n");
+    EXPECT_EQ(Run({"/TYPE=3"}, 1), "An error occurred.\nZRV Updater could not retrieve update information.\n");
 }
 
 TEST_F(ConsoleTest, OutsideABbsDirectoryPrintsNothing) {
