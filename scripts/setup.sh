@@ -6,9 +6,10 @@
 # fuzz targets; strace for the durability audit; openssl to make the TLS
 # tests' certificates, ca-certificates for the store the client trusts;
 # systemd and man-db for systemd-analyze's check of the unit and its pages;
-# OpenSSL, libopendkim and libpsl (with the public suffix list) for sender
-# authentication and DKIM signing, dkimpy and OpenDKIM's tools as the
-# independent signers and verifiers of its tests; lintian for the package;
+# OpenSSL and libpsl (with the public suffix list) for sender authentication
+# and DKIM signing; dkimpy (with PyNaCl for Ed25519) and OpenDKIM's tools as
+# the independent signers and verifiers of its tests, PyYAML for the SPF test
+# cases; lintian for the package;
 # libseccomp's Python binding to run the server under the unit's system-call
 # filter in a test.
 set -euo pipefail
@@ -20,7 +21,7 @@ packages=(
   python3 python3-aiosmtpd swaks dnsmasq-base
   spamassassin xvfb xauth clang clang-format libclang-rt-14-dev
   postfix strace openssl ca-certificates systemd man-db
-  libssl-dev libopendkim-dev libpsl-dev publicsuffix
+  libssl-dev libpsl-dev publicsuffix
   python3-dkim python3-dnspython python3-nacl python3-yaml opendkim-tools lintian python3-seccomp
 )
 
