@@ -103,10 +103,10 @@ SenderAuth::SenderAuth(QObject* parent) : QObject(parent), dns_(this) {
 
 void SenderAuth::EndOverdue() {
     while (!pending_.empty()) {
-        const std::shared_ptr<Running> run = pending_.front().lock();
-        if (run && !run->finished && !run->deadline.hasExpired()) break;
+        const std::shared_ptr<Running> run = pending_.front();
+        if (!run->finished && !run->deadline.hasExpired()) break;
         pending_.pop_front();
-        if (run && !run->finished) run->overdue();
+        if (!run->finished) run->overdue();
     }
     ArmLimit();
 }
@@ -114,9 +114,9 @@ void SenderAuth::EndOverdue() {
 void SenderAuth::ArmLimit() {
     // Runs that ended in time are dropped from the front as they are met.
     while (!pending_.empty()) {
-        const std::shared_ptr<Running> run = pending_.front().lock();
-        if (run && !run->finished) {
-            if (!limit_.isActive()) limit_.start(int(std::max<qint64>(0, run->deadline.remainingTime())));
+        const Running& run = *pending_.front();
+        if (!run.finished) {
+            if (!limit_.isActive()) limit_.start(int(std::max<qint64>(0, run.deadline.remainingTime())));
             return;
         }
         pending_.pop_front();

@@ -48,7 +48,8 @@ private:
     int timeLimitMs_ = kTimeLimitMs;
     // Every run gets the same time limit, so they end in the order they
     // began: one timer, set for the oldest pending run, serves them all.
-    std::deque<std::weak_ptr<Running>> pending_;
+    // Held here, a run is ended by its limit even if an answer never comes.
+    std::deque<std::shared_ptr<Running>> pending_;
     QTimer limit_;
 };
 

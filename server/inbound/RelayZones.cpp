@@ -58,8 +58,9 @@ void RelayZones::CheckZones() {
             {Question::Loopback, "1.0.0.127."},
             {Question::Ipv6Test, NibbleReversed("::ffff:7f00:2") + "."},
         };
-        for (const auto& [question, reversed] : questions) {
-            resolver_->NameToAddress(reversed + zone, [this, round, zone, question](const Text& answer) {
+        for (const auto& asked : questions) {
+            const Question question = asked.first;   // a binding of its own: clang 14 cannot capture the pair's parts
+            resolver_->NameToAddress(asked.second + zone, [this, round, zone, question](const Text& answer) {
                 Answered(round, zone, question, Trim(answer));
             });
         }
