@@ -1,7 +1,7 @@
 #include "server/intake/Intake.h"
 
+#include "server/address/Recipients.h"
 #include "server/bbs/MessageFiles.h"
-#include "server/inbound/Recipients.h"
 #include "server/intake/EmailBaseWriter.h"
 #include "server/intake/FileRequestAnswer.h"
 #include "server/intake/Filters.h"
