@@ -237,7 +237,20 @@ void Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy,
 
 bool Intake::Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
                      const MessageText& message, Stores& stores) {
-    const Text text = ForwardText(envelope.authResults + copy.head, message);
+    // A queue file is a whole message: the header is its first field. The
+    // e-mail base and the network spool keep only a message's body, so there
+    // the header opens the text the reader sees.
+    Text head = copy.head;
+    MessageText shown = message;
+    if (!envelope.authResults.isEmpty()) {
+        if (ParseForwardAddress(ctx_, forward).network == 9) {
+            head = envelope.authResults + head;
+        } else {
+            shown.body = envelope.authResults + CRLF + message.body;
+            shown.hasBody = true;
+        }
+    }
+    const Text text = ForwardText(head, shown);
     const size_t from = stores.jobs.size();
     if (!WriteMessage(ctx_, copy.userNumber, forward, text, envelope.slot, &stores.jobs)) return false;
     stores.Then(from, [this, n = text.size()] { Count(n); });
