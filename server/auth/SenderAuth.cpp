@@ -5,18 +5,19 @@
 
 #include <QDateTime>
 #include <QRandomGenerator>
-#include <QTimer>
-#include <memory>
+#include <algorithm>
 
-namespace {
-
-// One message's checks while they run.
-struct Running {
+struct SenderAuth::Running {
     AuthVerdict verdict;
     bool spfDone = false, dkimDone = false, finished = false;
     std::function<void(const AuthVerdict&)> done;
-    QTimer* limit = nullptr;
+    QDeadlineTimer deadline;
+    std::function<void()> overdue;   // what the time limit settles
 };
+
+namespace {
+
+using Running = SenderAuth::Running;
 
 // A temperror for every signature, as when their keys never came.
 QList<DkimOutcome> PendingSignatures(const Text& message) {
@@ -39,16 +40,15 @@ QList<DkimOutcome> PendingSignatures(const Text& message) {
 void Complete(const std::shared_ptr<Running>& run) {
     if (run->finished) return;
     run->finished = true;
-    run->limit->stop();
-    run->limit->deleteLater();
     run->done(run->verdict);
 }
 
 // A value of Authentication-Results: a token as it is, else quoted.
 Text PropertyValue(const Text& value) {
+    static constexpr QByteArrayView kSpecials = "()<>,;:\\\"[]";
     bool plain = !value.isEmpty();
     for (char c : value)
-        if (c <= ' ' || c >= 0x7f || Text("()<>,;:\\\"[]").contains(c)) plain = false;
+        if (c <= ' ' || c >= 0x7f || kSpecials.contains(c)) plain = false;
     if (plain) return value;
     Text quoted = "\"";
     for (char c : value) {
@@ -96,23 +96,51 @@ Text AuthservId(QByteArrayView value) {
 
 }   // namespace
 
-SenderAuth::SenderAuth(QObject* parent) : QObject(parent), dns_(this) {}
+SenderAuth::SenderAuth(QObject* parent) : QObject(parent), dns_(this) {
+    limit_.setSingleShot(true);
+    connect(&limit_, &QTimer::timeout, this, &SenderAuth::EndOverdue);
+}
+
+void SenderAuth::EndOverdue() {
+    while (!pending_.empty()) {
+        const std::shared_ptr<Running> run = pending_.front().lock();
+        if (run && !run->finished && !run->deadline.hasExpired()) break;
+        pending_.pop_front();
+        if (run && !run->finished) run->overdue();
+    }
+    ArmLimit();
+}
+
+void SenderAuth::ArmLimit() {
+    // Runs that ended in time are dropped from the front as they are met.
+    while (!pending_.empty()) {
+        const std::shared_ptr<Running> run = pending_.front().lock();
+        if (run && !run->finished) {
+            if (!limit_.isActive()) limit_.start(int(std::max<qint64>(0, run->deadline.remainingTime())));
+            return;
+        }
+        pending_.pop_front();
+    }
+    limit_.stop();
+}
 
 void SenderAuth::Check(const AuthRequest& request, std::function<void(const AuthVerdict&)> done) {
     auto run = std::make_shared<Running>();
     run->verdict.envelope = request.spf;
     run->verdict.spfDomain = SpfDomain(request.spf);
     run->done = std::move(done);
-    run->limit = new QTimer(this);
-    run->limit->setSingleShot(true);
+    run->deadline = QDeadlineTimer(timeLimitMs_);
     const Text message = request.message;
-    connect(run->limit, &QTimer::timeout, this, [run, message] {
-        if (!run->spfDone) run->verdict.spf = SpfResult::TempError;
-        if (!run->dkimDone) run->verdict.dkim = PendingSignatures(message);
-        run->verdict.dmarc = DmarcWithout(DmarcResult::TempError, FromDomain(message));
-        Complete(run);
-    });
-    run->limit->start(timeLimitMs_);
+    run->overdue = [run = std::weak_ptr<Running>(run), message] {
+        const std::shared_ptr<Running> r = run.lock();
+        if (!r) return;
+        if (!r->spfDone) r->verdict.spf = SpfResult::TempError;
+        if (!r->dkimDone) r->verdict.dkim = PendingSignatures(message);
+        r->verdict.dmarc = DmarcWithout(DmarcResult::TempError, FromDomain(message));
+        Complete(r);
+    };
+    pending_.push_back(run);
+    ArmLimit();
 
     const auto dmarcWhenReady = [this, run, message] {
         if (!run->spfDone || !run->dkimDone || run->finished) return;

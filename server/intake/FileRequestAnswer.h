@@ -13,7 +13,6 @@ Text FreqInformation(const ServerContext& ctx, const Text& name, qint64 size);
 // Answers the request whose header block is `head`, unless `limit` says its
 // requester has had enough answers this hour (then nothing is queued and
 // the refusal is logged). Returns false only when a local fault kept the
-// reply from being stored. With `later` given, the reply's file work is added
-// to it as a job for the disk thread.
+// reply from being stored. The reply's file work goes to `sink`.
 bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit,
-                       std::vector<DiskJob>* later = nullptr);
+                       DiskSink sink = DiskSink::Now());

@@ -22,13 +22,12 @@
 
 Intake::Intake(ServerContext& ctx, QObject* parent, bool diskThread) : QObject(parent), ctx_(ctx), disk_(diskThread) {}
 
-void Intake::Stores::Then(size_t from, std::function<void()> after) {
-    if (jobs.size() == from) {
-        after();
+void Intake::Stores::Add(Store store) {
+    if (store.jobs.empty()) {
+        if (store.onStored) store.onStored();
         return;
     }
-    onStored.resize(jobs.size());
-    onStored.back() = std::move(after);
+    list.push_back(std::move(store));
 }
 
 void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) {
@@ -57,6 +56,7 @@ void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(Save
         }
         ReceivedMessage checked = message;
         checked.authResults = verdict.header;
+        checked.authservId = verdict.authservId;
         self->ScanThenFile(checked, done);
     });
 }
@@ -66,7 +66,7 @@ void Intake::ScanThenFile(const ReceivedMessage& message, std::function<void(Sav
     const bool scan = message.message.size() < kSpamScanLimit && On(ctx_.Settings().SpamAssassin) &&
                       !CheckFilterExemption(ctx_, firstRecipient, 1);
     if (!scan) {
-        FileMessage(message, message.message, std::move(done));
+        FileMessage(message, std::make_shared<const Text>(message.message), std::move(done));
         return;
     }
     ctx_.Log().Report(message.slot, "Data Received. Executing SpamAssassin...");
@@ -74,7 +74,7 @@ void Intake::ScanThenFile(const ReceivedMessage& message, std::function<void(Sav
     SpamScan::ExecuteSpamAssassin(
         ctx_, message.slot, message.message,
         [self, envelope = message, done = std::move(done)](const Text& scanned) {
-            if (self) self->FileMessage(envelope, scanned, done);
+            if (self) self->FileMessage(envelope, std::make_shared<const Text>(scanned), done);
         },
         this);
 }
@@ -115,14 +115,15 @@ Text Intake::FilterVerdict(const Text& firstRecipient, const Text& head) {
     return {};
 }
 
-void Intake::FileMessage(const ReceivedMessage& envelope, const Text& text, std::function<void(SaveResult)> done) {
+void Intake::FileMessage(const ReceivedMessage& envelope, std::shared_ptr<const Text> text,
+                         std::function<void(SaveResult)> done) {
     const int16_t slot = envelope.slot;
-    MessageText message = SplitMessage(text);
+    MessageText message = SplitMessage(*text);
     message.head = RemoveForgedTrackingHeaders(message.head);
     // A header of ours that came with the message is a forgery (only looked
     // for while the checks run, so that the files stay as they were otherwise).
     if (!envelope.authResults.isEmpty())
-        message.head = RemoveForgedAuthenticationResults(message.head, GetSystemId(ctx_.Bbs()));
+        message.head = RemoveForgedAuthenticationResults(message.head, envelope.authservId);
     message.head = FixInboundHeaders(message.head);
     Text deleted;
     if (Trim(GetHeaderField("To", message.head)).isEmpty())
@@ -143,7 +144,7 @@ void Intake::FileMessage(const ReceivedMessage& envelope, const Text& text, std:
 
     bool handedOn = false, fault = false;
     Stores stores;
-    stores.source = text;
+    stores.source = std::move(text);
     QSet<Text> destinations;   // those that have their copy
     for (const Text& entry : Explode(",", recipients)) {
         // On a fault the sender is told to try again; copies stored so far stay.
@@ -157,21 +158,31 @@ void Intake::Finish(Stores stores, bool handedOn, bool fault, std::function<void
     const auto Outcome = [](bool stored, bool any) {
         return !stored ? SaveResult::LocalError : any ? SaveResult::Saved : SaveResult::NotSaved;
     };
-    if (stores.jobs.empty()) {
+    if (stores.list.empty()) {
         done(Outcome(!fault, handedOn));
         return;
     }
-    stores.onStored.resize(stores.jobs.size());
-    disk_.Run(std::move(stores.jobs), this,
+    std::vector<DiskJob> jobs;
+    std::vector<size_t> storeOf;   // the store each job belongs to
+    for (size_t s = 0; s < stores.list.size(); ++s) {
+        for (DiskJob& job : stores.list[s].jobs) {
+            jobs.push_back(std::move(job));
+            storeOf.push_back(s);
+        }
+    }
+    disk_.Run(std::move(jobs), this,
               // Held by the queue until every job has run: the borrowed bytes live as long.
-              [after = std::move(stores.onStored), source = std::move(stores.source), handedOn, fault,
-               done = std::move(done), Outcome](const std::vector<bool>& ok) {
+              [list = std::move(stores.list), storeOf = std::move(storeOf), source = std::move(stores.source), handedOn,
+               fault, done = std::move(done), Outcome](const std::vector<bool>& ok) {
                   bool all = !fault, any = handedOn;
+                  std::vector<bool> stored(list.size(), true);
                   for (size_t i = 0; i < ok.size(); ++i) {
                       all = all && ok[i];
                       any = any || ok[i];
-                      if (ok[i] && after[i]) after[i]();
+                      stored[storeOf[i]] = stored[storeOf[i]] && ok[i];
                   }
+                  for (size_t s = 0; s < list.size(); ++s)
+                      if (stored[s] && list[s].onStored) list[s].onStored();
                   done(Outcome(all, any));
               });
 }
@@ -198,11 +209,11 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
     if (!copy.event.isEmpty()) ctx_.Log().Report(slot, copy.event);
 
     if (fileRequest) {
-        const size_t from = stores.jobs.size();
-        if (!AnswerFileRequest(ctx_, slot, message.head, answers_, &stores.jobs)) return false;
+        Store answer;
+        if (!AnswerFileRequest(ctx_, slot, message.head, answers_, DiskSink::DeferTo(answer.jobs))) return false;
         *handedOn = true;
-        stores.Then(from,
-                    [this, n = message.head.size() + 2 + message.body.size() + message.tail.size()] { Count(n); });
+        answer.onStored = [this, n = message.head.size() + 2 + message.body.size() + message.tail.size()] { Count(n); };
+        stores.Add(std::move(answer));
         return true;
     }
 
@@ -223,16 +234,18 @@ void Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy,
     // Authentication-Results goes directly above the trace header.
     if (!envelope.authResults.isEmpty()) pieces.insert(1, envelope.authResults);
     const auto number = std::make_shared<int>(0);
-    stores.jobs.push_back(ReportingFailure(NewMessageFileJob(spoolTmp, pieces, number), [spoolTmp] {
+    Store handOff;
+    handOff.jobs.push_back(ReportingFailure(NewMessageFileJob(spoolTmp, pieces, number), [spoolTmp] {
         LogError("SaveMessage", kVersion, "modOSPRINE",
                  "No hand-off file could be written in " + TextFromPath(spoolTmp));
     }));
-    stores.Then(stores.jobs.size() - 1, [this, number, length = PiecesLength(pieces)] {
+    handOff.onStored = [this, number, length = PiecesLength(pieces)] {
         Count(length);
         // The spool holds at most 1000 files: once many wait, the tosser starts
         // now rather than on the next tick, so that a burst cannot fill it.
         if (*number >= kEarlyTossNumber) TossMessages(ctx_);
-    });
+    };
+    stores.Add(std::move(handOff));
 }
 
 bool Intake::Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
@@ -251,9 +264,11 @@ bool Intake::Forward(const ReceivedMessage& envelope, const RecipientCopy& copy,
         }
     }
     const Text text = ForwardText(head, shown);
-    const size_t from = stores.jobs.size();
-    if (!WriteMessage(ctx_, copy.userNumber, forward, text, envelope.slot, &stores.jobs)) return false;
-    stores.Then(from, [this, n = text.size()] { Count(n); });
+    Store forwarded;
+    if (!WriteMessage(ctx_, copy.userNumber, forward, text, envelope.slot, DiskSink::DeferTo(forwarded.jobs)))
+        return false;
+    forwarded.onStored = [this, n = text.size()] { Count(n); };
+    stores.Add(std::move(forwarded));
     return true;
 }
 
