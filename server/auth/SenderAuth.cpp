@@ -20,9 +20,9 @@ namespace {
 using Running = SenderAuth::Running;
 
 // A temperror for every signature, as when their keys never came.
-QList<DkimOutcome> PendingSignatures(const Text& message) {
+QList<DkimOutcome> PendingSignatures(const QList<HeaderField>& fields) {
     QList<DkimOutcome> out;
-    for (const HeaderField& f : SplitForDkim(message).fields) {
+    for (const HeaderField& f : fields) {
         if (f.name.toLower() != "dkim-signature" || out.size() >= kMaxDkimSignatures) continue;
         DkimOutcome o;
         o.result = DkimResult::TempError;
@@ -131,20 +131,23 @@ void SenderAuth::Check(const AuthRequest& request, std::function<void(const Auth
     run->done = std::move(done);
     run->deadline = QDeadlineTimer(timeLimitMs_);
     const Text message = request.message;
-    run->overdue = [run = std::weak_ptr<Running>(run), message] {
+    // The header is taken apart once for every check of the message.
+    const QList<HeaderField> fields = SplitForDkim(message).fields;
+    const Text fromDomain = FromDomain(fields);
+    run->overdue = [run = std::weak_ptr<Running>(run), fields, fromDomain] {
         const std::shared_ptr<Running> r = run.lock();
         if (!r) return;
         if (!r->spfDone) r->verdict.spf = SpfResult::TempError;
-        if (!r->dkimDone) r->verdict.dkim = PendingSignatures(message);
-        r->verdict.dmarc = DmarcWithout(DmarcResult::TempError, FromDomain(message));
+        if (!r->dkimDone) r->verdict.dkim = PendingSignatures(fields);
+        r->verdict.dmarc = DmarcWithout(DmarcResult::TempError, fromDomain);
         Complete(r);
     };
     pending_.push_back(run);
     ArmLimit();
 
-    const auto dmarcWhenReady = [this, run, message] {
+    const auto dmarcWhenReady = [this, run, fromDomain] {
         if (!run->spfDone || !run->dkimDone || run->finished) return;
-        const DmarcRequest dmarc{FromDomain(message), run->verdict.spf, run->verdict.spfDomain, run->verdict.dkim};
+        const DmarcRequest dmarc{fromDomain, run->verdict.spf, run->verdict.spfDomain, run->verdict.dkim};
         CheckDmarc(dns_, dmarc, int(QRandomGenerator::global()->bounded(100)), [run](DmarcOutcome outcome) {
             if (run->finished) return;
             run->verdict.dmarc = std::move(outcome);
@@ -157,12 +160,13 @@ void SenderAuth::Check(const AuthRequest& request, std::function<void(const Auth
         run->spfDone = true;
         dmarcWhenReady();
     });
-    VerifyDkim(dns_, message, QDateTime::currentSecsSinceEpoch(), [run, dmarcWhenReady](QList<DkimOutcome> dkim) {
-        if (run->finished) return;
-        run->verdict.dkim = std::move(dkim);
-        run->dkimDone = true;
-        dmarcWhenReady();
-    });
+    VerifyDkim(dns_, message, fields, QDateTime::currentSecsSinceEpoch(),
+               [run, dmarcWhenReady](QList<DkimOutcome> dkim) {
+                   if (run->finished) return;
+                   run->verdict.dkim = std::move(dkim);
+                   run->dkimDone = true;
+                   dmarcWhenReady();
+               });
 }
 
 Text AuthenticationResults(const Text& authservId, const AuthVerdict& verdict) {
@@ -173,15 +177,10 @@ Text AuthenticationResults(const Text& authservId, const AuthVerdict& verdict) {
     return "Authentication-Results: " + authservId + ";\r\n\t" + parts.join(";\r\n\t") + "\r\n";
 }
 
-Text RemoveForgedAuthenticationResults(const Text& head, const Text& authservId) {
+void RemoveForgedAuthenticationResults(HeaderView& header, const Text& authservId) {
     const Text ours = authservId.toLower();
-    Text out;
-    out.reserve(head.size());
-    for (const HeaderField& f : SplitForDkim(head + "\r\n").fields) {
-        if (f.name.toLower() == "authentication-results" &&
-            AuthservId(QByteArrayView(f.raw).sliced(f.raw.indexOf(':') + 1)) == ours)
-            continue;
-        out += f.raw;
-    }
-    return out;
+    header.RemoveIf([&](const HeaderField& f) {
+        return f.name.toLower() == "authentication-results" &&
+               AuthservId(QByteArrayView(f.raw).sliced(f.colon + 1)) == ours;
+    });
 }

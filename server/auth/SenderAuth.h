@@ -56,6 +56,6 @@ private:
 // line ended by CR LF.
 Text AuthenticationResults(const Text& authservId, const AuthVerdict& verdict);
 
-// The header block without the Authentication-Results fields that claim
-// `authservId` (a forger's; RFC 8601 section 5).
-Text RemoveForgedAuthenticationResults(const Text& head, const Text& authservId);
+// Takes out the Authentication-Results fields that claim `authservId` (a
+// forger's; RFC 8601 section 5).
+void RemoveForgedAuthenticationResults(HeaderView& header, const Text& authservId);

@@ -32,9 +32,10 @@ int FreqPerHour(const ServerContext& ctx) {
 }
 }   // namespace
 
-bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit, DiskSink sink) {
-    const Text name = UCase(Trim(GetHeaderField("Subject", head)));
-    const Text to = LCase(GetPath(GetHeaderField("Reply-To", head)));
+bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const HeaderView& header, AnswerLimit& limit,
+                       DiskSink sink) {
+    const Text name = UCase(Trim(header.Value("Subject")));
+    const Text to = LCase(GetPath(header.Value("Reply-To")));
     if (HoldsControlBytes(to)) {
         ctx.Log().Report(slot, "File Request: " + name + " - Refused: the reply address holds control characters");
         return true;

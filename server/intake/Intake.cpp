@@ -34,8 +34,9 @@ void Intake::SaveMessage(const ReceivedMessage& message, std::function<void(Save
     const QString spoolTmp = ctx_.Bbs().SpoolTmpDir();
     if (!DirExists(spoolTmp) && !QDir().mkpath(spoolTmp))
         LogError("SaveMessage", kVersion, "modOSPRINE", "Cannot create " + TextFromPath(spoolTmp));
-    LogArrival(message);
-    if (const int hops = CountHeaderFields(HeaderBlock(message.message), "Received"); hops >= kMaxHops) {
+    const HeaderView received(HeaderBlock(message.message));
+    LogArrival(message, received);
+    if (const int hops = received.Count("Received"); hops >= kMaxHops) {
         ctx_.Log().Report(message.slot,
                           "Email has " + NumText(hops) + " Received lines (a mail loop). Message refused.");
         ctx_.Stats().TooManyHops += 1;
@@ -79,14 +80,13 @@ void Intake::ScanThenFile(const ReceivedMessage& message, std::function<void(Sav
         this);
 }
 
-void Intake::LogArrival(const ReceivedMessage& message) {
-    const Text head = HeaderBlock(message.message).toByteArray();
+void Intake::LogArrival(const ReceivedMessage& message, const HeaderView& header) {
     const int16_t slot = message.slot;
     ctx_.Log().Report(slot, "> Message Return-Path: " + Trim(message.returnPath));
-    ctx_.Log().Report(slot, "> Message From: " + Trim(GetHeaderField("From", head)));
-    ctx_.Log().Report(slot, "> Message To: " + Trim(GetHeaderField("To", head)));
-    ctx_.Log().Report(slot, "> Message Subject: " + Trim(GetHeaderField("Subject", head)));
-    ctx_.Log().Report(slot, "> Message ID: " + Trim(GetHeaderField("Message-ID", head)));
+    ctx_.Log().Report(slot, "> Message From: " + Trim(header.Value("From")));
+    ctx_.Log().Report(slot, "> Message To: " + Trim(header.Value("To")));
+    ctx_.Log().Report(slot, "> Message Subject: " + Trim(header.Value("Subject")));
+    ctx_.Log().Report(slot, "> Message ID: " + Trim(header.Value("Message-ID")));
 }
 
 SaveResult Intake::Deleted(int16_t slot, const Text& event) {
@@ -94,11 +94,11 @@ SaveResult Intake::Deleted(int16_t slot, const Text& event) {
     return SaveResult::NotSaved;
 }
 
-Text Intake::FilterVerdict(const Text& firstRecipient, const Text& head) {
+Text Intake::FilterVerdict(const Text& firstRecipient, const HeaderView& header) {
     // The exemption is looked up only when there is a filter to be exempt from.
     const Text headerRows = GetData("headerfilter", ctx_.KeyedList());
     if (!Trim(headerRows).isEmpty() && !CheckFilterExemption(ctx_, firstRecipient, 2)) {
-        if (const Text event = ApplyHeaderFilter(headerRows, head); !event.isEmpty()) {
+        if (const Text event = ApplyHeaderFilter(headerRows, header); !event.isEmpty()) {
             ctx_.Stats().BlockedHeaders += 1;
             ctx_.Stats().UpdateStats();
             return event;
@@ -106,7 +106,7 @@ Text Intake::FilterVerdict(const Text& firstRecipient, const Text& head) {
     }
     const Text subjectRows = GetData("subjectfilter", ctx_.KeyedList());
     if (!subjectRows.isEmpty() && !CheckFilterExemption(ctx_, firstRecipient, 3)) {
-        if (const Text event = ApplySubjectFilter(subjectRows, head); !event.isEmpty()) {
+        if (const Text event = ApplySubjectFilter(subjectRows, header); !event.isEmpty()) {
             ctx_.Stats().BlockedSubjects += 1;
             ctx_.Stats().UpdateStats();
             return event;
@@ -119,27 +119,30 @@ void Intake::FileMessage(const ReceivedMessage& envelope, std::shared_ptr<const 
                          std::function<void(SaveResult)> done) {
     const int16_t slot = envelope.slot;
     MessageText message = SplitMessage(*text);
-    message.head = RemoveForgedTrackingHeaders(message.head);
+    // The header is taken apart once: the repair, the filters and every copy
+    // read and edit this view.
+    HeaderView header(message.head);
+    RemoveForgedTrackingHeaders(header);
     // A header of ours that came with the message is a forgery (only looked
     // for while the checks run, so that the files stay as they were otherwise).
-    if (!envelope.authResults.isEmpty())
-        message.head = RemoveForgedAuthenticationResults(message.head, envelope.authservId);
-    message.head = FixInboundHeaders(message.head);
+    if (!envelope.authResults.isEmpty()) RemoveForgedAuthenticationResults(header, envelope.authservId);
+    FixInboundHeaders(header);
     Text deleted;
-    if (Trim(GetHeaderField("To", message.head)).isEmpty())
+    if (Trim(header.Value("To")).isEmpty())
         deleted = "Email contains an invalid TO header. Message deleted.";
-    else if (Trim(GetHeaderField("From", message.head)).isEmpty())
+    else if (Trim(header.Value("From")).isEmpty())
         deleted = "Email contains an invalid FROM header. Message deleted.";
     else
-        deleted = FilterVerdict(GetPath(envelope.recipients), message.head);
+        deleted = FilterVerdict(GetPath(envelope.recipients), header);
     if (!deleted.isEmpty()) {
         done(Deleted(slot, deleted));
         return;
     }
 
     Text recipients = envelope.recipients;
-    if (On(ctx_.Settings().AllowCarbonCopy)) recipients = GetRecipients(ctx_, message.head, recipients);
-    UndoDotStuffing(message.head);
+    if (On(ctx_.Settings().AllowCarbonCopy)) recipients = GetRecipients(ctx_, header, recipients);
+    header.UndoDotStuffing();
+    message.head = header.ToText();
     UndoDotStuffing(message.body);
 
     bool handedOn = false, fault = false;
@@ -148,7 +151,7 @@ void Intake::FileMessage(const ReceivedMessage& envelope, std::shared_ptr<const 
     QSet<Text> destinations;   // those that have their copy
     for (const Text& entry : Explode(",", recipients)) {
         // On a fault the sender is told to try again; copies stored so far stay.
-        fault = !Deliver(envelope, entry, message, destinations, &handedOn, stores);
+        fault = !Deliver(envelope, entry, message, header, destinations, &handedOn, stores);
         if (fault) break;
     }
     Finish(std::move(stores), handedOn, fault, std::move(done));
@@ -188,29 +191,27 @@ void Intake::Finish(Stores stores, bool handedOn, bool fault, std::function<void
 }
 
 bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const MessageText& message,
-                     QSet<Text>& destinations, bool* handedOn, Stores& stores) {
+                     const HeaderView& header, QSet<Text>& destinations, bool* handedOn, Stores& stores) {
     const int16_t slot = envelope.slot;
     const Text recipient = LCase(Trim(entry));
     const Text local = NormalisedLocalPart(recipient);
     if (recipient.isEmpty()) {
-        ctx_.Log().Report(
-            slot, "Error - Blank Recipient Address: " + LCase(GetPath(GetHeaderField("To", message.head))) + " -- ");
+        ctx_.Log().Report(slot, "Error - Blank Recipient Address: " + LCase(GetPath(header.Value("To"))) + " -- ");
         return true;
     }
     const bool fileRequest = On(ctx_.Settings().AllowFreq) && UCase(local) == "SYSOP**F";
-    const RecipientCopy copy = fileRequest ? RecipientCopy{} : RewriteRecipient(ctx_, recipient, local, message.head);
+    const RecipientCopy copy = fileRequest ? RecipientCopy{} : RewriteRecipient(ctx_, recipient, local, header);
     // One copy per destination, however many spellings of it the envelope holds.
     const Text destination = copy.userNumber > 0 ? "#" + NumText(copy.userNumber) : LCase(local);
     if (destinations.contains(destination)) return true;
     destinations.insert(destination);
 
-    ctx_.Log().Report(slot,
-                      "Email received: " + LCase(GetPath(GetHeaderField("From", message.head))) + " --> " + recipient);
+    ctx_.Log().Report(slot, "Email received: " + LCase(GetPath(header.Value("From"))) + " --> " + recipient);
     if (!copy.event.isEmpty()) ctx_.Log().Report(slot, copy.event);
 
     if (fileRequest) {
         Store answer;
-        if (!AnswerFileRequest(ctx_, slot, message.head, answers_, DiskSink::DeferTo(answer.jobs))) return false;
+        if (!AnswerFileRequest(ctx_, slot, header, answers_, DiskSink::DeferTo(answer.jobs))) return false;
         *handedOn = true;
         answer.onStored = [this, n = message.head.size() + 2 + message.body.size() + message.tail.size()] { Count(n); };
         stores.Add(std::move(answer));
@@ -230,7 +231,7 @@ bool Intake::Deliver(const ReceivedMessage& envelope, const Text& entry, const M
 void Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message,
                      Stores& stores) {
     const QString spoolTmp = ctx_.Bbs().SpoolTmpDir();
-    TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.head, message);
+    TextList pieces = HandOffPieces(ctx_, envelope.returnPath, envelope.sendingHost, copy.header, message);
     // Authentication-Results goes directly above the trace header.
     if (!envelope.authResults.isEmpty()) pieces.insert(1, envelope.authResults);
     const auto number = std::make_shared<int>(0);
@@ -253,7 +254,7 @@ bool Intake::Forward(const ReceivedMessage& envelope, const RecipientCopy& copy,
     // A queue file is a whole message: the header is its first field. The
     // e-mail base and the network spool keep only a message's body, so there
     // the header opens the text the reader sees.
-    Text head = copy.head;
+    Text head = copy.header.ToText();
     MessageText shown = message;
     if (!envelope.authResults.isEmpty()) {
         if (ParseForwardAddress(ctx_, forward).network == 9) {

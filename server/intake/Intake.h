@@ -52,15 +52,16 @@ private:
                      std::function<void(SaveResult)> done);
     // Waits for the stores, then answers.
     void Finish(Stores stores, bool handedOn, bool fault, std::function<void(SaveResult)> done);
-    void LogArrival(const ReceivedMessage& message);
+    void LogArrival(const ReceivedMessage& message, const HeaderView& header);
     SaveResult Deleted(int16_t slot, const Text& event);   // logs why
     // The event of a header or subject filter that deletes the message, or "".
-    Text FilterVerdict(const Text& firstRecipient, const Text& head);
+    Text FilterVerdict(const Text& firstRecipient, const HeaderView& header);
     // Adds the store of one recipient entry's copy to `stores`, unless its
     // destination (user number, else local part) is in `destinations`
-    // already; false on a local fault.
+    // already; false on a local fault. `header` is the message's repaired
+    // header, whose text `message.head` holds.
     bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message,
-                 QSet<Text>& destinations, bool* handedOn, Stores& stores);
+                 const HeaderView& header, QSet<Text>& destinations, bool* handedOn, Stores& stores);
     void HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message,
                  Stores& stores);
     bool Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
