@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include "server/address/Recipients.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/Recipients.h"
 #include "server/store/EventLog.h"
 #include "server/store/Files.h"
 

@@ -1,7 +1,7 @@
 #include "server/inbound/SmtpDialogue.h"
 
+#include "server/address/Recipients.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/Recipients.h"
 #include "server/store/Headers.h"
 #include "server/store/KeyedList.h"
 

@@ -1,10 +1,10 @@
 #include "server/intake/EmailBaseWriter.h"
 
+#include "server/address/Recipients.h"
 #include "server/bbs/EmailBaseLock.h"
 #include "server/bbs/EmailRecord.h"
 #include "server/bbs/MessageFiles.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/Recipients.h"
 #include "server/intake/MessageText.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"

@@ -1,6 +1,6 @@
 #include "server/intake/InboundHeaders.h"
 
-#include "server/inbound/Recipients.h"
+#include "server/address/Recipients.h"
 #include "server/net/IpAddress.h"
 #include "server/store/Dates.h"
 #include "server/store/Headers.h"

@@ -1,8 +1,8 @@
 #include "server/intake/InetMessage.h"
 
+#include "server/address/Recipients.h"
 #include "server/bbs/MessageFiles.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/Recipients.h"
 #include "server/intake/EmailBaseWriter.h"
 #include "server/net/Base64.h"
 #include "server/store/Dates.h"

@@ -1,7 +1,7 @@
 #include "server/intake/Intake.h"
 
+#include "server/address/Recipients.h"
 #include "server/bbs/MessageFiles.h"
-#include "server/inbound/Recipients.h"
 #include "server/intake/EmailBaseWriter.h"
 #include "server/intake/FileRequestAnswer.h"
 #include "server/intake/Filters.h"
@@ -251,7 +251,20 @@ void Intake::HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy,
 
 bool Intake::Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,
                      const MessageText& message, Stores& stores) {
-    const Text text = ForwardText(envelope.authResults + copy.header.ToText(), message);
+    // A queue file is a whole message: the header is its first field. The
+    // e-mail base and the network spool keep only a message's body, so there
+    // the header opens the text the reader sees.
+    Text head = copy.header.ToText();
+    MessageText shown = message;
+    if (!envelope.authResults.isEmpty()) {
+        if (ParseForwardAddress(ctx_, forward).network == 9) {
+            head = envelope.authResults + head;
+        } else {
+            shown.body = envelope.authResults + CRLF + message.body;
+            shown.hasBody = true;
+        }
+    }
+    const Text text = ForwardText(head, shown);
     Store forwarded;
     if (!WriteMessage(ctx_, copy.userNumber, forward, text, envelope.slot, DiskSink::DeferTo(forwarded.jobs)))
         return false;

@@ -1,7 +1,7 @@
 #include "server/intake/RecipientCopy.h"
 
+#include "server/address/Recipients.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/Recipients.h"
 #include "server/intake/InboundHeaders.h"
 #include "server/store/Files.h"
 #include "server/store/Headers.h"

@@ -1,6 +1,6 @@
 #include "server/intake/SenderChecks.h"
 
-#include "server/inbound/Recipients.h"
+#include "server/address/Recipients.h"
 #include "server/intake/MessageText.h"
 #include "server/store/Headers.h"
 #include "server/store/KeyedList.h"

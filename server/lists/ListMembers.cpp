@@ -1,7 +1,7 @@
 #include "server/lists/ListMembers.h"
 
+#include "server/address/Recipients.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/Recipients.h"
 #include "server/lists/LineFiles.h"
 #include "server/store/Files.h"
 #include "server/store/KeyedList.h"

@@ -2,9 +2,9 @@
 
 #include "server/bbs/MessageFiles.h"
 
+#include "server/address/Recipients.h"
 #include "server/bbs/UserDirectory.h"
 #include "server/inbound/InboundServer.h"
-#include "server/inbound/Recipients.h"
 #include "server/intake/Intake.h"
 #include "server/intake/Tossing.h"
 #include "server/outbound/OutboundClient.h"

@@ -410,6 +410,39 @@ class SenderAuthTest(unittest.TestCase):
                          b"Body line\r\n..dot\r\n"
                          b"\r\n\r\n")
 
+    def test_forwarded_copies_carry_the_header(self):
+        # Mary's mail goes to Darkstar in the BBS's e-mail base, Frank's to an
+        # Internet address through the outbound queue; no hand-off file.
+        intake.put_list(self.root, "mailforwarding", "mary jones,darkstar;12,friend@far.example*9")
+        text = (b"Received: from mx.dmarc.test by relay.dmarc.test; Tue, 08 Dec 2026 09:59:00 +0000\r\n"
+                b"Authentication-Results: bbs.example; spf=pass smtp.mailfrom=bank.example\r\n"
+                b"From: Joe <joe@dmarc.test>\r\nTo: Mary Jones <mary.jones@bbs.example>\r\n"
+                b"Subject: Forwarded\r\nDate: Tue, 08 Dec 2026 10:00:00 +0000\r\n\r\nHello Mary.\r\n")
+        with smtplib.SMTP("127.0.0.1", self.port, timeout=60) as s:
+            s.ehlo("client.example")
+            self.assertEqual(s.sendmail("joe@dmarc.test", ["mary.jones@bbs.example", "frank.miller@bbs.example"],
+                                        text), {})
+        self.assertEqual(self.hand_offs(), [])
+        header = (b"Authentication-Results: bbs.example;\r\n"
+                  b"\tspf=pass smtp.mailfrom=joe@dmarc.test;\r\n"
+                  b"\tdkim=none;\r\n"
+                  b"\tdmarc=pass (p=reject dis=none) header.from=dmarc.test\r\n")
+        received = b"Received: from mx.dmarc.test by relay.dmarc.test; <DATE>\r\n"
+        queue = os.path.join(self.root, "OUTBOUND")
+        self.assertEqual([n for n in os.listdir(queue) if n.upper().endswith(".D")], ["V1.D"])
+        queued = intake.DATE.sub(b"<DATE>", intake.read(os.path.join(queue, "V1.D")))
+        # Forwards get no trace header of this system: ours is the first field,
+        # directly above the trace header the message arrived with.
+        self.assertEqual(queued, header + received +
+                         b"reply-to: Joe <joe@dmarc.test>\r\nFrom: Joe <joe@dmarc.test>\r\nTo: <friend@far.example>\r\n"
+                         b"Subject: Forwarded\r\nDate: <DATE>\r\n\r\nHello Mary.\r\n")
+        # The e-mail base keeps a message's body alone: the header opens the
+        # text Darkstar reads.
+        local = intake.email_records(os.path.join(self.root, "MSGS", "EMAIL.DAT"))
+        self.assertEqual([(r["to_user"], r["subject"]) for r in local], [("darkstar", "Forwarded")])
+        self.assertEqual(intake.read(os.path.join(self.root, "MSGS", "EMAIL.BIN")),
+                         header + b"\r\nHello Mary.\r\n\r\n\r\n")
+
 
 class UnansweredDnsTest(unittest.TestCase):
     """Name servers that never answer, that refuse, and that must not be asked."""

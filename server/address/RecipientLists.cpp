@@ -1,10 +1,10 @@
 // Pass-through names, access flags, forwarding, filter exemptions and
 // mailing lists: the per-recipient answers read from the lists.
 #include <optional>
+#include "server/address/RecipientRules.h"
+#include "server/address/Recipients.h"
 #include "server/bbs/ByteScan.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/RecipientRules.h"
-#include "server/inbound/Recipients.h"
 #include "server/store/Files.h"
 
 namespace {

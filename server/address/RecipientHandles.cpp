@@ -1,7 +1,7 @@
 // Learning a recipient address as a user's handle (setting AutoVerify).
+#include "server/address/Recipients.h"
 #include "server/bbs/ByteScan.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/Recipients.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Files.h"
 #include "server/store/Version.h"

@@ -1,4 +1,4 @@
-#include "server/inbound/RecipientRules.h"
+#include "server/address/RecipientRules.h"
 #include "server/bbs/UserDirectory.h"
 #include "server/store/Files.h"
 #include "server/store/KeyedList.h"

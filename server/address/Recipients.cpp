@@ -1,7 +1,7 @@
 // Whether a recipient is local and whom it stands for.
-#include "server/inbound/Recipients.h"
+#include "server/address/Recipients.h"
+#include "server/address/RecipientRules.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/RecipientRules.h"
 #include "server/store/Files.h"
 
 namespace {

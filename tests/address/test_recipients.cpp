@@ -1,5 +1,5 @@
+#include "server/address/Recipients.h"
 #include "server/bbs/UserDirectory.h"
-#include "server/inbound/Recipients.h"
 #include "server/store/EventLog.h"
 #include "server/store/KeyedList.h"
 #include "tests/bbs/test_user_install.h"
