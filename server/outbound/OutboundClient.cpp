@@ -4,7 +4,6 @@
 #include "server/outbound/OutboundText.h"
 #include "server/outbound/ReplyCode.h"
 #include "server/outbound/ReturnMessage.h"
-#include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Version.h"
 
@@ -180,7 +179,7 @@ void OutboundClient::sckConnect_DataArrival() {
             return;
         }
         if (line) HandleReply(*line);
-    } catch (const std::exception& fault) {   // Qt's containers and strings: std::bad_alloc
+    } catch (const std::exception& fault) {   // Qt's containers, std::bad_alloc on a queued message: it stays queued
         LogError("sckConnect_DataArrival", kVersion, "frmMain", fault.what());
         sckConnect_Close();
     }
@@ -462,7 +461,7 @@ void OutboundClient::sckConnect_Close() {
 
 void OutboundClient::SupervisionTick() {
     if (state_ != S::Closed) return;
-    ctx_.Log().ShowEvent(TimeText() + " : Socket 0 Closed");
+    ctx_.Log().ShowTimedEvent("Socket 0 Closed");
     ctx_.Log().OsprineLog(kSocketSlot, "Connection Terminated");
     ResetClient();
 }
