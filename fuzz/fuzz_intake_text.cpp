@@ -5,6 +5,8 @@
 #include "server/intake/Filters.h"
 #include "server/intake/MessageText.h"
 #include "server/outbound/OutboundText.h"
+#include "server/store/HeaderView.h"
+#include "server/store/Headers.h"
 
 #include <cstdlib>
 
@@ -14,8 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     MessageText split = SplitMessage(message);
     HeaderBlock(message);
-    ApplyHeaderFilter(p[1], split.head);
-    ApplySubjectFilter(p[1], split.head);
+    // The intake's view of the header answers as the text helpers do.
+    const HeaderView header(split.head);
+    if (header.ToText() != split.head) std::abort();
+    for (const Text& name : {Text("Subject"), Text("To"), Text("Received"), Trim(p[1].left(40))}) {
+        if (header.Value(name) != GetHeaderField(name, split.head)) std::abort();
+        if (header.Count(name) != CountHeaderFields(split.head, name)) std::abort();
+    }
+    ApplyHeaderFilter(p[1], header);
+    ApplySubjectFilter(p[1], header);
     TextList pieces{split.head, split.body, split.tail};
     StripTrailingCrLf(pieces);
     PiecesLength(pieces);

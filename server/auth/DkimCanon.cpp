@@ -26,28 +26,8 @@ Text Squeezed(QByteArrayView text) {
 }   // namespace
 
 SplitMail SplitForDkim(QByteArrayView message) {
-    SplitMail mail;
-    qsizetype at = 0;
-    const qsizetype n = message.size();
-    while (at < n) {
-        qsizetype end = message.indexOf('\n', at);
-        end = end < 0 ? n : end + 1;
-        const QByteArrayView line = message.sliced(at, end - at);
-        if (line == "\r\n" || line == "\n") {
-            mail.body = message.sliced(end);
-            return mail;
-        }
-        if ((IsWsp(line[0])) && !mail.fields.isEmpty()) {
-            mail.fields.last().raw += line.toByteArray();
-        } else {
-            const qsizetype colon = line.indexOf(':');
-            Text name = (colon < 0 ? line : line.first(colon)).toByteArray();
-            while (!name.isEmpty() && IsWsp(name.back())) name.chop(1);
-            mail.fields.append(HeaderField{name, line.toByteArray()});
-        }
-        at = end;
-    }
-    return mail;
+    const HeaderView header(message);
+    return SplitMail{header.Fields(), message.sliced(header.End())};
 }
 
 Text CanonicalHeader(const HeaderField& field, bool relaxed) {

@@ -3,12 +3,7 @@
 // its body, and the two canonicalizations of each (RFC 6376 section 3.4).
 #include <QByteArrayView>
 #include <QList>
-#include "server/store/Text.h"
-
-struct HeaderField {
-    Text name;   // as written, without the white space before ":"
-    Text raw;    // the whole field with its folding and its final CR LF
-};
+#include "server/store/HeaderView.h"
 
 struct SplitMail {
     QList<HeaderField> fields;

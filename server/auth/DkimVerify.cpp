@@ -159,11 +159,11 @@ DkimOutcome CheckDkimSignature(const Text& message, qsizetype fieldIndex, const 
     return out;
 }
 
-void VerifyDkim(CachedDns& dns, const Text& message, qint64 now, std::function<void(QList<DkimOutcome>)> done) {
-    const SplitMail mail = SplitForDkim(message);
+void VerifyDkim(CachedDns& dns, const Text& message, const QList<HeaderField>& fields, qint64 now,
+                std::function<void(QList<DkimOutcome>)> done) {
     QList<qsizetype> signatures;
-    for (qsizetype i = 0; i < mail.fields.size() && signatures.size() < kMaxDkimSignatures; ++i)
-        if (mail.fields[i].name.toLower() == "dkim-signature") signatures << i;
+    for (qsizetype i = 0; i < fields.size() && signatures.size() < kMaxDkimSignatures; ++i)
+        if (fields[i].name.toLower() == "dkim-signature") signatures << i;
     struct Pending {
         QList<DkimOutcome> outcomes;
         int left = 0;
@@ -178,7 +178,7 @@ void VerifyDkim(CachedDns& dns, const Text& message, qint64 now, std::function<v
     }
     for (qsizetype n = 0; n < signatures.size(); ++n) {
         const qsizetype index = signatures[n];
-        const HeaderField& field = mail.fields[index];
+        const HeaderField& field = fields[index];
         const std::optional<DkimSignature> sig = ParseDkimSignature(field.raw.mid(field.raw.indexOf(':') + 1));
         const auto settle = [pending, n](DkimOutcome outcome) {
             pending->outcomes[n] = std::move(outcome);

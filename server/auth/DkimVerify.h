@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include "server/auth/CachedDns.h"
+#include "server/store/HeaderView.h"
 
 enum class DkimResult { None, Pass, Fail, Neutral, TempError, PermError };
 Text DkimResultName(DkimResult result);
@@ -27,7 +28,9 @@ inline constexpr int kMaxDkimSignatures = 5;
 // `message`: the text the client sent, dot-stuffing undone, lines ended by
 // CR LF. `done` gets one outcome per signature (none: no signature), later
 // than the call; `now` is seconds since the epoch (for x=).
-void VerifyDkim(CachedDns& dns, const Text& message, qint64 now, std::function<void(QList<DkimOutcome>)> done);
+// `fields` are the message's header fields (SplitForDkim).
+void VerifyDkim(CachedDns& dns, const Text& message, const QList<HeaderField>& fields, qint64 now,
+                std::function<void(QList<DkimOutcome>)> done);
 
 // The check of one signature once its key record is known (no look-up).
 DkimOutcome CheckDkimSignature(const Text& message, qsizetype fieldIndex, const Text& keyRecord, qint64 now);

@@ -76,11 +76,12 @@ Text OrganisationalDomain(const Text& domain) {
     return registrable ? Text(registrable) : lower;
 }
 
-Text FromDomain(const Text& message) {
-    const SplitMail mail = SplitForDkim(message);
+Text FromDomain(const Text& message) { return FromDomain(SplitForDkim(message).fields); }
+
+Text FromDomain(const QList<HeaderField>& fields) {
     Text value;
     int froms = 0;
-    for (const HeaderField& f : mail.fields)
+    for (const HeaderField& f : fields)
         if (f.name.toLower() == "from") {
             ++froms;
             value = f.raw.mid(f.raw.indexOf(':') + 1);

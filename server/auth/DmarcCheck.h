@@ -25,6 +25,7 @@ Text OrganisationalDomain(const Text& domain);
 // The domain of the message's single From address; "" when there is not
 // exactly one From field or no domain in it.
 Text FromDomain(const Text& message);
+Text FromDomain(const QList<HeaderField>& fields);
 
 struct DmarcRequest {
     Text fromDomain;

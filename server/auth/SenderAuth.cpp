@@ -5,23 +5,24 @@
 
 #include <QDateTime>
 #include <QRandomGenerator>
-#include <QTimer>
-#include <memory>
+#include <algorithm>
 
-namespace {
-
-// One message's checks while they run.
-struct Running {
+struct SenderAuth::Running {
     AuthVerdict verdict;
     bool spfDone = false, dkimDone = false, finished = false;
     std::function<void(const AuthVerdict&)> done;
-    QTimer* limit = nullptr;
+    QDeadlineTimer deadline;
+    std::function<void()> overdue;   // what the time limit settles
 };
 
+namespace {
+
+using Running = SenderAuth::Running;
+
 // A temperror for every signature, as when their keys never came.
-QList<DkimOutcome> PendingSignatures(const Text& message) {
+QList<DkimOutcome> PendingSignatures(const QList<HeaderField>& fields) {
     QList<DkimOutcome> out;
-    for (const HeaderField& f : SplitForDkim(message).fields) {
+    for (const HeaderField& f : fields) {
         if (f.name.toLower() != "dkim-signature" || out.size() >= kMaxDkimSignatures) continue;
         DkimOutcome o;
         o.result = DkimResult::TempError;
@@ -39,16 +40,15 @@ QList<DkimOutcome> PendingSignatures(const Text& message) {
 void Complete(const std::shared_ptr<Running>& run) {
     if (run->finished) return;
     run->finished = true;
-    run->limit->stop();
-    run->limit->deleteLater();
     run->done(run->verdict);
 }
 
 // A value of Authentication-Results: a token as it is, else quoted.
 Text PropertyValue(const Text& value) {
+    static constexpr QByteArrayView kSpecials = "()<>,;:\\\"[]";
     bool plain = !value.isEmpty();
     for (char c : value)
-        if (c <= ' ' || c >= 0x7f || Text("()<>,;:\\\"[]").contains(c)) plain = false;
+        if (c <= ' ' || c >= 0x7f || kSpecials.contains(c)) plain = false;
     if (plain) return value;
     Text quoted = "\"";
     for (char c : value) {
@@ -96,27 +96,58 @@ Text AuthservId(QByteArrayView value) {
 
 }   // namespace
 
-SenderAuth::SenderAuth(QObject* parent) : QObject(parent), dns_(this) {}
+SenderAuth::SenderAuth(QObject* parent) : QObject(parent), dns_(this) {
+    limit_.setSingleShot(true);
+    connect(&limit_, &QTimer::timeout, this, &SenderAuth::EndOverdue);
+}
+
+void SenderAuth::EndOverdue() {
+    while (!pending_.empty()) {
+        const std::shared_ptr<Running> run = pending_.front().lock();
+        if (run && !run->finished && !run->deadline.hasExpired()) break;
+        pending_.pop_front();
+        if (run && !run->finished) run->overdue();
+    }
+    ArmLimit();
+}
+
+void SenderAuth::ArmLimit() {
+    // Runs that ended in time are dropped from the front as they are met.
+    while (!pending_.empty()) {
+        const std::shared_ptr<Running> run = pending_.front().lock();
+        if (run && !run->finished) {
+            if (!limit_.isActive()) limit_.start(int(std::max<qint64>(0, run->deadline.remainingTime())));
+            return;
+        }
+        pending_.pop_front();
+    }
+    limit_.stop();
+}
 
 void SenderAuth::Check(const AuthRequest& request, std::function<void(const AuthVerdict&)> done) {
     auto run = std::make_shared<Running>();
     run->verdict.envelope = request.spf;
     run->verdict.spfDomain = SpfDomain(request.spf);
     run->done = std::move(done);
-    run->limit = new QTimer(this);
-    run->limit->setSingleShot(true);
+    run->deadline = QDeadlineTimer(timeLimitMs_);
     const Text message = request.message;
-    connect(run->limit, &QTimer::timeout, this, [run, message] {
-        if (!run->spfDone) run->verdict.spf = SpfResult::TempError;
-        if (!run->dkimDone) run->verdict.dkim = PendingSignatures(message);
-        run->verdict.dmarc = DmarcWithout(DmarcResult::TempError, FromDomain(message));
-        Complete(run);
-    });
-    run->limit->start(timeLimitMs_);
+    // The header is taken apart once for every check of the message.
+    const QList<HeaderField> fields = SplitForDkim(message).fields;
+    const Text fromDomain = FromDomain(fields);
+    run->overdue = [run = std::weak_ptr<Running>(run), fields, fromDomain] {
+        const std::shared_ptr<Running> r = run.lock();
+        if (!r) return;
+        if (!r->spfDone) r->verdict.spf = SpfResult::TempError;
+        if (!r->dkimDone) r->verdict.dkim = PendingSignatures(fields);
+        r->verdict.dmarc = DmarcWithout(DmarcResult::TempError, fromDomain);
+        Complete(r);
+    };
+    pending_.push_back(run);
+    ArmLimit();
 
-    const auto dmarcWhenReady = [this, run, message] {
+    const auto dmarcWhenReady = [this, run, fromDomain] {
         if (!run->spfDone || !run->dkimDone || run->finished) return;
-        const DmarcRequest dmarc{FromDomain(message), run->verdict.spf, run->verdict.spfDomain, run->verdict.dkim};
+        const DmarcRequest dmarc{fromDomain, run->verdict.spf, run->verdict.spfDomain, run->verdict.dkim};
         CheckDmarc(dns_, dmarc, int(QRandomGenerator::global()->bounded(100)), [run](DmarcOutcome outcome) {
             if (run->finished) return;
             run->verdict.dmarc = std::move(outcome);
@@ -129,12 +160,13 @@ void SenderAuth::Check(const AuthRequest& request, std::function<void(const Auth
         run->spfDone = true;
         dmarcWhenReady();
     });
-    VerifyDkim(dns_, message, QDateTime::currentSecsSinceEpoch(), [run, dmarcWhenReady](QList<DkimOutcome> dkim) {
-        if (run->finished) return;
-        run->verdict.dkim = std::move(dkim);
-        run->dkimDone = true;
-        dmarcWhenReady();
-    });
+    VerifyDkim(dns_, message, fields, QDateTime::currentSecsSinceEpoch(),
+               [run, dmarcWhenReady](QList<DkimOutcome> dkim) {
+                   if (run->finished) return;
+                   run->verdict.dkim = std::move(dkim);
+                   run->dkimDone = true;
+                   dmarcWhenReady();
+               });
 }
 
 Text AuthenticationResults(const Text& authservId, const AuthVerdict& verdict) {
@@ -145,15 +177,10 @@ Text AuthenticationResults(const Text& authservId, const AuthVerdict& verdict) {
     return "Authentication-Results: " + authservId + ";\r\n\t" + parts.join(";\r\n\t") + "\r\n";
 }
 
-Text RemoveForgedAuthenticationResults(const Text& head, const Text& authservId) {
+void RemoveForgedAuthenticationResults(HeaderView& header, const Text& authservId) {
     const Text ours = authservId.toLower();
-    Text out;
-    out.reserve(head.size());
-    for (const HeaderField& f : SplitForDkim(head + "\r\n").fields) {
-        if (f.name.toLower() == "authentication-results" &&
-            AuthservId(QByteArrayView(f.raw).sliced(f.raw.indexOf(':') + 1)) == ours)
-            continue;
-        out += f.raw;
-    }
-    return out;
+    header.RemoveIf([&](const HeaderField& f) {
+        return f.name.toLower() == "authentication-results" &&
+               AuthservId(QByteArrayView(f.raw).sliced(f.colon + 1)) == ours;
+    });
 }

@@ -2,8 +2,12 @@
 // Sender authentication of one received message: SPF for the envelope,
 // DKIM for its signatures, DMARC for its From domain, within one time limit.
 // What is still pending when the limit is reached counts as temperror.
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QTimer>
+#include <deque>
 #include <functional>
+#include <memory>
 #include "server/auth/CachedDns.h"
 #include "server/auth/DmarcCheck.h"
 
@@ -32,15 +36,26 @@ public:
     void SetTimeLimit(int ms) { timeLimitMs_ = ms; }
     quint64 Queries() const { return dns_.Queries(); }
 
+    // One message's checks while they run.
+    struct Running;
+
 private:
+    // Ends the runs whose time is up and sets the timer for the next one.
+    void EndOverdue();
+    void ArmLimit();
+
     CachedDns dns_;
     int timeLimitMs_ = kTimeLimitMs;
+    // Every run gets the same time limit, so they end in the order they
+    // began: one timer, set for the oldest pending run, serves them all.
+    std::deque<std::weak_ptr<Running>> pending_;
+    QTimer limit_;
 };
 
 // The Authentication-Results header (RFC 8601) of a verdict, folded, each
 // line ended by CR LF.
 Text AuthenticationResults(const Text& authservId, const AuthVerdict& verdict);
 
-// The header block without the Authentication-Results fields that claim
-// `authservId` (a forger's; RFC 8601 section 5).
-Text RemoveForgedAuthenticationResults(const Text& head, const Text& authservId);
+// Takes out the Authentication-Results fields that claim `authservId` (a
+// forger's; RFC 8601 section 5).
+void RemoveForgedAuthenticationResults(HeaderView& header, const Text& authservId);

@@ -15,8 +15,10 @@ struct ReceivedMessage {
     Text helo;          // the name the client gave with HELO or EHLO
     // Where the intake leaves the reply of SaveResult::Refused.
     std::shared_ptr<Text> refusal = std::make_shared<Text>();
-    // The intake's Authentication-Results header (sender checks on), else "".
+    // The intake's Authentication-Results header (sender checks on), else "",
+    // and the authserv-id it names.
     Text authResults;
+    Text authservId;
 };
 
 enum class SaveResult {

@@ -21,7 +21,7 @@ Text Two(int n) { return Text::number(n).rightJustified(2, '0'); }
 Text Chars(const Text& s, int from, int to) { return Trim(s.mid(from - 1, to - from + 1)); }
 
 bool QueueForInternet(const ServerContext& ctx, const ForwardAddress& to, const Text& text, int16_t slot,
-                      std::vector<DiskJob>* later) {
+                      DiskSink sink) {
     const Text message = ChangeHeaderField("To", "<" + to.user + "@" + to.system + ">", text, true);
     ctx.Log().Report(slot, "Email forwarded to: " + LCase(GetPath(GetHeaderField("To", message))));
     const QString queueDir = ctx.Bbs().QueueDir();
@@ -29,7 +29,7 @@ bool QueueForInternet(const ServerContext& ctx, const ForwardAddress& to, const 
         LogError("WriteMessage", kVersion, "modOSPRINE", "No queue file could be written in " + TextFromPath(queueDir));
     };
     const DiskJob job = NewMessageFileJob(queueDir, TextList{message, CRLF}, std::make_shared<int>(0));
-    return RunNowOrLater(ReportingFailure(job, report), later);
+    return sink.Take(ReportingFailure(job, report));
 }
 
 // Files the record and its body into the e-mail base (network 0) or the
@@ -112,11 +112,11 @@ int32_t LocalTimeWritten(const QDateTime& now) {
 }
 
 bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& forward, const Text& text, int16_t slot,
-                  std::vector<DiskJob>* later) {
+                  DiskSink sink) {
     if (Trim(forward).isEmpty()) return true;
     const ForwardAddress to = ParseForwardAddress(ctx, forward);
     if (to.user.isEmpty() || to.system.isEmpty()) return true;
-    if (to.network == 9) return QueueForInternet(ctx, to, text, slot, later);
+    if (to.network == 9) return QueueForInternet(ctx, to, text, slot, sink);
 
     EmailRecord r;
     r.ToUser = to.user;
@@ -145,6 +145,5 @@ bool WriteMessage(const ServerContext& ctx, int32_t /*userNumber*/, const Text& 
     else
         ctx.Log().Report(
             slot, "Email forwarded to: " + Trim(r.ToUser) + "@" + Trim(r.ToSystem) + "*" + Text::number(to.network));
-    return RunNowOrLater(EmailBaseJob(ctx.Bbs().MessageDir(), ctx.Bbs().DataDir(), r, EmailBody(text), to.network == 0),
-                         later);
+    return sink.Take(EmailBaseJob(ctx.Bbs().MessageDir(), ctx.Bbs().DataDir(), r, EmailBody(text), to.network == 0));
 }

@@ -17,11 +17,10 @@ ForwardAddress ParseForwardAddress(const ServerContext& ctx, const Text& forward
 // Files `text` for the forward address. The user number argument is not
 // used: the record's recipient comes from FindUser. Returns false only on a
 // local fault (the queue is full, a write failed); a message the rules do
-// not deliver (no sender, subject or date) counts as done. With `later`
-// given, the file work is added to it as a job for the disk thread instead
-// of being done now (the outcome is then the job's).
+// not deliver (no sender, subject or date) counts as done. The file work
+// goes to `sink`.
 bool WriteMessage(const ServerContext& ctx, int32_t userNumber, const Text& forward, const Text& text, int16_t slot,
-                  std::vector<DiskJob>* later = nullptr);
+                  DiskSink sink = DiskSink::Now());
 
 // The message's body as the e-mail base keeps it: every line after the first
 // empty line, each followed by CR LF.

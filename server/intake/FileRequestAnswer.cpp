@@ -32,10 +32,10 @@ int FreqPerHour(const ServerContext& ctx) {
 }
 }   // namespace
 
-bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head, AnswerLimit& limit,
-                       std::vector<DiskJob>* later) {
-    const Text name = UCase(Trim(GetHeaderField("Subject", head)));
-    const Text to = LCase(GetPath(GetHeaderField("Reply-To", head)));
+bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const HeaderView& header, AnswerLimit& limit,
+                       DiskSink sink) {
+    const Text name = UCase(Trim(header.Value("Subject")));
+    const Text to = LCase(GetPath(header.Value("Reply-To")));
     if (HoldsControlBytes(to)) {
         ctx.Log().Report(slot, "File Request: " + name + " - Refused: the reply address holds control characters");
         return true;
@@ -60,8 +60,8 @@ bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head,
         ctx.Log().Report(slot, "File Request: " + name + " - File could not be found");
         return WriteInetMessage(
             ctx, to, subject,
-            "The file you requested could not be found." + Text(CRLF) + CRLF + FreqInformation(ctx, name, -1), {},
-            false, {}, later);
+            "The file you requested could not be found." + Text(CRLF) + CRLF + FreqInformation(ctx, name, -1),
+            {.sink = sink});
     }
     const Text shownPath = TextFromPath(path);
     if (file.size() > ctx.Settings().MaxFreqSize) {
@@ -70,11 +70,11 @@ bool AnswerFileRequest(const ServerContext& ctx, int16_t slot, const Text& head,
                                 "The file you requested is larger than the allotted limit. Please logon the BBS to "
                                 "download it." +
                                     Text(CRLF) + CRLF + FreqInformation(ctx, name, file.size()),
-                                {}, false, {}, later);
+                                {.sink = sink});
     }
     ctx.Log().Report(slot, "File Request: " + shownPath + " - Successful");
     return WriteInetMessage(
         ctx, to, subject,
-        "Attached is the file you have requested." + Text(CRLF) + CRLF + FreqInformation(ctx, name, file.size()), path,
-        false, {}, later);
+        "Attached is the file you have requested." + Text(CRLF) + CRLF + FreqInformation(ctx, name, file.size()),
+        {.attachmentPath = path, .sink = sink});
 }

@@ -1,19 +1,17 @@
 #include "server/intake/Filters.h"
 
-#include "server/store/Headers.h"
-
 namespace {
 const Text kNewFilter = "*** NEW FILTER ***";
 }
 
-Text ApplyHeaderFilter(const Text& rows, const Text& head) {
+Text ApplyHeaderFilter(const Text& rows, const HeaderView& header) {
     if (Trim(rows).isEmpty()) return {};
     for (const Text& row : Explode(";", rows)) {
         const TextList columns = Explode(",", row, 2, 2);
         const Text name = Trim(columns[0]);
         const Text phrase = Trim(columns[1]);
         if (UCase(phrase) == kNewFilter || SameText(name, "X-Filter") || name.isEmpty()) continue;
-        const Text value = Trim(GetHeaderField(name, head));
+        const Text value = Trim(header.Value(name));
         if (phrase.isEmpty()) {
             if (value.isEmpty()) return "Email HEADER (" + name + ") is blank or non-existant. Message deleted.";
             continue;
@@ -25,9 +23,9 @@ Text ApplyHeaderFilter(const Text& rows, const Text& head) {
     return {};
 }
 
-Text ApplySubjectFilter(const Text& rows, const Text& head) {
+Text ApplySubjectFilter(const Text& rows, const HeaderView& header) {
     if (rows.isEmpty()) return {};
-    const Text subject = Trim(GetHeaderField("Subject", head));
+    const Text subject = Trim(header.Value("Subject"));
     for (const Text& row : Explode(";", rows)) {
         if (UCase(Trim(row)) == kNewFilter || row.isEmpty()) continue;
         if (subject.contains(row)) return "Email SUBJECT contains filtered phrase \"" + row + "\". Message deleted.";

@@ -66,12 +66,12 @@ Text ComposeInetMessage(const ServerContext& ctx, const QDateTime& now, int n, c
 }   // namespace
 
 bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Text& subjectText, const Text& bodyText,
-                      const QString& attachmentPath, bool returnNotice, const QString& replacing,
-                      std::vector<DiskJob>* later) {
+                      const InetMessageOptions& options) {
     const Text to = LCase(Trim(recipient));
     const Text subject = Trim(subjectText);
     const Text body = RTrimSpaces(bodyText);
-    const QString path = attachmentPath.trimmed();
+    const QString path = options.attachmentPath.trimmed();
+    const QString& replacing = options.replacing;
     if (to.isEmpty() || subject.isEmpty() || body.isEmpty()) return true;
 
     const QDateTime now = QDateTime::currentDateTime();
@@ -87,7 +87,7 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
     const QString queueDir = ctx.Bbs().QueueDir();
     const int n = GetNextMessageNumber(queueDir);
     const Text message =
-        ComposeInetMessage(ctx, now, n, to, subject, body, attach ? &attachment : nullptr, returnNotice);
+        ComposeInetMessage(ctx, now, n, to, subject, body, attach ? &attachment : nullptr, options.returnNotice);
 
     if (GetAddressDomain(to) != systemId) {
         const auto Report = [queueDir] {
@@ -95,9 +95,8 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
                      "No queue file could be written in " + TextFromPath(queueDir));
         };
         if (replacing.isEmpty())
-            return RunNowOrLater(
-                ReportingFailure(NewMessageFileJob(queueDir, TextList{message}, std::make_shared<int>(0)), Report),
-                later);
+            return options.sink.Take(
+                ReportingFailure(NewMessageFileJob(queueDir, TextList{message}, std::make_shared<int>(0)), Report));
         if (ReplaceMessageFile(replacing, message)) return true;
         Report();
         return false;
@@ -106,7 +105,7 @@ bool WriteInetMessage(const ServerContext& ctx, const Text& recipient, const Tex
     if (u <= 0) return true;
     Text forward = CheckForwarding(ctx, u);
     if (forward.isEmpty()) forward = Trim(GetUser(ctx.Bbs(), u).Handle());
-    if (!WriteMessage(ctx, u, forward, message, 0, replacing.isEmpty() ? later : nullptr)) return false;
+    if (!WriteMessage(ctx, u, forward, message, 0, replacing.isEmpty() ? options.sink : DiskSink::Now())) return false;
     if (!replacing.isEmpty() && !RemoveFile(replacing))
         LogError("WriteInetMessage", kVersion, "modOSPRINE", "Cannot delete " + TextFromPath(replacing));
     return true;

@@ -13,11 +13,15 @@
 // Returns false only when a local fault kept the message from being stored
 // (queue full, a write failed); a message that the rules drop (empty
 // recipient, subject or body, no such local user) counts as done.
-// `replacing` names a queue file the message takes the place of: in the
-// queue it replaces that file in one atomic step (a return notice when no
-// number is free), else the file is removed once the message is stored.
-// With `later` given (and nothing to replace) the file work is added to it
-// as a job for the disk thread instead of being done now.
+struct InetMessageOptions {
+    QString attachmentPath = {};   // a file sent along in Base64 (left out when it cannot be read)
+    bool returnNotice = false;     // carries "X-OSPRINE-Status: RETURNED"
+    // A queue file the message takes the place of: in the queue it replaces
+    // that file in one atomic step (a return notice when no number is free),
+    // else the file is removed once the message is stored. Such work is
+    // always done now.
+    QString replacing = {};
+    DiskSink sink = DiskSink::Now();   // where the file work goes otherwise
+};
 bool WriteInetMessage(const ServerContext& ctx, const Text& to, const Text& subject, const Text& body,
-                      const QString& attachmentPath, bool returnNotice = false, const QString& replacing = QString(),
-                      std::vector<DiskJob>* later = nullptr);
+                      const InetMessageOptions& options = {});

@@ -29,32 +29,39 @@ public:
     void SaveMessage(const ReceivedMessage& message, std::function<void(SaveResult)> done) override;
 
 private:
-    // The stores of one message: jobs for the disk thread and, for each, what
-    // is done on the event loop once it is on stable storage.
-    struct Stores {
+    // One copy's store: the file work its writer left for the disk thread,
+    // and what is done on the event loop once all of it is on stable storage.
+    struct Store {
         std::vector<DiskJob> jobs;
-        std::vector<std::function<void()>> onStored;
-        Text source;   // the received text, whose bytes the copies borrow until they are written
-        // `after` runs once the jobs added since `from` are stored; at once
-        // when none were added.
-        void Then(size_t from, std::function<void()> after);
+        std::function<void()> onStored;
+    };
+    // The stores of one message.
+    struct Stores {
+        std::vector<Store> list;
+        // The received text: the copies borrow its bytes until they are written.
+        std::shared_ptr<const Text> source;
+        // Keeps the store; one without file work (the rules dropped its copy)
+        // is done at once.
+        void Add(Store store);
     };
 
     // After the sender checks: the spam scan when it applies, then the filing.
     void ScanThenFile(const ReceivedMessage& message, std::function<void(SaveResult)> done);
     // Everything after the spam scan; `message` is the scanned text.
-    void FileMessage(const ReceivedMessage& envelope, const Text& message, std::function<void(SaveResult)> done);
+    void FileMessage(const ReceivedMessage& envelope, std::shared_ptr<const Text> message,
+                     std::function<void(SaveResult)> done);
     // Waits for the stores, then answers.
     void Finish(Stores stores, bool handedOn, bool fault, std::function<void(SaveResult)> done);
-    void LogArrival(const ReceivedMessage& message);
+    void LogArrival(const ReceivedMessage& message, const HeaderView& header);
     SaveResult Deleted(int16_t slot, const Text& event);   // logs why
     // The event of a header or subject filter that deletes the message, or "".
-    Text FilterVerdict(const Text& firstRecipient, const Text& head);
+    Text FilterVerdict(const Text& firstRecipient, const HeaderView& header);
     // Adds the store of one recipient entry's copy to `stores`, unless its
     // destination (user number, else local part) is in `destinations`
-    // already; false on a local fault.
+    // already; false on a local fault. `header` is the message's repaired
+    // header, whose text `message.head` holds.
     bool Deliver(const ReceivedMessage& envelope, const Text& recipient, const MessageText& message,
-                 QSet<Text>& destinations, bool* handedOn, Stores& stores);
+                 const HeaderView& header, QSet<Text>& destinations, bool* handedOn, Stores& stores);
     void HandOff(const ReceivedMessage& envelope, const RecipientCopy& copy, const MessageText& message,
                  Stores& stores);
     bool Forward(const ReceivedMessage& envelope, const RecipientCopy& copy, const Text& forward,

@@ -11,9 +11,7 @@ namespace {
 
 Text Dotted(const Text& name) { return Text(name).replace(' ', '.'); }
 
-Text SetTo(const Text& head, const Text& value) { return ChangeHeaderField("To", value, head, true) + CRLF; }
-
-Text ToAddress(const Text& head) { return LCase(GetPath(GetHeaderField("To", head))); }
+Text ToAddress(const HeaderView& header) { return LCase(GetPath(header.Value("To"))); }
 
 // The message of a copy, then the tail, each without trailing line ends and
 // followed by CR LF.
@@ -30,8 +28,9 @@ TextList MessagePieces(const Text& head, const MessageText& message) {
 
 }   // namespace
 
-RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, const Text& local, const Text& head) {
-    RecipientCopy copy{0, head, {}};
+RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, const Text& local,
+                               const HeaderView& header) {
+    RecipientCopy copy{0, header, {}};
     const Text systemId = GetSystemId(ctx.Bbs());
 
     const Text aliases = GetData("aliases", ctx.KeyedList());
@@ -44,14 +43,14 @@ RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, 
             const Text target = Trim(columns[1]);
             const Text name = IsNumeric(target) ? LCase(Dotted(Trim(GetUser(ctx.Bbs(), ValLong(target)).Handle())))
                                                 : LCase(Dotted(target));
-            copy.head = SetTo(copy.head, "<" + name + "@" + systemId + ">");
-            copy.event = "Aliased recipient changed to: " + ToAddress(copy.head);
+            copy.header.Set("To", "<" + name + "@" + systemId + ">");
+            copy.event = "Aliased recipient changed to: " + ToAddress(copy.header);
             return copy;
         }
     }
     if (const int32_t user = ValLong(ScanHandlesUip(ctx.Bbs(), local, 0)); user > 0) {
         copy.userNumber = user;
-        copy.head = SetTo(copy.head, "<" + recipient + ">");
+        copy.header.Set("To", "<" + recipient + ">");
         return copy;
     }
     if (IsNumeric(local) && On(ctx.Settings().EmailUserNumber) && FileExists(UserFilePath(ctx.Bbs()))) {
@@ -59,22 +58,23 @@ RecipientCopy RewriteRecipient(const ServerContext& ctx, const Text& recipient, 
         if (user > 0 && user <= UserCount(ctx.Bbs())) {
             copy.userNumber = user;
             const Text name = LCase(Dotted(Trim(GetUser(ctx.Bbs(), user).Handle())));
-            copy.head = SetTo(copy.head, "<" + name + "@" + systemId + ">");
-            copy.event = "Numeric recipient changed to: " + ToAddress(copy.head);
+            copy.header.Set("To", "<" + name + "@" + systemId + ">");
+            copy.event = "Numeric recipient changed to: " + ToAddress(copy.header);
             return copy;
         }
     }
     // Anybody else (the postmaster, a pass-through name, a user known by
     // record name) gets the copy filed for the address the envelope named:
     // the BBS files by the first To line, which the sender wrote.
-    if (ToAddress(copy.head) != recipient) copy.head = SetTo(copy.head, "<" + recipient + ">");
+    if (ToAddress(copy.header) != recipient) copy.header.Set("To", "<" + recipient + ">");
     return copy;
 }
 
-TextList HandOffPieces(const ServerContext& ctx, const Text& returnPath, const Text& sendingHost, const Text& head,
-                       const MessageText& message) {
-    TextList pieces{"Return-Path: <" + Trim(returnPath) + ">" + CRLF, ReceivedHeader(ctx, head, sendingHost)};
-    pieces << MessagePieces(head, message) << Text(CRLF);
+TextList HandOffPieces(const ServerContext& ctx, const Text& returnPath, const Text& sendingHost,
+                       const HeaderView& header, const MessageText& message) {
+    TextList pieces{"Return-Path: <" + Trim(returnPath) + ">" + CRLF,
+                    ReceivedHeader(ctx, header.Value("To"), sendingHost)};
+    pieces << MessagePieces(header.ToText(), message) << Text(CRLF);
     return pieces;
 }
 

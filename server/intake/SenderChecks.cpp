@@ -25,13 +25,19 @@ bool IsOwnDomain(const ServerContext& ctx, const Text& domain) {
 
 }   // namespace
 
-bool AuthSettingOn(const ServerContext& ctx, const char* key) { return Trim(GetData(key, ctx.KeyedList())) == "1"; }
+AuthSettings ReadAuthSettings(const ServerContext& ctx) {
+    const TextList values = GetDataList({"authcheck", "dmarcreject", "spfreject"}, ctx.KeyedList());
+    const auto on = [&](int i) { return Trim(values[i]) == "1"; };
+    return AuthSettings{on(0), on(1), on(2)};
+}
 
-SenderVerdict JudgeSender(const ServerContext& ctx, const ReceivedMessage& message, const AuthVerdict& verdict) {
+SenderVerdict JudgeSender(const ServerContext& ctx, const AuthSettings& settings, const ReceivedMessage& message,
+                          const AuthVerdict& verdict) {
     SenderVerdict out;
-    out.header = AuthenticationResults(GetSystemId(ctx.Bbs()), verdict);
-    const bool dmarcReject = AuthSettingOn(ctx, "dmarcreject");
-    const bool spfReject = AuthSettingOn(ctx, "spfreject");
+    out.authservId = GetSystemId(ctx.Bbs());
+    out.header = AuthenticationResults(out.authservId, verdict);
+    const bool dmarcReject = settings.dmarcReject;
+    const bool spfReject = settings.spfReject;
     if ((!dmarcReject && !spfReject) || Exempt(ctx, message)) return out;
 
     const Text from = verdict.dmarc.fromDomain;
@@ -58,7 +64,8 @@ SenderVerdict JudgeSender(const ServerContext& ctx, const ReceivedMessage& messa
 
 void CheckSender(ServerContext& ctx, std::unique_ptr<SenderAuth>& auth, const ReceivedMessage& message,
                  std::function<void(const SenderVerdict&)> done) {
-    if (!AuthSettingOn(ctx, "authcheck")) {
+    const AuthSettings settings = ReadAuthSettings(ctx);
+    if (!settings.check) {
         done(SenderVerdict{});
         return;
     }
@@ -68,5 +75,7 @@ void CheckSender(ServerContext& ctx, std::unique_ptr<SenderAuth>& auth, const Re
     UndoDotStuffing(text);
     AuthRequest request{text, SpfRequest{message.sendingHost, Trim(message.returnPath), Trim(message.helo)}};
     ServerContext* const c = &ctx;
-    auth->Check(request, [c, message, done](const AuthVerdict& verdict) { done(JudgeSender(*c, message, verdict)); });
+    auth->Check(request, [c, settings, message, done](const AuthVerdict& verdict) {
+        done(JudgeSender(*c, settings, message, verdict));
+    });
 }

@@ -9,13 +9,19 @@
 #include "server/inbound/MessageSaver.h"
 
 struct SenderVerdict {
-    Text header;    // the Authentication-Results header, with its line ends
-    Text refusal;   // the 550 reply when a policy refuses the message, else ""
-    Text event;     // the event line of the refusal
+    Text header;       // the Authentication-Results header, with its line ends
+    Text authservId;   // the name it is written under
+    Text refusal;      // the 550 reply when a policy refuses the message, else ""
+    Text event;        // the event line of the refusal
 };
 
-// Keyed setting `key` is "1".
-bool AuthSettingOn(const ServerContext& ctx, const char* key);
+// The keyed settings of sender authentication, read once per message.
+struct AuthSettings {
+    bool check = false;         // "authcheck"
+    bool dmarcReject = false;   // "dmarcreject"
+    bool spfReject = false;     // "spfreject"
+};
+AuthSettings ReadAuthSettings(const ServerContext& ctx);
 
 // Checks the message when "authcheck" is on; `done` is called later (at once,
 // with an empty verdict, when it is off). `auth` is made on first use.
@@ -23,4 +29,5 @@ void CheckSender(ServerContext& ctx, std::unique_ptr<SenderAuth>& auth, const Re
                  std::function<void(const SenderVerdict&)> done);
 
 // The policy's judgement of a finished verdict (no look-up).
-SenderVerdict JudgeSender(const ServerContext& ctx, const ReceivedMessage& message, const AuthVerdict& verdict);
+SenderVerdict JudgeSender(const ServerContext& ctx, const AuthSettings& settings, const ReceivedMessage& message,
+                          const AuthVerdict& verdict);

@@ -142,7 +142,7 @@ bool OutboundQueue::Prepare(const QString& name, const Text& message, const Text
     const QDateTime now = clock_();
     Text text = FixOutboundHeaders(MessageTo7Bit(message), now);
     if (firstTime) {
-        text = ReceivedHeader(ctx_, text, "127.0.0.1", now) + text;
+        text = ReceivedHeader(ctx_, GetHeaderField("To", text), "127.0.0.1", now) + text;
         const QDateTime queued = QFileInfo(CurrentPath()).lastModified();
         text = ChangeHeaderField(kQueuedHeader, GeneralDateText(queued.isValid() ? queued : now), text, true);
     }

@@ -13,8 +13,8 @@ void LogFault(const Text& description) { LogError("ReturnMessage", kVersion, "mo
 
 bool QueueNotice(const ServerContext& ctx, const Text& returned, const QString& replacing = QString()) {
     const Text sender = GetPath(GetHeaderField("From", returned));
-    return WriteInetMessage(ctx, sender, "Undeliverable Message", ReturnNoticeText(returned), QString(), true,
-                            replacing);
+    return WriteInetMessage(ctx, sender, "Undeliverable Message", ReturnNoticeText(returned),
+                            {.returnNotice = true, .replacing = replacing});
 }
 
 }   // namespace

@@ -45,9 +45,9 @@ bool RunDiskJob(const DiskJob& job) {
     return Settle({&one})[0][0];
 }
 
-bool RunNowOrLater(DiskJob job, std::vector<DiskJob>* later) {
-    if (!later) return RunDiskJob(job);
-    later->push_back(std::move(job));
+bool DiskSink::Take(DiskJob job) const {
+    if (!later_) return RunDiskJob(job);
+    later_->push_back(std::move(job));
     return true;
 }
 

@@ -28,8 +28,19 @@ struct DiskJob {
 
 // Runs the job on the calling thread, its directory synced at once.
 bool RunDiskJob(const DiskJob& job);
-// Runs the job now, or adds it to `later` for the disk thread (true then).
-bool RunNowOrLater(DiskJob job, std::vector<DiskJob>* later);
+// Where a writer's file work goes: run now on the calling thread, or
+// deferred to a list of jobs that the disk thread runs later.
+class DiskSink {
+public:
+    static DiskSink Now() { return DiskSink(nullptr); }
+    static DiskSink DeferTo(std::vector<DiskJob>& jobs) { return DiskSink(&jobs); }
+    // The job's outcome when run now; true when deferred (the outcome is then the job's).
+    bool Take(DiskJob job) const;
+
+private:
+    explicit DiskSink(std::vector<DiskJob>* later) : later_(later) {}
+    std::vector<DiskJob>* later_;
+};
 // The job, with `report` called on the disk thread when its work fails (the
 // error log is safe to write there).
 DiskJob ReportingFailure(DiskJob job, std::function<void()> report);

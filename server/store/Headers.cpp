@@ -1,5 +1,6 @@
 #include "server/store/Headers.h"
 
+#include "server/store/HeaderView.h"
 #include "server/store/Lines.h"
 
 #include <QByteArrayView>
@@ -26,32 +27,6 @@ void ForEachHeaderLine(QByteArrayView text, F f, QByteArrayView mark = {}) {
     if (!stopped && (text.isEmpty() || text.back() == '\r' || text.back() == '\n')) f(QByteArrayView());
 }
 
-Text FieldName(const Text& name) {
-    Text n = Trim(name);
-    const qsizetype colon = n.indexOf(':');
-    return colon >= 0 ? n.left(colon) : n;
-}
-
-unsigned char Upper(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) return u - 32;
-    return u;
-}
-
-// True when the part of the line before its first ":" is the field name,
-// letter case ignored (and, for a reader, a TAB read as a space). A line
-// without ":" names no field, so a body line that holds only a word such as
-// "Subject" is never taken for one.
-bool LineNames(QByteArrayView line, const Text& upperName, bool tabAsSpace = false) {
-    const qsizetype colon = line.indexOf(':');
-    if (colon != upperName.size()) return false;
-    for (qsizetype i = 0; i < colon; ++i) {
-        const char c = tabAsSpace && line[i] == '\t' ? ' ' : line[i];
-        if (Upper(c) != static_cast<unsigned char>(upperName[i])) return false;
-    }
-    return true;
-}
-
 bool IsContinuation(QByteArrayView line) { return !line.isEmpty() && (line[0] == ' ' || line[0] == '\t'); }
 
 bool IsBlank(QByteArrayView line) {
@@ -75,7 +50,7 @@ Text GetHeaderField(const Text& name, const Text& message) {
     if (Trim(name).isEmpty() || std::all_of(message.begin(), message.end(), blank)) return {};
     // Only the header is read, and nothing after the attachment mark: the
     // walk stops at the end of the field or of the header.
-    const Text upperName = UCase(FieldName(name));
+    const Text upperName = UCase(FieldNameOf(name));
     Text value;
     bool found = false;
     ForEachHeaderLine(
@@ -103,7 +78,7 @@ Text GetHeaderField(const Text& name, const Text& message) {
 }
 
 Text ChangeHeaderField(const Text& name, const Text& value, const Text& message, bool addIfMissing) {
-    const Text field = FieldName(name);
+    const Text field = FieldNameOf(name);
     const Text newValue = Trim(value);
     if (field.isEmpty()) return message;
     const qsizetype tail = AttachmentStart(message);
@@ -159,7 +134,7 @@ Text ChangeHeaderField(const Text& name, const Text& value, const Text& message,
 
 Text RemoveHeaderFields(const Text& head, const TextList& names) {
     TextList upperNames;
-    for (const Text& name : names) upperNames.append(UCase(FieldName(name)));
+    for (const Text& name : names) upperNames.append(UCase(FieldNameOf(name)));
     const auto named = [&](QByteArrayView line) {
         return std::any_of(upperNames.begin(), upperNames.end(),
                            [&](const Text& upper) { return LineNames(line, upper, true); });
@@ -180,7 +155,7 @@ Text RemoveHeaderFields(const Text& head, const TextList& names) {
 }
 
 int CountHeaderFields(QByteArrayView head, const Text& name) {
-    const Text upperName = UCase(FieldName(name));
+    const Text upperName = UCase(FieldNameOf(name));
     int count = 0;
     ForEachHeaderLine(head, [&](QByteArrayView line) {
         if (IsBlank(line)) return false;

@@ -7,6 +7,7 @@
 #include "server/store/Version.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -14,28 +15,37 @@ namespace {
 bool KeyMatches(const Text& line, const Text& upperKey) { return UCase(Trim(Explode("=", line, 2, 2)[0])) == upperKey; }
 }   // namespace
 
-Text GetData(const Text& key, const QString& file) {
-    const Text k = UCase(Trim(key));
+Text GetData(const Text& key, const QString& file) { return GetDataList({key}, file).first(); }
+
+TextList GetDataList(const TextList& keys, const QString& file) {
+    TextList values(keys.size());
+    TextList wanted;   // upper case; emptied as each is found
+    for (const Text& key : keys) wanted.append(UCase(Trim(key)));
+    qsizetype left = std::count_if(wanted.begin(), wanted.end(), [](const Text& k) { return !k.isEmpty(); });
     const QString f = file.trimmed();
-    if (k.isEmpty() || f.isEmpty()) return {};
+    if (left == 0 || f.isEmpty()) return values;
     bool ok = true;
     const Text bytes = ReadSettledFile(f, &ok);
     if (!ok) {
         if (errno != ENOENT) LogError("GetData", kVersion, "modCommonFunctions", "Cannot read " + TextFromPath(f));
-        return {};
+        return values;
     }
-    // Read in place: the file is searched for every message.
-    Text value;
+    // Read in place: the file is searched for every message. The first line
+    // of a key counts.
     ForEachLine(std::string_view(bytes.constData(), size_t(bytes.size())), LineEnds::Lf, [&](std::string_view view) {
         const QByteArrayView line(view.data(), qsizetype(view.size()));
         const qsizetype equals = line.indexOf('=');
         const QByteArrayView name = equals < 0 ? line : line.first(equals);
         const Text trimmed = Trim(Text::fromRawData(name.data(), name.size()));
-        if (trimmed.size() != k.size() || UCase(trimmed) != k) return true;
-        if (equals >= 0) value = line.sliced(equals + 1).toByteArray();
-        return false;
+        for (qsizetype i = 0; i < wanted.size(); ++i) {
+            if (wanted[i].isEmpty() || trimmed.size() != wanted[i].size() || UCase(trimmed) != wanted[i]) continue;
+            if (equals >= 0) values[i] = line.sliced(equals + 1).toByteArray();
+            wanted[i].clear();
+            --left;
+        }
+        return left > 0;
     });
-    return value;
+    return values;
 }
 
 void PutData(const Text& key, const Text& value, const QString& file) {

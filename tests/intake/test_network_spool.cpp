@@ -21,7 +21,7 @@ Text Queued(const IntakeInstall& bbs, int i = 0) {
 
 TEST(InetMessage, PlainMessageToTheInternet) {
     IntakeInstall bbs;
-    ASSERT_TRUE(WriteInetMessage(bbs.ctx, " Someone@Far.Example ", " Subject line ", "Body text   ", {}, false));
+    ASSERT_TRUE(WriteInetMessage(bbs.ctx, " Someone@Far.Example ", " Subject line ", "Body text   "));
     ASSERT_EQ(bbs.QueueFiles(), QStringList{"V1.D"});
     EXPECT_EQ(MaskDate(Queued(bbs)),
               "Message-ID: <V1@bbs.example>\r\n"
@@ -43,7 +43,7 @@ TEST(InetMessage, PlainMessageToTheInternet) {
 
 TEST(InetMessage, ReturnNoticeCarriesItsMark) {
     IntakeInstall bbs;
-    ASSERT_TRUE(WriteInetMessage(bbs.ctx, "a@far.example", "Undeliverable Message", "x", {}, true));
+    ASSERT_TRUE(WriteInetMessage(bbs.ctx, "a@far.example", "Undeliverable Message", "x", {.returnNotice = true}));
     EXPECT_TRUE(Queued(bbs).contains("X-Mailer: OSPRINE v1.4.060711\r\nX-OSPRINE-Status: RETURNED\r\nOrganization: "));
 }
 
@@ -53,7 +53,8 @@ TEST(InetMessage, AttachmentIsBase64InAMultipartBody) {
     const QByteArray bytes = ReadFileBytes(file);
     ASSERT_GT(bytes.size(), 1000);
     const QDateTime before = QDateTime::currentDateTime();
-    ASSERT_TRUE(WriteInetMessage(bbs.ctx, "a@far.example", "File Request - DEMO.ZIP", "Attached.", file, false));
+    ASSERT_TRUE(
+        WriteInetMessage(bbs.ctx, "a@far.example", "File Request - DEMO.ZIP", "Attached.", {.attachmentPath = file}));
     const Text m = Queued(bbs);
     const qsizetype q = m.indexOf("boundary=\"") + 10;
     const Text boundary = m.mid(q, m.indexOf('"', q) - q);
@@ -80,22 +81,23 @@ TEST(InetMessage, AttachmentIsBase64InAMultipartBody) {
 
 TEST(InetMessage, MissingAttachmentSendsThePlainMessage) {
     IntakeInstall bbs;
-    ASSERT_TRUE(WriteInetMessage(bbs.ctx, "a@far.example", "s", "b", bbs.Layout().fileAreaDir + "/GONE.ZIP", false));
+    ASSERT_TRUE(WriteInetMessage(bbs.ctx, "a@far.example", "s", "b",
+                                 {.attachmentPath = bbs.Layout().fileAreaDir + "/GONE.ZIP"}));
     EXPECT_TRUE(Queued(bbs).contains("Content-Type: text/plain; charset=us-ascii\r\n"));
     EXPECT_FALSE(Queued(bbs).contains("multipart"));
 }
 
 TEST(InetMessage, EmptyPartsSendNothing) {
     IntakeInstall bbs;
-    EXPECT_TRUE(WriteInetMessage(bbs.ctx, "a@far.example", "s", "   ", {}, false));
-    EXPECT_TRUE(WriteInetMessage(bbs.ctx, "a@far.example", " ", "b", {}, false));
-    EXPECT_TRUE(WriteInetMessage(bbs.ctx, "", "s", "b", {}, false));
+    EXPECT_TRUE(WriteInetMessage(bbs.ctx, "a@far.example", "s", "   "));
+    EXPECT_TRUE(WriteInetMessage(bbs.ctx, "a@far.example", " ", "b"));
+    EXPECT_TRUE(WriteInetMessage(bbs.ctx, "", "s", "b"));
     EXPECT_TRUE(bbs.QueueFiles().isEmpty());
 }
 
 TEST(InetMessage, LocalUserGetsItInTheEmailBase) {
     IntakeInstall bbs;
-    ASSERT_TRUE(WriteInetMessage(bbs.ctx, "Mary.Jones@bbs.example", "Note", "Hello Mary", {}, false));
+    ASSERT_TRUE(WriteInetMessage(bbs.ctx, "Mary.Jones@bbs.example", "Note", "Hello Mary"));
     EXPECT_TRUE(bbs.QueueFiles().isEmpty());
     const QList<EmailEntry> mail = ReadEmailBase(bbs.bbs.MessageDir());
     ASSERT_EQ(mail.size(), 1);
@@ -106,7 +108,7 @@ TEST(InetMessage, LocalUserGetsItInTheEmailBase) {
     EXPECT_EQ(mail[0].record.Subject, "Note");
     EXPECT_EQ(mail[0].body, "Hello Mary\r\n");
     // Nobody of that name: silently not delivered.
-    ASSERT_TRUE(WriteInetMessage(bbs.ctx, "nobody.here@bbs.example", "Note", "x", {}, false));
+    ASSERT_TRUE(WriteInetMessage(bbs.ctx, "nobody.here@bbs.example", "Note", "x"));
     EXPECT_EQ(ReadEmailBase(bbs.bbs.MessageDir()).size(), 1);
 }
 
@@ -116,7 +118,7 @@ TEST(InetMessage, FullQueueIsReported) {
         QFile f(PathJoin(bbs.bbs.QueueDir(), MessageFileName(n)));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    EXPECT_FALSE(WriteInetMessage(bbs.ctx, "a@far.example", "s", "b", {}, false));
+    EXPECT_FALSE(WriteInetMessage(bbs.ctx, "a@far.example", "s", "b"));
     EXPECT_FALSE(QFileInfo::exists(PathJoin(bbs.bbs.QueueDir(), "V0.D")));
 }
 

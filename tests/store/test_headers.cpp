@@ -1,3 +1,4 @@
+#include "server/store/HeaderView.h"
 #include "server/store/Headers.h"
 
 #include <gtest/gtest.h>
@@ -114,4 +115,35 @@ TEST(ChangeHeaderField, AddsAfterTraceLinesWhenNothingElseFollows) {
     EXPECT_EQ(ChangeHeaderField("Date", "x", " ", true), " \r\nDate: x");
     EXPECT_EQ(ChangeHeaderField("To", "x", "Received: a\r\nReturn-Path: b", true),
               "Received: a\r\nReturn-Path: b\r\nTo: x");
+}
+
+// The intake reads and edits a header through a HeaderView: on every header
+// block it meets, each answer and each edit must be the text helpers' own.
+TEST(HeaderView, AnswersAndEditsAsTheTextHelpers) {
+    const TextList heads{
+        kMessage.left(kMessage.indexOf("\r\n\r\n") + 2),
+        "S: a\r\n \t\r\n b\r\nT: after a blank continuation\r\n",
+        " leading continuation\r\nTo: <a@b>\r\nto: <second@b>\r\n",
+        "X\tY:\tv\r\nsubJect :spaced\r\nSubject\r\nSubject: real\r\n",
+        "Received: a\r\n\tby b\r\nReturn-Path: b\r\nX-OSPRINE-Status: sent\r\n\tfolded\r\nx-osprine-attempts: 3\r\n",
+    };
+    const TextList names{"Subject", "To", "S", "T", "X Y", "Received", "X-OSPRINE-Status", ":x", "Date"};
+    for (const Text& head : heads) {
+        const HeaderView view(head);
+        EXPECT_EQ(view.ToText(), head);
+        for (const Text& name : names) {
+            EXPECT_EQ(view.Value(name), GetHeaderField(name, head)) << name.constData() << " in " << head.constData();
+            EXPECT_EQ(view.Count(name), CountHeaderFields(head, name)) << name.constData();
+            if (FieldNameOf(name).isEmpty()) continue;   // no field to set: the text helper changes nothing
+            for (const Text& value : {Text(" new "), Text()}) {
+                HeaderView edited = view;
+                edited.Set(name, value);
+                const Text changed = ChangeHeaderField(name, value, head, true);
+                EXPECT_EQ(edited.ToText(), changed.isEmpty() ? changed : changed + CRLF) << name.constData();
+            }
+        }
+        HeaderView removed = view;
+        removed.Remove({"x-osprine-status", "X-OSPRINE-Attempts", "To"});
+        EXPECT_EQ(removed.ToText(), RemoveHeaderFields(head, {"x-osprine-status", "X-OSPRINE-Attempts", "To"}));
+    }
 }
