@@ -114,13 +114,14 @@ int main(int argc, char** argv) {
     if (!command) return ctl::Fail(ctl::kUsage, name.toLocal8Bit() + ": no such command (see osprinectl --help)");
     if (args.contains("--help") || args.contains("-h")) return Help(command->help);
 
+    if (const std::optional<Text> why = BecomeOwnerOf(dir)) return ctl::Fail(ctl::kUsage, *why);
     Installation inst;
-    Text why;
-    if (!BecomeOwnerOf(dir, why)) return ctl::Fail(ctl::kUsage, why);
-    if (!inst.Load(dir, why)) return ctl::Fail(why.startsWith("cannot read") ? ctl::kUnreadable : ctl::kUsage, why);
+    if (const std::optional<Text> why = inst.Load(dir))
+        return ctl::Fail(why->startsWith("cannot read") ? ctl::kUnreadable : ctl::kUsage, *why);
     // A command that writes names a link among its files before anything is read through it.
-    if (command->writes && command->writes(args) && !inst.RefuseLinks(why)) return ctl::Fail(ctl::kUsage, why);
-    if (!inst.FilesReadable(why)) return ctl::Fail(ctl::kUnreadable, why);
+    if (command->writes && command->writes(args))
+        if (const std::optional<Text> why = inst.RefuseLinks()) return ctl::Fail(ctl::kUsage, *why);
+    if (const std::optional<Text> why = inst.FilesReadable()) return ctl::Fail(ctl::kUnreadable, *why);
     if (!command->takesArguments && !args.isEmpty())
         return ctl::Fail(ctl::kUsage, name.toLocal8Bit() + " takes no arguments");
     return command->run(inst, args, showSecrets);
