@@ -157,7 +157,7 @@ int Set(const Installation& inst, const QStringList& pairs) {
             return ctl::Fail(ctl::kUsage, name + ": no such setting");
         }
     }
-    if (Text why; !inst.RefuseLinks(why)) return ctl::Fail(ctl::kUsage, why);
+    if (const std::optional<Text> why = inst.RefuseLinks()) return ctl::Fail(ctl::kUsage, *why);
     if (!changed.isEmpty()) {
         ApplyDialogChecks(r);
         if (!WriteSettingsFile(inst.MainDir(), r))

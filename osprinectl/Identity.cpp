@@ -12,28 +12,20 @@ namespace {
 Text Errno() { return Text(std::strerror(errno)); }
 }   // namespace
 
-bool BecomeOwnerOf(const QString& dir, Text& why) {
-    if (geteuid() != 0) return true;
+std::optional<Text> BecomeOwnerOf(const QString& dir) {
+    if (geteuid() != 0) return std::nullopt;
     struct stat st {};
-    if (::stat(QFile::encodeName(dir).constData(), &st) != 0) {
-        why = QFile::encodeName(dir) + ": " + Errno();
-        return false;
-    }
-    if (st.st_uid == 0) return true;
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0) return QFile::encodeName(dir) + ": " + Errno();
+    if (st.st_uid == 0) return std::nullopt;
     // An owner without an account keeps no supplementary groups.
     const passwd* account = getpwuid(st.st_uid);
     const gid_t group = account ? account->pw_gid : st.st_gid;
     const bool grouped = account ? initgroups(account->pw_name, group) == 0 : setgroups(0, nullptr) == 0;
-    if (!grouped || setgid(group) != 0 || setuid(st.st_uid) != 0) {
-        why = "cannot become the owner of " + QFile::encodeName(dir) + " (uid " + Text::number(st.st_uid) +
-              "): " + Errno();
-        return false;
-    }
-    if (setuid(0) == 0) {
-        why = "could not give up root";
-        return false;
-    }
+    if (!grouped || setgid(group) != 0 || setuid(st.st_uid) != 0)
+        return "cannot become the owner of " + QFile::encodeName(dir) + " (uid " + Text::number(st.st_uid) +
+               "): " + Errno();
+    if (setuid(0) == 0) return Text("could not give up root");
     // The runtime directory of root's session is not the owner's.
     qunsetenv("XDG_RUNTIME_DIR");
-    return true;
+    return std::nullopt;
 }

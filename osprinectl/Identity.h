@@ -5,8 +5,9 @@
 // owner, as the server would have left it, and no link the owner planted
 // can make root write where the owner may not.
 #include <QString>
+#include <optional>
 #include "server/store/Text.h"
 
 // Nothing to do unless this process runs as root and `dir` belongs to
-// someone else; false, with the reason, when the change fails.
-bool BecomeOwnerOf(const QString& dir, Text& why);
+// someone else; the reason when the change fails, nothing otherwise.
+std::optional<Text> BecomeOwnerOf(const QString& dir);

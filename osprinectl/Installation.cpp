@@ -5,37 +5,32 @@
 #include "server/lists/MailingListFile.h"
 #include "server/store/Files.h"
 
-bool Installation::Load(const QString& directory, Text& why) {
+std::optional<Text> Installation::Load(const QString& directory) {
     dir = QDir(directory).absolutePath();
     const QString sysPaths = QDir(dir).filePath("SYSPATHS.CFG");
-    if (!QFileInfo::exists(sysPaths)) {
-        why = "no BBS installation in " + dir.toLocal8Bit() +
-              " (SYSPATHS.CFG is missing); give its main directory with -d";
-        return false;
-    }
-    if (!Readable(sysPaths, why)) return false;
+    if (!QFileInfo::exists(sysPaths))
+        return "no BBS installation in " + dir.toLocal8Bit() +
+               " (SYSPATHS.CFG is missing); give its main directory with -d";
+    if (std::optional<Text> why = Readable(sysPaths)) return why;
     // Relative paths in the BBS's files are relative to the main directory, as for the server.
     QDir::setCurrent(dir);
-    if (!GetSysPathsCfg(bbs.paths, sysPaths) || !QFileInfo(MainDir()).isDir()) {
-        why = "SYSPATHS.CFG in " + dir.toLocal8Bit() + " names no main directory that exists";
-        return false;
-    }
+    if (!GetSysPathsCfg(bbs.paths, sysPaths) || !QFileInfo(MainDir()).isDir())
+        return "SYSPATHS.CFG in " + dir.toLocal8Bit() + " names no main directory that exists";
     GetMainCfg(bbs.main, MainDir());
     netLoaded = ReadNetCfg(bbs) == NetCfgResult::Ok;
-    return true;
+    return std::nullopt;
 }
 
-bool Installation::Readable(const QString& file, Text& why) {
+std::optional<Text> Installation::Readable(const QString& file) {
     const Text reason = UnreadableReason(file);
-    if (reason.isEmpty()) return true;
-    why = "cannot read " + QFileInfo(file).absoluteFilePath().toLocal8Bit() + ": " + reason;
-    return false;
+    if (reason.isEmpty()) return std::nullopt;
+    return "cannot read " + QFileInfo(file).absoluteFilePath().toLocal8Bit() + ": " + reason;
 }
 
-bool Installation::FilesReadable(Text& why) const {
+std::optional<Text> Installation::FilesReadable() const {
     for (const QString& file : {PathJoin(MainDir(), "MAIN.CFG"), SettingsPath(MainDir()), KeyedList()})
-        if (!Readable(file, why)) return false;
-    return true;
+        if (std::optional<Text> why = Readable(file)) return why;
+    return std::nullopt;
 }
 
 SettingsRecord Installation::LoadSettings() const {
@@ -50,14 +45,11 @@ SettingsRecord Installation::LoadSettings() const {
     return r;
 }
 
-bool Installation::RefuseLinks(Text& why) const {
+std::optional<Text> Installation::RefuseLinks() const {
     QStringList written{SettingsPath(MainDir()), KeyedList(), TwitListPath(bbs), Net9Path(bbs)};
     const QString spool = MailingListSpoolDir(bbs);
     if (!spool.isEmpty()) written << ListservPath(spool);
-    for (const QString& path : written) {
-        if (!IsSymbolicLink(path)) continue;
-        why = "refused: " + path.toLocal8Bit() + " is a symbolic link (nothing was written)";
-        return false;
-    }
-    return true;
+    for (const QString& path : written)
+        if (IsSymbolicLink(path)) return "refused: " + path.toLocal8Bit() + " is a symbolic link (nothing was written)";
+    return std::nullopt;
 }

@@ -252,8 +252,7 @@ int Edit(const Installation& inst, const EditableList& l, const QStringList& arg
         return ctl::Fail(ctl::kUsage,
                          "usage: osprinectl list LIST [add ROW | delete FIRST-COLUMN | move FIRST-COLUMN up|down]");
     }
-    Text why;
-    if (!inst.RefuseLinks(why)) return ctl::Fail(ctl::kUsage, why);
+    if (const std::optional<Text> why = inst.RefuseLinks()) return ctl::Fail(ctl::kUsage, *why);
     // As the dialogs do: the keyed list file exists while it holds a list.
     CreateFile(inst.KeyedList(), false);
     l.save(rows);

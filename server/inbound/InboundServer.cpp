@@ -4,7 +4,6 @@
 #include "server/inbound/IpRules.h"
 #include "server/net/IpAddress.h"
 #include "server/net/Tls.h"
-#include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
 #include "server/store/Version.h"
@@ -13,7 +12,6 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <exception>
 #include <utility>
 
 namespace {
@@ -123,7 +121,7 @@ void InboundServer::Screen(QTcpSocket* socket) {
     const Text address = PeerAddressText(*socket);
     const int16_t slot = GetFreeSocket();
     if (!CheckUserIp(ctx_, address)) {
-        ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (Blocked IP)");
+        ctx_.Log().ShowTimedEvent("Connection Refused (Blocked IP)");
         ctx_.Log().OsprineLog(slot, "Connection Refused (Blocked IP) [" + address + "]");
         Refuse(socket, Text());
         ++ctx_.Stats().BlockedIps;
@@ -132,14 +130,14 @@ void InboundServer::Screen(QTcpSocket* socket) {
     }
     const int limit = MaxSessionsPerAddress();
     if (limit > 0 && SessionsFrom(address) >= limit) {
-        ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (Too Many Connections From " + address + ")");
+        ctx_.Log().ShowTimedEvent("Connection Refused (Too Many Connections From " + address + ")");
         Refuse(socket, Text("421 Too many connections from your address.") + CRLF);
         ++ctx_.Stats().RefusedPerAddress;
         ctx_.Stats().UpdateStats();
         return;
     }
     if (FreeSlots() <= qsizetype(admitted_.size())) {
-        ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
+        ctx_.Log().ShowTimedEvent("Connection Refused (No Available Socket)");
         Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
         return;
     }
@@ -174,27 +172,14 @@ qsizetype InboundServer::FreeSlots() const {
 
 void InboundServer::Accept(QTcpSocket* socket) {
     ctx_.Run().AcceptLock.Seeking();
-    int16_t slot = 0;
-    Text address;
-    try {
-        slot = GetFreeSocket();
-        if (slot > 0) ctx_.Run().AcceptLock.TakenBy(slot);
-        address = PeerAddressText(*socket);
-        if (slot == 0) {
-            ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (No Available Socket)");
-            Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
-            return;
-        }
-        OpenSession(slot, socket, address);
-    } catch (const std::exception& e) {   // memory for the new session: std::bad_alloc
-        ctx_.Log().ShowEvent(TimeText() + " : Connection Refused (Invalid Session) [" + SlotText(slot) + "]");
-        ctx_.Log().OsprineLog(slot, "Connection Refused (Invalid Session) [" + address + "]");
-        if (slot > 0 && SessionIn(slot))
-            CloseSession(slot);
-        else
-            Refuse(socket, Text());
-        LogError("sckListen_ConnectionRequest", kVersion, "frmMain", e.what());
+    const int16_t slot = GetFreeSocket();
+    if (slot == 0) {
+        ctx_.Log().ShowTimedEvent("Connection Refused (No Available Socket)");
+        Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
+        return;
     }
+    ctx_.Run().AcceptLock.TakenBy(slot);
+    OpenSession(slot, socket, PeerAddressText(*socket));
 }
 
 // Sends `reply` (if any) on a connection that gets no slot, then drops it.
@@ -243,7 +228,7 @@ void InboundServer::sckAccept_Close(int16_t slot) {
 // The closing lines come first, so the slot is never shown closed after its
 // next session began; then the slot takes the next admission at once.
 void InboundServer::SessionEnded(int16_t slot, QTcpSocket* socket) {
-    ctx_.Log().ShowEvent(TimeText() + " : Socket " + SlotText(slot) + " Closed");
+    ctx_.Log().ShowTimedEvent("Socket " + SlotText(slot) + " Closed");
     ctx_.Log().OsprineLog(slot, "Connection Terminated");
     InboundSession* session = std::exchange(SessionIn(slot), nullptr);
     Record(slot).Clear();
@@ -282,16 +267,10 @@ int32_t InboundServer::ActiveSlots() const {
 
 // ---- Supervision -------------------------------------------------------------
 
-bool InboundServer::SupervisionTick(Text* fault) {
-    try {
-        for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
-            if (ctx_.Run().ServerState == ServerPhase::Closing) return true;
-            Supervise(slot);
-        }
-        return true;
-    } catch (const std::exception& e) {   // Qt's containers and strings: std::bad_alloc
-        if (fault) *fault = e.what();
-        return false;
+void InboundServer::SupervisionTick() {
+    for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
+        if (ctx_.Run().ServerState == ServerPhase::Closing) return;
+        Supervise(slot);
     }
 }
 

@@ -47,7 +47,7 @@ void InboundSession::Start() {
     connect(socket_, &QTcpSocket::disconnected, this, &InboundSession::End);
 
     const Text address = record_.PeerAddress;
-    ctx_.Log().ShowEvent(TimeText() + " : Socket " + Text::number(slot_) + " Started By IP " + address);
+    ctx_.Log().ShowTimedEvent("Socket " + Text::number(slot_) + " Started By IP " + address);
     ctx_.Log().OsprineLog(slot_, "Connection Initiated By: " + address);
     const Text greeting[] = {
         "220-" + GetSystemId(ctx_.Bbs()) + " OSPRINE v" + kVersion + "; " + HeaderDate(),
@@ -87,7 +87,7 @@ void InboundSession::DataEvent(Work work) {
     ++working_;
     try {
         work();
-    } catch (const std::exception& e) {   // memory for the peer's text: std::bad_alloc
+    } catch (const std::exception& e) {   // Qt's containers, std::bad_alloc on the peer's text: the session ends
         LogError("sckAccept_DataArrival", kVersion, "frmMain", e.what());
         End();
     }

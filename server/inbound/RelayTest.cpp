@@ -3,11 +3,7 @@
 #include "server/inbound/RelayZones.h"
 #include "server/net/IPResolve.h"
 #include "server/net/IpAddress.h"
-#include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
-#include "server/store/Version.h"
-
-#include <exception>
 
 RelayTest::RelayTest(ServerContext& ctx, RelayZones& zones, int16_t slot, const Text& address, int queryLimitMs,
                      std::function<bool()> alive, std::function<void(bool passed)> done)
@@ -26,23 +22,10 @@ void RelayTest::Start() {
         Finish(true);
         return;
     }
-    Guarded([this] {
-        ctx_.Log().Report(slot_, "Relay Blocker is checking " + address_);
-        reversed_ = ReversedName(address_);
-        zoneRows_ = Explode(";", GetData("relaydb", ctx_.KeyedList()));
-        NextZone();
-    });
-}
-
-// A fault anywhere in the test counts as a listing.
-template <typename Step>
-void RelayTest::Guarded(Step step) {
-    try {
-        step();
-    } catch (const std::exception& e) {   // Qt's containers and strings: std::bad_alloc
-        LogError("CheckRelayTest", kVersion, "frmMain", e.what());
-        Finish(false);
-    }
+    ctx_.Log().Report(slot_, "Relay Blocker is checking " + address_);
+    reversed_ = ReversedName(address_);
+    zoneRows_ = Explode(";", GetData("relaydb", ctx_.KeyedList()));
+    NextZone();
 }
 
 Text RelayTest::ReversedName(const Text& address) {
@@ -71,8 +54,7 @@ void RelayTest::NextZone() {
             resolver_ = std::make_unique<clsIPResolve>();
             resolver_->SetTimeLimit(queryLimitMs_);
         }
-        resolver_->NameToAddress(reversed_ + "." + zone,
-                                 [this, zone](const Text& answer) { Guarded([&] { Answered(zone, answer); }); });
+        resolver_->NameToAddress(reversed_ + "." + zone, [this, zone](const Text& answer) { Answered(zone, answer); });
         return;
     }
     Finish(true);

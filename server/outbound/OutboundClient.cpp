@@ -4,7 +4,6 @@
 #include "server/outbound/OutboundText.h"
 #include "server/outbound/ReplyCode.h"
 #include "server/outbound/ReturnMessage.h"
-#include "server/store/Dates.h"
 #include "server/store/ErrorLog.h"
 #include "server/store/Version.h"
 
@@ -44,16 +43,14 @@ OutboundClient::~OutboundClient() { Close(); }
 
 bool OutboundClient::IsConnected() const { return sckConnect_.state() == QAbstractSocket::ConnectedState; }
 
-bool OutboundClient::Busy() const {
-    return starting_ || state_ != S::Greeting || sckConnect_.state() != QAbstractSocket::UnconnectedState;
-}
-
 void OutboundClient::Close() {
     pop3_.Abort();
     connectWait_.stop();
     replyLimit_.stop();
-    starting_ = false;
+    // An open connection reports its end while it is dropped (state 100); one
+    // not yet made ends here.
     sckConnect_.abort();
+    if (state_ == S::Connecting || state_ == S::Greeting) state_ = S::Idle;
 }
 
 // ---- Starting a connection ------------------------------------------------
@@ -66,8 +63,8 @@ void OutboundClient::Timer4_Timer() {
 void OutboundClient::SendOutbound() {
     const SettingsRecord& s = ctx_.Settings();
     if (Trim(s.ClientHost).isEmpty() || s.ClientPort == 0 || IsConnected() || !queue_.HasQueuedFiles()) return;
-    // From here until the connection is made a second tick finds the client busy.
-    starting_ = true;
+    // From here until the client is idle again a second tick finds it busy.
+    state_ = S::Connecting;
     tls_ = LoadTlsSettings(ctx_.KeyedList());
     if (On(s.Pop3Before) && !Trim(s.Pop3Host).isEmpty() && !Trim(s.Pop3Username).isEmpty() &&
         !Trim(s.Pop3Password).isEmpty()) {
@@ -90,15 +87,14 @@ void OutboundClient::ConnectPop3() {
 void OutboundClient::AfterLogin(bool loggedIn) {
     if (ctx_.Run().ServerState == ServerPhase::Closing || !loggedIn) {
         if (!loggedIn) ReportFault(pop3_.Failure());
-        starting_ = false;
+        state_ = S::Idle;
         return;
     }
-    state_ = S::Greeting;
     queue_.Clear();
     queue_.Refresh();
     if (queue_.Count() > 0) queue_.LoadOutboundMessage(0);
     if (queue_.Loaded().IsEmpty()) {
-        starting_ = false;
+        state_ = S::Idle;
         return;
     }
     ConnectUpstream();
@@ -110,8 +106,6 @@ void OutboundClient::ConnectUpstream() {
     replies_.Clear();
     extensions_ = {};
     tlsErrors_.clear();
-    connected_ = false;
-    connectCounted_ = false;
     sckConnect_.abort();
     if (tls_.client != TlsMode::None) {
         QSslConfiguration config;
@@ -125,38 +119,34 @@ void OutboundClient::ConnectUpstream() {
     else
         sckConnect_.connectToHost(QString::fromLatin1(host), port);
     ctx_.Log().ReportServer("Outbound Socket Initiated To: " + host);
+    // While it runs the connection is not yet counted.
     connectWait_.start(timeouts_.connectMs);
     replyLimit_.start(timeouts_.replyMs);   // the greeting's limit
 }
 
 void OutboundClient::CountConnection() {
-    starting_ = false;
     connectWait_.stop();
-    if (connectCounted_) return;
-    connectCounted_ = true;
     ctx_.Stats().TotalConnections += 1;
     ctx_.Stats().TotalOutgoing += 1;
     ctx_.Stats().UpdateStats();
 }
 
 void OutboundClient::OnConnected() {
-    connected_ = true;
-    CountConnection();
+    if (state_ != S::Connecting) return;
+    state_ = S::Greeting;
+    if (connectWait_.isActive()) CountConnection();
 }
 
 // A connection still pending after the wait counts as made; the greeting's
 // limit and the socket's own failure report end it otherwise.
 void OutboundClient::OnConnectWaitOver() {
-    if (sckConnect_.state() == QAbstractSocket::ConnectingState ||
-        sckConnect_.state() == QAbstractSocket::HostLookupState)
-        CountConnection();
+    if (state_ == S::Connecting) CountConnection();
 }
 
 void OutboundClient::OnSocketError() {
     if (state_ == S::Closed) return;
-    if (!connected_) {
+    if (state_ == S::Connecting) {
         ctx_.Log().ReportServer("SMTP server host did not respond.");
-        starting_ = false;
     } else if (sckConnect_.error() == QAbstractSocket::SslHandshakeFailedError ||
                (sckConnect_.mode() != QSslSocket::UnencryptedMode && !Encrypted())) {
         const Text reason = tlsErrors_.isEmpty() ? sckConnect_.errorString().toLatin1() : TlsErrorsText(tlsErrors_);
@@ -189,7 +179,7 @@ void OutboundClient::sckConnect_DataArrival() {
             return;
         }
         if (line) HandleReply(*line);
-    } catch (const std::exception& fault) {   // Qt's containers and strings: std::bad_alloc
+    } catch (const std::exception& fault) {   // Qt's containers, std::bad_alloc on a queued message: it stays queued
         LogError("sckConnect_DataArrival", kVersion, "frmMain", fault.what());
         sckConnect_Close();
     }
@@ -279,6 +269,8 @@ std::optional<OutboundClient::ClientState> OutboundClient::Judge(int16_t code) {
         return NextMessage(false);
     case S::Reset:
         return S::Mail;
+    case S::Idle:
+    case S::Connecting:
     case S::Quit:
     case S::Handshake:
     case S::Closed:
@@ -388,6 +380,8 @@ void OutboundClient::Enter(ClientState next) {
         SendCommand("QUIT");
         sckConnect_Close();
         break;
+    case S::Idle:
+    case S::Connecting:
     case S::Greeting:
     case S::Closed:
         break;
@@ -453,7 +447,6 @@ void OutboundClient::OnReplyTimeout() {
 void OutboundClient::sckConnect_Close() {
     if (state_ == S::Closed) return;
     state_ = S::Closed;
-    starting_ = false;
     connectWait_.stop();
     replyLimit_.stop();
     // Lets a QUIT just written go out before the close. Over TLS it is only
@@ -468,7 +461,7 @@ void OutboundClient::sckConnect_Close() {
 
 void OutboundClient::SupervisionTick() {
     if (state_ != S::Closed) return;
-    ctx_.Log().ShowEvent(TimeText() + " : Socket 0 Closed");
+    ctx_.Log().ShowTimedEvent("Socket 0 Closed");
     ctx_.Log().OsprineLog(kSocketSlot, "Connection Terminated");
     ResetClient();
 }
@@ -477,8 +470,7 @@ void OutboundClient::ResetClient() {
     // First, while the state is still 100: dropping a connection that is
     // still closing reports its end once more, which is then ignored.
     sckConnect_.abort();
-    state_ = S::Greeting;
-    starting_ = false;
+    state_ = S::Idle;
     queue_.Clear();
     replies_.Clear();
     connectWait_.stop();

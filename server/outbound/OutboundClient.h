@@ -19,12 +19,13 @@
 class OutboundClient : public QObject {
     Q_OBJECT
 public:
-    // Client states: each names the command sent on entering it and whose
-    // reply it waits for. The values are the ones the event log and the tests
-    // know; Reset ends an open mail transaction with RSET after a refused
-    // RCPT or DATA, before the next message's MAIL.
+    // Client states: from Ehlo on each names the command sent on entering it
+    // and whose reply it waits for. The values are the ones the event log and
+    // the tests know: 0 is idle, 100 a connection that has ended. Reset ends
+    // an open mail transaction with RSET after a refused RCPT or DATA, before
+    // the next message's MAIL.
     enum class ClientState : int16_t {
-        Greeting = 0,
+        Idle = 0,   // no connection: the outbound tick may start one
         Ehlo = 1,
         Helo = 2,
         Mail = 3,
@@ -36,9 +37,11 @@ public:
         AuthUser = 9,
         AuthPassword = 10,
         Reset = 11,
-        StartTls = 12,    // STARTTLS sent
-        Handshake = 13,   // TLS handshake after the upstream's 220 to STARTTLS
-        AuthPlain = 14,   // AUTH PLAIN with the credentials sent
+        StartTls = 12,     // STARTTLS sent
+        Handshake = 13,    // TLS handshake after the upstream's 220 to STARTTLS
+        AuthPlain = 14,    // AUTH PLAIN with the credentials sent
+        Connecting = 15,   // the POP3 log-in, the queue's first look and the connection under way
+        Greeting = 16,     // connected, waiting for the upstream's greeting
         Closed = 100,
     };
 
@@ -69,7 +72,7 @@ public:
     ClientState CurrentState() const { return state_; }
     int16_t State() const { return int16_t(state_); }
     // Starting, in a dialogue, or waiting for the reset: a tick does nothing.
-    bool Busy() const;
+    bool Busy() const { return state_ != ClientState::Idle; }
     void SetTimeouts(const Timeouts& timeouts) { timeouts_ = timeouts; }
     // Reads the DKIM settings and key afresh (see OutboundSigning::Reload).
     void ReloadSigning(bool reportAgain) { signing_.Reload(reportAgain); }
@@ -129,8 +132,5 @@ private:
     UpstreamExtensions extensions_;   // of the last EHLO reply
     QList<QSslError> tlsErrors_;      // of the handshake under way
 
-    ClientState state_ = ClientState::Greeting;
-    bool starting_ = false;    // SendOutbound is between its first check and the connection
-    bool connected_ = false;   // the upstream accepted the connection
-    bool connectCounted_ = false;
+    ClientState state_ = ClientState::Idle;
 };

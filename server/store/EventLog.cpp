@@ -40,6 +40,8 @@ void EventLog::ShowEvent(const Text& text) {
     for (const Text& line : Lines(text)) sink_(line);
 }
 
+void EventLog::ShowTimedEvent(const Text& text) { ShowEvent(TimeText() + " : " + text); }
+
 void EventLog::OsprineLog(int16_t slot, const Text& text) {
     const QByteArray& file = logFile_;
     // One open, one status and one write per call: this runs for every
@@ -68,11 +70,11 @@ void EventLog::OsprineLog(int16_t slot, const Text& text) {
 }
 
 void EventLog::Report(int16_t slot, const Text& text) {
-    ShowEvent(TimeText() + " : [" + Text::number(slot) + "] " + text);
+    ShowTimedEvent("[" + Text::number(slot) + "] " + text);
     OsprineLog(slot, text);
 }
 
 void EventLog::ReportServer(const Text& text) {
-    ShowEvent(TimeText() + " : " + text);
+    ShowTimedEvent(text);
     OsprineLog(0, text);
 }

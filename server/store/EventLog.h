@@ -20,6 +20,8 @@ public:
     }
 
     void ShowEvent(const Text& text);
+    // The window line of an event: "hh:nn:ss : text".
+    void ShowTimedEvent(const Text& text);
     void OsprineLog(int16_t slot, const Text& text);
     // The usual pair: window line "hh:nn:ss : [slot] text" and file line with the slot.
     void Report(int16_t slot, const Text& text);

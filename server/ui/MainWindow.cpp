@@ -44,17 +44,37 @@ const QColor kGreenLamp(30, 170, 60);
 constexpr qsizetype kEventWindowLimit = 65000;
 constexpr int kWindowHeight = 420;
 
+// One line of the statistics panel: a caption and the value's label (named
+// as the caption with "Value"); a line without a caption carries a second
+// value of the line above, the kilobytes.
 struct StatRow {
     const char* name;
     const char* caption;
+    QString (*value)(const Statistics& s);
 };
+QString Count(int32_t n) { return QString::number(n); }
 const StatRow kStatRows[] = {
-    {"lblTotalConnections", "Total Connections"},    {"lblActiveConnections", "Active Connections"},
-    {"lblTotalIncoming", "Total Incoming"},          {"lblTotalOutgoing", "Total Outgoing"},
-    {"lblTotalReceived", "Total Received"},          {"lblTotalSent", "Total Sent"},
-    {"lblTotalBlockedIps", "Blocked IPs"},           {"lblTotalBlockedRelays", "Blocked Relays"},
-    {"lblTotalBlockedSubjects", "Blocked Subjects"}, {"lblTotalBlockedHeaders", "Blocked Headers"},
+    {"lblTotalConnections", "Total Connections", [](const Statistics& s) { return Count(s.TotalConnections); }},
+    {"lblActiveConnections", "Active Connections", [](const Statistics& s) { return Count(s.ActiveConnections); }},
+    {"lblTotalIncoming", "Total Incoming", [](const Statistics& s) { return Count(s.TotalIncoming); }},
+    {"lblTotalOutgoing", "Total Outgoing", [](const Statistics& s) { return Count(s.TotalOutgoing); }},
+    {"lblTotalReceived", "Total Received", [](const Statistics& s) { return Count(s.TotalReceived); }},
+    {"lblTotalKBReceived", nullptr, [](const Statistics& s) { return Q(FormatKB(s.KBReceived)); }},
+    {"lblTotalSent", "Total Sent", [](const Statistics& s) { return Count(s.TotalSent); }},
+    {"lblTotalKBSent", nullptr, [](const Statistics& s) { return Q(FormatKB(s.KBSent)); }},
+    {"lblTotalBlockedIps", "Blocked IPs", [](const Statistics& s) { return Count(s.BlockedIps); }},
+    {"lblTotalBlockedRelays", "Blocked Relays", [](const Statistics& s) { return Count(s.BlockedRelays); }},
+    {"lblTotalBlockedSubjects", "Blocked Subjects", [](const Statistics& s) { return Count(s.BlockedSubjects); }},
+    {"lblTotalBlockedHeaders", "Blocked Headers", [](const Statistics& s) { return Count(s.BlockedHeaders); }},
 };
+
+QLabel* NewLamp(const char* name, const QColor& color, const char* tip) {
+    auto* lamp = new QLabel;
+    lamp->setObjectName(name);
+    lamp->setPixmap(Lamp(color));
+    lamp->setToolTip(tip);
+    return lamp;
+}
 
 QAction* Item(QMenu* menu, const char* name, const char* caption) {
     QAction* a = menu->addAction(QString::fromLatin1(caption));
@@ -94,20 +114,11 @@ frmMain::frmMain(Engine& engine, QWidget* parent)
     txtDebug_->viewport()->installEventFilter(this);
 
     auto* lamps = new QHBoxLayout;
-    const struct {
-        const char* name;
-        QColor color;
-        const char* tip;
-    } kLamps[] = {{"picStatusGreen", kGreenLamp, "Server is in Normal Operation Mode"},
-                  {"picStatusYellow", QColor(230, 190, 30), "Server is in Offline Mode"},
-                  {"picStatusRed", QColor(200, 40, 40), "Server is Stopped"}};
-    for (const auto& l : kLamps) {
-        auto* lamp = new QLabel;
-        lamp->setObjectName(l.name);
-        lamp->setPixmap(Lamp(l.color));
-        lamp->setToolTip(l.tip);
-        lamps->addWidget(lamp);
-    }
+    picStatusGreen_ = NewLamp("picStatusGreen", kGreenLamp, "Server is in Normal Operation Mode");
+    picStatusYellow_ = NewLamp("picStatusYellow", QColor(230, 190, 30), "Server is in Offline Mode");
+    lamps->addWidget(picStatusGreen_);
+    lamps->addWidget(picStatusYellow_);
+    lamps->addWidget(NewLamp("picStatusRed", QColor(200, 40, 40), "Server is Stopped"));
     lamps->addStretch();
     picShrink_ = new QToolButton;
     picShrink_->setObjectName("picShrink");
@@ -166,20 +177,16 @@ QWidget* frmMain::BuildStatistics() {
     auto* grid = new QGridLayout(panel);
     int row = 0;
     for (const StatRow& s : kStatRows) {
-        auto* caption = new QLabel(QString::fromLatin1(s.caption));
-        caption->setObjectName(s.name);
-        auto* value = new QLabel("0");
+        if (s.caption) {
+            auto* caption = new QLabel(QString::fromLatin1(s.caption));
+            caption->setObjectName(s.name);
+            grid->addWidget(caption, row, 0);
+        }
+        auto* value = new QLabel(s.caption ? "0" : "0KB");
         value->setObjectName(QString(s.name) + "Value");
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        grid->addWidget(caption, row, 0);
         grid->addWidget(value, row, 1);
-        if (QByteArray(s.name) == "lblTotalReceived" || QByteArray(s.name) == "lblTotalSent") {
-            auto* kb = new QLabel("0KB");
-            kb->setObjectName(QByteArray(s.name) == "lblTotalReceived" ? "lblTotalKBReceivedValue"
-                                                                       : "lblTotalKBSentValue");
-            kb->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            grid->addWidget(kb, ++row, 1);
-        }
+        statValues_.push_back({value, s.value});
         ++row;
     }
     grid->setRowStretch(row, 1);
@@ -308,21 +315,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 
 void frmMain::UpdateStatsDisplay() {
     const Statistics& s = engine_.Stats();
-    auto set = [this](const char* name, const QString& text) {
-        if (auto* l = findChild<QLabel*>(name)) l->setText(text);
-    };
-    set("lblTotalConnectionsValue", QString::number(s.TotalConnections));
-    set("lblActiveConnectionsValue", QString::number(s.ActiveConnections));
-    set("lblTotalIncomingValue", QString::number(s.TotalIncoming));
-    set("lblTotalOutgoingValue", QString::number(s.TotalOutgoing));
-    set("lblTotalReceivedValue", QString::number(s.TotalReceived));
-    set("lblTotalKBReceivedValue", Q(FormatKB(s.KBReceived)));
-    set("lblTotalSentValue", QString::number(s.TotalSent));
-    set("lblTotalKBSentValue", Q(FormatKB(s.KBSent)));
-    set("lblTotalBlockedIpsValue", QString::number(s.BlockedIps));
-    set("lblTotalBlockedRelaysValue", QString::number(s.BlockedRelays));
-    set("lblTotalBlockedSubjectsValue", QString::number(s.BlockedSubjects));
-    set("lblTotalBlockedHeadersValue", QString::number(s.BlockedHeaders));
+    for (const StatValue& shown : statValues_) shown.label->setText(shown.text(s));
 }
 
 // --- tray -----------------------------------------------------------------
@@ -511,11 +504,9 @@ void frmMain::ShowTossingState() {
     const QString heldBy = TossingHeldBy();
     if (heldBy == shownHeldBy_) return;
     shownHeldBy_ = heldBy;
-    auto* green = findChild<QLabel*>("picStatusGreen");
-    auto* yellow = findChild<QLabel*>("picStatusYellow");
-    green->setPixmap(Lamp(heldBy.isEmpty() ? kGreenLamp : QColor(90, 90, 90)));
-    yellow->setToolTip(heldBy.isEmpty() ? QStringLiteral("Server is in Offline Mode")
-                                        : "Tossing is held by a stale flag: " + heldBy);
+    picStatusGreen_->setPixmap(Lamp(heldBy.isEmpty() ? kGreenLamp : QColor(90, 90, 90)));
+    picStatusYellow_->setToolTip(heldBy.isEmpty() ? QStringLiteral("Server is in Offline Mode")
+                                                  : "Tossing is held by a stale flag: " + heldBy);
 }
 
 void frmMain::changeEvent(QEvent* event) {

@@ -9,8 +9,10 @@
 #include <QMainWindow>
 #include <QPointF>
 #include <QTimer>
+#include <vector>
 
 class Engine;
+struct Statistics;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -85,7 +87,16 @@ private:
 
     Engine& engine_;
     UiContext ui_;
+    // A value of the statistics panel and how it is made from the counters.
+    struct StatValue {
+        QLabel* label;
+        QString (*text)(const Statistics& s);
+    };
+
     QLabel* lblInfo_;
+    QLabel* picStatusGreen_;
+    QLabel* picStatusYellow_;
+    std::vector<StatValue> statValues_;
     QPlainTextEdit* txtDebug_;
     qsizetype debugLength_ = 0;
     QWidget* statsPanel_;

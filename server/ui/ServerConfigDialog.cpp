@@ -393,7 +393,7 @@ void frmServerConfig::Form_Load() {
         Pop3Before_Click();
         SmtpClient_Click();
         AllowFreq_Click();
-    } catch (const std::exception& e) {   // Qt's containers and strings: std::bad_alloc
+    } catch (const std::exception& e) {   // Qt's widgets and strings, std::bad_alloc: the dialog closes unsaved
         loadFailed_ = true;
         QMessageBox::critical(this, "OSPRINE - Error", "An error occurred; closing configuration.");
         LogError("Form_Load", kVersion, "frmServerConfig", e.what());

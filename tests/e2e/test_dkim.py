@@ -16,8 +16,8 @@ import unittest
 import dkim
 import dns.resolver
 
+import dns_harness
 from osprine_harness import BIN, Server, free_port, make_bbs, remove, set_settings, wait_for
-from test_inbound_relay import free_udp_port
 from test_intake import put_list, read, write_handle_index
 from test_outbound import Upstream
 
@@ -30,41 +30,19 @@ def ctl(root, *args, env=None):
                           env=dict(os.environ, **(env or {})))
 
 
-class Dnsmasq:
-    """dnsmasq on a loopback port answering for the test zones only."""
+class Dnsmasq(dns_harness.Dnsmasq):
+    """dnsmasq answering for the test zones only, and dkimpy's look-ups through it."""
 
     def __init__(self, *records, zones=(DOMAIN,)):
-        self.port = free_udp_port()
-        self.proc = subprocess.Popen([
-            "/usr/sbin/dnsmasq", "--no-daemon", "--keep-in-foreground", "--port=%d" % self.port,
-            "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv", "--no-hosts",
-            "--conf-file=/dev/null", "--pid-file=", *("--local=/%s/" % z for z in zones), *records],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        resolver = dns.resolver.Resolver(configure=False)
-        resolver.nameservers, resolver.port = ["127.0.0.1"], self.port
-        self.resolver = resolver
-        if not wait_for(self.answers, 10):
-            self.stop()
-            raise RuntimeError("dnsmasq did not start")
-
-    def answers(self):
-        try:
-            self.resolver.resolve("absent." + DOMAIN, "TXT", lifetime=0.5)
-        except dns.resolver.NXDOMAIN:
-            return True
-        except Exception:
-            return False
-        return True
+        super().__init__([*("--local=/%s/" % z for z in zones), *records])
+        self.resolver = dns.resolver.Resolver(configure=False)
+        self.resolver.nameservers, self.resolver.port = ["127.0.0.1"], self.port
 
     def txt(self, name, timeout=5):
         """dkimpy's DNS lookup, asking this server."""
         name = name.decode() if isinstance(name, bytes) else name
         answer = self.resolver.resolve(name, "TXT", lifetime=timeout)
         return b"".join(answer[0].strings)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait(10)
 
 
 def txt_record(name, strings):

@@ -6,18 +6,12 @@ or 127.0.0.4 (all of 127.0.0.0/8 is this machine). One zone lists IPv6
 clients too: its IPv6 test entry and ::1, by their nibble names."""
 import ipaddress
 import socket
-import subprocess
 import time
 import unittest
 
 import test_inbound as base
+from dns_harness import Dnsmasq
 from osprine_harness import Server, make_bbs, remove, set_settings, wait_for
-
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def nibbles(address):
@@ -25,47 +19,23 @@ def nibbles(address):
     return ipaddress.ip_address(address).reverse_pointer[:-len(".ip6.arpa")]
 
 
-class Dnsmasq:
-    def __init__(self, silent_port):
-        self.port = free_udp_port()
-        self.proc = subprocess.Popen([
-            "/usr/sbin/dnsmasq", "--no-daemon", "--keep-in-foreground", "--port=%d" % self.port,
-            "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv", "--no-hosts",
-            "--conf-file=/dev/null", "--pid-file=",
-            "--address=/2.0.0.127.clean.test/127.0.0.2",
-            "--address=/2.0.0.127.listed.test/127.0.0.2", "--address=/3.0.0.127.listed.test/127.0.0.2",
-            "--address=/%s.listed.test/127.0.0.2" % nibbles("::ffff:7f00:2"),
-            "--address=/%s.listed.test/127.0.0.2" % nibbles("::1"),
-            "--address=/2.0.0.127.refusing.test/127.0.0.2",
-            "--address=/1.0.0.127.refusing.test/127.255.255.254",
-            # A zone shut down and wildcarded: it lists everybody.
-            "--address=/wild.test/127.0.0.2",
-            # A resolver that makes up an address for a name that does not exist.
-            "--address=/2.0.0.127.hijacked.test/127.0.0.2", "--address=/4.0.0.127.hijacked.test/198.51.100.7",
-            "--local=/clean.test/", "--local=/listed.test/", "--local=/refusing.test/", "--local=/hijacked.test/",
-            "--server=/silent.test/127.0.0.1#%d" % silent_port,
-        ], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        if not wait_for(self.ready, 5):
-            self.stop()
-            raise RuntimeError("dnsmasq did not start")
-
-    def ready(self):
-        if self.proc.poll() is not None:
-            return False
-        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-            try:
-                s.bind(("127.0.0.1", self.port))
-                return False
-            except OSError:
-                return True
-
-    def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(5)
+def relay_zones(silent_port):
+    """dnsmasq's records of the test zones; silent.test is asked of a port
+    that never answers."""
+    return [
+        "--address=/2.0.0.127.clean.test/127.0.0.2",
+        "--address=/2.0.0.127.listed.test/127.0.0.2", "--address=/3.0.0.127.listed.test/127.0.0.2",
+        "--address=/%s.listed.test/127.0.0.2" % nibbles("::ffff:7f00:2"),
+        "--address=/%s.listed.test/127.0.0.2" % nibbles("::1"),
+        "--address=/2.0.0.127.refusing.test/127.0.0.2",
+        "--address=/1.0.0.127.refusing.test/127.255.255.254",
+        # A zone shut down and wildcarded: it lists everybody.
+        "--address=/wild.test/127.0.0.2",
+        # A resolver that makes up an address for a name that does not exist.
+        "--address=/2.0.0.127.hijacked.test/127.0.0.2", "--address=/4.0.0.127.hijacked.test/198.51.100.7",
+        "--local=/clean.test/", "--local=/listed.test/", "--local=/refusing.test/", "--local=/hijacked.test/",
+        "--server=/silent.test/127.0.0.1#%d" % silent_port,
+    ]
 
 
 class BlockListTest(unittest.TestCase):
@@ -74,7 +44,7 @@ class BlockListTest(unittest.TestCase):
         # A port that takes every query and never answers.
         cls.silent = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         cls.silent.bind(("127.0.0.1", 0))
-        cls.dns = Dnsmasq(cls.silent.getsockname()[1])
+        cls.dns = Dnsmasq(relay_zones(cls.silent.getsockname()[1]))
 
     @classmethod
     def tearDownClass(cls):

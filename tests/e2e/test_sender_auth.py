@@ -19,6 +19,7 @@ import time
 import unittest
 
 import test_intake as intake
+from dns_harness import Dnsmasq, free_udp_port
 from osprine_harness import Server, make_bbs, remove, set_settings, wait_for
 
 sys.path.append("/usr/lib/python3/dist-packages")   # Debian's dkimpy and PyNaCl
@@ -30,56 +31,12 @@ DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
 TO = "john.smith@bbs.example"
 
 
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def txt_option(name, text):
     """A dnsmasq TXT record; a long text becomes several strings of one record
     (dnsmasq's command line takes the strings between commas, quotes and all)."""
     assert "," not in text
     pieces = [text[i:i + 200] for i in range(0, len(text), 200)] or [""]
     return "--txt-record=%s,%s" % (name, ",".join(pieces))
-
-
-class Dnsmasq:
-    def __init__(self, options):
-        self.port = free_udp_port()
-        self.log = tempfile.NamedTemporaryFile(prefix="osprine-dnsmasq-", delete=False)
-        os.chmod(self.log.name, 0o666)   # dnsmasq may write it after giving up root
-        self.proc = subprocess.Popen([
-            "/usr/sbin/dnsmasq", "--no-daemon", "--keep-in-foreground", "--port=%d" % self.port,
-            "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv", "--no-hosts",
-            "--conf-file=/dev/null", "--pid-file=", "--log-queries", "--log-facility=" + self.log.name,
-            *options], stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-        if not wait_for(self.ready, 5):
-            self.stop()
-            raise RuntimeError("dnsmasq did not start")
-
-    def ready(self):
-        if self.proc.poll() is not None:
-            return False
-        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-            try:
-                s.bind(("127.0.0.1", self.port))
-                return False
-            except OSError:
-                return True
-
-    def queries(self):
-        with open(self.log.name, errors="replace") as f:
-            return len([l for l in f if re.search(r"query\[[A-Z]+\]", l)])
-
-    def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(5)
-        os.unlink(self.log.name)
 
 
 def rsa_key(bits=2048):
@@ -487,7 +444,7 @@ class UnansweredDnsTest(unittest.TestCase):
         self.assertIn(b"\tspf=temperror smtp.mailfrom=joe@pass.spf.test;", stored)
 
     def test_authcheck_off_asks_nothing_and_writes_nothing(self):
-        dns = Dnsmasq([txt_option("pass.spf.test", SPF_RECORDS["pass.spf.test"])])
+        dns = Dnsmasq([txt_option("pass.spf.test", SPF_RECORDS["pass.spf.test"])], log_queries=True)
         try:
             self.start({"OSPRINE_NAMESERVERS": "127.0.0.1:%d" % dns.port}, authcheck="0")
             with smtplib.SMTP("127.0.0.1", self.port, timeout=60) as s:
