@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <exception>
 #include <utility>
 
 namespace {
@@ -172,14 +173,27 @@ qsizetype InboundServer::FreeSlots() const {
 
 void InboundServer::Accept(QTcpSocket* socket) {
     ctx_.Run().AcceptLock.Seeking();
-    const int16_t slot = GetFreeSocket();
-    if (slot == 0) {
-        ctx_.Log().ShowTimedEvent("Connection Refused (No Available Socket)");
-        Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
-        return;
+    int16_t slot = 0;
+    Text address;
+    try {
+        slot = GetFreeSocket();
+        if (slot > 0) ctx_.Run().AcceptLock.TakenBy(slot);
+        address = PeerAddressText(*socket);
+        if (slot == 0) {
+            ctx_.Log().ShowTimedEvent("Connection Refused (No Available Socket)");
+            Refuse(socket, Text("421 No available sockets remaining.") + CRLF);
+            return;
+        }
+        OpenSession(slot, socket, address);
+    } catch (const std::exception& e) {   // Qt, std::bad_alloc for the new session: the connection is refused
+        ctx_.Log().ShowTimedEvent("Connection Refused (Invalid Session) [" + SlotText(slot) + "]");
+        ctx_.Log().OsprineLog(slot, "Connection Refused (Invalid Session) [" + address + "]");
+        if (slot > 0 && SessionIn(slot))
+            CloseSession(slot);
+        else
+            Refuse(socket, Text());
+        LogError("sckListen_ConnectionRequest", kVersion, "frmMain", e.what());
     }
-    ctx_.Run().AcceptLock.TakenBy(slot);
-    OpenSession(slot, socket, PeerAddressText(*socket));
 }
 
 // Sends `reply` (if any) on a connection that gets no slot, then drops it.
@@ -267,10 +281,16 @@ int32_t InboundServer::ActiveSlots() const {
 
 // ---- Supervision -------------------------------------------------------------
 
-void InboundServer::SupervisionTick() {
-    for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
-        if (ctx_.Run().ServerState == ServerPhase::Closing) return;
-        Supervise(slot);
+bool InboundServer::SupervisionTick(Text* fault) {
+    try {
+        for (int16_t slot = 1; slot <= HighestSlot(); ++slot) {
+            if (ctx_.Run().ServerState == ServerPhase::Closing) return true;
+            Supervise(slot);
+        }
+        return true;
+    } catch (const std::exception& e) {   // Qt, std::bad_alloc in the tick: the server shuts down
+        if (fault) *fault = e.what();
+        return false;
     }
 }
 

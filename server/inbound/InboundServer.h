@@ -60,7 +60,8 @@ public:
     // list, 1 unless it says otherwise (0: no limit).
     int AdmissionsPerTick() const;
     // Timer2's share: times out silent sessions and those over their limit.
-    void SupervisionTick();
+    // False after a fault, with its description in *fault.
+    bool SupervisionTick(Text* fault = nullptr);
 
     // Procedures of the slot table.
     int16_t GetFreeSocket() const;

@@ -3,7 +3,11 @@
 #include "server/inbound/RelayZones.h"
 #include "server/net/IPResolve.h"
 #include "server/net/IpAddress.h"
+#include "server/store/ErrorLog.h"
 #include "server/store/KeyedList.h"
+#include "server/store/Version.h"
+
+#include <exception>
 
 RelayTest::RelayTest(ServerContext& ctx, RelayZones& zones, int16_t slot, const Text& address, int queryLimitMs,
                      std::function<bool()> alive, std::function<void(bool passed)> done)
@@ -22,10 +26,23 @@ void RelayTest::Start() {
         Finish(true);
         return;
     }
-    ctx_.Log().Report(slot_, "Relay Blocker is checking " + address_);
-    reversed_ = ReversedName(address_);
-    zoneRows_ = Explode(";", GetData("relaydb", ctx_.KeyedList()));
-    NextZone();
+    Guarded([this] {
+        ctx_.Log().Report(slot_, "Relay Blocker is checking " + address_);
+        reversed_ = ReversedName(address_);
+        zoneRows_ = Explode(";", GetData("relaydb", ctx_.KeyedList()));
+        NextZone();
+    });
+}
+
+// A fault anywhere in the test counts as a listing.
+template <typename Step>
+void RelayTest::Guarded(Step step) {
+    try {
+        step();
+    } catch (const std::exception& e) {   // Qt, std::bad_alloc in the test: the client counts as listed
+        LogError("CheckRelayTest", kVersion, "frmMain", e.what());
+        Finish(false);
+    }
 }
 
 Text RelayTest::ReversedName(const Text& address) {
@@ -54,7 +71,8 @@ void RelayTest::NextZone() {
             resolver_ = std::make_unique<clsIPResolve>();
             resolver_->SetTimeLimit(queryLimitMs_);
         }
-        resolver_->NameToAddress(reversed_ + "." + zone, [this, zone](const Text& answer) { Answered(zone, answer); });
+        resolver_->NameToAddress(reversed_ + "." + zone,
+                                 [this, zone](const Text& answer) { Guarded([&] { Answered(zone, answer); }); });
         return;
     }
     Finish(true);

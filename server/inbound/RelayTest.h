@@ -30,6 +30,8 @@ private:
     void NextZone();
     void Answered(const Text& zone, const Text& answer);
     void Finish(bool passed);
+    template <typename Step>
+    void Guarded(Step step);
 
     ServerContext& ctx_;
     RelayZones& zones_;

@@ -21,6 +21,7 @@
 
 namespace {
 constexpr const char* kErrorTitle = "OSPRINE - Error";
+constexpr const char* kSupportAddress = "support@osprine.example";
 }   // namespace
 
 Engine::Engine(QObject* parent)
@@ -252,7 +253,15 @@ void Engine::Timer1_Timer() {
 
 void Engine::Timer2_Timer() {
     if (run_.ServerState != ServerPhase::Online) return;
-    if (inbound_) inbound_->SupervisionTick();
+    Text fault;
+    if (inbound_ && !inbound_->SupervisionTick(&fault)) {
+        LogError("Timer2_Timer", kVersion, "frmMain", fault);
+        Shutdown();
+        emit fatalError("OSPRINE Critical Error",
+                        Text("Error: Error in Timer2 Routine. Please send the following information to ") +
+                            kSupportAddress + ":\r\n" + fault);
+        return;
+    }
     // Read right after the sessions' tick: a slot it has just timed out or
     // cleared does not hold the maintenance back.
     const bool busy = inbound_ && SessionBusy(*inbound_);

@@ -135,7 +135,7 @@ protected:
         install.run.AcceptLock.OpenForTick(server->AdmissionsPerTick());
         server->AcceptPending();
     }
-    void Timer2() { server->SupervisionTick(); }
+    void Timer2() { ASSERT_TRUE(server->SupervisionTick()); }
     // A client that has read the two greeting lines.
     std::unique_ptr<TestClient> Greeted() {
         Timer1();
