@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,6 +14,7 @@
 #include <QThread>
 #include <functional>
 #include "server/store/Text.h"
+#include "tests/support/TestFiles.h"
 
 // Runs the event loop until `done` holds or `ms` passed; true when it holds.
 inline bool SpinUntil(const std::function<bool()>& done, int ms) {
@@ -30,7 +30,7 @@ inline bool SpinUntil(const std::function<bool()>& done, int ms) {
 class ScriptedServer {
 public:
     ScriptedServer(const QString& script, QStringList arguments) {
-        const QString path = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/" + script;
+        const QString path = TestFile("outbound/" + script);
         process_.setProgram(QStringLiteral("/usr/bin/python3"));
         process_.setArguments(QStringList{path} + arguments);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
