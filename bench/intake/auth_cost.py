@@ -13,7 +13,6 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 BIN = sys.argv[1]
 COUNT, LENGTH, ROUNDS = 900, 4096, int(os.environ.get("BENCH_ROUNDS", "3"))
 USER = "darkstar"

@@ -1,16 +1,11 @@
 #include "server/intake/MessageText.h"
 
+#include "server/store/HeaderView.h"
 #include "server/store/Headers.h"
 
 #include <cstring>
 
 namespace {
-
-bool IsBlankLine(QByteArrayView line) {
-    for (char c : line)
-        if (c != ' ' && c != '\t') return false;
-    return true;
-}
 
 // Appends `text` to `out` with every line end (CR LF, lone CR, lone LF) as CR LF.
 void AppendCrLf(Text& out, QByteArrayView text) {

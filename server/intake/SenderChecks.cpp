@@ -36,14 +36,13 @@ SenderVerdict JudgeSender(const ServerContext& ctx, const AuthSettings& settings
     SenderVerdict out;
     out.authservId = GetSystemId(ctx.Bbs());
     out.header = AuthenticationResults(out.authservId, verdict);
-    const bool dmarcReject = settings.dmarcReject;
-    const bool spfReject = settings.spfReject;
-    if ((!dmarcReject && !spfReject) || Exempt(ctx, message)) return out;
+    if ((!settings.dmarcReject && !settings.spfReject) || Exempt(ctx, message)) return out;
 
     const Text from = verdict.dmarc.fromDomain;
-    if (dmarcReject && verdict.dmarc.result == DmarcResult::Fail && verdict.dmarc.disposition == DmarcPolicy::Reject) {
+    if (settings.dmarcReject && verdict.dmarc.result == DmarcResult::Fail &&
+        verdict.dmarc.disposition == DmarcPolicy::Reject) {
         out.refusal = "550 5.7.1 Rejected by DMARC policy of " + from + ".";
-    } else if (spfReject && verdict.spf == SpfResult::Fail) {
+    } else if (settings.spfReject && verdict.spf == SpfResult::Fail) {
         out.refusal = "550 5.7.1 Rejected by SPF policy of " + verdict.spfDomain + ".";
     } else {
         // The forgery this exists for: a message that claims the BBS's own
@@ -54,8 +53,8 @@ SenderVerdict JudgeSender(const ServerContext& ctx, const AuthSettings& settings
         const bool vouched =
             (verdict.spf == SpfResult::Pass && IsOwnDomain(ctx, verdict.spfDomain)) || DkimPassFor(verdict, claimed);
         if (!claimed.isEmpty() && !vouched)
-            out.refusal = dmarcReject ? "550 5.7.1 Rejected by DMARC policy of " + claimed + "."
-                                      : "550 5.7.1 Rejected by SPF policy of " + claimed + ".";
+            out.refusal = settings.dmarcReject ? "550 5.7.1 Rejected by DMARC policy of " + claimed + "."
+                                               : "550 5.7.1 Rejected by SPF policy of " + claimed + ".";
     }
     if (!out.refusal.isEmpty())
         out.event = "Sender authentication failed (" + out.refusal.mid(10) + ") Message refused.";

@@ -6,10 +6,6 @@ namespace {
 
 bool IsWsp(char c) { return c == ' ' || c == '\t'; }
 
-bool IsContinuation(QByteArrayView line) { return !line.isEmpty() && IsWsp(line[0]); }
-
-bool IsBlank(QByteArrayView line) { return std::all_of(line.begin(), line.end(), IsWsp); }
-
 QByteArrayView WithoutLineEnd(QByteArrayView line) {
     if (line.endsWith('\n')) line.chop(1);
     if (line.endsWith('\r')) line.chop(1);
@@ -27,12 +23,6 @@ void ForEachRawLine(const Text& raw, F f) {
         if (!f(WithoutLineEnd(text.sliced(at, end - at)))) return;
         at = end;
     }
-}
-
-// "Return-Path:" and "Received:" lines, compared on their first 12 characters.
-bool IsTraceLine(QByteArrayView line) {
-    const Text head = UCase(line.first(std::min<qsizetype>(line.size(), 12)).toByteArray());
-    return head.startsWith("RETURN-PATH:") || head.startsWith("RECEIVED:");
 }
 
 unsigned char Upper(char c) {
@@ -56,7 +46,7 @@ HeaderField FieldOf(Text raw) {
 bool HasBlankContinuation(const HeaderField& f) {
     bool first = true, blank = false;
     ForEachRawLine(f.raw, [&](QByteArrayView line) {
-        blank = !first && IsBlank(line);
+        blank = !first && IsBlankLine(line);
         first = false;
         return !blank;
     });
@@ -71,6 +61,15 @@ Text FieldNameOf(const Text& name) {
     Text n = Trim(name);
     const qsizetype colon = n.indexOf(':');
     return colon >= 0 ? n.left(colon) : n;
+}
+
+bool IsContinuationLine(QByteArrayView line) { return !line.isEmpty() && IsWsp(line[0]); }
+
+bool IsBlankLine(QByteArrayView line) { return std::all_of(line.begin(), line.end(), IsWsp); }
+
+bool IsTraceLine(QByteArrayView line) {
+    const Text head = UCase(line.first(std::min<qsizetype>(line.size(), 12)).toByteArray());
+    return head.startsWith("RETURN-PATH:") || head.startsWith("RECEIVED:");
 }
 
 bool LineNames(QByteArrayView line, const Text& upperName, bool tabAsSpace) {
@@ -101,7 +100,7 @@ HeaderView::HeaderView(QByteArrayView text) {
         const QByteArrayView line = text.sliced(at, end - at);
         at = end;
         if (WithoutLineEnd(line).isEmpty() && line.endsWith('\n')) break;
-        if (IsContinuation(line) && !fields_.isEmpty())
+        if (IsContinuationLine(line) && !fields_.isEmpty())
             fields_.last().raw += line;
         else
             fields_.append(FieldOf(line.toByteArray()));
@@ -128,7 +127,7 @@ Text HeaderView::Value(const Text& name) const {
     if (Trim(name).isEmpty()) return {};
     const Text upperName = UCase(FieldNameOf(name));
     for (const HeaderField& f : fields_) {
-        if (IsBlank(f.FirstLine())) return {};
+        if (IsBlankLine(f.FirstLine())) return {};
         if (f.Names(upperName, true)) {
             Text value;
             bool first = true;
@@ -148,7 +147,7 @@ int HeaderView::Count(const Text& name) const {
     const Text upperName = UCase(FieldNameOf(name));
     int count = 0;
     for (const HeaderField& f : fields_) {
-        if (IsBlank(f.FirstLine())) break;
+        if (IsBlankLine(f.FirstLine())) break;
         if (f.Names(upperName, true)) ++count;
         if (HasBlankContinuation(f)) break;
     }
@@ -180,7 +179,7 @@ void HeaderView::Set(const Text& name, const Text& value) {
 void HeaderView::Insert(const Text& line) {
     const auto at = std::find_if(fields_.begin(), fields_.end(), [](const HeaderField& f) {
         const QByteArrayView first = f.FirstLine();
-        return !IsTraceLine(first) && !IsContinuation(first);
+        return !IsTraceLine(first) && !IsContinuationLine(first);
     });
     fields_.insert(at, FieldOf(line));
 }

@@ -70,3 +70,10 @@ Text FieldNameOf(const Text& name);
 // line without ":" names no field, so a body line that holds only a word
 // such as "Subject" is never taken for one.
 bool LineNames(QByteArrayView line, const Text& upperName, bool tabAsSpace = false);
+// A header line (without its line end) that continues the field before it:
+// it begins with a space or a TAB.
+bool IsContinuationLine(QByteArrayView line);
+// Nothing but spaces and TABs (or nothing at all).
+bool IsBlankLine(QByteArrayView line);
+// A "Return-Path:" or "Received:" line, letter case ignored.
+bool IsTraceLine(QByteArrayView line);

@@ -27,20 +27,6 @@ void ForEachHeaderLine(QByteArrayView text, F f, QByteArrayView mark = {}) {
     if (!stopped && (text.isEmpty() || text.back() == '\r' || text.back() == '\n')) f(QByteArrayView());
 }
 
-bool IsContinuation(QByteArrayView line) { return !line.isEmpty() && (line[0] == ' ' || line[0] == '\t'); }
-
-bool IsBlank(QByteArrayView line) {
-    for (char c : line)
-        if (c != ' ' && c != '\t') return false;
-    return true;
-}
-
-// "Return-Path:" and "Received:" lines, compared on their first 12 and 9 characters.
-bool IsTraceLine(QByteArrayView line) {
-    const Text head = UCase(line.first(std::min<qsizetype>(line.size(), 12)).toByteArray());
-    return head.startsWith("RETURN-PATH:") || head.startsWith("RECEIVED:");
-}
-
 }   // namespace
 
 qsizetype AttachmentStart(const Text& message) { return message.indexOf(kAttachmentMark); }
@@ -58,13 +44,13 @@ Text GetHeaderField(const Text& name, const Text& message) {
         [&](QByteArrayView line) {
             if (found) {
                 // A folded continuation starts with a space; TABs count as spaces.
-                if (!IsContinuation(line)) return false;
+                if (!IsContinuationLine(line)) return false;
                 Text more = line.toByteArray();
                 more.replace('\t', ' ');
                 value += more;
                 return true;
             }
-            if (IsBlank(line)) return false;
+            if (IsBlankLine(line)) return false;
             if (LineNames(line, upperName, true)) {
                 Text rest = line.sliced(upperName.size() + 1).toByteArray();
                 rest.replace('\t', ' ');
@@ -91,7 +77,7 @@ Text ChangeHeaderField(const Text& name, const Text& value, const Text& message,
     bool found = false;
     ForEachHeaderLine(head, [&](QByteArrayView line) {
         if (state == DroppingContinuation) {
-            if (IsContinuation(line)) return true;
+            if (IsContinuationLine(line)) return true;
             state = Copying;
         }
         if (state == Searching && LineNames(line, upperName)) {
@@ -115,7 +101,7 @@ Text ChangeHeaderField(const Text& name, const Text& value, const Text& message,
         out.clear();
         bool inserted = false;
         ForEachHeaderLine(head, [&](QByteArrayView line) {
-            if (!inserted && !IsTraceLine(line) && !IsContinuation(line)) {
+            if (!inserted && !IsTraceLine(line) && !IsContinuationLine(line)) {
                 out += field + ": " + newValue + CRLF;
                 inserted = true;
             }
@@ -143,7 +129,7 @@ Text RemoveHeaderFields(const Text& head, const TextList& names) {
     out.reserve(head.size());
     bool dropping = false;
     ForEachHeaderLine(head, [&](QByteArrayView line) {
-        if (dropping && IsContinuation(line)) return true;
+        if (dropping && IsContinuationLine(line)) return true;
         dropping = named(line);
         if (!dropping) {
             out += line;
@@ -158,7 +144,7 @@ int CountHeaderFields(QByteArrayView head, const Text& name) {
     const Text upperName = UCase(FieldNameOf(name));
     int count = 0;
     ForEachHeaderLine(head, [&](QByteArrayView line) {
-        if (IsBlank(line)) return false;
+        if (IsBlankLine(line)) return false;
         if (LineNames(line, upperName, true)) ++count;
         return true;
     });
