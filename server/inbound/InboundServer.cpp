@@ -71,6 +71,13 @@ void InboundServer::OpenListenPort() {
     }
 }
 
+void InboundServer::ApplySettings() {
+    const bool moved = !IsListening() || ListeningPort() != quint16(ctx_.Settings().Port);
+    if (moved && !IsActive()) return OpenListenPort();
+    ReloadTls();
+    if (!IsActive()) ResizeSlots();
+}
+
 void InboundServer::CloseListener() { listener_.close(); }
 
 void InboundServer::ReloadTls() {

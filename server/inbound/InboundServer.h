@@ -32,6 +32,11 @@ public:
     // A port that cannot be taken is reported in a message box; the server
     // carries on without a listener.
     void OpenListenPort();
+    // Settings changed: TLS is read again and, with no session open, the
+    // slot table re-sized. The listener is reopened, with no session open,
+    // only when it is not already on setting Port: clients waiting in its
+    // backlog keep their place through a reload.
+    void ApplySettings();
     void CloseListener();
     bool IsListening() const { return listener_.isListening(); }
     quint16 ListeningPort() const { return listener_.serverPort(); }

@@ -126,12 +126,8 @@ bool Engine::LoadNetCfg() {
 }
 
 void Engine::ApplySettings() {
-    if (inbound_) inbound_->ReloadTls();
     if (outbound_) outbound_->ReloadSigning(true);
-    if (!IsActive() && inbound_) {
-        inbound_->CloseListener();
-        inbound_->OpenListenPort();
-    }
+    if (inbound_) inbound_->ApplySettings();
     if (On(settings_.SmtpClient)) {
         if (!timer4_.isActive()) timer4_.start();
     } else {

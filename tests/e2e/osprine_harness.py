@@ -51,13 +51,19 @@ def listening(port):
     """The port has a listening socket (IPv4, or the server's dual-stack
     IPv6 one), seen in /proc without connecting: a probe would take a session
     and the accept lock's turn."""
+    return listener_inode(port) is not None
+
+
+def listener_inode(port):
+    """The inode of the socket listening on the port, None without one: the
+    same inode before and after means the listener was never closed."""
     for table in ("/proc/net/tcp", "/proc/net/tcp6"):
         with open(table) as f:
             for line in f.readlines()[1:]:
                 fields = line.split()
                 if int(fields[1].rsplit(":", 1)[1], 16) == port and fields[3] == "0A":
-                    return True
-    return False
+                    return fields[9]
+    return None
 
 
 def port_open(port):

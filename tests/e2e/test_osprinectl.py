@@ -12,7 +12,7 @@ import tempfile
 import unittest
 
 import test_inbound as inbound
-from osprine_harness import BIN, SETTINGS, Server, free_port, make_bbs, remove, set_settings, wait_for
+from osprine_harness import BIN, SETTINGS, Server, free_port, listener_inode, make_bbs, remove, set_settings, wait_for
 from test_intake import listening, put_list, start_server
 from test_outbound import Upstream, queued
 
@@ -211,8 +211,12 @@ class QueueAndControlTest(CtlTestCase):
         self.assertTrue(wait_for(lambda: listening(new_port)))
         self.assertFalse(listening(self.port))
         self.assertIn(" Settings reloaded\r\n", server.log())
+        # A reload on the same port keeps the listener: clients waiting in
+        # its backlog are not refused.
+        listener = listener_inode(new_port)
         server.proc.send_signal(signal.SIGHUP)   # as systemctl reload does
         self.assertTrue(wait_for(lambda: server.log().count(" Settings reloaded\r\n") == 2))
+        self.assertEqual(listener_inode(new_port), listener)
 
 
 class PackageTest(unittest.TestCase):
