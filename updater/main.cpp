@@ -31,11 +31,19 @@ static bool HasDisplay() {
     return false;
 }
 
+// True when this copy goes on; false when another copy of this user runs
+// here (it was asked to come to the front). One without the guard says why.
+static bool RunsHere(SingleInstance& instance) {
+    if (!instance.Claim()) return false;
+    if (!instance.Problem().isEmpty()) std::fprintf(stderr, "ZRVUpdate: %s\n", qPrintable(instance.Problem()));
+    return true;
+}
+
 static int RunConsole(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QString workDir = QDir::currentPath();
     SingleInstance instance(QStringLiteral("ZRVUpdate"), workDir);
-    if (!instance.Claim()) return 0;
+    if (!RunsHere(instance)) return 0;
 
     QFile output;
     if (!output.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) return 1;
@@ -51,7 +59,7 @@ static int RunWindow(int argc, char** argv) {
     const QString workDir = QDir::currentPath();
     frmMain window(UpdateAddresses::FromEnvironment());
     SingleInstance instance(QStringLiteral("ZRVUpdate"), workDir);
-    if (!instance.Claim()) return 0;
+    if (!RunsHere(instance)) return 0;
 
     QObject::connect(&instance, &SingleInstance::ActivationRequested, &window, &frmMain::BringToFront);
     QObject::connect(&window, &frmMain::Ended, &app, &QCoreApplication::exit, Qt::QueuedConnection);

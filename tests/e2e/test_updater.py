@@ -1,6 +1,7 @@
 """ZRVUpdate run as a program without a display, against a real HTTP update
 service on loopback (Python's http.server)."""
 import datetime
+import hashlib
 import http.server
 import os
 import re
@@ -78,8 +79,8 @@ class UpdaterTest(unittest.TestCase):
         record[36:51] = b"1.4.060711".ljust(15)
         write_file(os.path.join(self.bbs, "ZRVDATA.DAT"), bytes(record))
 
-    def start(self, *args, url=None, window=False):
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    def start(self, *args, url=None, window=False, unset=()):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", *unset)}
         if window:  # the window front, drawn by the offscreen platform
             env["DISPLAY"] = ":99"
             env["QT_QPA_PLATFORM"] = "offscreen"
@@ -188,6 +189,24 @@ class UpdaterTest(unittest.TestCase):
         self.assertEqual(first.returncode, 0)
         self.assertTrue(out.startswith(b"OSPRINE\t.60712\tNew\to.zip\t1 bytes\tm\n"))
         self.assertEqual(len(self.service.requests), 1)
+
+    @unittest.skipUnless(os.geteuid() == 0, "a second local user needs root to be staged")
+    def test_another_users_socket_under_the_name_does_not_stop_a_check(self):
+        from test_shared_machine import end, squat, unused_uid
+        # Without a runtime directory of its own the socket goes to the shared
+        # temporary directory, where another user has taken the name.
+        name = os.path.join(tempfile.gettempdir(),
+                            "ZRVUpdate-" + hashlib.sha1(os.path.realpath(self.bbs).encode()).hexdigest()[:16])
+        squatter = squat(name, unused_uid())
+        self.addCleanup(os.unlink, name)
+        self.addCleanup(end, squatter)
+        self.service.answers[LIST % "official"] = (200, b"1,osprine,h,n,60712,o.zip,1,m,OSPRINE,New", 0)
+        proc = self.start(unset=("XDG_RUNTIME_DIR",))
+        out, err = proc.communicate(timeout=60)
+        self.assertEqual(proc.returncode, 0)
+        self.assertTrue(out.startswith(b"OSPRINE\t.60712\tNew\to.zip\t1 bytes\tm\n"), out)
+        self.assertEqual(err, b"ZRVUpdate: %s is held by another user; running without the single-copy guard\n"
+                         % name.encode())
 
     def test_window_quiet_check_with_nothing_newer_ends_by_itself(self):
         self.service.answers[LIST % "official"] = (200, b"1,osprine,h,n,60711,o.zip,1,m,OSPRINE,Same", 0)

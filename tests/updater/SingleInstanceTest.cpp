@@ -23,8 +23,7 @@ TEST(SingleInstance, SocketLeftByACrashedCopyIsTakenOver) {
     QTemporaryDir dir;
     SingleInstance probe("ZRVUpdateTest", dir.path());
     // A stale socket file: bound once, then abandoned without removal.
-    const QString path = QDir::tempPath() + "/" + probe.ServerName();
-    QFile stale(path);
+    QFile stale(probe.ServerName());
     ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
     stale.close();
     EXPECT_TRUE(probe.Claim());
