@@ -93,9 +93,12 @@ class Server:
         return self.log().count(" Loaded\r\n") > self.loads_before
 
     def wait_listening(self, port=None, timeout=10.0):
-        # Probing the port would use up a session; the event log tells when this run is up.
-        return wait_for(lambda: self.proc.poll() is not None or self.started(), timeout) and \
-            self.proc.poll() is None
+        """The run is up (its event log says so) and, given a port, its
+        listener is open: "Loaded" is logged before the port is opened.
+        Probing the port would use up a session; /proc shows the listener."""
+        def up():
+            return self.proc.poll() is not None or (self.started() and (port is None or listening(port)))
+        return wait_for(up, timeout) and self.proc.poll() is None
 
     def log(self):
         try:

@@ -238,7 +238,7 @@ class ConcurrentWritersTest(unittest.TestCase):
         # The substitute tosser dawdles while it holds its body positions.
         server = Server(root, stdout=subprocess.DEVNULL, env={"ZUUCP_PAUSE_MS": "100"})
         self.addCleanup(server.stop)
-        self.assertTrue(server.wait_listening())
+        self.assertTrue(server.wait_listening(port))
 
         # Hand-off files for the tosser and forwards into the e-mail base, in turns.
         with smtplib.SMTP("127.0.0.1", port, timeout=60) as s:
