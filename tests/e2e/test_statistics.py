@@ -71,8 +71,8 @@ class StatisticsTest(unittest.TestCase):
         os.mkdir(os.path.join(self.root, "OSPRSTAT.DAT"))   # a directory cannot be replaced by the file
         server = Server(self.root)
         self.assertTrue(server.wait_listening(self.port))
-        code, _, _ = server.stop()
-        self.assertEqual(code, 0)
+        code, _, err = server.stop()
+        self.assertEqual(code, 0, err)
         with open(os.path.join(self.root, "ZRVERROR.LOG"), "rb") as f:
             lines = f.read().split(b"\r\n")
         self.assertEqual(lines[-1], b"")
