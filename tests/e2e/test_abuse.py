@@ -19,7 +19,7 @@ class SlotsTest(unittest.TestCase):
         inbound.put_list(root, "relaydb", "")
         server = Server(root, env={"OSPRINE_TEST_SESSION_LIMIT_S": "12"})
         self.addCleanup(server.stop)
-        self.assertTrue(server.wait_listening() and wait_for(lambda: inbound.listening(port)))
+        self.assertTrue(server.wait_listening(port, 20))
 
         def connect(source):
             s = socket.create_connection(("127.0.0.1", port), timeout=30, source_address=(source, 0))
@@ -89,7 +89,7 @@ class StaleFlagTest(unittest.TestCase):
         os.utime(flag, (old, old))
         server = Server(root)
         self.addCleanup(server.stop)
-        self.assertTrue(server.wait_listening() and wait_for(lambda: inbound.listening(port)))
+        self.assertTrue(server.wait_listening(port, 20))
         with smtplib.SMTP("127.0.0.1", port, timeout=30) as s:
             s.sendmail("a@remote.example", ["sysop@bbs.example"], b"From: a@remote.example\r\nTo: sysop@bbs.example\r\n\r\nhi\r\n")
         text = "Tossing is held: %s is 31 minutes old and no tosser started by this server runs." % flag

@@ -10,7 +10,7 @@ import tempfile
 import unittest
 
 from osprine_harness import BIN, Server, make_bbs, remove, set_settings, wait_for
-from test_intake import email_records, listening, put_list, read, start_server, write_handle_index
+from test_intake import email_records, put_list, read, start_server, write_handle_index
 from test_outbound import Upstream, queued
 
 CALL = re.compile(r'^\d+\s+(\w+)\((.*)\)\s+=\s+(-?\d+)')
@@ -101,7 +101,7 @@ class DurabilityAuditTest(unittest.TestCase):
                                        "rename,renameat2,unlink,unlinkat"])
         try:
             # Loaded is logged before the listener opens; a traced sanitizer build is slow.
-            self.assertTrue(server.wait_listening(timeout=30) and wait_for(lambda: listening(port), 30))
+            self.assertTrue(server.wait_listening(port, 60))
             with smtplib.SMTP("127.0.0.1", port, timeout=30) as s:
                 s.ehlo("client.example")
                 for to in ("john.smith@bbs.example", "mary.jones@bbs.example"):

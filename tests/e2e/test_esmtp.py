@@ -29,7 +29,7 @@ class EsmtpTestCase(unittest.TestCase):
         set_settings(self.root, MaxMailSize=LIMIT)
         inbound.put_list(self.root, "relaydb", "")
         self.server = Server(self.root)
-        if not (self.server.wait_listening() and wait_for(lambda: listening(self.port))):
+        if not self.server.wait_listening(self.port, 20):
             self.fail("the server did not start: %r" % (self.server.stop(),))
 
     def tearDown(self):

@@ -83,7 +83,7 @@ class UnreadableSettingsTest(ServiceUserTestCase):
         os.chown(cfg, pwd.getpwnam(SERVICE_USER).pw_uid, 0)
         server = self.server()
         self.addCleanup(server.stop)
-        if not (server.wait_listening() and wait_for(lambda: listening(self.port))):
+        if not server.wait_listening(self.port, 20):
             self.fail("the server did not start: %r" % (server.stop(),))
         # A reload that cannot read keeps what runs; so does the minute's re-read.
         self.make_root_only("OSPRINE.CFG")
@@ -187,7 +187,7 @@ class CertificateTest(unittest.TestCase):
         put_list(self.root, "relaydb", "")
         server = Server(self.root, env=env)
         self.addCleanup(server.stop)
-        if not (server.wait_listening() and wait_for(lambda: listening(self.port))):
+        if not server.wait_listening(self.port, 20):
             self.fail("the server did not start: %r" % (server.stop(),))
         return server
 

@@ -86,7 +86,7 @@ class InboundTestCase(unittest.TestCase):
         for key, value in self.lists.items():
             put_list(self.root, key, value)
         self.server = Server(self.root)
-        if not (self.server.wait_listening(self.port) and wait_for(lambda: listening(self.port))):
+        if not self.server.wait_listening(self.port, 20):
             self.fail("the server did not start: %r" % (self.server.stop(),))
 
     def tearDown(self):

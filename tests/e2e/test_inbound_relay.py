@@ -58,7 +58,7 @@ class BlockListTest(unittest.TestCase):
         base.put_list(self.root, "relaydb", zones)
         self.server = Server(self.root, env={"OSPRINE_NAMESERVERS": "127.0.0.1:%d" % self.dns.port})
         self.addCleanup(self.server.stop)
-        self.assertTrue(self.server.wait_listening(self.port) and wait_for(lambda: base.listening(self.port)))
+        self.assertTrue(self.server.wait_listening(self.port, 20))
 
     def client(self, source="127.0.0.1"):
         c = base.Client(self.port, timeout=30, source=source)

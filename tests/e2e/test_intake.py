@@ -47,7 +47,7 @@ def start_server(test_case, root, port):
     # No block-list zone outside this machine is ever asked.
     put_list(root, "relaydb", "")
     server = Server(root)
-    if not (server.wait_listening() and wait_for(lambda: listening(port))):
+    if not server.wait_listening(port, 20):
         test_case.fail("the server did not start: %r" % (server.stop(),))
     return server
 
@@ -276,7 +276,7 @@ class ShortSessionsTest(IntakeTestCase):
         self.events = os.path.join(self.root, "events.txt")
         with open(self.events, "wb") as out:
             self.server = Server(self.root, stdout=out)
-        if not (self.server.wait_listening() and wait_for(lambda: listening(self.port))):
+        if not self.server.wait_listening(self.port, 20):
             self.fail("the server did not start: %r" % (self.server.stop(),))
 
     def test_300_sessions_of_one_message_four_at_a_time(self):

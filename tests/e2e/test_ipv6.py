@@ -12,7 +12,7 @@ import subprocess
 import unittest
 
 import test_inbound as inbound
-from osprine_harness import BIN, Server, listening, make_bbs, remove, set_settings, wait_for
+from osprine_harness import BIN, Server, make_bbs, remove, set_settings, wait_for
 from test_outbound import Upstream, queued
 
 
@@ -34,7 +34,7 @@ class Ipv6TestCase(unittest.TestCase):
 
 class AddressTest(Ipv6TestCase):
     def test_an_ipv6_client_delivers_and_each_family_is_shown_in_its_own_form(self):
-        self.assertTrue(self.start().wait_listening() and wait_for(lambda: listening(self.port)))
+        self.assertTrue(self.start().wait_listening(self.port, 20))
         with smtplib.SMTP("::1", self.port, timeout=30) as s:
             self.assertEqual(s.helo("six.example"), (250, b"Welcome ::1, pleased to meet you."))
             s.sendmail("a@remote.example", ["john.smith@bbs.example"],
@@ -58,7 +58,7 @@ class AddressTest(Ipv6TestCase):
 
     def test_ip_rules_of_one_family_leave_the_other_alone(self):
         server = self.start()
-        self.assertTrue(server.wait_listening() and wait_for(lambda: listening(self.port)))
+        self.assertTrue(server.wait_listening(self.port, 20))
 
         def welcomed(source):
             c = inbound.Client(self.port, source=source)

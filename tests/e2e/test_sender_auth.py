@@ -177,7 +177,7 @@ class SenderAuthTest(unittest.TestCase):
         # A closed session's slot is free on the next tick: room for a quick series.
         set_settings(self.root, MaxConnections=60)
         self.server = Server(self.root, env=env)
-        if not (self.server.wait_listening() and wait_for(lambda: intake.listening(self.port))):
+        if not self.server.wait_listening(self.port, 20):
             self.fail("the server did not start: %r" % (self.server.stop(),))
 
     def tearDown(self):

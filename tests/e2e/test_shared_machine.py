@@ -236,7 +236,7 @@ class PrivateFilesTest(SharedMachineTestCase):
         open(self.path("BTHOLD.FLG"), "wb").close()   # hand-off files stay to be looked at
         server = Server(self.root, env={"PATH": stand_in + ":" + os.environ["PATH"]})
         self.addCleanup(server.stop)
-        if not (server.wait_listening() and wait_for(lambda: listening(self.port))):
+        if not server.wait_listening(self.port, 20):
             self.fail("the server did not start: %r" % (server.stop(),))
         with smtplib.SMTP("127.0.0.1", self.port, timeout=60) as s:
             s.sendmail("alice@remote.example", ["Carol White@bbs.example", "mary.jones@bbs.example",

@@ -46,9 +46,7 @@ class SpamTestCase(unittest.TestCase):
             env["PATH"] = path
         put_list(self.root, "relaydb", "")
         self.server = Server(self.root, env=env)
-        self.assertTrue(self.server.wait_listening())
-        from test_intake import listening
-        self.assertTrue(wait_for(lambda: listening(self.port)))
+        self.assertTrue(self.server.wait_listening(self.port, 20))
 
     def stand_in(self, script):
         path = os.path.join(self.bin, "spamassassin")
